@@ -1,0 +1,68 @@
+#include "base/error.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace vuv {
+
+ErrorCode errorCodeFromErrno(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENODEV:
+    case ENXIO:
+      return ErrorCode::NotFound;
+    case EACCES:
+    case EPERM:
+      return ErrorCode::AccessDenied;
+    case ETIMEDOUT:
+      return ErrorCode::Timeout;
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ECONNREFUSED:
+    case ECONNRESET:
+    case EHOSTDOWN:
+      return ErrorCode::Unreachable;
+    case EINVAL:
+      return ErrorCode::InvalidArgument;
+    case ECANCELED:
+      return ErrorCode::Cancelled;
+    default:
+      return ErrorCode::Other;
+  }
+}
+
+namespace {
+
+const char* summary(ErrorCode code) {
+  switch (code) {
+    case ErrorCode::NotFound: return "not found";
+    case ErrorCode::AccessDenied: return "access denied";
+    case ErrorCode::Timeout: return "no answer in time";
+    case ErrorCode::Unreachable: return "cannot be reached";
+    case ErrorCode::WorkerCrashed: return "the network helper process stopped unexpectedly";
+    case ErrorCode::Protocol: return "unexpected answer";
+    case ErrorCode::InvalidArgument: return "invalid input";
+    case ErrorCode::Io: return "read or write failed";
+    case ErrorCode::BadFormat: return "not in the expected format";
+    case ErrorCode::Busy: return "busy with another operation";
+    case ErrorCode::Cancelled: return "stopped";
+    case ErrorCode::Other: return "failed";
+  }
+  return "failed";
+}
+
+}  // namespace
+
+std::string describe(const Error& error) {
+  std::string text = error.detail.empty() ? std::string() : error.detail + ": ";
+  text += summary(error.code);
+  if (error.systemCode != 0 && error.code != ErrorCode::Timeout) {
+    text += " (";
+    text += std::strerror(error.systemCode);
+    text += ")";
+  }
+  return text;
+}
+
+}  // namespace vuv

@@ -1,0 +1,41 @@
+// Errors as values. Core code never throws across a component boundary: an operation that can
+// fail returns Result<T>, and the one function describe() turns an Error into the text a user
+// reads. Thread-safe: plain values.
+#pragma once
+
+#include <string>
+
+namespace vuv {
+
+enum class ErrorCode {
+  NotFound,        // no such server, share, folder or file
+  AccessDenied,    // the server refused us (also: needs credentials we do not have)
+  Timeout,         // no answer within the request's time limit
+  Unreachable,     // the host or its SMB service cannot be reached
+  WorkerCrashed,   // the SMB worker process died while serving the request
+  Protocol,        // a peer (worker, server) sent something we cannot understand
+  InvalidArgument, // the caller's input is not acceptable
+  Io,              // a local file could not be read or written
+  BadFormat,       // a file's contents are not what we expect
+  Busy,            // the operation cannot run while another one is running
+  Cancelled,       // stopped on request
+  Other,           // anything else; systemCode and detail say more
+};
+
+struct Error {
+  ErrorCode code = ErrorCode::Other;
+  int systemCode = 0;  // errno-style number when one is known, else 0
+  std::string detail;  // what was being done or which object, for the message
+};
+
+inline Error makeError(ErrorCode code, std::string detail = {}, int systemCode = 0) {
+  return Error{code, systemCode, std::move(detail)};
+}
+
+// Maps an errno value from the network or file system to our error code.
+ErrorCode errorCodeFromErrno(int err);
+
+// The one place where an error becomes a message for people.
+std::string describe(const Error& error);
+
+}  // namespace vuv

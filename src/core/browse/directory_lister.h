@@ -1,0 +1,43 @@
+// Listing one folder of a share, and reading one file.
+//
+// Paths are UNC paths as people see them: \\server\share or \\server\share\dir\sub.
+// Thread safety: implementations must accept concurrent calls from any number of threads.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/result.h"
+
+namespace vuv {
+
+struct DirectoryEntry {
+  std::string name;           // UTF-8; never "." or ".."
+  bool isFolder = false;      // a flag of its own: no size value means "folder"
+  std::uint64_t size = 0;     // bytes; 0 for folders
+  std::int64_t modified = 0;  // seconds since the Unix epoch
+  std::uint64_t fileId = 0;   // the server's file id when it gives one, else 0
+};
+
+class DirectoryLister {
+ public:
+  virtual ~DirectoryLister() = default;
+
+  // All entries of one folder, from a single listing, in the server's order.
+  virtual Result<std::vector<DirectoryEntry>> list(std::string_view uncFolder) = 0;
+};
+
+// Receives a file's bytes in order; returning false stops the transfer (Cancelled).
+using ChunkSink = std::function<bool(const char* data, std::size_t size)>;
+
+class FileReader {
+ public:
+  virtual ~FileReader() = default;
+
+  virtual Status read(std::string_view uncFile, const ChunkSink& sink) = 0;
+};
+
+}  // namespace vuv

@@ -1,0 +1,58 @@
+// An in-memory network behind the browse service interface, for tests and demos without
+// servers. Describe domains, servers and shares, or script a reply (failure, more data) for
+// any listing; an optional hook runs before each call so tests can block or count calls.
+//
+// Thread safety: all members may be called from any thread.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "browse/browse_service.h"
+
+namespace vuv {
+
+class InMemoryNetwork final : public BrowseService {
+ public:
+  // What a call is about: "domains", "servers" or "shares", and the domain or server name.
+  using CallHook = std::function<void(const std::string& what, const std::string& name)>;
+
+  void addDomain(const std::string& domain);
+  void addServer(const std::string& domain, const std::string& server,
+                 std::vector<std::string> shares = {});
+
+  // Replace what a listing answers. Scripted replies win over the described network.
+  void scriptDomains(BrowseReply reply);
+  void scriptServers(const std::string& domain, BrowseReply reply);
+  void failShares(const std::string& server, int failureCode);
+  // Hand out the shares of `server` `batchSize` at a time with MoreData between batches.
+  void batchShares(const std::string& server, std::size_t batchSize);
+
+  void setCallHook(CallHook hook);
+
+  BrowseReply listDomains() override;
+  BrowseReply listServers(std::string_view domain) override;
+  BrowseReply listShares(std::string_view server, std::uint32_t& resume) override;
+
+ private:
+  struct Server {
+    std::vector<std::string> shares;
+    int failureCode = 0;
+    std::size_t batchSize = 0;  // 0: all at once
+  };
+  void callHook(const std::string& what, const std::string& name);
+
+  std::mutex mutex_;
+  std::vector<std::string> domainOrder_;
+  std::map<std::string, std::vector<std::string>> serversOf_;
+  std::map<std::string, Server> servers_;
+  std::optional<BrowseReply> scriptedDomains_;
+  std::map<std::string, BrowseReply> scriptedServers_;
+  CallHook hook_;
+};
+
+}  // namespace vuv

@@ -1,0 +1,65 @@
+#include "discovery/enumeration.h"
+
+#include <cstdint>
+
+namespace vuv {
+
+namespace {
+
+// Status texts and diagnostic lines, word for word as users and scripts know them.
+constexpr std::string_view kGettingInformation = "Getting information about ";
+
+void setStatus(const EnumerationContext& context, const std::string& text) {
+  if (context.status) context.status(text);
+}
+
+}  // namespace
+
+void enumerateServers(const EnumerationContext& context, bool listDomains, std::string_view domain,
+                      NodeId parent) {
+  const BrowseReply reply =
+      listDomains ? context.browse.listDomains() : context.browse.listServers(domain);
+
+  if (reply.status == BrowseStatus::Failure) {
+    context.diagnostics.toStandardError("A system error has occurred: " +
+                                        std::to_string(reply.failureCode) + "\n");
+    if (!reply.failureDetail.empty()) context.diagnostics.toStandardError(reply.failureDetail + "\n");
+    return;
+  }
+  // A successful listing with nothing in it says nothing at all.
+  if (reply.status == BrowseStatus::Success && reply.names.empty()) return;
+
+  std::uint32_t count = 0;
+  for (const std::string& name : reply.names) {
+    if (listDomains) {
+      context.tree.insert(parent, name, NodeKind::Domain, InsertPosition::Sorted);
+    } else {
+      const NodeId server = context.tree.insert(parent, name, NodeKind::Server, InsertPosition::Sorted);
+      setStatus(context, std::string(kGettingInformation) + std::string(domain) + '\\' + name);
+      enumerateShares(context, name, server);
+    }
+    ++count;
+  }
+
+  if (reply.status == BrowseStatus::MoreData) {
+    context.diagnostics.toStandardError("\nMore entries available!!!\n");
+    context.diagnostics.toStandardError("Total entries: " + std::to_string(reply.totalEntries));
+  }
+  context.diagnostics.toStandardOutput("\nEntries enumerated: " + std::to_string(count) + "\n");
+}
+
+void enumerateShares(const EnumerationContext& context, std::string_view server, NodeId serverNode) {
+  std::uint32_t resume = 0;
+  for (;;) {
+    const std::uint32_t before = resume;
+    const BrowseReply reply = context.browse.listShares(server, resume);
+    if (reply.status == BrowseStatus::Failure) return;
+    for (const std::string& name : reply.names) {
+      context.tree.insert(serverNode, name, NodeKind::Share, InsertPosition::Last);
+    }
+    // A service that claims more data but does not move on would loop for ever.
+    if (reply.status != BrowseStatus::MoreData || resume == before) return;
+  }
+}
+
+}  // namespace vuv

@@ -1,0 +1,137 @@
+#include "discovery/enumeration.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
+
+#include "browse/in_memory_network.h"
+#include "support/recording_diagnostics.h"
+#include "support/tree_dump.h"
+
+namespace vuv {
+namespace {
+
+using testing::dump;
+
+struct Fixture {
+  NetworkTree tree;
+  InMemoryNetwork network;
+  testing::RecordingDiagnostics diagnostics;
+  std::vector<std::string> statuses;
+  NodeId root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+
+  EnumerationContext context() {
+    return {tree, network, diagnostics, [this](const std::string& s) { statuses.push_back(s); }};
+  }
+};
+
+BrowseReply reply(BrowseStatus status, std::vector<std::string> names, int code = 0,
+                  std::uint32_t total = 0) {
+  BrowseReply r;
+  r.status = status;
+  r.names = std::move(names);
+  r.failureCode = code;
+  r.totalEntries = total;
+  return r;
+}
+
+TEST(Enumeration, DomainsAreSortedAndCounted) {
+  Fixture f;
+  f.network.addDomain("ZETA");
+  f.network.addDomain("ALPHA");
+  enumerateServers(f.context(), true, {}, f.root);
+  EXPECT_EQ(dump(f.tree), "MS Windows Network\n  ALPHA\n  ZETA\n");
+  EXPECT_EQ(f.diagnostics.out(), "\nEntries enumerated: 2\n");
+  EXPECT_EQ(f.diagnostics.err(), "");
+}
+
+TEST(Enumeration, StatusesAndDiagnosticLines) {
+  struct Case {
+    const char* name;
+    BrowseReply domains;
+    const char* tree;
+    const char* out;
+    const char* err;
+  };
+  const Case cases[] = {
+      {"failure", reply(BrowseStatus::Failure, {}, 53), "MS Windows Network\n", "",
+       "A system error has occurred: 53\n"},
+      {"more data keeps the first batch", reply(BrowseStatus::MoreData, {"B", "A"}, 0, 10),
+       "MS Windows Network\n  A\n  B\n", "\nEntries enumerated: 2\n",
+       "\nMore entries available!!!\nTotal entries: 10"},
+      {"empty success says nothing", reply(BrowseStatus::Success, {}), "MS Windows Network\n", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fixture f;
+    f.network.scriptDomains(c.domains);
+    enumerateServers(f.context(), true, {}, f.root);
+    EXPECT_EQ(dump(f.tree), c.tree);
+    EXPECT_EQ(f.diagnostics.out(), c.out);
+    EXPECT_EQ(f.diagnostics.err(), c.err);
+  }
+}
+
+TEST(Enumeration, ServersGetTheirSharesBeforeTheNextServer) {
+  Fixture f;
+  f.network.addServer("WORKGROUP", "SERVER2", {"Data"});
+  f.network.addServer("WORKGROUP", "SERVER1", {"Public", "IPC$", "ADMIN$"});
+  f.network.addServer("WORKGROUP", "DOWN", {"Lost"});
+  f.network.failShares("DOWN", 113);
+  std::vector<std::string> order;
+  f.network.setCallHook([&](const std::string& what, const std::string& name) { order.push_back(what + ":" + name); });
+
+  const NodeId domain = f.tree.insert(f.root, "WORKGROUP", NodeKind::Domain, InsertPosition::Sorted);
+  enumerateServers(f.context(), false, "WORKGROUP", domain);
+
+  EXPECT_EQ(dump(f.tree),
+            "MS Windows Network\n"
+            "  WORKGROUP\n"
+            "    DOWN\n"
+            "    SERVER1\n"
+            "      Public\n"
+            "      IPC$\n"
+            "      ADMIN$\n"
+            "    SERVER2\n"
+            "      Data\n");
+  EXPECT_EQ(order, (std::vector<std::string>{"servers:WORKGROUP", "shares:SERVER2", "shares:SERVER1",
+                                             "shares:DOWN"}));
+  EXPECT_EQ(f.statuses, (std::vector<std::string>{"Getting information about WORKGROUP\\SERVER2",
+                                                  "Getting information about WORKGROUP\\SERVER1",
+                                                  "Getting information about WORKGROUP\\DOWN"}));
+  // A failed share listing is silent.
+  EXPECT_EQ(f.diagnostics.err(), "");
+  EXPECT_EQ(f.diagnostics.out(), "\nEntries enumerated: 3\n");
+}
+
+TEST(Enumeration, SharesAcrossBatchesKeepServerOrder) {
+  Fixture f;
+  f.network.addServer("W", "BIG", {"s1", "s2", "s3", "s4", "s5"});
+  f.network.batchShares("BIG", 2);
+  const NodeId server = f.tree.insert(f.root, "BIG", NodeKind::Server, InsertPosition::Sorted);
+  enumerateShares(f.context(), "BIG", server);
+  EXPECT_EQ(dump(f.tree), "MS Windows Network\n  BIG\n    s1\n    s2\n    s3\n    s4\n    s5\n");
+}
+
+// Guards against a browse service that reports more data but never advances.
+class StuckShares final : public BrowseService {
+ public:
+  BrowseReply listDomains() override { return {}; }
+  BrowseReply listServers(std::string_view) override { return {}; }
+  BrowseReply listShares(std::string_view, std::uint32_t&) override {
+    return reply(BrowseStatus::MoreData, {"again"}, 0, 99);
+  }
+};
+
+TEST(Enumeration, MoreDataWithoutProgressEnds) {
+  NetworkTree tree;
+  StuckShares browse;
+  testing::RecordingDiagnostics diagnostics;
+  const NodeId server = tree.insert(kNoNode, "S", NodeKind::Server, InsertPosition::Last);
+  enumerateShares({tree, browse, diagnostics, {}}, "S", server);
+  EXPECT_EQ(tree.children(server).size(), 1u);
+}
+
+}  // namespace
+}  // namespace vuv

@@ -1,0 +1,132 @@
+#include "tree/network_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "support/tree_dump.h"
+
+namespace vuv {
+namespace {
+
+using testing::dump;
+
+struct SampleTree {
+  NetworkTree tree;
+  NodeId root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+  NodeId zeta = tree.insert(root, "ZETA", NodeKind::Domain, InsertPosition::Sorted);
+  NodeId alpha = tree.insert(root, "ALPHA", NodeKind::Domain, InsertPosition::Sorted);
+  NodeId s1 = tree.insert(alpha, "SERVER1", NodeKind::Server, InsertPosition::Sorted);
+  NodeId pub = tree.insert(s1, "Public", NodeKind::Share, InsertPosition::Last);
+  NodeId s2 = tree.insert(alpha, "S2", NodeKind::Server, InsertPosition::Sorted);
+};
+
+TEST(NetworkTree, SortedAndLastInsertion) {
+  SampleTree t;
+  // Added by name after discovery: last, although it sorts first.
+  t.tree.insert(t.root, "AAA", NodeKind::Domain, InsertPosition::Last);
+  // Shares keep the server's order, not alphabetical.
+  t.tree.insert(t.s1, "C$", NodeKind::Share, InsertPosition::Last);
+  t.tree.insert(t.s1, "ADMIN$", NodeKind::Share, InsertPosition::Last);
+  // Sorting ignores case.
+  t.tree.insert(t.alpha, "s10", NodeKind::Server, InsertPosition::Sorted);
+  t.tree.insert(t.alpha, "Beta", NodeKind::Server, InsertPosition::Sorted);
+  EXPECT_EQ(dump(t.tree),
+            "MS Windows Network\n"
+            "  ALPHA\n"
+            "    Beta\n"
+            "    s10\n"
+            "    S2\n"
+            "    SERVER1\n"
+            "      Public\n"
+            "      C$\n"
+            "      ADMIN$\n"
+            "  ZETA\n"
+            "  AAA\n");
+}
+
+TEST(NetworkTree, NavigationFollowsDisplayOrder) {
+  SampleTree t;
+  EXPECT_EQ(t.tree.firstChild(kNoNode), t.root);
+  EXPECT_EQ(t.tree.firstChild(t.root), t.alpha);
+  EXPECT_EQ(t.tree.nextSibling(t.alpha), t.zeta);
+  EXPECT_EQ(t.tree.nextSibling(t.zeta), kNoNode);
+  EXPECT_EQ(t.tree.parent(t.pub), t.s1);
+  EXPECT_EQ(t.tree.parent(t.root), kNoNode);
+  EXPECT_TRUE(t.tree.hasChildren(t.s1));
+  EXPECT_FALSE(t.tree.hasChildren(t.s2));
+  EXPECT_EQ(t.tree.root(), t.root);
+  EXPECT_EQ(t.tree.kind(t.pub), NodeKind::Share);
+}
+
+TEST(NetworkTree, NodePathAndShareLocation) {
+  SampleTree t;
+  EXPECT_EQ(t.tree.nodePath(t.root), "MS Windows Network");
+  EXPECT_EQ(t.tree.nodePath(t.pub), "MS Windows Network\\ALPHA\\SERVER1\\Public");
+  EXPECT_EQ(t.tree.shareLocation(t.pub), "\\\\SERVER1\\Public");
+  // A childless server is walked like a share: domain's name, then its own.
+  EXPECT_EQ(t.tree.shareLocation(t.s2), "\\\\ALPHA\\S2");
+  EXPECT_EQ(t.tree.shareLocation(t.zeta), "\\\\MS Windows Network\\ZETA");
+  EXPECT_EQ(t.tree.shareLocation(t.s1), "");  // has children: never a share location
+
+  NetworkTree bare;
+  const NodeId added = bare.insert(kNoNode, "WORKGROUP", NodeKind::Domain, InsertPosition::Last);
+  EXPECT_EQ(bare.nodePath(added), "WORKGROUP");
+  EXPECT_EQ(bare.root(), kNoNode);
+}
+
+TEST(NetworkTree, IdsFromBeforeClearNameNothing) {
+  SampleTree t;
+  t.tree.clear();
+  const NodeId fresh = t.tree.insert(kNoNode, "NEW", NodeKind::Domain, InsertPosition::Last);
+  for (NodeId stale : {t.root, t.alpha, t.pub}) {
+    EXPECT_FALSE(t.tree.contains(stale));
+    EXPECT_EQ(t.tree.text(stale), "");
+    EXPECT_EQ(t.tree.firstChild(stale), kNoNode);
+    EXPECT_EQ(t.tree.nextSibling(stale), kNoNode);
+    EXPECT_EQ(t.tree.nodePath(stale), "");
+    EXPECT_EQ(t.tree.insert(stale, "x", NodeKind::Share, InsertPosition::Last), kNoNode);
+  }
+  EXPECT_NE(fresh, t.root);  // same slot, new generation
+  EXPECT_EQ(dump(t.tree), "NEW\n");
+}
+
+TEST(NetworkTree, ObserverSeesRowsInOrder) {
+  NetworkTree tree;
+  std::vector<std::size_t> rows;
+  tree.setObserver([&](NodeId, NodeId, std::size_t row) { rows.push_back(row); });
+  const NodeId root = tree.insert(kNoNode, "R", NodeKind::Root, InsertPosition::Last);
+  tree.insert(root, "M", NodeKind::Domain, InsertPosition::Sorted);
+  tree.insert(root, "A", NodeKind::Domain, InsertPosition::Sorted);
+  tree.insert(root, "Z", NodeKind::Domain, InsertPosition::Sorted);
+  tree.insert(root, "B", NodeKind::Domain, InsertPosition::Last);
+  EXPECT_EQ(rows, (std::vector<std::size_t>{0, 0, 0, 2, 3}));
+}
+
+// Guards against unsynchronised access while discovery inserts and the search reads.
+TEST(NetworkTree, ConcurrentInsertAndRead) {
+  NetworkTree tree;
+  const NodeId root = tree.insert(kNoNode, "R", NodeKind::Root, InsertPosition::Last);
+  constexpr int kWriters = 4;
+  constexpr int kPerWriter = 200;
+  std::vector<std::thread> threads;
+  for (int w = 0; w < kWriters; ++w) {
+    threads.emplace_back([&, w] {
+      const NodeId domain = tree.insert(root, "D" + std::to_string(w), NodeKind::Domain, InsertPosition::Sorted);
+      for (int i = 0; i < kPerWriter; ++i) {
+        tree.insert(domain, "S" + std::to_string(i), NodeKind::Server, InsertPosition::Sorted);
+      }
+    });
+  }
+  threads.emplace_back([&] {
+    for (int i = 0; i < 200; ++i) (void)dump(tree);
+  });
+  for (auto& thread : threads) thread.join();
+  std::size_t servers = 0;
+  for (NodeId domain : tree.children(root)) servers += tree.children(domain).size();
+  EXPECT_EQ(servers, static_cast<std::size_t>(kWriters * kPerWriter));
+}
+
+}  // namespace
+}  // namespace vuv
