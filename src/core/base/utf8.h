@@ -1,0 +1,21 @@
+// UTF-8 validity and the Latin-1 fallback for 8-bit text from older files.
+// Pure functions on bytes; thread-safe.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vuv {
+
+// True when `bytes` is well-formed UTF-8: shortest forms only, no surrogates, nothing above
+// U+10FFFF. The empty string is valid.
+bool isValidUtf8(std::string_view bytes);
+
+// Each byte read as the code point of the same value (ISO 8859-1), encoded as UTF-8.
+std::string latin1ToUtf8(std::string_view bytes);
+
+// `bytes` unchanged when it is valid UTF-8, otherwise read as Latin-1. Text that is valid both
+// ways (all ASCII, or Latin-1 that happens to form UTF-8 sequences) is taken as UTF-8.
+std::string utf8OrLatin1ToUtf8(std::string_view bytes);
+
+}  // namespace vuv
