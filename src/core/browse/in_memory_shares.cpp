@@ -1,0 +1,145 @@
+#include "browse/in_memory_shares.h"
+
+namespace vuv {
+
+namespace {
+
+// "\\server\share\a\b" -> {"server", "share", "a", "b"}; empty when not a UNC path.
+std::vector<std::string_view> components(std::string_view unc) {
+  std::vector<std::string_view> parts;
+  if (unc.substr(0, 2) != "\\\\") return parts;
+  unc.remove_prefix(2);
+  while (true) {
+    const auto cut = unc.find('\\');
+    parts.push_back(unc.substr(0, cut));
+    if (cut == std::string_view::npos) break;
+    unc.remove_prefix(cut + 1);
+  }
+  return parts;
+}
+
+std::string_view parentOf(std::string_view unc) { return unc.substr(0, unc.rfind('\\')); }
+std::string_view nameOf(std::string_view unc) { return unc.substr(unc.rfind('\\') + 1); }
+
+}  // namespace
+
+InMemoryShares::Folder& InMemoryShares::parentFolder(std::string_view unc) {
+  return ensureFolder(parentOf(unc), std::nullopt);
+}
+
+InMemoryShares::Folder& InMemoryShares::ensureFolder(std::string_view unc,
+                                                     std::optional<std::uint64_t> fileId) {
+  if (auto it = folders_.find(unc); it != folders_.end()) return it->second;
+  const std::uint64_t id = fileId ? *fileId : freshId();
+  if (components(unc).size() > 2) {  // a share top has no parent entry
+    DirectoryEntry entry;
+    entry.name = std::string(nameOf(unc));
+    entry.isFolder = true;
+    entry.fileId = id;
+    parentFolder(unc).entries.push_back(std::move(entry));
+  }
+  Folder& folder = folders_[std::string(unc)];
+  folder.fileId = id;
+  return folder;
+}
+
+std::uint64_t InMemoryShares::addFolder(std::string_view unc, std::optional<std::uint64_t> fileId) {
+  std::lock_guard lock(mutex_);
+  return ensureFolder(unc, fileId).fileId;
+}
+
+void InMemoryShares::addFile(std::string_view unc, std::uint64_t size,
+                             std::optional<std::uint64_t> fileId) {
+  std::lock_guard lock(mutex_);
+  DirectoryEntry entry;
+  entry.name = std::string(nameOf(unc));
+  entry.size = size;
+  entry.fileId = fileId ? *fileId : freshId();
+  parentFolder(unc).entries.push_back(std::move(entry));
+}
+
+void InMemoryShares::addLink(std::string_view unc, std::string_view target) {
+  std::lock_guard lock(mutex_);
+  const std::uint64_t targetId = ensureFolder(target, std::nullopt).fileId;
+  Folder& parent = parentFolder(unc);
+  DirectoryEntry entry;
+  entry.name = std::string(nameOf(unc));
+  entry.isFolder = true;
+  entry.fileId = targetId;
+  parent.entries.push_back(entry);
+  parent.links[entry.name] = std::string(target);
+}
+
+void InMemoryShares::addEntry(std::string_view folder, DirectoryEntry entry) {
+  std::lock_guard lock(mutex_);
+  ensureFolder(folder, std::nullopt).entries.push_back(std::move(entry));
+}
+
+void InMemoryShares::fail(std::string_view unc, Error error) {
+  std::lock_guard lock(mutex_);
+  failures_[std::string(unc)] = std::move(error);
+}
+
+void InMemoryShares::setListHook(ListHook hook) {
+  std::lock_guard lock(mutex_);
+  hook_ = std::move(hook);
+}
+
+std::size_t InMemoryShares::listCount(std::string_view unc) const {
+  std::lock_guard lock(mutex_);
+  const auto it = counts_.find(unc);
+  return it == counts_.end() ? 0 : it->second;
+}
+
+std::size_t InMemoryShares::totalListings() const {
+  std::lock_guard lock(mutex_);
+  return totalListings_;
+}
+
+std::map<std::string, std::size_t, std::less<>> InMemoryShares::listCounts() const {
+  std::lock_guard lock(mutex_);
+  return counts_;
+}
+
+std::size_t InMemoryShares::folderCount() const {
+  std::lock_guard lock(mutex_);
+  return folders_.size();
+}
+
+// Follows the path component by component from its share top, so a link leads on below its
+// target however often the path passes through it.
+const InMemoryShares::Folder* InMemoryShares::resolve(std::string_view unc) const {
+  const auto parts = components(unc);
+  if (parts.size() < 2) return nullptr;
+  std::string current = "\\\\" + std::string(parts[0]) + '\\' + std::string(parts[1]);
+  auto it = folders_.find(current);
+  for (std::size_t i = 2; i < parts.size() && it != folders_.end(); ++i) {
+    if (auto link = it->second.links.find(parts[i]); link != it->second.links.end()) {
+      current = link->second;
+    } else {
+      current += '\\';
+      current += parts[i];
+    }
+    it = folders_.find(current);
+  }
+  return it == folders_.end() ? nullptr : &it->second;
+}
+
+Result<std::vector<DirectoryEntry>> InMemoryShares::list(std::string_view uncFolder) {
+  const std::string path(uncFolder);
+  ListHook hook;
+  {
+    std::lock_guard lock(mutex_);
+    ++counts_[path];
+    ++totalListings_;
+    hook = hook_;
+  }
+  if (hook) hook(path);
+  std::lock_guard lock(mutex_);
+  if (auto it = failures_.find(path); it != failures_.end()) return it->second;
+  const Folder* folder = resolve(path);
+  if (!folder) return makeError(ErrorCode::NotFound, path);
+  return folder->entries;
+}
+
+}  // namespace vuv

@@ -1,0 +1,76 @@
+// The walk of one share: lists every folder below the share top once and passes on the names
+// that match the pattern, in a fixed order, while listing many folders at once.
+//
+// Order: walk(F) = for each subfolder S of F in listing order whose name does not start with
+// '.': S's matches, then walk(S). A share is walk(top), then the top's own matches. Matches of
+// a folder are its entries whose name matches, in listing order; folders match like files.
+//
+// How: the emission order is the pre-order of the folder tree, so every known folder has a key
+// (the child indexes from the top) whose lexicographic order is the emission order. Listing
+// threads always take the smallest-key folder not yet listed; the calling thread emits folders
+// in key order, waiting for (or itself making) the listing it needs next. Only the matches and
+// the subfolders of listed-but-not-yet-emitted folders are kept, and no listing starts while
+// too many of those wait, except the one the emitter waits for; so memory stays bounded
+// whatever the share's size. The top's matches are kept to the end, as the order demands.
+//
+// Not entered (their names are still reported when they match): folders whose name starts
+// with '.'; a folder whose non-zero file id equals that of a folder it was reached through (a
+// link loop); folders deeper than maxDepth or with a path longer than maxPathBytes (counted as
+// failed). A folder whose listing fails is skipped and counted; the walk goes on.
+//
+// Thread rules: walkShare() runs on the calling thread and starts up to maxParallelListings
+// helper threads of its own, all joined before it returns. The sink is called only on the
+// calling thread, never with the walk's lock held. After a stop request walkShare() returns
+// without emitting anything more once the listings in flight have returned.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "browse/directory_lister.h"
+#include "results/result_row.h"
+#include "search/wildcard.h"
+
+namespace vuv {
+
+struct ShareWalkLimits {
+  // Concurrent listings per share walk; latency, not bandwidth, bounds a walk.
+  std::size_t maxParallelListings = 8;
+  // Listed folders waiting to be emitted before listing pauses.
+  std::size_t maxBufferedFolders = 512;
+  // Matching rows of those folders before listing pauses. Soft: listings already in flight
+  // add theirs on top.
+  std::size_t maxBufferedRows = 65536;
+  // Levels below the top that are still entered (the top is level 0).
+  std::size_t maxDepth = 256;
+  // Longest folder path, in bytes, that is still entered.
+  std::size_t maxPathBytes = 32 * 1024;
+};
+
+struct ShareWalkStats {
+  std::uint64_t foldersListed = 0;  // listings that returned, successfully or not
+  std::uint64_t failedFolders = 0;  // failed listings and folders cut by maxDepth/maxPathBytes
+  std::uint64_t loopsCut = 0;       // folders not entered because of a repeated file id
+  std::size_t peakBufferedFolders = 0;
+  std::size_t peakBufferedRows = 0;
+  std::size_t peakParallelListings = 0;
+};
+
+class ShareWalkSink {
+ public:
+  virtual ~ShareWalkSink() = default;
+  // One successfully listed folder's matches (possibly none), in emission order; the top comes
+  // last, with `path` equal to the share.
+  virtual void folder(const std::string& path, std::vector<ResultRow>&& matches) = 0;
+  // The walk is about to wait for the network: the moment to pass held rows on.
+  virtual void waiting() = 0;
+};
+
+ShareWalkStats walkShare(DirectoryLister& lister, const std::string& share,
+                         const WildcardPattern& pattern, const ShareWalkLimits& limits,
+                         std::stop_token stop, ShareWalkSink& sink);
+
+}  // namespace vuv

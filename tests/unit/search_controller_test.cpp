@@ -1,0 +1,427 @@
+#include "search/search_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "browse/in_memory_shares.h"
+#include "search_test_support.h"
+#include "tree/network_tree.h"
+
+namespace vuv {
+namespace {
+
+using testing::ListingGate;
+using testing::paths;
+
+// Records one search's events, from any thread.
+struct Recorder {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<ResultRow> rows;
+  std::vector<std::size_t> batches;
+  std::vector<std::string> statuses;
+  std::vector<SearchSummary> finishes;
+  bool closed = false;        // set by the test once stop() has returned
+  int lateEvents = 0;         // rows or "Searching in" after close(), anything after finished
+  std::function<void()> duringRows;  // runs inside the rows event
+
+  SearchEvents events() {
+    SearchEvents e;
+    e.rows = [this](std::vector<ResultRow> batch) {
+      {
+        std::lock_guard lock(mutex);
+        if (closed || !finishes.empty()) ++lateEvents;
+        batches.push_back(batch.size());
+        for (ResultRow& row : batch) rows.push_back(std::move(row));
+        changed.notify_all();
+      }
+      if (duringRows) duringRows();
+    };
+    e.status = [this](const std::string& text) {
+      std::lock_guard lock(mutex);
+      if (!finishes.empty() || (closed && text != kSearchDoneStatus)) ++lateEvents;
+      statuses.push_back(text);
+    };
+    e.finished = [this](const SearchSummary& summary) {
+      std::lock_guard lock(mutex);
+      if (!finishes.empty()) ++lateEvents;
+      finishes.push_back(summary);
+      changed.notify_all();
+    };
+    return e;
+  }
+
+  void close() {
+    std::lock_guard lock(mutex);
+    closed = true;
+  }
+  void waitForRows(std::size_t count) {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return rows.size() >= count; });
+  }
+  void waitForFinish() {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return !finishes.empty(); });
+  }
+};
+
+std::string shareOf(const std::string& path) {
+  const auto server = path.find('\\', 2);
+  return path.substr(0, path.find('\\', server + 1));
+}
+
+// MS Windows Network
+//   WG: S1 (shares a, b), S2 (share c), S3 (no shares)
+//   ZEMPTY (no servers)
+struct Fixture {
+  explicit Fixture(SearchOptions options = {}) {
+    root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+    wg = tree.insert(root, "WG", NodeKind::Domain, InsertPosition::Sorted);
+    empty = tree.insert(root, "ZEMPTY", NodeKind::Domain, InsertPosition::Sorted);
+    s1 = tree.insert(wg, "S1", NodeKind::Server, InsertPosition::Sorted);
+    shareA = tree.insert(s1, "a", NodeKind::Share, InsertPosition::Last);
+    tree.insert(s1, "b", NodeKind::Share, InsertPosition::Last);
+    const NodeId s2 = tree.insert(wg, "S2", NodeKind::Server, InsertPosition::Sorted);
+    tree.insert(s2, "c", NodeKind::Share, InsertPosition::Last);
+    s3 = tree.insert(wg, "S3", NodeKind::Server, InsertPosition::Sorted);
+
+    shares.addFile("\\\\S1\\a\\a1.txt", 1);
+    shares.addFile("\\\\S1\\a\\sub\\a2.txt", 2);
+    shares.addFile("\\\\S1\\b\\b1.txt", 3);
+    shares.addFile("\\\\S2\\c\\c1.txt", 4);
+    shares.addFile("\\\\S2\\c\\d\\c2.txt", 5);
+    controller = std::make_unique<SearchController>(tree, shares, options);
+  }
+  ~Fixture() {
+    if (gate) gate->openAll();  // before the controller waits for held listings
+  }
+
+  // A server of its own under `domain`: \\BIG\big with folders f0..f9, three files each.
+  NodeId addBigShare(NodeId domain) {
+    const NodeId server = tree.insert(domain, "BIG", NodeKind::Server, InsertPosition::Sorted);
+    for (int f = 0; f < 10; ++f) {
+      for (int x = 0; x < 3; ++x) {
+        shares.addFile("\\\\BIG\\big\\f" + std::to_string(f) + "\\x" + std::to_string(x) + ".txt", 1);
+      }
+    }
+    return tree.insert(server, "big", NodeKind::Share, InsertPosition::Last);
+  }
+
+  void hold(ListingGate::Predicate predicate) { gate = std::make_unique<ListingGate>(shares, std::move(predicate)); }
+  void holdPath(const std::string& path) {
+    hold([path](const std::string& listed) { return listed == path; });
+  }
+
+  NetworkTree tree;
+  InMemoryShares shares;
+  std::unique_ptr<ListingGate> gate;
+  std::unique_ptr<SearchController> controller;
+  NodeId root = kNoNode, wg = kNoNode, empty = kNoNode, s1 = kNoNode, s3 = kNoNode, shareA = kNoNode;
+};
+
+TEST(SearchController, StartNodeDecidesSharesAndWorkers) {
+  const std::vector<std::string> rowsA = {"\\\\S1\\a\\sub\\a2.txt", "\\\\S1\\a\\a1.txt"};
+  const std::vector<std::string> rowsB = {"\\\\S1\\b\\b1.txt"};
+  const std::vector<std::string> rowsC = {"\\\\S2\\c\\d\\c2.txt", "\\\\S2\\c\\c1.txt"};
+  struct Case {
+    std::string name;
+    NodeId Fixture::*node;
+    std::map<std::string, std::vector<std::string>> rowsByShare;
+    std::uint64_t workers;
+    std::uint64_t failed;  // childless servers and domains name no share
+  };
+  const std::vector<Case> cases = {
+      {"root", &Fixture::root, {{"\\\\S1\\a", rowsA}, {"\\\\S1\\b", rowsB}, {"\\\\S2\\c", rowsC}}, 4, 2},
+      {"domain", &Fixture::wg, {{"\\\\S1\\a", rowsA}, {"\\\\S1\\b", rowsB}, {"\\\\S2\\c", rowsC}}, 3, 1},
+      {"server", &Fixture::s1, {{"\\\\S1\\a", rowsA}, {"\\\\S1\\b", rowsB}}, 1, 0},
+      {"share", &Fixture::shareA, {{"\\\\S1\\a", rowsA}}, 1, 0},
+      {"childless server", &Fixture::s3, {}, 1, 1},
+      {"childless domain", &Fixture::empty, {}, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fixture f;
+    Recorder events;
+    ASSERT_TRUE(f.controller->start(f.*c.node, "*.txt", events.events()).ok());
+    events.waitForFinish();
+    f.controller->waitUntilIdle();
+
+    std::map<std::string, std::vector<std::string>> byShare;
+    for (const ResultRow& row : events.rows) byShare[shareOf(row.path)].push_back(row.path);
+    EXPECT_EQ(byShare, c.rowsByShare);
+    ASSERT_EQ(events.finishes.size(), 1u);
+    EXPECT_EQ(events.finishes[0].rows, events.rows.size());
+    EXPECT_EQ(events.finishes[0].failedFolders, c.failed);
+    EXPECT_FALSE(events.finishes[0].stopped);
+    EXPECT_EQ(f.controller->stats().nodeWorkers, c.workers);
+    EXPECT_EQ(events.lateEvents, 0);
+  }
+}
+
+TEST(SearchController, LeavesOfOneNodeAreWalkedOneAfterAnother) {
+  Fixture f;
+  Recorder events;
+  ASSERT_TRUE(f.controller->start(f.s1, "*", events.events()).ok());
+  events.waitForFinish();
+  EXPECT_EQ(paths(events.rows),
+            (std::vector<std::string>{"\\\\S1\\a\\sub\\a2.txt", "\\\\S1\\a\\a1.txt", "\\\\S1\\a\\sub",
+                                      "\\\\S1\\b\\b1.txt"}));
+}
+
+TEST(SearchController, StartRefusesMissingAndStaleNodes) {
+  Fixture f;
+  Recorder events;
+  const Status none = f.controller->start(kNoNode, "*", events.events());
+  ASSERT_FALSE(none.ok());
+  EXPECT_EQ(none.error().code, ErrorCode::InvalidArgument);
+  const NodeId old = f.shareA;
+  f.tree.clear();
+  const Status stale = f.controller->start(old, "*", events.events());
+  ASSERT_FALSE(stale.ok());
+  EXPECT_EQ(stale.error().code, ErrorCode::InvalidArgument);
+  f.controller->waitUntilIdle();
+  EXPECT_TRUE(events.finishes.empty());
+  EXPECT_EQ(f.shares.totalListings(), 0u);
+}
+
+TEST(SearchController, RowsComeInBoundedBatchesInShareOrder) {
+  for (const std::size_t batch : {std::size_t{256}, std::size_t{100}, std::size_t{1}}) {
+    SCOPED_TRACE(batch);
+    SearchOptions options;
+    options.maxBatchRows = batch;
+    Fixture f(options);
+    std::vector<std::string> expected;
+    for (int i = 0; i < 1000; ++i) {
+      const std::string path = "\\\\S1\\a\\many\\m" + std::to_string(i) + ".txt";
+      f.shares.addFile(path, 1);
+      expected.push_back(path);
+    }
+    expected.insert(expected.begin(), "\\\\S1\\a\\sub\\a2.txt");
+    expected.push_back("\\\\S1\\a\\a1.txt");
+    Recorder events;
+    ASSERT_TRUE(f.controller->start(f.shareA, "*.txt", events.events()).ok());
+    events.waitForFinish();
+    EXPECT_EQ(paths(events.rows), expected);
+    for (const std::size_t size : events.batches) {
+      EXPECT_GE(size, 1u);
+      EXPECT_LE(size, batch);
+    }
+  }
+}
+
+TEST(SearchController, StatusNamesFoldersAndEndsWithReady) {
+  SearchOptions options;
+  options.statusInterval = std::chrono::milliseconds(0);
+  Fixture f(options);
+  Recorder events;
+  ASSERT_TRUE(f.controller->start(f.shareA, "*", events.events()).ok());
+  events.waitForFinish();
+  f.controller->waitUntilIdle();
+  // The share when its walk starts, then each folder as its rows go out; not the share again
+  // at the end, when its own matches come.
+  EXPECT_EQ(events.statuses, (std::vector<std::string>{"Searching in \\\\S1\\a", "Searching in \\\\S1\\a\\sub",
+                                                       "Ready"}));
+}
+
+TEST(SearchController, StatusIsRateLimited) {
+  SearchOptions options;
+  options.statusInterval = std::chrono::hours(1);
+  Fixture f(options);
+  Recorder events;
+  ASSERT_TRUE(f.controller->start(f.s1, "*", events.events()).ok());
+  events.waitForFinish();
+  EXPECT_EQ(events.statuses, (std::vector<std::string>{"Searching in \\\\S1\\a", "Ready"}));
+}
+
+TEST(SearchController, StopBeforeTheFirstRow) {
+  Fixture f;
+  f.holdPath("\\\\S1\\a");
+  Recorder events;
+  ASSERT_TRUE(f.controller->start(f.shareA, "*", events.events()).ok());
+  f.gate->waitForArrivals(1);
+  f.controller->stop();
+  events.close();
+  f.gate->openAll();
+  f.controller->waitUntilIdle();
+  EXPECT_TRUE(events.rows.empty());
+  ASSERT_EQ(events.finishes.size(), 1u);
+  EXPECT_TRUE(events.finishes[0].stopped);
+  EXPECT_EQ(events.finishes[0].rows, 0u);
+  EXPECT_EQ(events.statuses.back(), "Ready");
+  EXPECT_EQ(events.lateEvents, 0);
+}
+
+TEST(SearchController, StopMidWalkWhileListingsAreHeld) {
+  Fixture f;
+  const NodeId big = f.addBigShare(f.wg);
+  f.holdPath("\\\\BIG\\big\\f5");
+  Recorder events;
+  ASSERT_TRUE(f.controller->start(big, "*.txt", events.events()).ok());
+  // f0..f4 go out while the walk waits for f5.
+  events.waitForRows(15);
+  f.controller->stop();
+  events.close();
+  f.gate->openAll();
+  f.controller->waitUntilIdle();
+  ASSERT_EQ(events.finishes.size(), 1u);
+  EXPECT_TRUE(events.finishes[0].stopped);
+  EXPECT_EQ(events.rows.size(), 15u);
+  EXPECT_EQ(events.finishes[0].rows, 15u);
+  EXPECT_EQ(events.lateEvents, 0);
+}
+
+// Guards against a deadlock when an event calls back into the controller.
+TEST(SearchController, StopFromInsideTheRowsEvent) {
+  SearchOptions options;
+  options.maxBatchRows = 1;
+  Fixture f(options);
+  for (int i = 0; i < 5; ++i) f.shares.addFile("\\\\S1\\a\\sub\\more" + std::to_string(i), 1);
+  Recorder events;
+  events.duringRows = [&] {
+    f.controller->stop();
+    events.close();
+  };
+  // The rest of the folder's rows are already on their way to delivery.
+  ASSERT_TRUE(f.controller->start(f.shareA, "*", events.events()).ok());
+  events.waitForFinish();
+  f.controller->waitUntilIdle();
+  EXPECT_EQ(events.rows.size(), 1u);
+  ASSERT_EQ(events.finishes.size(), 1u);
+  EXPECT_EQ(events.finishes[0].rows, 1u);
+  EXPECT_TRUE(events.finishes[0].stopped);
+  EXPECT_EQ(events.lateEvents, 0);
+}
+
+TEST(SearchController, StartFromInsideTheFinishedEvent) {
+  Fixture f;
+  Recorder first;
+  Recorder second;
+  SearchEvents firstEvents = first.events();
+  firstEvents.finished = [&, inner = firstEvents.finished](const SearchSummary& summary) {
+    inner(summary);
+    EXPECT_TRUE(f.controller->start(f.s1, "b*.txt", second.events()).ok());
+  };
+  ASSERT_TRUE(f.controller->start(f.shareA, "*", firstEvents).ok());
+  second.waitForFinish();
+  f.controller->waitUntilIdle();
+  EXPECT_EQ(first.finishes.size(), 1u);
+  EXPECT_EQ(paths(second.rows), std::vector<std::string>{"\\\\S1\\b\\b1.txt"});
+  EXPECT_EQ(second.finishes.size(), 1u);
+}
+
+TEST(SearchController, StopAfterTheFinishChangesNothing) {
+  Fixture f;
+  Recorder events;
+  ASSERT_TRUE(f.controller->start(f.wg, "*", events.events()).ok());
+  events.waitForFinish();
+  f.controller->stop();
+  f.controller->stop();
+  f.controller->waitUntilIdle();
+  ASSERT_EQ(events.finishes.size(), 1u);
+  EXPECT_FALSE(events.finishes[0].stopped);
+  EXPECT_EQ(events.lateEvents, 0);
+}
+
+TEST(SearchController, StopDropsQueuedNodeWorkers) {
+  SearchOptions options;
+  options.maxNodeWorkers = 1;
+  Fixture f(options);
+  const NodeId domain = f.tree.insert(f.root, "MANY", NodeKind::Domain, InsertPosition::Sorted);
+  for (int i = 0; i < 5; ++i) {
+    const std::string server = "M" + std::to_string(i);
+    const NodeId node = f.tree.insert(domain, server, NodeKind::Server, InsertPosition::Sorted);
+    f.tree.insert(node, "s", NodeKind::Share, InsertPosition::Last);
+    f.shares.addFile("\\\\" + server + "\\s\\x.txt", 1);
+  }
+  f.holdPath("\\\\M0\\s");
+  Recorder events;
+  ASSERT_TRUE(f.controller->start(domain, "*", events.events()).ok());
+  f.gate->waitForArrivals(1);
+  f.controller->stop();
+  f.gate->openAll();
+  f.controller->waitUntilIdle();
+  EXPECT_EQ(f.controller->stats().nodeWorkers, 2u);  // the domain's and M0's
+  EXPECT_EQ(f.shares.totalListings(), 1u);
+  EXPECT_EQ(events.finishes.size(), 1u);
+}
+
+TEST(SearchController, NodeWorkersRunAtMostTheCap) {
+  SearchOptions options;
+  options.maxNodeWorkers = 2;
+  Fixture f(options);
+  const NodeId domain = f.tree.insert(f.root, "MANY", NodeKind::Domain, InsertPosition::Sorted);
+  for (int i = 0; i < 6; ++i) {
+    const std::string server = "M" + std::to_string(i);
+    const NodeId node = f.tree.insert(domain, server, NodeKind::Server, InsertPosition::Sorted);
+    f.tree.insert(node, "s", NodeKind::Share, InsertPosition::Last);
+    f.shares.addFile("\\\\" + server + "\\s\\x.txt", 1);
+  }
+  f.hold([](const std::string& path) { return path.rfind("\\\\M", 0) == 0; });
+  Recorder events;
+  ASSERT_TRUE(f.controller->start(domain, "*", events.events()).ok());
+  // The domain's worker ends at once, so two servers' workers hold listings; each one let
+  // through frees its thread for the next server.
+  for (std::size_t i = 0; i < 6; ++i) {
+    f.gate->waitForArrivals(std::min<std::size_t>(i + 2, 6));
+    f.gate->release(f.gate->arrived()[i]);
+  }
+  events.waitForFinish();
+  f.controller->waitUntilIdle();
+  EXPECT_EQ(f.gate->mostHeldAtOnce(), 2u);
+  EXPECT_LE(f.controller->stats().peakNodeWorkers, 2u);
+  EXPECT_EQ(f.controller->stats().nodeWorkers, 7u);
+  EXPECT_EQ(events.rows.size(), 6u);
+  EXPECT_EQ(events.finishes.size(), 1u);
+}
+
+// Guards against a replaced search finishing or delivering into its successor's session.
+TEST(SearchController, NewSearchReplacesOneStillEnding) {
+  for (const bool stopFirst : {true, false}) {
+    SCOPED_TRACE(stopFirst ? "stopped, then replaced" : "replaced while running");
+    Fixture f;
+    const NodeId big = f.addBigShare(f.wg);
+    f.holdPath("\\\\BIG\\big\\f5");
+    Recorder old;
+    ASSERT_TRUE(f.controller->start(big, "*.txt", old.events()).ok());
+    old.waitForRows(15);
+    if (stopFirst) f.controller->stop();
+    Recorder fresh;
+    ASSERT_TRUE(f.controller->start(f.s1, "*.txt", fresh.events()).ok());
+    old.close();
+    fresh.waitForFinish();
+    f.gate->openAll();
+    f.controller->waitUntilIdle();
+
+    EXPECT_EQ(old.rows.size(), 15u);
+    EXPECT_TRUE(old.finishes.empty());
+    EXPECT_EQ(old.lateEvents, 0);
+    ASSERT_EQ(fresh.finishes.size(), 1u);
+    EXPECT_EQ(fresh.finishes[0].rows, 3u);
+    EXPECT_FALSE(fresh.finishes[0].stopped);
+    EXPECT_EQ(fresh.rows.size(), 3u);
+  }
+}
+
+TEST(SearchController, DestructorWaitsForListingsInFlight) {
+  Fixture f;
+  f.holdPath("\\\\S1\\a\\sub");
+  Recorder events;
+  ASSERT_TRUE(f.controller->start(f.root, "*", events.events()).ok());
+  f.gate->waitForArrivals(1);
+  std::thread destroyer([&] { f.controller.reset(); });
+  f.gate->openAll();  // before or after the destructor began: it must wait for the listing
+  destroyer.join();
+  EXPECT_EQ(f.gate->passed(), 1u);
+  EXPECT_LE(events.finishes.size(), 1u);
+  EXPECT_EQ(events.lateEvents, 0);
+}
+
+}  // namespace
+}  // namespace vuv

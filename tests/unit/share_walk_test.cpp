@@ -1,0 +1,372 @@
+#include "search/share_walk.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <random>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "browse/in_memory_shares.h"
+#include "search_test_support.h"
+
+namespace vuv {
+namespace {
+
+using testing::ListingGate;
+using testing::paths;
+using testing::referenceWalk;
+
+const std::string kShare = "\\\\srv\\share";
+
+struct RecordingSink final : ShareWalkSink {
+  std::vector<ResultRow> rows;
+  std::vector<std::string> folders;
+
+  void folder(const std::string& path, std::vector<ResultRow>&& matches) override {
+    folders.push_back(path);
+    for (ResultRow& row : matches) rows.push_back(std::move(row));
+  }
+  void waiting() override {}
+};
+
+ShareWalkStats walk(InMemoryShares& shares, const std::string& pattern, RecordingSink& sink,
+                    ShareWalkLimits limits = {}) {
+  std::stop_source running;
+  return walkShare(shares, kShare, WildcardPattern(pattern), limits, running.get_token(), sink);
+}
+
+std::string at(const std::string& relative) { return kShare + '\\' + relative; }
+
+// A random share: files and folders mixed in each folder, some folder names matching
+// "*.txt", some dot folders, up to five levels.
+void buildRandomShare(InMemoryShares& shares, unsigned seed, int folderBudget) {
+  std::mt19937 rng(seed);
+  shares.addFolder(kShare);
+  std::vector<std::pair<std::string, int>> open{{kShare, 0}};
+  int made = 0;
+  for (std::size_t i = 0; i < open.size(); ++i) {
+    const auto [folder, depth] = open[i];
+    const int entries = depth == 0 ? 12 : static_cast<int>(rng() % 12);
+    for (int k = 0; k < entries; ++k) {
+      const std::string n = std::to_string(k);
+      switch (rng() % 5) {
+        case 0:
+        case 1:
+          if (depth < 5 && made < folderBudget) {
+            const unsigned kind = rng() % 6;
+            const std::string name = (kind == 0 ? "." : "") + std::string("D") + std::to_string(made++) +
+                                     (kind == 1 ? ".txt" : "");
+            shares.addFolder(folder + '\\' + name);
+            open.emplace_back(folder + '\\' + name, depth + 1);
+          }
+          break;
+        case 2: shares.addFile(folder + "\\f" + n + ".txt", rng() % 100000); break;
+        case 3: shares.addFile(folder + "\\F" + n + ".TXT", rng() % 100000); break;
+        default: shares.addFile(folder + "\\g" + n + ".dat", rng() % 100000); break;
+      }
+    }
+  }
+}
+
+TEST(ShareWalk, SubfoldersDepthFirstAndTopMatchesLast) {
+  InMemoryShares shares;
+  shares.addFile(at("top.txt"), 1);
+  shares.addFolder(at("A"));
+  shares.addFile(at("A\\a1.txt"), 2);
+  shares.addFolder(at("A\\A1"));
+  shares.addFile(at("A\\A1\\x.txt"), 3);
+  shares.addFolder(at("A\\A1\\empty"));
+  shares.addFile(at("A\\a2.dat"), 4);
+  shares.addFolder(at("B"));
+  shares.addFile(at("B\\b.txt"), 5);
+  shares.addFile(at("z.txt"), 6);
+
+  RecordingSink sink;
+  const ShareWalkStats stats = walk(shares, "*", sink);
+  const std::vector<ResultRow> expected = {
+      {at("A\\a1.txt"), false, 2}, {at("A\\A1"), true, 0},       {at("A\\a2.dat"), false, 4},
+      {at("A\\A1\\x.txt"), false, 3}, {at("A\\A1\\empty"), true, 0}, {at("B\\b.txt"), false, 5},
+      {at("top.txt"), false, 1},   {at("A"), true, 0},            {at("B"), true, 0},
+      {at("z.txt"), false, 6},
+  };
+  EXPECT_EQ(sink.rows, expected);
+  EXPECT_EQ(sink.folders.back(), kShare);
+  EXPECT_EQ(stats.foldersListed, 5u);
+  EXPECT_EQ(stats.failedFolders, 0u);
+  for (const auto& [path, count] : shares.listCounts()) EXPECT_EQ(count, 1u) << path;
+}
+
+// Guards against rows following completion order instead of tree order.
+TEST(ShareWalk, OrderDoesNotDependOnWhenListingsComplete) {
+  struct Case {
+    std::size_t parallel;
+    std::size_t bufferedFolders;
+  };
+  for (const Case c : {Case{1, 512}, Case{2, 512}, Case{8, 512}, Case{64, 512}, Case{8, 3}, Case{8, 0}}) {
+    SCOPED_TRACE("parallel " + std::to_string(c.parallel) + " buffered " + std::to_string(c.bufferedFolders));
+    InMemoryShares reference;
+    InMemoryShares shares;
+    buildRandomShare(reference, 7, 250);
+    buildRandomShare(shares, 7, 250);
+    // Uneven latency, so listings complete out of order; no test waits on it.
+    shares.setListHook([](const std::string& path) {
+      std::this_thread::sleep_for(std::chrono::microseconds(std::hash<std::string>{}(path) % 300));
+    });
+
+    RecordingSink sink;
+    ShareWalkLimits limits;
+    limits.maxParallelListings = c.parallel;
+    limits.maxBufferedFolders = c.bufferedFolders;
+    const ShareWalkStats stats = walk(shares, "*.txt", sink, limits);
+
+    const auto expected = referenceWalk(reference, kShare, "*.txt");
+    ASSERT_GT(expected.size(), 200u);
+    ASSERT_GT(stats.foldersListed, 100u);
+    EXPECT_EQ(paths(sink.rows), paths(expected));
+    EXPECT_EQ(sink.rows, expected);
+    EXPECT_LE(stats.peakParallelListings, c.parallel);
+    EXPECT_LE(stats.peakBufferedFolders, c.bufferedFolders + 1);
+    // Every folder the reference entered, each exactly once, and nothing else.
+    const auto counts = shares.listCounts();
+    const auto referenceCounts = reference.listCounts();
+    EXPECT_EQ(counts.size(), referenceCounts.size());
+    for (const auto& [path, count] : counts) {
+      EXPECT_EQ(count, 1u) << path;
+      EXPECT_TRUE(referenceCounts.count(path)) << path;
+    }
+  }
+}
+
+TEST(ShareWalk, ReversedCompletionOfParallelSiblings) {
+  InMemoryShares shares;
+  std::vector<std::string> siblings;
+  for (int i = 0; i < 8; ++i) {
+    siblings.push_back(at("S" + std::to_string(i)));
+    shares.addFile(siblings.back() + "\\hit" + std::to_string(i) + ".txt", 10);
+    shares.addFile(siblings.back() + "\\S" + std::to_string(i) + "\\deep.txt", 20);
+  }
+  ListingGate gate(shares, [&](const std::string& path) {
+    return std::find(siblings.begin(), siblings.end(), path) != siblings.end();
+  });
+
+  RecordingSink sink;
+  ShareWalkStats stats;
+  std::thread walker([&] {
+    ShareWalkLimits limits;
+    limits.maxParallelListings = 8;
+    stats = walk(shares, "*.txt", sink, limits);
+  });
+  gate.waitForArrivals(8);  // all siblings in flight at once
+  for (std::size_t i = 0; i < siblings.size(); ++i) {
+    gate.release(siblings[siblings.size() - 1 - i]);
+    gate.waitForPassed(i + 1);
+  }
+  walker.join();
+
+  std::vector<std::string> expected;
+  for (int i = 0; i < 8; ++i) {
+    expected.push_back(at("S" + std::to_string(i) + "\\hit" + std::to_string(i) + ".txt"));
+    expected.push_back(at("S" + std::to_string(i) + "\\S" + std::to_string(i) + "\\deep.txt"));
+  }
+  EXPECT_EQ(paths(sink.rows), expected);
+  EXPECT_EQ(gate.mostHeldAtOnce(), 8u);
+  EXPECT_EQ(stats.peakParallelListings, 8u);
+}
+
+TEST(ShareWalk, ParallelListingsStayWithinTheLimit) {
+  InMemoryShares shares;
+  for (int i = 0; i < 12; ++i) shares.addFolder(at("S" + std::to_string(i)));
+  ListingGate gate(shares, [](const std::string& path) { return path != kShare; });
+  RecordingSink sink;
+  ShareWalkStats stats;
+  std::thread walker([&] {
+    ShareWalkLimits limits;
+    limits.maxParallelListings = 3;
+    stats = walk(shares, "*", sink, limits);
+  });
+  gate.waitForArrivals(3);
+  gate.openAll();
+  walker.join();
+  EXPECT_LE(gate.mostHeldAtOnce(), 3u);
+  EXPECT_EQ(stats.peakParallelListings, 3u);
+  EXPECT_EQ(sink.rows.size(), 12u);
+}
+
+TEST(ShareWalk, DotFoldersReportedNotEnteredAndDotEntriesNever) {
+  InMemoryShares shares;
+  shares.addFolder(at(".git"));
+  shares.addFile(at(".git\\config"), 1);
+  shares.addFile(at(".hidden.txt"), 2);
+  shares.addEntry(kShare, DirectoryEntry{".", true, 0, 0, 77});
+  shares.addEntry(kShare, DirectoryEntry{"..", true, 0, 0, 78});
+  shares.addFolder(at("sub\\.cache"));
+  shares.addFile(at("sub\\.cache\\y.txt"), 3);
+  shares.addFile(at("sub\\..x"), 4);
+
+  RecordingSink sink;
+  walk(shares, "*", sink);
+  EXPECT_EQ(paths(sink.rows), (std::vector<std::string>{at("sub\\.cache"), at("sub\\..x"), at(".git"),
+                                                          at(".hidden.txt"), at("sub")}));
+  EXPECT_EQ(shares.listCount(at(".git")), 0u);
+  EXPECT_EQ(shares.listCount(at("sub\\.cache")), 0u);
+  EXPECT_EQ(shares.listCount(at("sub")), 1u);
+}
+
+TEST(ShareWalk, EmptyPatternFindsNothingButVisitsEveryFolder) {
+  InMemoryShares shares;
+  for (const char* folder : {"a", "a\\b", "a\\b\\c", "d", "e\\f"}) shares.addFolder(at(folder));
+  shares.addFile(at("a\\b\\x.txt"), 1);
+  RecordingSink sink;
+  const ShareWalkStats stats = walk(shares, "", sink);
+  EXPECT_TRUE(sink.rows.empty());
+  EXPECT_EQ(stats.foldersListed, shares.folderCount());
+  EXPECT_EQ(shares.totalListings(), shares.folderCount());
+}
+
+TEST(ShareWalk, FailedFoldersAreSkippedAndCounted) {
+  struct Case {
+    std::string failing;
+    std::vector<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {at("b"), {at("a\\a1.txt"), at("d\\d1.txt"), at("a"), at("b"), at("d")}},
+      {at("b\\c"), {at("a\\a1.txt"), at("b\\b1.txt"), at("b\\c"), at("d\\d1.txt"), at("a"), at("b"), at("d")}},
+      {kShare, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failing);
+    InMemoryShares shares;
+    shares.addFile(at("a\\a1.txt"), 1);
+    shares.addFile(at("b\\b1.txt"), 1);
+    shares.addFile(at("b\\c\\c1.txt"), 1);
+    shares.addFile(at("d\\d1.txt"), 1);
+    shares.fail(c.failing, makeError(ErrorCode::AccessDenied, c.failing));
+    RecordingSink sink;
+    const ShareWalkStats stats = walk(shares, "*", sink);
+    EXPECT_EQ(paths(sink.rows), c.expected);
+    EXPECT_EQ(stats.failedFolders, 1u);
+    for (const auto& [path, count] : shares.listCounts()) {
+      EXPECT_FALSE(testing::under(path, c.failing)) << "entered below a failed folder: " << path;
+    }
+  }
+}
+
+TEST(ShareWalk, LinkLoopsEnd) {
+  InMemoryShares shares;
+  shares.addFile(at("x.txt"), 1);
+  shares.addFolder(at("a"));
+  shares.addFile(at("a\\y.txt"), 2);
+  shares.addLink(at("a\\b\\up"), at("a"));
+  shares.addLink(at("loop"), kShare);
+
+  RecordingSink sink;
+  const ShareWalkStats stats = walk(shares, "*", sink);
+  EXPECT_EQ(paths(sink.rows), (std::vector<std::string>{
+                                  at("a\\y.txt"), at("a\\b"), at("a\\b\\up"),
+                                  at("loop\\x.txt"), at("loop\\a"), at("loop\\loop"),
+                                  at("loop\\a\\y.txt"), at("loop\\a\\b"), at("loop\\a\\b\\up"),
+                                  at("x.txt"), at("a"), at("loop")}));
+  EXPECT_EQ(stats.loopsCut, 3u);
+  EXPECT_EQ(stats.failedFolders, 0u);
+  for (const auto& [path, count] : shares.listCounts()) EXPECT_EQ(count, 1u) << path;
+}
+
+// A server that gives no file ids cannot show a loop; the depth bound ends it instead.
+TEST(ShareWalk, LoopWithoutFileIdsEndsAtTheDepthBound) {
+  InMemoryShares shares;
+  shares.addFolder(kShare, 0);
+  shares.addLink(at("again"), kShare);  // carries the top's id: 0
+  ShareWalkLimits limits;
+  limits.maxDepth = 20;
+  RecordingSink sink;
+  const ShareWalkStats stats = walk(shares, "*", sink, limits);
+  EXPECT_EQ(stats.foldersListed, 21u);  // the top and 20 levels
+  EXPECT_EQ(stats.failedFolders, 1u);
+  EXPECT_EQ(stats.loopsCut, 0u);
+  EXPECT_EQ(sink.rows.size(), 21u);
+}
+
+TEST(ShareWalk, DeepTreeStopsAtTheDefaultDepth) {
+  InMemoryShares shares;
+  std::string folder = kShare;
+  shares.addFile(folder + "\\f.txt", 1);
+  for (int level = 1; level <= 300; ++level) {
+    folder += "\\d" + std::to_string(level);
+    shares.addFile(folder + "\\f.txt", 1);
+  }
+  RecordingSink sink;
+  const ShareWalkStats stats = walk(shares, "f.txt", sink);
+  EXPECT_EQ(sink.rows.size(), 257u);  // the top's and levels 1..256
+  EXPECT_EQ(sink.rows.back().path, at("f.txt"));
+  EXPECT_EQ(stats.foldersListed, 257u);
+  EXPECT_EQ(stats.failedFolders, 1u);  // level 257, not entered
+}
+
+TEST(ShareWalk, DepthAndPathBoundsAreInclusive) {
+  struct Case {
+    std::size_t maxDepth;
+    std::size_t maxPathBytes;
+    std::uint64_t listed;  // the top included
+  };
+  const std::string name(100, 'n');  // every level adds 101 bytes to the path
+  for (const Case c : {Case{3, 32768, 4}, Case{0, 32768, 1}, Case{256, kShare.size() + 9 * 101, 10},
+                       Case{256, kShare.size() + 9 * 101 - 1, 9}}) {
+    SCOPED_TRACE(std::to_string(c.maxDepth) + " " + std::to_string(c.maxPathBytes));
+    InMemoryShares shares;
+    std::string folder = kShare;
+    for (int level = 1; level <= 20; ++level) shares.addFolder(folder += '\\' + name);
+    ShareWalkLimits limits;
+    limits.maxDepth = c.maxDepth;
+    limits.maxPathBytes = c.maxPathBytes;
+    RecordingSink sink;
+    const ShareWalkStats stats = walk(shares, "*", sink, limits);
+    EXPECT_EQ(stats.foldersListed, c.listed);
+    EXPECT_EQ(stats.failedFolders, 1u);
+    EXPECT_EQ(sink.rows.size(), c.listed);  // each listed folder shows the next one
+  }
+}
+
+TEST(ShareWalk, BufferStaysBoundedOnAHugeShare) {
+  // 200,000 files in 20,100 folders; listings are instant, so only the bounds hold helpers
+  // back from racing ahead of the emitter.
+  InMemoryShares shares;
+  for (int i = 0; i < 100; ++i) {
+    const std::string outer = at("o" + std::to_string(i));
+    for (int j = 0; j < 200; ++j) {
+      const std::string inner = outer + "\\i" + std::to_string(j);
+      for (int k = 0; k < 10; ++k) shares.addFile(inner + "\\f" + std::to_string(k) + ".txt", 1);
+    }
+  }
+  ShareWalkLimits limits;
+  limits.maxBufferedFolders = 64;
+  RecordingSink sink;
+  const ShareWalkStats stats = walk(shares, "f7.txt", sink, limits);
+  EXPECT_EQ(sink.rows.size(), 20000u);
+  EXPECT_EQ(sink.rows.front().path, at("o0\\i0\\f7.txt"));
+  EXPECT_EQ(sink.rows.back().path, at("o99\\i199\\f7.txt"));
+  EXPECT_EQ(stats.foldersListed, 20101u);
+  EXPECT_EQ(shares.totalListings(), 20101u);
+  EXPECT_LE(stats.peakBufferedFolders, 65u);
+}
+
+TEST(ShareWalk, BufferedRowsBoundHoldsListingBack) {
+  InMemoryShares shares;
+  for (int i = 0; i < 200; ++i) {
+    for (int k = 0; k < 10; ++k) shares.addFile(at("d" + std::to_string(i) + "\\f" + std::to_string(k)), 1);
+  }
+  ShareWalkLimits limits;
+  limits.maxParallelListings = 4;
+  limits.maxBufferedRows = 50;
+  RecordingSink sink;
+  const ShareWalkStats stats = walk(shares, "*", sink, limits);
+  EXPECT_EQ(sink.rows.size(), 2200u);
+  // Soft bound: the four listings in flight and the one the emitter waits for may add theirs.
+  EXPECT_LE(stats.peakBufferedRows, 50u + 5 * 10);
+}
+
+}  // namespace
+}  // namespace vuv
