@@ -1,0 +1,43 @@
+// Framing of the worker protocol on a byte stream: each message is a u32 little-endian
+// payload length, then the payload (message_codec.h).
+//
+// FrameDecoder is fed whatever bytes arrive and hands out whole messages. A frame longer than
+// kMaxFramePayload is refused from its header alone, before its bytes arrive, so a bad or
+// hostile peer cannot make us buffer gigabytes. Errors are final: a stream cannot be
+// resynchronised after one. Single-threaded value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/result.h"
+#include "protocol/messages.h"
+
+namespace vuv::protocol {
+
+inline constexpr std::size_t kFrameHeaderBytes = 4;
+inline constexpr std::size_t kMaxFramePayload = 16 * 1024 * 1024;
+
+// Header and payload of `message`; InvalidArgument when it exceeds kMaxFramePayload.
+Result<std::string> encodeFrame(const Message& message);
+
+class FrameDecoder {
+ public:
+  void append(std::string_view bytes);
+
+  // The next whole message, or nullopt until more bytes arrive.
+  Result<std::optional<Message>> next();
+
+  // True when bytes of an unfinished frame are buffered (the stream may not end here).
+  bool midFrame() const { return offset_ < buffer_.size(); }
+
+ private:
+  std::string buffer_;
+  std::size_t offset_ = 0;  // start of the first unread frame in buffer_
+  bool failed_ = false;
+};
+
+}  // namespace vuv::protocol

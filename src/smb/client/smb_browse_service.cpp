@@ -1,0 +1,56 @@
+#include "smb/client/smb_browse_service.h"
+
+#include <cerrno>
+
+#include "browse/smb_url.h"
+
+namespace vuv::smb {
+
+namespace {
+
+// BrowseReply wants an errno-style number: the error's own, else one that fits its code.
+int errnoFor(const Error& error) {
+  if (error.systemCode != 0) return error.systemCode;
+  switch (error.code) {
+    case ErrorCode::NotFound: return ENOENT;
+    case ErrorCode::AccessDenied: return EACCES;
+    case ErrorCode::Timeout: return ETIMEDOUT;
+    case ErrorCode::Unreachable: return EHOSTUNREACH;
+    case ErrorCode::Protocol: return EPROTO;
+    case ErrorCode::InvalidArgument: return EINVAL;
+    case ErrorCode::Cancelled: return ECANCELED;
+    case ErrorCode::Busy: return EBUSY;
+    default: return EIO;
+  }
+}
+
+}  // namespace
+
+BrowseReply SmbBrowseService::listDomains() {
+  return list(protocol::Operation::ListWorkgroups, smbUrlForName({}));
+}
+
+BrowseReply SmbBrowseService::listServers(std::string_view domain) {
+  return list(protocol::Operation::ListServers, smbUrlForName(domain));
+}
+
+BrowseReply SmbBrowseService::listShares(std::string_view server, std::uint32_t& /*resume*/) {
+  return list(protocol::Operation::ListShares, smbUrlForName(server));
+}
+
+BrowseReply SmbBrowseService::list(protocol::Operation operation, const std::string& url) {
+  BrowseReply reply;
+  ReplyHandlers handlers;
+  handlers.onEntries = [&](std::vector<protocol::Entry>& batch) {
+    for (protocol::Entry& entry : batch) reply.names.push_back(std::move(entry.name));
+    return true;
+  };
+  Result<RequestOutcome> outcome = pool_.run(operation, url, handlers);
+  if (!outcome) {
+    return BrowseReply{BrowseStatus::Failure, errnoFor(outcome.error()), 0, {},
+                       describe(outcome.error())};
+  }
+  return reply;
+}
+
+}  // namespace vuv::smb

@@ -1,0 +1,29 @@
+// The network's browse lists, read through SMB worker processes: smb:// for the workgroups
+// and domains, smb://WORKGROUP for its servers, smb://SERVER for its shares (all of them,
+// IPC$ and printers included, in the server's order, in one reply).
+//
+// Thread safety: as BrowseService requires, any number of threads at once (the pool runs each
+// call on its own worker). The pool must outlive the service.
+#pragma once
+
+#include "browse/browse_service.h"
+#include "smb/client/worker_pool.h"
+
+namespace vuv::smb {
+
+class SmbBrowseService : public BrowseService {
+ public:
+  explicit SmbBrowseService(WorkerPool& pool) : pool_(pool) {}
+
+  BrowseReply listDomains() override;
+  BrowseReply listServers(std::string_view domain) override;
+  // Never MoreData: `resume` is left as it is.
+  BrowseReply listShares(std::string_view server, std::uint32_t& resume) override;
+
+ private:
+  BrowseReply list(protocol::Operation operation, const std::string& url);
+
+  WorkerPool& pool_;
+};
+
+}  // namespace vuv::smb

@@ -1,0 +1,48 @@
+#include "smb/client/smb_directory_lister.h"
+
+#include "browse/smb_url.h"
+
+namespace vuv::smb {
+
+namespace {
+
+// Names the UNC path people know rather than the URL; the worker's detail stays for logs.
+Error aboutPath(Error error, std::string_view what, std::string_view unc) {
+  error.detail = std::string(what) + " " + std::string(unc) +
+                 (error.detail.empty() ? "" : " [" + error.detail + "]");
+  return error;
+}
+
+}  // namespace
+
+Result<std::vector<DirectoryEntry>> SmbDirectoryLister::list(std::string_view uncFolder) {
+  Result<std::string> url = smbUrlFromUnc(uncFolder);
+  if (!url) return url.error();
+
+  std::vector<DirectoryEntry> entries;
+  ReplyHandlers handlers;
+  handlers.onEntries = [&](std::vector<protocol::Entry>& batch) {
+    for (protocol::Entry& e : batch) {
+      const bool folder = e.kind == protocol::EntryKind::Folder;
+      entries.push_back(DirectoryEntry{std::move(e.name), folder, folder ? 0 : e.size,
+                                       e.modified, e.fileId});
+    }
+    return true;
+  };
+  Result<RequestOutcome> outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers);
+  if (!outcome) return aboutPath(outcome.error(), "listing", uncFolder);
+  return entries;
+}
+
+Status SmbDirectoryLister::read(std::string_view uncFile, const ChunkSink& sink) {
+  Result<std::string> url = smbUrlFromUnc(uncFile);
+  if (!url) return url.error();
+
+  ReplyHandlers handlers;
+  handlers.onData = sink;
+  Result<RequestOutcome> outcome = pool_.run(protocol::Operation::ReadFile, *url, handlers);
+  if (!outcome) return aboutPath(outcome.error(), "reading", uncFile);
+  return success();
+}
+
+}  // namespace vuv::smb

@@ -1,0 +1,194 @@
+#include "smb/client/worker_pool.h"
+
+#include <cerrno>
+#include <variant>
+
+#include "smb/client/worker_path.h"
+#include "smb/client/worker_process.h"
+
+namespace vuv::smb {
+
+namespace {
+
+WorkerPoolOptions withDefaults(WorkerPoolOptions options) {
+  if (options.workerPath.empty()) options.workerPath = defaultWorkerPath();
+  if (options.maxWorkers == 0) options.maxWorkers = 1;
+  return options;
+}
+
+template <class... Ts>
+struct Overloaded : Ts... {
+  using Ts::operator()...;
+};
+
+}  // namespace
+
+// A worker taken from the pool; goes back when the lease ends, or is killed unless the
+// request ended cleanly (so an exception from a handler cannot leak a worker).
+class WorkerPool::Lease {
+ public:
+  Lease(WorkerPool& pool, std::unique_ptr<WorkerProcess> worker)
+      : pool_(pool), worker_(std::move(worker)) {}
+  Lease(const Lease&) = delete;
+  Lease& operator=(const Lease&) = delete;
+  ~Lease() { pool_.giveBack(std::move(worker_), reusable); }
+
+  WorkerProcess& operator*() { return *worker_; }
+  WorkerProcess* operator->() { return worker_.get(); }
+  bool reusable = false;
+
+ private:
+  WorkerPool& pool_;
+  std::unique_ptr<WorkerProcess> worker_;
+};
+
+WorkerPool::WorkerPool(WorkerPoolOptions options) : options_(withDefaults(std::move(options))) {}
+
+WorkerPool::~WorkerPool() {
+  // All at once, so that the grace period runs once for all of them.
+  for (auto& worker : idle_) worker->closeChannel();
+  const Clock::time_point deadline = Clock::now() + kShutdownGrace;
+  for (auto& worker : idle_) worker->reap(deadline);
+}
+
+std::size_t WorkerPool::workerCount() const {
+  std::lock_guard lock(mutex_);
+  return live_;
+}
+
+Result<std::unique_ptr<WorkerProcess>> WorkerPool::startWorker() {
+  auto worker = WorkerProcess::start(options_.workerPath);
+  if (!worker) return worker.error();
+  protocol::Hello hello;
+  hello.timeoutMs = static_cast<std::uint32_t>(options_.progressTimeout.count());
+  hello.credentials = options_.credentials;
+  if (Status sent = (*worker)->channel().send(hello); !sent) {
+    return makeError(ErrorCode::WorkerCrashed,
+                     "SMB worker " + (*worker)->kill() + " before its first request");
+  }
+  return worker;
+}
+
+Result<std::unique_ptr<WorkerProcess>> WorkerPool::acquire() {
+  std::unique_lock lock(mutex_);
+  while (true) {
+    while (!idle_.empty()) {
+      std::unique_ptr<WorkerProcess> worker = std::move(idle_.back());
+      idle_.pop_back();
+      if (worker->idleAndAlive()) return worker;
+      --live_;  // died while idle; reaped outside the lock
+      lock.unlock();
+      worker.reset();
+      lock.lock();
+    }
+    if (live_ < options_.maxWorkers) {
+      ++live_;
+      lock.unlock();
+      auto started = startWorker();
+      if (!started) {
+        lock.lock();
+        --live_;
+        workerFreed_.notify_one();
+      }
+      return started;
+    }
+    workerFreed_.wait(lock);
+  }
+}
+
+void WorkerPool::giveBack(std::unique_ptr<WorkerProcess> worker, bool reusable) {
+  if (!reusable) worker->kill();
+  {
+    std::lock_guard lock(mutex_);
+    if (reusable) {
+      idle_.push_back(std::move(worker));
+    } else {
+      --live_;
+    }
+  }
+  workerFreed_.notify_one();
+}
+
+Result<RequestOutcome> WorkerPool::run(protocol::Operation operation, const std::string& url,
+                                       const ReplyHandlers& handlers) {
+  auto acquired = acquire();
+  if (!acquired) return acquired.error();
+  Lease worker(*this, std::move(*acquired));
+
+  const std::uint32_t id = nextId_++;
+  if (Status sent = worker->channel().send(protocol::Request{id, operation, url}); !sent) {
+    return makeError(ErrorCode::WorkerCrashed, url + " (SMB worker " + worker->kill() + ")");
+  }
+  return converse(*worker, id, url, handlers, worker.reusable);
+}
+
+Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t id,
+                                            const std::string& url,
+                                            const ReplyHandlers& handlers, bool& reusable) {
+  auto crashed = [&] {
+    return makeError(ErrorCode::WorkerCrashed, url + " (SMB worker " + worker.kill() + ")");
+  };
+  auto confused = [&](const char* what) {
+    worker.kill();
+    return makeError(ErrorCode::Protocol, url + " (SMB worker " + what + ")");
+  };
+  const auto timeoutMs = std::to_string(options_.progressTimeout.count());
+
+  while (true) {
+    auto received = worker.channel().receive(Clock::now() + options_.progressTimeout);
+    if (!received) {
+      switch (received.error().code) {
+        case ErrorCode::Timeout:
+          worker.kill();
+          return makeError(ErrorCode::Timeout, url + " (no reply for " + timeoutMs + " ms)",
+                           ETIMEDOUT);
+        case ErrorCode::Protocol: return confused("sent a malformed message");
+        default: return crashed();
+      }
+    }
+    if (!received->has_value()) return crashed();
+    protocol::Message& message = **received;
+
+    // nullopt: keep reading; an error or an outcome ends the request.
+    std::optional<Result<RequestOutcome>> end = std::visit(
+        Overloaded{
+            [&](protocol::EntriesBatch& batch) -> std::optional<Result<RequestOutcome>> {
+              if (batch.id != id || !handlers.onEntries) return confused("sent stray entries");
+              if (handlers.onEntries(batch.entries)) return std::nullopt;
+              worker.kill();
+              return makeError(ErrorCode::Cancelled, url);
+            },
+            [&](protocol::DataChunk& chunk) -> std::optional<Result<RequestOutcome>> {
+              if (chunk.id != id || !handlers.onData) return confused("sent stray data");
+              if (handlers.onData(chunk.bytes.data(), chunk.bytes.size())) return std::nullopt;
+              worker.kill();
+              return makeError(ErrorCode::Cancelled, url);
+            },
+            [&](protocol::AuthRequest& ask) -> std::optional<Result<RequestOutcome>> {
+              if (ask.id != id) return confused("asked for credentials out of turn");
+              protocol::AuthReply answer{id, std::nullopt};
+              if (options_.prompt != nullptr) {
+                answer.credentials = options_.prompt->credentialsFor(ask.server, ask.share);
+              }
+              if (!worker.channel().send(answer)) return crashed();
+              return std::nullopt;
+            },
+            [&](protocol::Done& done) -> std::optional<Result<RequestOutcome>> {
+              if (done.id != id) return confused("finished another request");
+              reusable = true;
+              if (done.status != 0) {
+                return makeError(errorCodeFromErrno(done.status), std::move(done.detail),
+                                 done.status);
+              }
+              return RequestOutcome{done.openedNothing, std::move(done.detail)};
+            },
+            [&](auto&) -> std::optional<Result<RequestOutcome>> {
+              return confused("sent a message meant for workers");
+            },
+        },
+        message);
+    if (end) return std::move(*end);
+  }
+}
+
+}  // namespace vuv::smb

@@ -1,0 +1,92 @@
+// A bounded pool of SMB worker processes, and the synchronous way to run a request on one.
+//
+// libsmbclient is neither thread-safe nor crash-proof, so every SMB request runs in a worker
+// process. A calling thread takes an idle worker (or starts one, or waits until one is free),
+// sends its request and reads the replies on its own thread. Workers are started on demand up
+// to maxWorkers and reused. A request fails with Timeout when no reply arrives for
+// progressTimeout (each batch starts the clock again, so a long listing that keeps streaming
+// is not cut); its worker is then killed, so a dead host holds up only the requests sent to
+// it. A worker that dies mid-request costs that request (WorkerCrashed) and nothing else.
+//
+// Thread safety: run() may be called from any number of threads at once. Destroy the pool
+// only after every call has returned; the destructor closes the workers' input and reaps
+// them, killing those still running after kShutdownGrace.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/result.h"
+#include "browse/credentials.h"
+#include "browse/directory_lister.h"
+#include "protocol/messages.h"
+
+namespace vuv::smb {
+
+class WorkerProcess;
+
+inline constexpr std::size_t kDefaultMaxWorkers = 8;
+inline constexpr std::chrono::milliseconds kDefaultProgressTimeout{5000};
+
+struct WorkerPoolOptions {
+  std::string workerPath;  // empty: defaultWorkerPath()
+  std::size_t maxWorkers = kDefaultMaxWorkers;
+  std::chrono::milliseconds progressTimeout = kDefaultProgressTimeout;
+  Credentials credentials;             // every worker's first choice; anonymous when empty
+  CredentialPrompt* prompt = nullptr;  // not owned; null: servers that refuse anonymous fail
+};
+
+// Where a request's replies go, on the calling thread. Returning false stops the request
+// (Cancelled); its worker is then killed, since it would go on sending.
+struct ReplyHandlers {
+  std::function<bool(std::vector<protocol::Entry>& batch)> onEntries;
+  ChunkSink onData;
+};
+
+struct RequestOutcome {
+  bool openedNothing = false;  // the listing gave no handle and no error (see protocol)
+  std::string detail;
+};
+
+class WorkerPool {
+ public:
+  explicit WorkerPool(WorkerPoolOptions options = {});
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+  ~WorkerPool();
+
+  // Runs one request on `url` (an smb:// URL, smb_url.h) and passes its replies to
+  // `handlers`. A failure reported by the worker carries its errno (Error::systemCode) and the
+  // matching ErrorCode; the pool adds Timeout, WorkerCrashed, Protocol and Cancelled.
+  Result<RequestOutcome> run(protocol::Operation operation, const std::string& url,
+                             const ReplyHandlers& handlers);
+
+  // Workers alive now, busy or idle; never above maxWorkers.
+  std::size_t workerCount() const;
+
+ private:
+  class Lease;
+
+  Result<std::unique_ptr<WorkerProcess>> acquire();
+  Result<std::unique_ptr<WorkerProcess>> startWorker();
+  void giveBack(std::unique_ptr<WorkerProcess> worker, bool reusable);
+  Result<RequestOutcome> converse(WorkerProcess& worker, std::uint32_t id, const std::string& url,
+                                  const ReplyHandlers& handlers, bool& reusable);
+
+  const WorkerPoolOptions options_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable workerFreed_;
+  std::vector<std::unique_ptr<WorkerProcess>> idle_;  // protected by mutex_
+  std::size_t live_ = 0;                              // protected by mutex_; busy + idle
+  std::atomic<std::uint32_t> nextId_ = 1;
+};
+
+}  // namespace vuv::smb

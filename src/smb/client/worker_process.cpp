@@ -1,0 +1,115 @@
+#include "smb/client/worker_process.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <thread>
+
+extern char** environ;
+
+namespace vuv::smb {
+
+namespace {
+
+constexpr std::chrono::milliseconds kReapPoll{5};
+
+std::string describeStatus(int status) {
+  if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
+  return "ended";
+}
+
+// posix_spawn's attribute and file-action objects, destroyed on every path.
+struct SpawnSetup {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  SpawnSetup() {
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(const std::string& executable) {
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+    return makeError(ErrorCode::Io, "creating a socket for the SMB worker", errno);
+  }
+  UniqueFd ours(fds[0]);
+  UniqueFd theirs(fds[1]);
+
+  SpawnSetup setup;
+  // dup2 clears close-on-exec on the copies, so only fds 0 and 1 survive the exec.
+  posix_spawn_file_actions_adddup2(&setup.actions, theirs.get(), STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&setup.actions, theirs.get(), STDOUT_FILENO);
+  // The calling thread's blocked or ignored signals are not the worker's business.
+  sigset_t noSignals;
+  sigset_t allSignals;
+  sigemptyset(&noSignals);
+  sigfillset(&allSignals);
+  posix_spawnattr_setsigmask(&setup.attributes, &noSignals);
+  posix_spawnattr_setsigdefault(&setup.attributes, &allSignals);
+  posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  char* argv[] = {const_cast<char*>(executable.c_str()), nullptr};
+  pid_t pid = 0;
+  const int rc =
+      ::posix_spawn(&pid, executable.c_str(), &setup.actions, &setup.attributes, argv, environ);
+  if (rc != 0) return makeError(ErrorCode::Other, "starting " + executable, rc);
+  return std::unique_ptr<WorkerProcess>(new WorkerProcess(pid, std::move(ours)));
+}
+
+WorkerProcess::WorkerProcess(pid_t pid, UniqueFd socket)
+    : pid_(pid), socket_(std::move(socket)), channel_(socket_.get(), socket_.get()) {}
+
+WorkerProcess::~WorkerProcess() {
+  closeChannel();
+  reap(Clock::now() + kShutdownGrace);
+}
+
+bool WorkerProcess::idleAndAlive() const {
+  if (reaped_ || !socket_.valid()) return false;
+  pollfd pfd{socket_.get(), POLLIN, 0};
+  return ::poll(&pfd, 1, 0) == 0;
+}
+
+bool WorkerProcess::collect(int flags) {
+  int status = 0;
+  pid_t done = 0;
+  do {
+    done = ::waitpid(pid_, &status, flags);
+  } while (done < 0 && errno == EINTR);
+  if (done == 0) return false;
+  reaped_ = true;
+  ending_ = done == pid_ ? describeStatus(status) : "gone";
+  return true;
+}
+
+std::string WorkerProcess::reap(Clock::time_point deadline) {
+  while (!reaped_ && !collect(WNOHANG)) {
+    if (Clock::now() >= deadline) return kill();
+    std::this_thread::sleep_for(kReapPoll);
+  }
+  return ending_;
+}
+
+std::string WorkerProcess::kill() {
+  if (!reaped_) {
+    ::kill(pid_, SIGKILL);
+    collect(0);
+  }
+  return ending_;
+}
+
+}  // namespace vuv::smb

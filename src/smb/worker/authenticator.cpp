@@ -1,0 +1,60 @@
+#include "smb/worker/authenticator.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace vuv::smb {
+
+namespace {
+
+// NetBIOS and DNS names compare without regard to ASCII case.
+std::string serverKey(std::string_view server) {
+  std::string key(server);
+  std::transform(key.begin(), key.end(), key.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return key;
+}
+
+// Copies with truncation; the buffer always ends up NUL-terminated.
+void fill(char* buffer, int size, const std::string& value) {
+  if (buffer == nullptr || size <= 0) return;
+  const std::size_t n = std::min(value.size(), static_cast<std::size_t>(size) - 1);
+  value.copy(buffer, n);
+  buffer[n] = '\0';
+}
+
+}  // namespace
+
+void Authenticator::callback(SMBCCTX* context, const char* server, const char* share,
+                             char* domain, int domainSize, char* user, int userSize,
+                             char* password, int passwordSize) {
+  auto* self = static_cast<Authenticator*>(smbc_getOptionUserData(context));
+  static const Credentials kAnonymous;
+  const Credentials* credentials = &kAnonymous;
+  if (self != nullptr) {
+    self->lastServer_ = server != nullptr ? server : "";
+    self->lastShare_ = share != nullptr ? share : "";
+    credentials = &self->credentialsFor(self->lastServer_);
+  }
+  fill(domain, domainSize, credentials->domain);
+  fill(user, userSize, credentials->user);
+  fill(password, passwordSize, credentials->password);
+}
+
+const Credentials& Authenticator::credentialsFor(std::string_view server) const {
+  const auto it = perServer_.find(serverKey(server));
+  return it != perServer_.end() ? it->second : given_;
+}
+
+void Authenticator::remember(std::string_view server, Credentials credentials) {
+  perServer_[serverKey(server)] = std::move(credentials);
+}
+
+void Authenticator::forget(std::string_view server) { perServer_.erase(serverKey(server)); }
+
+void Authenticator::forgetLastAsked() {
+  lastServer_.clear();
+  lastShare_.clear();
+}
+
+}  // namespace vuv::smb

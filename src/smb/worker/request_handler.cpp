@@ -1,0 +1,177 @@
+#include "smb/worker/request_handler.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <variant>
+
+#include "browse/smb_url.h"
+#include "smb/worker/reply_stream.h"
+
+namespace vuv::smb {
+
+namespace {
+
+using protocol::EntryKind;
+using protocol::Operation;
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+bool refused(int status) { return status == EACCES || status == EPERM; }
+
+bool isDotOrDotDot(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+// smbc_type values (SMBC_WORKGROUP .. SMBC_FILE) and ours are the same numbers by design;
+// a link is reported as a file.
+EntryKind kindOf(unsigned int smbcType) {
+  if (smbcType >= SMBC_WORKGROUP && smbcType <= SMBC_FILE) {
+    return static_cast<EntryKind>(smbcType);
+  }
+  return EntryKind::File;
+}
+
+// Which entries a browse list keeps: the network lists workgroups, a workgroup its servers,
+// a server every share it has (IPC$, ADMIN$ and printers included).
+bool keeps(Operation operation, EntryKind kind) {
+  switch (operation) {
+    case Operation::ListWorkgroups: return kind == EntryKind::Workgroup;
+    case Operation::ListServers: return kind == EntryKind::Server;
+    default:
+      return kind == EntryKind::FileShare || kind == EntryKind::PrinterShare ||
+             kind == EntryKind::CommsShare || kind == EntryKind::IpcShare;
+  }
+}
+
+}  // namespace
+
+Status RequestHandler::serve(const protocol::Request& request) {
+  ReplyStream out(channel_, request.id);
+  authenticator_.forgetLastAsked();
+  Outcome outcome = attempt(request, out);
+  // Retried only when nothing has gone out yet: the parent must not see entries twice.
+  if (refused(outcome.status) && !out.sentAny()) {
+    if (Status asked = retryWithParentCredentials(request, out, outcome); !asked) return asked;
+  }
+  out.flush();
+  if (!out.status()) return out.status();
+  return channel_.send(protocol::Done{request.id, outcome.status, outcome.openedNothing,
+                                      std::move(outcome.detail)});
+}
+
+Status RequestHandler::retryWithParentCredentials(const protocol::Request& request,
+                                                  ReplyStream& out, Outcome& outcome) {
+  // The server that refused: where libsmbclient last wanted credentials, else the URL's.
+  std::string server = authenticator_.lastServer();
+  std::string share = authenticator_.lastShare();
+  if (server.empty()) {
+    server = smbUrlComponent(request.target, 0);
+    share = smbUrlComponent(request.target, 1);
+  }
+  if (!authenticator_.credentialsFor(server).anonymous()) return success();
+
+  Result<std::optional<Credentials>> answer = askParent(request.id, server, share);
+  if (!answer) return answer.error();
+  if (!answer->has_value()) {
+    outcome.detail += " (no credentials offered)";
+    return success();
+  }
+  authenticator_.remember(server, std::move(**answer));
+  browse_.forgetConnections();  // cached anonymous sessions would otherwise be reused
+  files_.forgetConnections();
+  outcome = attempt(request, out);
+  // Refused again: ask afresh next time rather than keep failing with these.
+  if (refused(outcome.status)) authenticator_.forget(server);
+  outcome.detail += " (with credentials from the user)";
+  return success();
+}
+
+RequestHandler::Outcome RequestHandler::attempt(const protocol::Request& request,
+                                                ReplyStream& out) {
+  switch (request.operation) {
+    case Operation::ListWorkgroups:
+    case Operation::ListServers:
+      return listNames(browse_, request.target, request.operation, out);
+    case Operation::ListShares:
+      return listNames(files_, request.target, request.operation, out);
+    case Operation::ListDirectory:
+      return listDirectory(request.target, out);
+    case Operation::ReadFile:
+      return readFile(request.target, out);
+  }
+  return {EINVAL, false, "unknown operation"};
+}
+
+RequestHandler::Outcome RequestHandler::listNames(SmbContext& context, const std::string& url,
+                                                  Operation operation, ReplyStream& out) {
+  errno = 0;
+  DirHandle dir = context.openDir(url);
+  if (!dir) {
+    const int err = errno;
+    // Seen when no master browser answers the NT1 browse request: no list, but no error.
+    if (err == 0) return {0, true, "list " + url + ": no handle and no error"};
+    return {err, false, "list " + url};
+  }
+  while (const smbc_dirent* entry = context.readDir(dir.get())) {
+    const EntryKind kind = kindOf(entry->smbc_type);
+    if (keeps(operation, kind)) out.add(protocol::Entry{kind, entry->name, 0, 0, 0});
+  }
+  return {0, false, "list " + url};
+}
+
+RequestHandler::Outcome RequestHandler::listDirectory(const std::string& url, ReplyStream& out) {
+  errno = 0;
+  DirHandle dir = files_.openDir(url);
+  if (!dir) {
+    const int err = errno;
+    if (err == 0) return {0, true, "list " + url + ": no handle and no error"};
+    return {err, false, "list " + url};
+  }
+  // readdirplus2 gives each entry's stat from the listing itself: no round trip per entry.
+  struct stat status {};
+  while (const libsmb_file_info* info = files_.readDirPlus(dir.get(), &status)) {
+    if (info->name == nullptr || isDotOrDotDot(info->name)) continue;
+    const bool folder = S_ISDIR(status.st_mode);
+    out.add(protocol::Entry{
+        folder ? EntryKind::Folder : EntryKind::File,
+        info->name,
+        folder ? 0 : static_cast<std::uint64_t>(status.st_size),
+        static_cast<std::int64_t>(status.st_mtime),
+        static_cast<std::uint64_t>(status.st_ino),
+    });
+  }
+  return {0, false, "list " + url};
+}
+
+RequestHandler::Outcome RequestHandler::readFile(const std::string& url, ReplyStream& out) {
+  FileHandle file = files_.openFile(url);
+  if (!file) return {errno != 0 ? errno : EIO, false, "open " + url};
+  char buffer[kReadChunk];
+  while (true) {
+    const ssize_t n = files_.read(file.get(), buffer, sizeof buffer);
+    if (n < 0) return {errno != 0 ? errno : EIO, false, "read " + url};
+    if (n == 0) return {0, false, "read " + url};
+    out.data(std::string_view(buffer, static_cast<std::size_t>(n)));
+    if (!out.status()) return {EPIPE, false, "read " + url};
+  }
+}
+
+Result<std::optional<Credentials>> RequestHandler::askParent(std::uint32_t id,
+                                                             const std::string& server,
+                                                             const std::string& share) {
+  if (Status sent = channel_.send(protocol::AuthRequest{id, server, share}); !sent) {
+    return sent.error();
+  }
+  auto reply = channel_.receive();
+  if (!reply) return reply.error();
+  if (!reply->has_value()) return makeError(ErrorCode::Io, "parent closed the channel");
+  auto* auth = std::get_if<protocol::AuthReply>(&**reply);
+  if (auth == nullptr || auth->id != id) {
+    return makeError(ErrorCode::Protocol, "expected the answer to an AuthRequest");
+  }
+  return std::move(auth->credentials);
+}
+
+}  // namespace vuv::smb

@@ -1,0 +1,68 @@
+#include "smb/worker/smb_context.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+
+#include "smb/worker/authenticator.h"
+
+namespace vuv::smb {
+
+namespace {
+
+constexpr int kQuiet = 0;  // libsmbclient debug level
+
+}  // namespace
+
+Result<SmbContext> SmbContext::create(const ContextSettings& settings,
+                                      Authenticator& authenticator) {
+  SMBCCTX* raw = smbc_new_context();
+  if (raw == nullptr) return makeError(ErrorCode::Other, "smbc_new_context", errno);
+  SmbContext context(raw, settings);
+
+  smbc_setDebug(raw, kQuiet);
+  // Its log would otherwise go to stdout, which carries our protocol.
+  smbc_setOptionDebugToStderr(raw, true);
+  smbc_setOptionUserData(raw, &authenticator);
+  smbc_setFunctionAuthDataWithContext(raw, &Authenticator::callback);
+  if (settings.timeoutMs > 0) smbc_setTimeout(raw, settings.timeoutMs);
+
+  if (smbc_init_context(raw) == nullptr) {
+    return makeError(ErrorCode::Other, "smbc_init_context", errno);
+  }
+  return context;
+}
+
+void SmbContext::applyProtocols() {
+  smbc_setOptionProtocols(context_.get(), settings_.minProtocol, settings_.maxProtocol);
+}
+
+DirHandle SmbContext::openDir(const std::string& url) {
+  applyProtocols();
+  SMBCCTX* c = context_.get();
+  return DirHandle(smbc_getFunctionOpendir(c)(c, url.c_str()), DirCloser{c});
+}
+
+FileHandle SmbContext::openFile(const std::string& url) {
+  applyProtocols();
+  SMBCCTX* c = context_.get();
+  return FileHandle(smbc_getFunctionOpen(c)(c, url.c_str(), O_RDONLY, 0), FileCloser{c});
+}
+
+smbc_dirent* SmbContext::readDir(SMBCFILE* dir) {
+  return smbc_getFunctionReaddir(context_.get())(context_.get(), dir);
+}
+
+const libsmb_file_info* SmbContext::readDirPlus(SMBCFILE* dir, struct stat* status) {
+  return smbc_getFunctionReaddirPlus2(context_.get())(context_.get(), dir, status);
+}
+
+ssize_t SmbContext::read(SMBCFILE* file, char* buffer, std::size_t size) {
+  return smbc_getFunctionRead(context_.get())(context_.get(), file, buffer, size);
+}
+
+void SmbContext::forgetConnections() {
+  smbc_getFunctionPurgeCachedServers(context_.get())(context_.get());
+}
+
+}  // namespace vuv::smb

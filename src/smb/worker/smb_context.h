@@ -1,0 +1,67 @@
+// One libsmbclient context (SMBCCTX) and RAII owners for the handles it opens.
+//
+// A context is set up for one protocol range (browsing needs NT1; shares and files use
+// SMB2/3), a per-request timeout, and an Authenticator reached through the context's user
+// data. libsmbclient keeps the protocol range process-wide, not per context, so each open
+// applies its context's range again; connections already made keep what they negotiated.
+// Handles must die before their context. libsmbclient is not thread-safe: one thread.
+#pragma once
+
+#include <libsmbclient.h>
+
+#include <memory>
+#include <string>
+
+#include "base/result.h"
+
+namespace vuv::smb {
+
+class Authenticator;
+
+struct ContextSettings {
+  const char* minProtocol;
+  const char* maxProtocol;
+  int timeoutMs;  // 0: libsmbclient's default
+};
+
+struct DirCloser {
+  SMBCCTX* context;
+  void operator()(SMBCFILE* dir) const { smbc_getFunctionClosedir(context)(context, dir); }
+};
+struct FileCloser {
+  SMBCCTX* context;
+  void operator()(SMBCFILE* file) const { smbc_getFunctionClose(context)(context, file); }
+};
+using DirHandle = std::unique_ptr<SMBCFILE, DirCloser>;
+using FileHandle = std::unique_ptr<SMBCFILE, FileCloser>;
+
+class SmbContext {
+ public:
+  // `authenticator` must outlive the context.
+  static Result<SmbContext> create(const ContextSettings& settings, Authenticator& authenticator);
+
+  // Null with errno set on failure. (libsmbclient can also give null with errno 0: see the
+  // caller.)
+  DirHandle openDir(const std::string& url);
+  FileHandle openFile(const std::string& url);
+
+  smbc_dirent* readDir(SMBCFILE* dir);
+  const libsmb_file_info* readDirPlus(SMBCFILE* dir, struct stat* status);
+  ssize_t read(SMBCFILE* file, char* buffer, std::size_t size);
+
+  // Drops cached server connections, so that new credentials take effect.
+  void forgetConnections();
+
+ private:
+  struct Freer {
+    void operator()(SMBCCTX* context) const { smbc_free_context(context, 1); }
+  };
+  SmbContext(SMBCCTX* context, const ContextSettings& settings)
+      : context_(context), settings_(settings) {}
+  void applyProtocols();
+
+  std::unique_ptr<SMBCCTX, Freer> context_;
+  ContextSettings settings_;
+};
+
+}  // namespace vuv::smb

@@ -1,0 +1,159 @@
+// A stand-in for vuvuveva-smb-worker that speaks the worker protocol without any network, so
+// the pool's handling of slow, hung, crashing and asking workers can be tested.
+//
+// What it does is chosen by the last path component of the request's URL (percent-decoded):
+//   pid          one entry named after its process id
+//   hello        one entry "domain|user|password|timeoutMs" from its Hello
+//   list:N       N entries e0..eN-1 (even ones folders, odd ones files of i*1000 bytes)
+//   slow:N:MS    N one-entry batches, MS milliseconds apart
+//   hold:MS      waits MS milliseconds, then answers like pid
+//   data:N       N bytes (byte i is i % 251) in chunks
+//   fail:E       Done with status E
+//   empty        Done with openedNothing
+//   auth         asks its parent for credentials; answers "user=DOMAIN\user:password" or EACCES
+//   hang         never answers
+//   crash        sends one batch, then dies by SIGKILL
+//   deaf         answers like pid, then ignores the end of its input (must be killed)
+//   garbage      sends a frame header announcing 4 GiB
+//   wrongid      finishes a request of another id
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <variant>
+
+#include "browse/smb_url.h"
+#include "protocol/messages.h"
+#include "smb/channel/message_channel.h"
+
+namespace {
+
+using namespace vuv;
+using namespace vuv::protocol;
+
+constexpr std::size_t kListBatch = 100;
+constexpr std::size_t kDataChunk = 1000;
+constexpr int kByteCycle = 251;
+
+std::string command(const std::string& url) {
+  std::size_t last = 0;
+  while (!smbUrlComponent(url, last + 1).empty()) ++last;
+  return smbUrlComponent(url, last);
+}
+
+// The n-th ':'-separated argument of a command, as a number.
+long argument(const std::string& cmd, int n) {
+  std::size_t at = 0;
+  for (int i = 0; i < n; ++i) at = cmd.find(':', at) + 1;
+  return std::stol(cmd.substr(at));
+}
+
+Entry named(std::string name) { return Entry{EntryKind::File, std::move(name), 0, 0, 0}; }
+
+void sleepMs(long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool g_deaf = false;
+
+void serve(smb::MessageChannel& channel, const Hello& hello, const Request& request) {
+  const std::string cmd = command(request.target);
+  const std::uint32_t id = request.id;
+  auto done = [&](int status = 0, bool openedNothing = false) {
+    (void)channel.send(Done{id, status, openedNothing, "fake " + cmd});
+  };
+  auto one = [&](std::string name) {
+    (void)channel.send(EntriesBatch{id, {named(std::move(name))}});
+  };
+
+  if (cmd == "pid" || cmd.starts_with("hold:") || cmd == "deaf") {
+    if (cmd.starts_with("hold:")) sleepMs(argument(cmd, 1));
+    g_deaf = cmd == "deaf";
+    one(std::to_string(::getpid()));
+    done();
+  } else if (cmd == "hello") {
+    const Credentials& c = hello.credentials;
+    one(c.domain + "|" + c.user + "|" + c.password + "|" + std::to_string(hello.timeoutMs));
+    done();
+  } else if (cmd.starts_with("list:")) {
+    const long n = argument(cmd, 1);
+    EntriesBatch batch{id, {}};
+    for (long i = 0; i < n; ++i) {
+      const bool folder = i % 2 == 0;
+      batch.entries.push_back(Entry{folder ? EntryKind::Folder : EntryKind::File,
+                                    "e" + std::to_string(i),
+                                    folder ? 0 : static_cast<std::uint64_t>(i) * 1000,
+                                    1700000000 + i, static_cast<std::uint64_t>(i) + 1});
+      if (batch.entries.size() == kListBatch || i + 1 == n) {
+        (void)channel.send(batch);
+        batch.entries.clear();
+      }
+    }
+    done();
+  } else if (cmd.starts_with("slow:")) {
+    for (long i = 0; i < argument(cmd, 1); ++i) {
+      sleepMs(argument(cmd, 2));
+      one("s" + std::to_string(i));
+    }
+    done();
+  } else if (cmd.starts_with("data:")) {
+    const long n = argument(cmd, 1);
+    std::string bytes;
+    for (long i = 0; i < n; ++i) {
+      bytes += static_cast<char>(i % kByteCycle);
+      if (bytes.size() == kDataChunk || i + 1 == n) {
+        (void)channel.send(DataChunk{id, bytes});
+        bytes.clear();
+      }
+    }
+    done();
+  } else if (cmd.starts_with("fail:")) {
+    done(static_cast<int>(argument(cmd, 1)));
+  } else if (cmd == "empty") {
+    done(0, true);
+  } else if (cmd == "auth") {
+    (void)channel.send(AuthRequest{id, "FAKESRV", "FAKESHARE"});
+    auto reply = channel.receive();
+    const auto* auth = reply && reply->has_value() ? std::get_if<AuthReply>(&**reply) : nullptr;
+    if (auth == nullptr || auth->id != id) ::_exit(3);
+    if (!auth->credentials) return done(EACCES);
+    const Credentials& c = *auth->credentials;
+    one("user=" + c.domain + "\\" + c.user + ":" + c.password);
+    done();
+  } else if (cmd == "hang") {
+    while (true) ::pause();
+  } else if (cmd == "crash") {
+    one("before the crash");
+    ::kill(::getpid(), SIGKILL);
+  } else if (cmd == "garbage") {
+    const char header[] = {'\xff', '\xff', '\xff', '\xff'};
+    (void)!::write(STDOUT_FILENO, header, sizeof header);
+  } else if (cmd == "wrongid") {
+    (void)channel.send(Done{id + 1, 0, false, "not yours"});
+  } else {
+    done(ENOENT);
+  }
+}
+
+}  // namespace
+
+int main() {
+  ::signal(SIGPIPE, SIG_IGN);
+  smb::MessageChannel channel(STDIN_FILENO, STDOUT_FILENO);
+  auto first = channel.receive();
+  if (!first || !first->has_value()) return 2;
+  const auto* hello = std::get_if<Hello>(&**first);
+  if (hello == nullptr) return 2;
+  const Hello kept = *hello;
+  while (true) {
+    auto message = channel.receive();
+    if (!message) return 1;
+    if (!message->has_value()) break;
+    const auto* request = std::get_if<Request>(&**message);
+    if (request == nullptr) return 1;
+    serve(channel, kept, *request);
+  }
+  while (g_deaf) ::pause();
+  return 0;
+}

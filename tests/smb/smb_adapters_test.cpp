@@ -1,0 +1,94 @@
+// SmbBrowseService and SmbDirectoryLister over fake workers: what the core interfaces see of
+// worker replies, worker failures and bad paths.
+#include <gtest/gtest.h>
+
+#include "fake_worker_pool.h"
+#include "smb/client/smb_browse_service.h"
+#include "smb/client/smb_directory_lister.h"
+
+namespace vuv::smb {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::fakeOptions;
+
+TEST(SmbBrowseService, ListsComeWholeAndInOrder) {
+  WorkerPool pool(fakeOptions());
+  SmbBrowseService browse(pool);
+  std::uint32_t resume = 0;
+  const BrowseReply shares = browse.listShares("list:3", resume);
+  EXPECT_EQ(shares.status, BrowseStatus::Success);
+  EXPECT_EQ(shares.names, (std::vector<std::string>{"e0", "e1", "e2"}));
+  EXPECT_EQ(resume, 0u);
+}
+
+TEST(SmbBrowseService, FailuresCarryAnErrnoAndADetail) {
+  WorkerPool pool(fakeOptions(200ms));
+  SmbBrowseService browse(pool);
+  struct Case {
+    const char* name;
+    int failureCode;
+  };
+  for (const Case& c : {Case{"fail:13", EACCES}, Case{"hang", ETIMEDOUT}, Case{"crash", EIO}}) {
+    const BrowseReply reply = browse.listServers(c.name);
+    EXPECT_EQ(reply.status, BrowseStatus::Failure) << c.name;
+    EXPECT_EQ(reply.failureCode, c.failureCode) << c.name;
+    EXPECT_TRUE(reply.names.empty()) << c.name;
+    EXPECT_FALSE(reply.failureDetail.empty()) << c.name;
+  }
+}
+
+TEST(SmbDirectoryLister, EntriesKeepFolderFlagSizeTimeAndId) {
+  WorkerPool pool(fakeOptions());
+  SmbDirectoryLister lister(pool);
+  auto entries = lister.list(R"(\\srv\share\list:4)");
+  ASSERT_TRUE(entries.ok()) << describe(entries.error());
+  ASSERT_EQ(entries->size(), 4u);
+  const DirectoryEntry& folder = (*entries)[2];
+  EXPECT_EQ(folder.name, "e2");
+  EXPECT_TRUE(folder.isFolder);
+  EXPECT_EQ(folder.size, 0u);
+  const DirectoryEntry& file = (*entries)[3];
+  EXPECT_FALSE(file.isFolder);
+  EXPECT_EQ(file.size, 3000u);
+  EXPECT_EQ(file.modified, 1700000003);
+  EXPECT_EQ(file.fileId, 4u);
+}
+
+TEST(SmbDirectoryLister, ErrorsNameTheUncPath) {
+  WorkerPool pool(fakeOptions());
+  SmbDirectoryLister lister(pool);
+  auto missing = lister.list(R"(\\srv\share\fail:2)");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error().code, ErrorCode::NotFound);
+  EXPECT_NE(missing.error().detail.find(R"(\\srv\share\fail:2)"), std::string::npos);
+
+  auto bad = lister.list(R"(\\srv\\share)");
+  ASSERT_FALSE(bad.ok());
+  EXPECT_EQ(bad.error().code, ErrorCode::InvalidArgument);
+  EXPECT_EQ(pool.workerCount(), 1u);  // the bad path never reached a worker
+}
+
+TEST(SmbDirectoryLister, ReadDeliversEveryByteInOrderAndCanStop) {
+  WorkerPool pool(fakeOptions());
+  SmbDirectoryLister reader(pool);
+  std::string bytes;
+  Status read = reader.read(R"(\\srv\share\data:5000)", [&](const char* data, std::size_t size) {
+    bytes.append(data, size);
+    return true;
+  });
+  ASSERT_TRUE(read.ok()) << describe(read.error());
+  ASSERT_EQ(bytes.size(), 5000u);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    ASSERT_EQ(static_cast<unsigned char>(bytes[i]), i % 251) << i;
+  }
+
+  Status stopped = reader.read(R"(\\srv\share\data:5000)", [](const char*, std::size_t) {
+    return false;
+  });
+  ASSERT_FALSE(stopped.ok());
+  EXPECT_EQ(stopped.error().code, ErrorCode::Cancelled);
+}
+
+}  // namespace
+}  // namespace vuv::smb

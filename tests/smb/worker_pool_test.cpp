@@ -1,0 +1,223 @@
+// The worker pool against fake workers: reuse, time limits, crashes, concurrency, the bound
+// on workers, the credential prompt, cancellation and shutdown.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+
+#include "fake_worker_pool.h"
+
+namespace vuv::smb {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::fakeOptions;
+using testing::isGone;
+using testing::pidOf;
+using testing::runFake;
+
+// Bound for "fails in time" checks: far above the timeouts used, far below a hang.
+constexpr auto kGenerous = 10s;
+using Clock = std::chrono::steady_clock;
+
+TEST(WorkerPool, ReusesAnIdleWorkerAndPassesTheHello) {
+  WorkerPoolOptions options = fakeOptions(1500ms);
+  options.credentials = Credentials{"DOM", "bob", "pw"};
+  WorkerPool pool(options);
+
+  const pid_t first = pidOf(runFake(pool, "pid"));
+  EXPECT_GT(first, 0);
+  EXPECT_EQ(pidOf(runFake(pool, "pid")), first);
+  EXPECT_EQ(pool.workerCount(), 1u);
+
+  const auto hello = runFake(pool, "hello");
+  ASSERT_TRUE(hello.outcome.ok());
+  EXPECT_EQ(hello.names, std::vector<std::string>{"DOM|bob|pw|1500"});
+}
+
+TEST(WorkerPool, WorkerResultsMapToErrorsAndOutcomes) {
+  WorkerPool pool(fakeOptions());
+  const auto listed = runFake(pool, "list:250");
+  ASSERT_TRUE(listed.outcome.ok());
+  EXPECT_EQ(listed.names.size(), 250u);
+  EXPECT_EQ(listed.batches, 3u);
+  EXPECT_FALSE(listed.outcome->openedNothing);
+
+  const auto failed = runFake(pool, "fail:2");
+  ASSERT_FALSE(failed.outcome.ok());
+  EXPECT_EQ(failed.outcome.error().code, ErrorCode::NotFound);
+  EXPECT_EQ(failed.outcome.error().systemCode, 2);
+  EXPECT_EQ(failed.outcome.error().detail, "fake fail:2");
+
+  const auto empty = runFake(pool, "empty");
+  ASSERT_TRUE(empty.outcome.ok());
+  EXPECT_TRUE(empty.outcome->openedNothing);
+  EXPECT_EQ(pool.workerCount(), 1u);  // failures reported by a worker do not cost it
+}
+
+TEST(WorkerPool, HungRequestTimesOutAndItsWorkerIsKilled) {
+  WorkerPool pool(fakeOptions(200ms));
+  const pid_t worker = pidOf(runFake(pool, "pid"));
+
+  const auto start = Clock::now();
+  const auto hung = runFake(pool, "hang");
+  ASSERT_FALSE(hung.outcome.ok());
+  EXPECT_EQ(hung.outcome.error().code, ErrorCode::Timeout);
+  EXPECT_LT(Clock::now() - start, kGenerous);
+  EXPECT_TRUE(isGone(worker));
+  EXPECT_EQ(pool.workerCount(), 0u);
+
+  const pid_t replacement = pidOf(runFake(pool, "pid"));
+  EXPECT_GT(replacement, 0);
+  EXPECT_NE(replacement, worker);
+}
+
+TEST(WorkerPool, StreamingRequestOutlivesTheTimeoutWhileBatchesArrive) {
+  // Four gaps of 150 ms: longer than the 500 ms limit in all, each well within it.
+  WorkerPool pool(fakeOptions(500ms));
+  const auto slow = runFake(pool, "slow:4:150");
+  ASSERT_TRUE(slow.outcome.ok()) << describe(slow.outcome.error());
+  EXPECT_EQ(slow.names.size(), 4u);
+}
+
+TEST(WorkerPool, CrashMidReplyCostsOnlyThatRequest) {
+  WorkerPool pool(fakeOptions());
+  const auto crashed = runFake(pool, "crash");
+  ASSERT_FALSE(crashed.outcome.ok());
+  EXPECT_EQ(crashed.outcome.error().code, ErrorCode::WorkerCrashed);
+  EXPECT_NE(crashed.outcome.error().detail.find("signal 9"), std::string::npos)
+      << crashed.outcome.error().detail;
+  EXPECT_EQ(crashed.names, std::vector<std::string>{"before the crash"});
+
+  EXPECT_GT(pidOf(runFake(pool, "pid")), 0);
+  EXPECT_EQ(pool.workerCount(), 1u);
+}
+
+TEST(WorkerPool, MalformedRepliesAreProtocolErrors) {
+  WorkerPool pool(fakeOptions());
+  for (const char* command : {"garbage", "wrongid"}) {
+    const auto ran = runFake(pool, command);
+    ASSERT_FALSE(ran.outcome.ok()) << command;
+    EXPECT_EQ(ran.outcome.error().code, ErrorCode::Protocol) << command;
+  }
+  EXPECT_EQ(pool.workerCount(), 0u);
+}
+
+TEST(WorkerPool, HungRequestDoesNotHoldUpOthers) {
+  WorkerPool pool(fakeOptions(1s, 3));
+  std::atomic<bool> hungDone = false;
+  std::thread hung([&] {
+    EXPECT_EQ(runFake(pool, "hang").outcome.error().code, ErrorCode::Timeout);
+    hungDone = true;
+  });
+  for (int i = 0; i < 20; ++i) {
+    const auto ran = runFake(pool, "list:5");
+    ASSERT_TRUE(ran.outcome.ok());
+  }
+  EXPECT_FALSE(hungDone) << "the quick requests waited for the hung one";
+  hung.join();
+}
+
+TEST(WorkerPool, NeverRunsMoreWorkersThanItsBound) {
+  constexpr std::size_t kBound = 2;
+  WorkerPool pool(fakeOptions(2s, kBound));
+  std::mutex mutex;
+  std::set<pid_t> pids;
+  std::size_t mostAlive = 0;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 6; ++i) {
+    threads.emplace_back([&] {
+      const auto ran = runFake(pool, "hold:50");
+      std::lock_guard lock(mutex);
+      EXPECT_TRUE(ran.outcome.ok());
+      pids.insert(pidOf(ran));
+      mostAlive = std::max(mostAlive, pool.workerCount());
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_LE(pids.size(), kBound);
+  EXPECT_LE(mostAlive, kBound);
+}
+
+class ScriptedPrompt : public CredentialPrompt {
+ public:
+  explicit ScriptedPrompt(std::optional<Credentials> answer) : answer_(std::move(answer)) {}
+  std::optional<Credentials> credentialsFor(std::string_view server,
+                                            std::string_view share) override {
+    asked = std::string(server) + "/" + std::string(share);
+    return answer_;
+  }
+  std::string asked;
+
+ private:
+  std::optional<Credentials> answer_;
+};
+
+TEST(WorkerPool, CredentialPromptAnswersTheWorker) {
+  ScriptedPrompt alice(Credentials{"DOM", "alice", "secret"});
+  WorkerPoolOptions options = fakeOptions();
+  options.prompt = &alice;
+  WorkerPool pool(options);
+  const auto ran = runFake(pool, "auth");
+  ASSERT_TRUE(ran.outcome.ok());
+  EXPECT_EQ(ran.names, std::vector<std::string>{"user=DOM\\alice:secret"});
+  EXPECT_EQ(alice.asked, "FAKESRV/FAKESHARE");
+}
+
+TEST(WorkerPool, NoCredentialsToOfferMeansAccessDenied) {
+  ScriptedPrompt nobody(std::nullopt);
+  WorkerPoolOptions withPrompt = fakeOptions();
+  withPrompt.prompt = &nobody;
+  for (const WorkerPoolOptions& options : {fakeOptions(), withPrompt}) {
+    WorkerPool pool(options);
+    const auto ran = runFake(pool, "auth");
+    ASSERT_FALSE(ran.outcome.ok());
+    EXPECT_EQ(ran.outcome.error().code, ErrorCode::AccessDenied);
+    EXPECT_EQ(pool.workerCount(), 1u);
+  }
+}
+
+TEST(WorkerPool, HandlerThatStopsCancelsAndTheWorkerIsReplaced) {
+  WorkerPool pool(fakeOptions());
+  const pid_t worker = pidOf(runFake(pool, "pid"));
+  ReplyHandlers stopAtOnce;
+  stopAtOnce.onEntries = [](std::vector<protocol::Entry>&) { return false; };
+  auto outcome = pool.run(protocol::Operation::ListDirectory, "smb://fake/list:1000", stopAtOnce);
+  ASSERT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.error().code, ErrorCode::Cancelled);
+  EXPECT_TRUE(isGone(worker));
+  EXPECT_GT(pidOf(runFake(pool, "pid")), 0);
+}
+
+TEST(WorkerPool, MissingWorkerExecutableIsAnErrorValue) {
+  WorkerPoolOptions options = fakeOptions();
+  options.workerPath = "/nonexistent/vuvuveva-smb-worker";
+  WorkerPool pool(options);
+  const auto ran = runFake(pool, "pid");
+  ASSERT_FALSE(ran.outcome.ok());
+  EXPECT_EQ(ran.outcome.error().systemCode, ENOENT);
+  EXPECT_EQ(pool.workerCount(), 0u);
+}
+
+TEST(WorkerPool, DestructorReapsEveryWorkerAndKillsDeafOnes) {
+  std::vector<pid_t> pids;
+  const auto start = Clock::now();
+  {
+    WorkerPool pool(fakeOptions());
+    pid_t held[2] = {-1, -1};
+    std::thread first([&] { held[0] = pidOf(runFake(pool, "hold:100")); });
+    std::thread second([&] { held[1] = pidOf(runFake(pool, "hold:100")); });
+    first.join();
+    second.join();
+    pids = {held[0], held[1], pidOf(runFake(pool, "deaf"))};  // deaf ignores end of input
+  }
+  EXPECT_LT(Clock::now() - start, kGenerous);
+  for (pid_t pid : pids) {
+    EXPECT_GT(pid, 0);
+    EXPECT_TRUE(isGone(pid)) << pid;
+  }
+}
+
+}  // namespace
+}  // namespace vuv::smb
