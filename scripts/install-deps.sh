@@ -12,6 +12,8 @@ packages=(
   libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth
   # the test network: real Samba hosts in network namespaces
   samba smbclient wsdd iproute2 nftables procps
+  # ...and its tools: flock, setsid (util-linux); the libsmbclient checker lsnet.py (python3)
+  util-linux python3
   # benchmarks
   findutils time
 )
@@ -24,6 +26,13 @@ done
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+# Installing samba must not start smbd/nmbd in the root namespace (they broadcast): keep
+# services from starting while apt runs, unless a policy already says so.
+if [ ! -e /usr/sbin/policy-rc.d ]; then
+  printf '#!/bin/sh\nexit 101\n' | "${sudo[@]}" tee /usr/sbin/policy-rc.d >/dev/null
+  "${sudo[@]}" chmod 755 /usr/sbin/policy-rc.d
+  trap '"${sudo[@]}" rm -f /usr/sbin/policy-rc.d' EXIT
+fi
 echo "Installing: ${missing[*]}" >&2
 "${sudo[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
