@@ -227,7 +227,7 @@ TEST(SearchController, StatusNamesFoldersAndEndsWithReady) {
   // The share when its walk starts, then each folder as its rows go out; not the share again
   // at the end, when its own matches come.
   EXPECT_EQ(events.statuses, (std::vector<std::string>{"Searching in \\\\S1\\a", "Searching in \\\\S1\\a\\sub",
-                                                       "Ready"}));
+                                                       "Search finished"}));
 }
 
 TEST(SearchController, StatusIsRateLimited) {
@@ -237,7 +237,7 @@ TEST(SearchController, StatusIsRateLimited) {
   Recorder events;
   ASSERT_TRUE(f.controller->start(f.s1, "*", events.events()).ok());
   events.waitForFinish();
-  EXPECT_EQ(events.statuses, (std::vector<std::string>{"Searching in \\\\S1\\a", "Ready"}));
+  EXPECT_EQ(events.statuses, (std::vector<std::string>{"Searching in \\\\S1\\a", "Search finished"}));
 }
 
 TEST(SearchController, StopBeforeTheFirstRow) {
@@ -254,7 +254,7 @@ TEST(SearchController, StopBeforeTheFirstRow) {
   ASSERT_EQ(events.finishes.size(), 1u);
   EXPECT_TRUE(events.finishes[0].stopped);
   EXPECT_EQ(events.finishes[0].rows, 0u);
-  EXPECT_EQ(events.statuses.back(), "Ready");
+  EXPECT_EQ(events.statuses.back(), "Search finished");
   EXPECT_EQ(events.lateEvents, 0);
 }
 

@@ -36,7 +36,7 @@
 namespace vuv {
 
 inline constexpr std::string_view kSearchingInStatus = "Searching in ";
-inline constexpr std::string_view kSearchDoneStatus = "Ready";
+inline constexpr std::string_view kSearchDoneStatus = "Search finished";
 
 struct SearchOptions {
   // Node workers running at once. Each holds up to shareWalk.maxParallelListings listings,

@@ -1,0 +1,43 @@
+// vuvuveva-cli discover: build the network tree as the window's Discover command does, add the
+// named workgroups as Add domain does, then print (and optionally save) the tree.
+#include <iostream>
+
+#include "cli/commands.h"
+#include "cli/network_discovery.h"
+#include "cli/output.h"
+#include "cli/smb_session.h"
+#include "treefile/tree_file_writer.h"
+
+namespace vuv::cli {
+
+ExitCode runDiscover(const Invocation& invocation) {
+  auto session = SmbSession::open(invocation.connection);
+  if (!session) {
+    printError(session.error());
+    return ExitCode::NetworkError;
+  }
+
+  NetworkTree tree;
+  ProgressLine progress;
+  if (auto discovered = discoverNetwork(tree, (*session)->browse(), invocation.addWorkgroups, progress);
+      !discovered) {
+    printError(discovered.error());
+    return ExitCode::NetworkError;
+  }
+
+  if (!invocation.saveFile.empty()) {
+    if (auto saved = saveTreeFile(tree, tree.root(), invocation.saveFile); !saved) {
+      printError(saved.error());
+      return ExitCode::FileError;
+    }
+  }
+  auto text = renderTree(tree, invocation.treeFormat);
+  if (!text) {
+    printError(text.error());
+    return ExitCode::FileError;
+  }
+  std::cout << *text << std::flush;
+  return ExitCode::Success;
+}
+
+}  // namespace vuv::cli

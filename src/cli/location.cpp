@@ -1,0 +1,84 @@
+#include "cli/location.h"
+
+#include <cerrno>
+#include <vector>
+
+#include "base/casefold.h"
+#include "discovery/enumeration.h"
+
+namespace vuv::cli {
+
+namespace {
+
+std::vector<std::string_view> splitAtBackslashes(std::string_view text) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const auto end = text.find('\\', start);
+    parts.push_back(text.substr(start, end == std::string_view::npos ? end : end - start));
+    if (end == std::string_view::npos) return parts;
+    start = end + 1;
+  }
+}
+
+NodeId findChild(const NetworkTree& tree, NodeId parent, std::string_view name) {
+  const auto children = tree.children(parent);
+  for (NodeId child : children) {
+    if (tree.text(child) == name) return child;
+  }
+  for (NodeId child : children) {
+    if (compareIgnoringCase(tree.text(child), name) == 0) return child;
+  }
+  return kNoNode;
+}
+
+class NullDiagnostics final : public DiagnosticSink {
+ public:
+  void toStandardOutput(std::string_view) override {}
+  void toStandardError(std::string_view) override {}
+};
+
+}  // namespace
+
+bool isNetworkPath(std::string_view location) { return location.rfind("\\\\", 0) == 0; }
+
+Result<NodeId> findNodeByPath(const NetworkTree& tree, std::string_view path) {
+  while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+  if (path.empty()) return makeError(ErrorCode::InvalidArgument, "empty location");
+  NodeId node = kNoNode;
+  for (std::string_view name : splitAtBackslashes(path)) {
+    node = findChild(tree, node, name);
+    if (node == kNoNode) {
+      return makeError(ErrorCode::NotFound, "no node '" + std::string(name) + "' in the network tree");
+    }
+  }
+  return node;
+}
+
+Result<NodeId> placeNetworkPath(NetworkTree& tree, BrowseService& browse, std::string_view location) {
+  std::string_view rest = location.substr(2);
+  while (!rest.empty() && rest.back() == '\\') rest.remove_suffix(1);
+  const auto parts = splitAtBackslashes(rest);
+  for (std::string_view part : parts) {
+    if (part.empty() || part == "." || part == "..") {
+      return makeError(ErrorCode::InvalidArgument, "not a network path: " + std::string(location));
+    }
+  }
+  const std::string server(parts.front());
+  const NodeId serverNode = tree.insert(kNoNode, server, NodeKind::Server, InsertPosition::Last);
+
+  if (parts.size() == 1) {
+    NullDiagnostics quiet;
+    enumerateShares({tree, browse, quiet, {}}, server, serverNode);
+    if (!tree.hasChildren(serverNode)) {
+      return makeError(ErrorCode::NotFound, "\\\\" + server + ": no shares could be listed", ENOENT);
+    }
+    return serverNode;
+  }
+  // A childless node is walked at \\<parent>\<text>, so the share and any folders below it
+  // go into the one text.
+  std::string below(rest.substr(server.size() + 1));
+  return tree.insert(serverNode, std::move(below), NodeKind::Share, InsertPosition::Last);
+}
+
+}  // namespace vuv::cli

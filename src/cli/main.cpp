@@ -1,0 +1,32 @@
+// vuvuveva-cli: maps the SMB network and finds files on its shares from the command line.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/output.h"
+
+int main(int argc, char** argv) {
+  using namespace vuv::cli;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  auto invocation = parseArguments(args);
+  if (!invocation) {
+    printError(invocation.error().detail);
+    return toInt(ExitCode::Usage);
+  }
+  switch (invocation->command) {
+    case Command::Help:
+      std::cout << usageText();
+      return toInt(ExitCode::Success);
+    case Command::Version:
+      std::cout << "vuvuveva-cli " VUV_VERSION "\n";
+      return toInt(ExitCode::Success);
+    case Command::Discover:
+      return toInt(runDiscover(*invocation));
+    case Command::Tree:
+      return toInt(runTree(*invocation));
+    case Command::Search:
+      return toInt(runSearch(*invocation));
+  }
+  return toInt(ExitCode::Usage);
+}

@@ -1,0 +1,50 @@
+#include "cli/output.h"
+
+#include <unistd.h>
+
+#include <iostream>
+
+#include "cli/tree_printer.h"
+#include "treefile/tree_file_writer.h"
+
+namespace vuv::cli {
+
+namespace {
+constexpr std::size_t kProgressWidth = 100;  // keeps the line from wrapping on narrow terminals
+}
+
+Result<std::string> renderTree(const NetworkTree& tree, TreeFormat format) {
+  if (format == TreeFormat::Tree) return formatTreeForPeople(tree);
+  const NodeId root = tree.root();
+  if (root == kNoNode) {
+    // Only domains added by name: no root, and the file format has no way to say so.
+    return makeError(ErrorCode::InvalidArgument, "no network tree to write (no discovery)");
+  }
+  return formatTree(tree, root);
+}
+
+void printError(const std::string& message) { std::cerr << "vuvuveva-cli: " << message << '\n'; }
+
+void printError(const Error& error) { printError(describe(error)); }
+
+ProgressLine::ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {}
+
+ProgressLine::~ProgressLine() { clear(); }
+
+void ProgressLine::show(const std::string& text) {
+  if (!enabled_) return;
+  std::lock_guard lock(mutex_);
+  std::string line = escapeForTerminal(text);
+  if (line.size() > kProgressWidth) line = line.substr(0, kProgressWidth - 3) + "...";
+  std::cerr << "\r\033[K" << line << std::flush;
+  shown_ = true;
+}
+
+void ProgressLine::clear() {
+  if (!enabled_) return;
+  std::lock_guard lock(mutex_);
+  if (shown_) std::cerr << "\r\033[K" << std::flush;
+  shown_ = false;
+}
+
+}  // namespace vuv::cli

@@ -1,0 +1,34 @@
+// What the commands write: results on standard output, everything else on standard error.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+#include "base/error.h"
+#include "cli/cli_options.h"
+#include "tree/network_tree.h"
+
+namespace vuv::cli {
+
+// The tree in the chosen format; brk output is a valid tree file. An error when a node cannot
+// be written as a tree file line.
+Result<std::string> renderTree(const NetworkTree& tree, TreeFormat format);
+
+void printError(const std::string& message);
+void printError(const Error& error);
+
+// Progress on standard error: one line rewritten in place on a terminal, nothing otherwise.
+class ProgressLine {
+ public:
+  ProgressLine();
+  ~ProgressLine();
+  void show(const std::string& text);
+  void clear();
+
+ private:
+  bool enabled_;
+  std::mutex mutex_;
+  bool shown_ = false;
+};
+
+}  // namespace vuv::cli

@@ -1,0 +1,105 @@
+#include "cli/result_writer.h"
+
+#include <cstdio>
+
+#include "base/casefold.h"
+#include "cli/tree_printer.h"
+#include "results/result_icon.h"
+#include "results/size_text.h"
+
+namespace vuv::cli {
+
+namespace {
+
+const char* iconName(ResultIcon icon) {
+  switch (icon) {
+    case ResultIcon::Media: return "Media";
+    case ResultIcon::Archive: return "Archive";
+    case ResultIcon::Text: return "Text";
+    case ResultIcon::Program: return "Program";
+    case ResultIcon::Other: return "Other";
+    case ResultIcon::Folder: return "Folder";
+    case ResultIcon::WebPage: return "WebPage";
+    case ResultIcon::Picture: return "Picture";
+  }
+  return "Other";
+}
+
+std::string csvField(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::string jsonString(std::string_view text) {
+  constexpr char32_t kReplacement = 0xFFFD;
+  std::string out = "\"";
+  for (std::size_t pos = 0; pos < text.size();) {
+    const Utf8Char decoded = decodeUtf8(text, pos);
+    pos += decoded.length;
+    char32_t c = decoded.value;
+    if (c >= kInvalidByteBase) c = kReplacement;
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char buffer[8];
+          std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(c));
+          out += buffer;
+        } else {
+          appendUtf8(out, c);
+        }
+    }
+  }
+  return out + '"';
+}
+
+std::string resultHeader(SearchFormat format) {
+  return format == SearchFormat::Csv ? "path,folder,size,size_text,icon\n" : "";
+}
+
+std::string formatResultRow(const ResultRow& row, SearchFormat format) {
+  const std::string size = sizeText(row);
+  switch (format) {
+    case SearchFormat::Text:
+      return escapeForTerminal(row.path) + '\t' + size + '\n';
+    case SearchFormat::Csv:
+      return csvField(row.path) + ',' + (row.isFolder ? "1" : "0") + ',' + std::to_string(row.size) + ',' +
+             csvField(size) + ',' + iconName(rowIcon(row)) + '\n';
+    case SearchFormat::Json:
+      return "{\"path\":" + jsonString(row.path) + ",\"folder\":" + (row.isFolder ? "true" : "false") +
+             ",\"size\":" + std::to_string(row.size) + ",\"size_text\":" + jsonString(size) +
+             ",\"icon\":\"" + iconName(rowIcon(row)) + "\"}\n";
+  }
+  return {};
+}
+
+}  // namespace vuv::cli

@@ -1,0 +1,23 @@
+// Search results as the command line prints them, one row at a time:
+//   text  the Name text, a tab, the Size text; control characters escaped
+//   csv   path,folder,size,size_text,icon with a header line (RFC 4180 quoting)
+//   json  one object per line: {"path":…,"folder":…,"size":…,"size_text":…,"icon":…}
+#pragma once
+
+#include <string>
+
+#include "cli/cli_options.h"
+#include "results/result_row.h"
+
+namespace vuv::cli {
+
+// The line before the first row, empty when the format has none. Ends in '\n' otherwise.
+std::string resultHeader(SearchFormat format);
+
+// One row, ending in '\n'.
+std::string formatResultRow(const ResultRow& row, SearchFormat format);
+
+// A JSON string literal for UTF-8 text; bytes that are not UTF-8 become U+FFFD.
+std::string jsonString(std::string_view text);
+
+}  // namespace vuv::cli

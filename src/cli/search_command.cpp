@@ -1,0 +1,105 @@
+// vuvuveva-cli search: find files and folders by name pattern below a node of the network
+// tree or a network path, printing rows as they arrive. Ctrl+C stops like the Stop button.
+#include <csignal>
+#include <condition_variable>
+#include <iostream>
+#include <mutex>
+
+#include "cli/commands.h"
+#include "cli/location.h"
+#include "cli/network_discovery.h"
+#include "cli/output.h"
+#include "cli/result_writer.h"
+#include "cli/smb_session.h"
+#include "search/search_controller.h"
+#include "treefile/tree_file_reader.h"
+
+namespace vuv::cli {
+
+namespace {
+
+constexpr auto kInterruptPoll = std::chrono::milliseconds(50);
+
+volatile std::sig_atomic_t interrupted = 0;
+extern "C" void onInterrupt(int) { interrupted = 1; }
+
+// The tree to search in and the node to start from.
+Result<NodeId> prepareLocation(const Invocation& invocation, SmbSession& session, NetworkTree& tree,
+                               ProgressLine& progress) {
+  if (isNetworkPath(invocation.location)) {
+    return placeNetworkPath(tree, session.browse(), invocation.location);
+  }
+  if (!invocation.treeFile.empty()) {
+    if (auto root = loadTreeFile(invocation.treeFile, tree); !root) return root.error();
+  } else if (auto discovered = discoverNetwork(tree, session.browse(), {}, progress); !discovered) {
+    return discovered.error();
+  }
+  return findNodeByPath(tree, invocation.location);
+}
+
+}  // namespace
+
+ExitCode runSearch(const Invocation& invocation) {
+  auto session = SmbSession::open(invocation.connection);
+  if (!session) {
+    printError(session.error());
+    return ExitCode::NetworkError;
+  }
+
+  NetworkTree tree;
+  ProgressLine progress;
+  auto start = prepareLocation(invocation, **session, tree, progress);
+  if (!start) {
+    printError(start.error());
+    return start.error().code == ErrorCode::BadFormat || start.error().code == ErrorCode::Io ? ExitCode::FileError
+                                                                                             : ExitCode::NetworkError;
+  }
+
+  std::mutex mutex;
+  std::condition_variable done;
+  std::optional<SearchSummary> summary;
+  SearchEvents events;
+  events.rows = [&](std::vector<ResultRow> rows) {
+    progress.clear();
+    for (const ResultRow& row : rows) std::cout << formatResultRow(row, invocation.searchFormat);
+    std::cout << std::flush;
+  };
+  events.status = [&](const std::string& text) { progress.show(text); };
+  events.finished = [&](const SearchSummary& result) {
+    std::lock_guard lock(mutex);
+    summary = result;
+    done.notify_all();
+  };
+
+  SearchOptions options;
+  options.shareWalk.maxParallelListings = static_cast<std::size_t>(invocation.connection.jobs);
+  SearchController search(tree, (*session)->lister(), options);
+
+  std::cout << resultHeader(invocation.searchFormat);
+  interrupted = 0;
+  const auto previous = std::signal(SIGINT, onInterrupt);
+  if (auto started = search.start(*start, invocation.pattern, events); !started) {
+    std::signal(SIGINT, previous);
+    printError(started.error());
+    return ExitCode::NetworkError;
+  }
+  {
+    std::unique_lock lock(mutex);
+    while (!done.wait_for(lock, kInterruptPoll, [&] { return summary.has_value(); })) {
+      if (interrupted) search.stop();
+    }
+  }
+  search.waitUntilIdle();
+  std::signal(SIGINT, previous);
+  progress.clear();
+
+  std::cerr << "Search finished. " << summary->rows << " files found.\n";
+  if (summary->failedFolders > 0) {
+    std::cerr << summary->failedFolders << (summary->failedFolders == 1 ? " folder" : " folders")
+              << " could not be listed.\n";
+  }
+  if (summary->stopped) return ExitCode::Interrupted;
+  return summary->rows > 0 ? ExitCode::Success : ExitCode::NothingFound;
+}
+
+}  // namespace vuv::cli

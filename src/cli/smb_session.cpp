@@ -1,0 +1,59 @@
+#include "cli/smb_session.h"
+
+#include <unistd.h>
+
+#include "cli/credential_options.h"
+#include "cli/terminal_prompt.h"
+#include "smb/client/worker_path.h"
+
+namespace vuv::cli {
+
+namespace {
+
+Result<Credentials> resolveCredentials(const ConnectionOptions& options) {
+  Credentials credentials = options.credentials;
+  bool passwordKnown = options.passwordGiven;
+  if (!options.authenticationFile.empty()) {
+    auto fromFile = readAuthenticationFile(options.authenticationFile);
+    if (!fromFile) return fromFile.error();
+    // -U on the same command line wins over the file, as people expect.
+    if (!options.userGiven) {
+      credentials = *fromFile;
+      passwordKnown = !credentials.password.empty();
+    }
+  }
+  if (!credentials.anonymous() && !passwordKnown && !options.noPassword) {
+    std::string who = credentials.domain.empty() ? credentials.user : credentials.domain + "\\" + credentials.user;
+    if (auto password = readSecret("Password for " + who + ": ")) credentials.password = *password;
+  }
+  return credentials;
+}
+
+}  // namespace
+
+SmbSession::SmbSession(smb::WorkerPoolOptions options, std::unique_ptr<CredentialPrompt> prompt)
+    : prompt_(std::move(prompt)), pool_([&] {
+        options.prompt = prompt_.get();
+        return options;
+      }()) {}
+
+Result<std::unique_ptr<SmbSession>> SmbSession::open(const ConnectionOptions& options) {
+  auto credentials = resolveCredentials(options);
+  if (!credentials) return credentials.error();
+
+  smb::WorkerPoolOptions poolOptions;
+  poolOptions.workerPath = smb::defaultWorkerPath();
+  if (::access(poolOptions.workerPath.c_str(), X_OK) != 0) {
+    return makeError(ErrorCode::NotFound, "the SMB worker program " + poolOptions.workerPath, errno);
+  }
+  poolOptions.maxWorkers = static_cast<std::size_t>(options.jobs);
+  poolOptions.progressTimeout =
+      std::chrono::milliseconds(static_cast<std::int64_t>(options.timeoutSeconds * 1000.0));
+  poolOptions.credentials = *credentials;
+
+  std::unique_ptr<CredentialPrompt> prompt;
+  if (!options.noPassword) prompt = std::make_unique<TerminalCredentialPrompt>();
+  return std::make_unique<SmbSession>(std::move(poolOptions), std::move(prompt));
+}
+
+}  // namespace vuv::cli

@@ -1,0 +1,17 @@
+// Prints the network tree for people: one node per line, two blanks of indent per level.
+// Control characters in names from the network are escaped so they cannot drive the terminal.
+#pragma once
+
+#include <string>
+
+#include "tree/network_tree.h"
+
+namespace vuv::cli {
+
+std::string formatTreeForPeople(const NetworkTree& tree);
+
+// Replaces control characters (C0, DEL, C1) with \xNN; backslashes stay as they are because
+// network paths are full of them.
+std::string escapeForTerminal(std::string_view text);
+
+}  // namespace vuv::cli

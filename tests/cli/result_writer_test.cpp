@@ -1,0 +1,36 @@
+#include "cli/result_writer.h"
+
+#include <gtest/gtest.h>
+
+namespace vuv::cli {
+namespace {
+
+TEST(ResultWriter, EveryFormat) {
+  const ResultRow file{"\\\\S1\\Public\\a,\"b\".txt", false, 5ull << 30};
+  const ResultRow folder{"\\\\S1\\Public\\old.zip", true, 0};
+
+  EXPECT_EQ(formatResultRow(file, SearchFormat::Text), "\\\\S1\\Public\\a,\"b\".txt\t5120 Mbytes\n");
+  EXPECT_EQ(formatResultRow(folder, SearchFormat::Text), "\\\\S1\\Public\\old.zip\t<Folder>\n");
+
+  EXPECT_EQ(resultHeader(SearchFormat::Csv), "path,folder,size,size_text,icon\n");
+  EXPECT_EQ(formatResultRow(file, SearchFormat::Csv),
+            "\"\\\\S1\\Public\\a,\"\"b\"\".txt\",0,5368709120,5120 Mbytes,Text\n");
+  EXPECT_EQ(formatResultRow(folder, SearchFormat::Csv), "\\\\S1\\Public\\old.zip,1,0,<Folder>,Folder\n");
+
+  EXPECT_EQ(resultHeader(SearchFormat::Json), "");
+  EXPECT_EQ(formatResultRow(folder, SearchFormat::Json),
+            "{\"path\":\"\\\\\\\\S1\\\\Public\\\\old.zip\",\"folder\":true,\"size\":0,\"size_text\":\"<Folder>\","
+            "\"icon\":\"Folder\"}\n");
+}
+
+// Guards against names from the network reaching a terminal or a JSON reader raw.
+TEST(ResultWriter, HostileNamesAreEscaped) {
+  const ResultRow row{"\\\\S\\x\\\x1b[31mred\x07\xff.txt", false, 1};
+  const std::string text = formatResultRow(row, SearchFormat::Text);
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  EXPECT_NE(text.find("\\x1B[31mred\\x07"), std::string::npos);
+  EXPECT_EQ(jsonString("a\x1b\xff\xc3\xa9\"\n"), "\"a\\u001B\xef\xbf\xbd\xc3\xa9\\\"\\n\"");
+}
+
+}  // namespace
+}  // namespace vuv::cli
