@@ -1,7 +1,5 @@
 // vuvuveva-cli discover: build the network tree as the window's Discover command does, add the
 // named workgroups as Add domain does, then print (and optionally save) the tree.
-#include <iostream>
-
 #include "cli/commands.h"
 #include "cli/network_discovery.h"
 #include "cli/output.h"
@@ -12,10 +10,7 @@ namespace vuv::cli {
 
 ExitCode runDiscover(const Invocation& invocation) {
   auto session = SmbSession::open(invocation.connection);
-  if (!session) {
-    printError(session.error());
-    return ExitCode::NetworkError;
-  }
+  if (!session) return reportSessionError(session.error());
 
   NetworkTree tree;
   ProgressLine progress;
@@ -31,13 +26,7 @@ ExitCode runDiscover(const Invocation& invocation) {
       return ExitCode::FileError;
     }
   }
-  auto text = renderTree(tree, invocation.treeFormat);
-  if (!text) {
-    printError(text.error());
-    return ExitCode::FileError;
-  }
-  std::cout << *text << std::flush;
-  return ExitCode::Success;
+  return printTree(tree, invocation.treeFormat);
 }
 
 }  // namespace vuv::cli

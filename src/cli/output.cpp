@@ -9,9 +9,9 @@
 
 namespace vuv::cli {
 
-namespace {
 constexpr std::size_t kProgressWidth = 100;  // keeps the line from wrapping on narrow terminals
-}
+
+namespace {
 
 Result<std::string> renderTree(const NetworkTree& tree, TreeFormat format) {
   if (format == TreeFormat::Tree) return formatTreeForPeople(tree);
@@ -21,6 +21,18 @@ Result<std::string> renderTree(const NetworkTree& tree, TreeFormat format) {
     return makeError(ErrorCode::InvalidArgument, "no network tree to write (no discovery)");
   }
   return formatTree(tree, root);
+}
+
+}  // namespace
+
+ExitCode printTree(const NetworkTree& tree, TreeFormat format) {
+  auto text = renderTree(tree, format);
+  if (!text) {
+    printError(text.error());
+    return ExitCode::FileError;
+  }
+  std::cout << *text << std::flush;
+  return ExitCode::Success;
 }
 
 void printError(const std::string& message) { std::cerr << "vuvuveva-cli: " << message << '\n'; }

@@ -6,13 +6,14 @@
 
 #include "base/error.h"
 #include "cli/cli_options.h"
+#include "cli/exit_codes.h"
 #include "tree/network_tree.h"
 
 namespace vuv::cli {
 
-// The tree in the chosen format; brk output is a valid tree file. An error when a node cannot
-// be written as a tree file line.
-Result<std::string> renderTree(const NetworkTree& tree, TreeFormat format);
+// Prints the tree on standard output in the chosen format (brk output is a valid tree file).
+// FileError when a node cannot be written as a tree file line.
+ExitCode printTree(const NetworkTree& tree, TreeFormat format);
 
 void printError(const std::string& message);
 void printError(const Error& error);

@@ -41,10 +41,7 @@ Result<NodeId> prepareLocation(const Invocation& invocation, SmbSession& session
 
 ExitCode runSearch(const Invocation& invocation) {
   auto session = SmbSession::open(invocation.connection);
-  if (!session) {
-    printError(session.error());
-    return ExitCode::NetworkError;
-  }
+  if (!session) return reportSessionError(session.error());
 
   NetworkTree tree;
   ProgressLine progress;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "cli/credential_options.h"
+#include "cli/output.h"
 #include "cli/terminal_prompt.h"
 #include "smb/client/worker_path.h"
 
@@ -30,6 +31,14 @@ Result<Credentials> resolveCredentials(const ConnectionOptions& options) {
 }
 
 }  // namespace
+
+ExitCode reportSessionError(const Error& error) {
+  printError(error);
+  // A credentials file that cannot be read is a file error; everything else keeps us off the
+  // network.
+  return error.code == ErrorCode::Io || error.code == ErrorCode::BadFormat ? ExitCode::FileError
+                                                                            : ExitCode::NetworkError;
+}
 
 SmbSession::SmbSession(smb::WorkerPoolOptions options, std::unique_ptr<CredentialPrompt> prompt)
     : prompt_(std::move(prompt)), pool_([&] {

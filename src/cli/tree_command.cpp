@@ -1,6 +1,4 @@
 // vuvuveva-cli tree FILE: load a network tree file and print it.
-#include <iostream>
-
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "treefile/tree_file_reader.h"
@@ -13,13 +11,7 @@ ExitCode runTree(const Invocation& invocation) {
     printError(root.error());
     return ExitCode::FileError;
   }
-  auto text = renderTree(tree, invocation.treeFormat);
-  if (!text) {
-    printError(text.error());
-    return ExitCode::FileError;
-  }
-  std::cout << *text << std::flush;
-  return ExitCode::Success;
+  return printTree(tree, invocation.treeFormat);
 }
 
 }  // namespace vuv::cli

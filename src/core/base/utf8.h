@@ -11,6 +11,9 @@ namespace vuv {
 // U+10FFFF. The empty string is valid.
 bool isValidUtf8(std::string_view bytes);
 
+// Appends code point `c` (at most U+10FFFF, no surrogate) in UTF-8.
+void appendUtf8(std::string& out, char32_t c);
+
 // Each byte read as the code point of the same value (ISO 8859-1), encoded as UTF-8.
 std::string latin1ToUtf8(std::string_view bytes);
 
