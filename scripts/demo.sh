@@ -20,8 +20,10 @@ echo
 echo "==> vuvuveva-cli discover"
 time "$net" exec "$cli" discover
 
-if "$cli" search --help >/dev/null 2>&1 && grep -q 'search --location' <("$cli" --help); then
-  echo
-  echo "==> vuvuveva-cli search --location '\\\\S1\\Public' --pattern '*.txt'"
-  "$net" exec "$cli" search --location '\\S1\Public' --pattern '*.txt' || true
-fi
+echo
+echo "==> vuvuveva-cli search --location 'MS Windows Network' --pattern '*.txt'  (the whole network)"
+time "$net" exec "$cli" search --location 'MS Windows Network' --pattern '*.txt' || echo "(exit code $?)"
+
+echo
+echo "==> vuvuveva-cli search --location '\\\\S1\\Public' --pattern '*' --format csv"
+"$net" exec "$cli" search --location '\\S1\Public' --pattern '*' --format csv || echo "(exit code $?)"

@@ -48,7 +48,7 @@ build_and_test() {
   VUV_BUILD_DIR=$dir "$root/scripts/build.sh" "$@" && (cd "$dir" && ctest --output-on-failure -j 2 -LE network)
 }
 
-stage "build and unit tests" build_and_test "$root/build"
+stage "build and unit tests" build_and_test "$root/build" -DVUV_NETWORK_TESTS=ON
 stage "unit tests under ASan/UBSan" build_and_test "$root/build-asan" -DVUV_SANITIZE=ON -DVUV_BUILD_SMB=OFF
 stage "fuzzing the tree file loader (${fuzz_seconds}s)" "$root/tests/fuzz/run-fuzz.sh" "$fuzz_seconds"
 stage "integration tests on the test network" bash -c "cd '$root/build' && ctest --output-on-failure -L network"

@@ -91,10 +91,8 @@ ExitCode runSearch(const Invocation& invocation) {
   progress.clear();
 
   std::cerr << "Search finished. " << summary->rows << " files found.\n";
-  if (summary->failedFolders > 0) {
-    std::cerr << summary->failedFolders << (summary->failedFolders == 1 ? " folder" : " folders")
-              << " could not be listed.\n";
-  }
+  std::cerr << summary->failedFolders << (summary->failedFolders == 1 ? " folder" : " folders")
+            << " could not be listed.\n";
   if (summary->stopped) return ExitCode::Interrupted;
   return summary->rows > 0 ? ExitCode::Success : ExitCode::NothingFound;
 }

@@ -40,9 +40,9 @@ if(_vuv_net_on AND NOT TEST vuv_testnet_up)
   add_test(NAME vuv_testnet_up COMMAND ${_vuv_net_dir}/ctest-fixture.sh setup)
   add_test(NAME vuv_testnet_down COMMAND ${_vuv_net_dir}/ctest-fixture.sh cleanup)
   set_tests_properties(vuv_testnet_up PROPERTIES
-    FIXTURES_SETUP vuv_testnet TIMEOUT 300 ENVIRONMENT "VUV_NET_PREFIX=${VUV_NET_PREFIX}")
+    FIXTURES_SETUP vuv_testnet TIMEOUT 300 ENVIRONMENT "VUV_NET_PREFIX=${VUV_NET_PREFIX}" LABELS network)
   set_tests_properties(vuv_testnet_down PROPERTIES
-    FIXTURES_CLEANUP vuv_testnet TIMEOUT 120 ENVIRONMENT "VUV_NET_PREFIX=${VUV_NET_PREFIX}")
+    FIXTURES_CLEANUP vuv_testnet TIMEOUT 120 ENVIRONMENT "VUV_NET_PREFIX=${VUV_NET_PREFIX}" LABELS network)
 endif()
 
 # vuv_add_network_test(NAME name COMMAND cmd args... [TIMEOUT s] [EXCLUSIVE])
