@@ -120,6 +120,7 @@ TEST(ShareWalk, OrderDoesNotDependOnWhenListingsComplete) {
     RecordingSink sink;
     ShareWalkLimits limits;
     limits.maxParallelListings = c.parallel;
+    limits.lanParallelListings = c.parallel;
     limits.maxBufferedFolders = c.bufferedFolders;
     const ShareWalkStats stats = walk(shares, "*.txt", sink, limits);
 
@@ -158,6 +159,7 @@ TEST(ShareWalk, ReversedCompletionOfParallelSiblings) {
   std::thread walker([&] {
     ShareWalkLimits limits;
     limits.maxParallelListings = 8;
+    limits.lanParallelListings = 8;
     stats = walk(shares, "*.txt", sink, limits);
   });
   gate.waitForArrivals(8);  // all siblings in flight at once
@@ -177,23 +179,37 @@ TEST(ShareWalk, ReversedCompletionOfParallelSiblings) {
   EXPECT_EQ(stats.peakParallelListings, 8u);
 }
 
-TEST(ShareWalk, ParallelListingsStayWithinTheLimit) {
-  InMemoryShares shares;
-  for (int i = 0; i < 12; ++i) shares.addFolder(at("S" + std::to_string(i)));
-  ListingGate gate(shares, [](const std::string& path) { return path != kShare; });
-  RecordingSink sink;
-  ShareWalkStats stats;
-  std::thread walker([&] {
-    ShareWalkLimits limits;
-    limits.maxParallelListings = 3;
-    stats = walk(shares, "*", sink, limits);
-  });
-  gate.waitForArrivals(3);
-  gate.openAll();
-  walker.join();
-  EXPECT_LE(gate.mostHeldAtOnce(), 3u);
-  EXPECT_EQ(stats.peakParallelListings, 3u);
-  EXPECT_EQ(sink.rows.size(), 12u);
+// Quick listings keep to the LAN limit; slow ones open up to the maximum, never beyond.
+TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
+  struct Case {
+    std::chrono::microseconds quickListing;
+    std::size_t expectedPeak;
+  };
+  const Case cases[] = {
+      {std::chrono::hours(1), 1},   // every listing counts as quick
+      {std::chrono::microseconds(0), 3},  // every listing counts as slow
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expectedPeak);
+    InMemoryShares shares;
+    for (int i = 0; i < 12; ++i) shares.addFolder(at("S" + std::to_string(i)));
+    ListingGate gate(shares, [](const std::string& path) { return path != kShare; });
+    RecordingSink sink;
+    ShareWalkStats stats;
+    std::thread walker([&] {
+      ShareWalkLimits limits;
+      limits.maxParallelListings = 3;
+      limits.lanParallelListings = 1;
+      limits.quickListing = c.quickListing;
+      stats = walk(shares, "*", sink, limits);
+    });
+    gate.waitForArrivals(c.expectedPeak);
+    gate.openAll();
+    walker.join();
+    EXPECT_EQ(gate.mostHeldAtOnce(), c.expectedPeak);
+    EXPECT_EQ(stats.peakParallelListings, c.expectedPeak);
+    EXPECT_EQ(sink.rows.size(), 12u);
+  }
 }
 
 TEST(ShareWalk, DotFoldersReportedNotEnteredAndDotEntriesNever) {

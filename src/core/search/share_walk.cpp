@@ -64,6 +64,8 @@ class OrderedWalk {
               std::stop_token stop, ShareWalkSink& sink)
       : lister_(lister), pattern_(pattern), limits_(limits), stop_(std::move(stop)), sink_(sink) {
     limits_.maxParallelListings = std::max<std::size_t>(limits_.maxParallelListings, 1);
+    limits_.lanParallelListings = std::clamp<std::size_t>(limits_.lanParallelListings, 1, limits_.maxParallelListings);
+    parallel_ = limits_.lanParallelListings;
   }
 
   ShareWalkStats run(const std::string& share);
@@ -76,6 +78,7 @@ class OrderedWalk {
   Listing examine(const Result<std::vector<DirectoryEntry>>& result, const Folder& folder,
                   std::size_t depth) const;
   void record(FolderIt it, Listing&& listing);
+  void adaptParallelism(std::chrono::steady_clock::duration took);
   void spawnHelpers();
   void helper();
 
@@ -94,6 +97,8 @@ class OrderedWalk {
   std::size_t bufferedFolders_ = 0;     // listed (or failed), not yet emitted
   std::size_t bufferedRows_ = 0;        // their matches
   std::size_t idleHelpers_ = 0;
+  std::size_t parallel_ = 1;            // listings allowed at once now (adaptParallelism)
+  double averageListingMicros_ = -1;    // moving average; below 0 until the first listing
   bool finished_ = false;               // the emitter is done; helpers leave
   std::vector<std::thread> helpers_;
   ShareWalkStats stats_;
@@ -101,7 +106,7 @@ class OrderedWalk {
 
 // The folder that may be listed now, or end(). Requires mutex_.
 FolderIt OrderedWalk::startable() {
-  if (pending_.empty() || listing_ >= limits_.maxParallelListings) return folders_.end();
+  if (pending_.empty() || listing_ >= parallel_) return folders_.end();
   const FolderIt first = *pending_.begin();
   // Everything before the smallest pending key is listed, so when it is the first known
   // folder the emitter is waiting for it, and it may start whatever is buffered.
@@ -117,7 +122,7 @@ std::size_t OrderedWalk::startableCount() {
   const bool room = bufferedFolders_ + listing_ < limits_.maxBufferedFolders &&
                     bufferedRows_ < limits_.maxBufferedRows;
   if (!room) return 1;
-  const std::size_t roomFor = std::min(limits_.maxParallelListings - listing_,
+  const std::size_t roomFor = std::min(parallel_ - listing_,
                                         limits_.maxBufferedFolders - bufferedFolders_ - listing_);
   return std::min(pending_.size(), roomFor);
 }
@@ -136,9 +141,25 @@ void OrderedWalk::list(std::unique_lock<std::mutex>& lock, FolderIt it) {
   const Folder& folder = it->second;
   const std::size_t depth = it->first.size();
   lock.unlock();
-  Listing listing = examine(lister_.list(folder.path), folder, depth);
+  const auto started = std::chrono::steady_clock::now();
+  auto entries = lister_.list(folder.path);
+  const auto took = std::chrono::steady_clock::now() - started;
+  Listing listing = examine(entries, folder, depth);
   lock.lock();
+  adaptParallelism(took);
   record(it, std::move(listing));
+}
+
+// Latency, not bandwidth, bounds a walk: when listings take long, many at once hide the round
+// trips; when they are quick, a few keep the processors for the work itself. Requires mutex_.
+void OrderedWalk::adaptParallelism(std::chrono::steady_clock::duration took) {
+  constexpr double kWeight = 0.25;  // of the newest listing in the moving average
+  const double micros = std::chrono::duration<double, std::micro>(took).count();
+  averageListingMicros_ =
+      averageListingMicros_ < 0 ? micros : averageListingMicros_ + kWeight * (micros - averageListingMicros_);
+  parallel_ = averageListingMicros_ < static_cast<double>(limits_.quickListing.count())
+                  ? limits_.lanParallelListings
+                  : limits_.maxParallelListings;
 }
 
 Listing OrderedWalk::examine(const Result<std::vector<DirectoryEntry>>& result,
@@ -274,7 +295,7 @@ ShareWalkStats OrderedWalk::run(const std::string& share) {
       }
       continue;
     }
-    if (folder.state == State::Pending && listing_ < limits_.maxParallelListings) {
+    if (folder.state == State::Pending && listing_ < parallel_) {
       // Nobody lists it yet and the emitter has nothing else to do: list it here.
       take(next);
       spawnHelpers();
@@ -290,7 +311,7 @@ ShareWalkStats OrderedWalk::run(const std::string& share) {
     listed_.wait(lock, stop_, [this] {
       const Folder& first = folders_.begin()->second;
       return first.state == State::Listed || first.state == State::Failed ||
-             (first.state == State::Pending && listing_ < limits_.maxParallelListings);
+             (first.state == State::Pending && listing_ < parallel_);
     });
   }
   finished_ = true;

@@ -24,6 +24,7 @@
 // without emitting anything more once the listings in flight have returned.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <stop_token>
@@ -38,7 +39,12 @@ namespace vuv {
 
 struct ShareWalkLimits {
   // Concurrent listings per share walk; latency, not bandwidth, bounds a walk.
-  std::size_t maxParallelListings = 8;
+  std::size_t maxParallelListings = 16;
+  // While listings come back faster than quickListing, the server answers at LAN speed and
+  // more parallel listings would only compete for processor time: the walk then keeps to
+  // lanParallelListings, and opens up to maxParallelListings when the round trips grow.
+  std::size_t lanParallelListings = 4;
+  std::chrono::microseconds quickListing{5000};
   // Listed folders waiting to be emitted before listing pauses.
   std::size_t maxBufferedFolders = 512;
   // Matching rows of those folders before listing pauses. Soft: listings already in flight
