@@ -24,6 +24,8 @@ struct BrowseReply {
   std::uint32_t totalEntries = 0;  // with MoreData
   std::vector<std::string> names;  // UTF-8, in the order the network gave them
   std::string failureDetail;       // with Failure: which source failed and how, for diagnostics
+  std::vector<std::string> notes;  // any status: one diagnostic line each (a source that failed
+                                   // while another answered), without the line end
 };
 
 class BrowseService {

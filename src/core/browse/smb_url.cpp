@@ -41,6 +41,23 @@ std::string smbUrlForName(std::string_view name) {
   return url;
 }
 
+std::string smbUrlForServer(std::string_view server, const HostAddressBook* book) {
+  if (book != nullptr && !server.empty()) {
+    if (auto address = book->lookup(server)) return smbUrlForName(*address);
+  }
+  return smbUrlForName(server);
+}
+
+Result<std::string> smbUrlFromUnc(std::string_view unc, const HostAddressBook* book) {
+  Result<std::string> url = smbUrlFromUnc(unc);
+  if (!url || book == nullptr) return url;
+  const std::string server = smbUrlComponent(*url, 0);
+  auto address = book->lookup(server);
+  if (!address) return url;
+  const std::size_t end = url->find('/', kSmbUrlScheme.size());
+  return smbUrlForName(*address) + (end == std::string::npos ? std::string() : url->substr(end));
+}
+
 Result<std::string> smbUrlFromUnc(std::string_view unc) {
   auto invalid = [&](const char* why) {
     return makeError(ErrorCode::InvalidArgument, std::string(why) + ": " + std::string(unc));

@@ -13,6 +13,11 @@ void setStatus(const EnumerationContext& context, const std::string& text) {
   if (context.status) context.status(text);
 }
 
+// After the reply's own lines, whatever its status.
+void writeNotes(const EnumerationContext& context, const BrowseReply& reply) {
+  for (const std::string& note : reply.notes) context.diagnostics.toStandardError(note + "\n");
+}
+
 }  // namespace
 
 void enumerateServers(const EnumerationContext& context, bool listDomains, std::string_view domain,
@@ -24,10 +29,14 @@ void enumerateServers(const EnumerationContext& context, bool listDomains, std::
     context.diagnostics.toStandardError("A system error has occurred: " +
                                         std::to_string(reply.failureCode) + "\n");
     if (!reply.failureDetail.empty()) context.diagnostics.toStandardError(reply.failureDetail + "\n");
+    writeNotes(context, reply);
     return;
   }
-  // A successful listing with nothing in it says nothing at all.
-  if (reply.status == BrowseStatus::Success && reply.names.empty()) return;
+  // A successful listing with nothing in it says nothing at all (but its notes).
+  if (reply.status == BrowseStatus::Success && reply.names.empty()) {
+    writeNotes(context, reply);
+    return;
+  }
 
   std::uint32_t count = 0;
   for (const std::string& name : reply.names) {
@@ -46,6 +55,7 @@ void enumerateServers(const EnumerationContext& context, bool listDomains, std::
     context.diagnostics.toStandardError("Total entries: " + std::to_string(reply.totalEntries));
   }
   context.diagnostics.toStandardOutput("\nEntries enumerated: " + std::to_string(count) + "\n");
+  writeNotes(context, reply);
 }
 
 void enumerateShares(const EnumerationContext& context, std::string_view server, NodeId serverNode) {

@@ -35,7 +35,7 @@ BrowseReply SmbBrowseService::listServers(std::string_view domain) {
 }
 
 BrowseReply SmbBrowseService::listShares(std::string_view server, std::uint32_t& /*resume*/) {
-  return list(protocol::Operation::ListShares, smbUrlForName(server));
+  return list(protocol::Operation::ListShares, smbUrlForServer(server, book_));
 }
 
 BrowseReply SmbBrowseService::list(protocol::Operation operation, const std::string& url) {
@@ -48,7 +48,7 @@ BrowseReply SmbBrowseService::list(protocol::Operation operation, const std::str
   Result<RequestOutcome> outcome = pool_.run(operation, url, handlers);
   if (!outcome) {
     return BrowseReply{BrowseStatus::Failure, errnoFor(outcome.error()), 0, {},
-                       describe(outcome.error())};
+                       describe(outcome.error()), {}};
   }
   return reply;
 }

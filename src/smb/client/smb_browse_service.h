@@ -7,13 +7,15 @@
 #pragma once
 
 #include "browse/browse_service.h"
+#include "browse/host_address_book.h"
 #include "smb/client/worker_pool.h"
 
 namespace vuv::smb {
 
 class SmbBrowseService : public BrowseService {
  public:
-  explicit SmbBrowseService(WorkerPool& pool) : pool_(pool) {}
+  // Servers `book` (may be null) has an address for are reached at that address.
+  explicit SmbBrowseService(WorkerPool& pool, const HostAddressBook* book = nullptr) : pool_(pool), book_(book) {}
 
   BrowseReply listDomains() override;
   BrowseReply listServers(std::string_view domain) override;
@@ -24,6 +26,7 @@ class SmbBrowseService : public BrowseService {
   BrowseReply list(protocol::Operation operation, const std::string& url);
 
   WorkerPool& pool_;
+  const HostAddressBook* book_;
 };
 
 }  // namespace vuv::smb

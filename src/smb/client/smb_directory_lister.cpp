@@ -16,7 +16,7 @@ Error aboutPath(Error error, std::string_view what, std::string_view unc) {
 }  // namespace
 
 Result<std::vector<DirectoryEntry>> SmbDirectoryLister::list(std::string_view uncFolder) {
-  Result<std::string> url = smbUrlFromUnc(uncFolder);
+  Result<std::string> url = smbUrlFromUnc(uncFolder, book_);
   if (!url) return url.error();
 
   std::vector<DirectoryEntry> entries;
@@ -35,7 +35,7 @@ Result<std::vector<DirectoryEntry>> SmbDirectoryLister::list(std::string_view un
 }
 
 Status SmbDirectoryLister::read(std::string_view uncFile, const ChunkSink& sink) {
-  Result<std::string> url = smbUrlFromUnc(uncFile);
+  Result<std::string> url = smbUrlFromUnc(uncFile, book_);
   if (!url) return url.error();
 
   ReplyHandlers handlers;

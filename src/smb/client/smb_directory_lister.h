@@ -6,19 +6,22 @@
 #pragma once
 
 #include "browse/directory_lister.h"
+#include "browse/host_address_book.h"
 #include "smb/client/worker_pool.h"
 
 namespace vuv::smb {
 
 class SmbDirectoryLister : public DirectoryLister, public FileReader {
  public:
-  explicit SmbDirectoryLister(WorkerPool& pool) : pool_(pool) {}
+  // Servers `book` (may be null) has an address for are reached at that address.
+  explicit SmbDirectoryLister(WorkerPool& pool, const HostAddressBook* book = nullptr) : pool_(pool), book_(book) {}
 
   Result<std::vector<DirectoryEntry>> list(std::string_view uncFolder) override;
   Status read(std::string_view uncFile, const ChunkSink& sink) override;
 
  private:
   WorkerPool& pool_;
+  const HostAddressBook* book_;
 };
 
 }  // namespace vuv::smb

@@ -1,0 +1,55 @@
+// The UDP side of WS-Discovery: a socket per suitable interface and address family to send
+// multicast messages from (answers come back to it by unicast), and a socket on the WS-Discovery
+// port in the multicast group for announcements (Hello, Bye).
+//
+// Suitable: up, multicast-capable, not loopback. Each sender names its interface for outgoing
+// multicast (IP_MULTICAST_IF), as hosts without a default route need; TTL and hop limit 1, the
+// messages are for the local link. IPv6 is used where an interface has a link-local address;
+// where it is off, nothing is opened for it. Announcements are optional: when the port is taken
+// without sharing, the round still runs on probes alone.
+//
+// Thread safety: none; owned by the thread running a round.
+#pragma once
+
+#include <poll.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/result.h"
+#include "wsd/client/fd.h"
+
+namespace vuv::wsd {
+
+struct ReceivedDatagram {
+  std::string payload;
+  std::string senderIpv4;  // dotted; empty when the sender was not IPv4
+};
+
+class MulticastSockets {
+ public:
+  // Opens what it can. Unreachable when no interface is suitable or no sender could be opened.
+  static Result<MulticastSockets> open(bool ipv6, bool listen);
+
+  // Sends to the group on every sender; returns how many sends went out.
+  std::size_t sendToAll(std::string_view payload);
+
+  void addPollFds(std::vector<pollfd>& fds) const;
+  // Whatever has arrived, without waiting; at most `max` datagrams. Oversized ones are dropped.
+  std::vector<ReceivedDatagram> receive(std::size_t max);
+
+  std::size_t senderCount() const { return senders_.size(); }
+  bool listening() const { return !listeners_.empty(); }
+
+ private:
+  struct Sender {
+    Fd fd;
+    bool ipv6 = false;
+    unsigned interfaceIndex = 0;
+  };
+  std::vector<Sender> senders_;
+  std::vector<Fd> listeners_;
+};
+
+}  // namespace vuv::wsd

@@ -1,0 +1,314 @@
+#include "browse/merged_browse_service.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "browse/in_memory_network.h"
+#include "discovery/discovery.h"
+#include "support/recording_diagnostics.h"
+#include "support/tree_dump.h"
+
+namespace vuv {
+namespace {
+
+using namespace std::chrono_literals;
+using Names = std::vector<std::string>;
+
+// Host discovery as a test scripts it; counts its rounds.
+class FakeHosts final : public HostDiscovery {
+ public:
+  void answer(Result<std::vector<DiscoveredHost>> result) {
+    std::lock_guard lock(mutex_);
+    result_ = std::move(result);
+  }
+  Result<std::vector<DiscoveredHost>> discover() override {
+    ++rounds;
+    if (during) during();
+    std::lock_guard lock(mutex_);
+    return result_;
+  }
+  std::atomic<int> rounds{0};
+  std::function<void()> during;  // set before the first round
+
+ private:
+  std::mutex mutex_;
+  Result<std::vector<DiscoveredHost>> result_ = std::vector<DiscoveredHost>{};
+};
+
+DiscoveredHost host(std::string name, std::string group, std::string address = "") {
+  return DiscoveredHost{std::move(name), std::move(group), false, std::move(address)};
+}
+
+BrowseReply failed(int code, std::string detail) {
+  BrowseReply r;
+  r.status = BrowseStatus::Failure;
+  r.failureCode = code;
+  r.failureDetail = std::move(detail);
+  return r;
+}
+
+BrowseReply listed(Names names, BrowseStatus status = BrowseStatus::Success, std::uint32_t total = 0) {
+  BrowseReply r;
+  r.status = status;
+  r.names = std::move(names);
+  r.totalEntries = total;
+  return r;
+}
+
+const Error kNoInterface = makeError(ErrorCode::Unreachable, "no network interface that is up and can multicast");
+
+struct Fixture {
+  InMemoryNetwork netbios;
+  FakeHosts hosts;
+  HostAddressBook book;
+  std::mutex mutex;
+  Names calls;  // "domains", "servers:X", "shares:X" as NetBIOS saw them
+
+  Fixture() {
+    netbios.setCallHook([this](const std::string& what, const std::string& name) {
+      std::lock_guard lock(mutex);
+      calls.push_back(name.empty() ? what : what + ":" + name);
+    });
+  }
+  MergedBrowseService service(MergedBrowseService::Sources sources = {}) {
+    return MergedBrowseService(netbios, &hosts, &book, sources);
+  }
+};
+
+TEST(MergedBrowse, DomainsFromBothSources) {
+  struct Case {
+    const char* what;
+    std::optional<BrowseReply> netbios;  // nullopt: ALPHA and ZETA, as described
+    Result<std::vector<DiscoveredHost>> hosts;
+    BrowseReply expected;
+    Names notes;
+  };
+  const std::string noMaster = "NetBIOS browsing found no workgroups or domains (no master browser answered)";
+  const std::string wsdFailed =
+      "WS-Discovery failed: " + describe(kNoInterface);
+  const Case cases[] = {
+      {"browse lists only", std::nullopt, std::vector<DiscoveredHost>{}, listed({"ALPHA", "ZETA"}), {}},
+      {"announcements only", listed({}), std::vector{host("M1", "MODERN")}, listed({"MODERN"}), {noMaster}},
+      {"both, equal but for case", std::nullopt,
+       std::vector{host("M2", "alpha"), host("M1", "MODERN"), host("M3", "Modern")},
+       listed({"ALPHA", "ZETA", "MODERN"}), {}},
+      {"browse lists failed", failed(110, "list smb://: timed out"), std::vector{host("M1", "MODERN")},
+       listed({"MODERN"}), {"NetBIOS browsing failed (error 110): list smb://: timed out"}},
+      {"both failed", failed(110, "list smb://: timed out"), kNoInterface, failed(110, "list smb://: timed out"),
+       {wsdFailed}},
+      {"browse lists failed, nothing announced", failed(110, "list smb://: timed out"), std::vector<DiscoveredHost>{},
+       failed(110, "list smb://: timed out"), {}},
+      {"announcements failed", std::nullopt, kNoInterface, listed({"ALPHA", "ZETA"}), {wsdFailed}},
+      {"more data", listed({"A", "B"}, BrowseStatus::MoreData, 10), std::vector{host("M", "C"), host("N", "a")},
+       listed({"A", "B", "C"}, BrowseStatus::MoreData, 11), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fixture f;
+    f.netbios.addDomain("ALPHA");
+    f.netbios.addDomain("ZETA");
+    if (c.netbios) f.netbios.scriptDomains(*c.netbios);
+    f.hosts.answer(c.hosts);
+    MergedBrowseService merged = f.service();
+    const BrowseReply reply = merged.listDomains();
+    EXPECT_EQ(reply.status, c.expected.status);
+    EXPECT_EQ(reply.names, c.expected.names);
+    EXPECT_EQ(reply.failureCode, c.expected.failureCode);
+    EXPECT_EQ(reply.failureDetail, c.expected.failureDetail);
+    EXPECT_EQ(reply.totalEntries, c.expected.totalEntries);
+    EXPECT_EQ(reply.notes, c.notes);
+  }
+}
+
+TEST(MergedBrowse, ServersOfADomain) {
+  Fixture f;
+  f.netbios.addServer("ALPHA", "S1");
+  f.netbios.addServer("ALPHA", "S2");
+  f.netbios.addServer("ZETA", "Z1");
+  f.hosts.answer(std::vector{host("M2", "ALPHA"), host("s1", "alpha"), host("M1", "MODERN"), host("m1", "MODERN"),
+                             host("D1", "ZETA")});
+  f.netbios.scriptServers("ZETA", failed(13, "list smb://ZETA: denied"));
+  MergedBrowseService merged = f.service();
+  ASSERT_EQ(merged.listDomains().names, (Names{"ALPHA", "ZETA", "MODERN"}));
+
+  const BrowseReply alpha = merged.listServers("ALPHA");
+  EXPECT_EQ(alpha.status, BrowseStatus::Success);
+  EXPECT_EQ(alpha.names, (Names{"S1", "S2", "M2"}));  // the browse list's spelling of S1 wins
+  EXPECT_TRUE(alpha.notes.empty());
+
+  const BrowseReply modern = merged.listServers("modern");
+  EXPECT_EQ(modern.names, (Names{"M1"}));  // one entry per name
+
+  const BrowseReply zeta = merged.listServers("ZETA");
+  EXPECT_EQ(zeta.status, BrowseStatus::Success);
+  EXPECT_EQ(zeta.names, (Names{"D1"}));
+  EXPECT_EQ(zeta.notes, (Names{"NetBIOS browsing of ZETA failed (error 13): list smb://ZETA: denied"}));
+
+  // Added by name and known to neither: the browse lists' answer, unchanged.
+  const BrowseReply unknown = merged.listServers("NOSUCHGROUP");
+  EXPECT_EQ(unknown.status, BrowseStatus::Failure);
+  EXPECT_EQ(unknown.failureCode, ENOENT);
+  EXPECT_TRUE(unknown.notes.empty());
+
+  // MODERN is announced only: NetBIOS was never asked for it.
+  EXPECT_EQ(f.calls, (Names{"domains", "servers:ALPHA", "servers:ZETA", "servers:NOSUCHGROUP"}));
+}
+
+// Guards against asking NetBIOS for workgroups it never listed when its listing failed: with no
+// SMB1 master anywhere each such request would wait for its timeout.
+TEST(MergedBrowse, AnnouncedDomainsAreNotBrowsedWhenBrowsingFailed) {
+  Fixture f;
+  f.netbios.scriptDomains(failed(110, "timed out"));
+  f.hosts.answer(std::vector{host("M2", "ALPHA"), host("M1", "MODERN")});
+  MergedBrowseService merged = f.service();
+  EXPECT_EQ(merged.listDomains().names, (Names{"ALPHA", "MODERN"}));
+  EXPECT_EQ(merged.listServers("ALPHA").names, (Names{"M2"}));
+  EXPECT_EQ(f.calls, (Names{"domains"}));
+}
+
+TEST(MergedBrowse, SourcesCanBeChosen) {
+  Fixture f;
+  f.netbios.addServer("ALPHA", "S1", {"Public"});
+  f.hosts.answer(std::vector{host("M2", "ALPHA", "10.0.0.32")});
+
+  MergedBrowseService netbiosOnly = f.service({true, false});
+  EXPECT_EQ(netbiosOnly.listDomains().names, (Names{"ALPHA"}));
+  EXPECT_EQ(netbiosOnly.listServers("ALPHA").names, (Names{"S1"}));
+  EXPECT_EQ(f.hosts.rounds.load(), 0);
+
+  MergedBrowseService announcedOnly = f.service({false, true});
+  EXPECT_EQ(announcedOnly.listDomains().names, (Names{"ALPHA"}));
+  EXPECT_EQ(announcedOnly.listServers("ALPHA").names, (Names{"M2"}));
+  std::uint32_t resume = 0;
+  EXPECT_EQ(announcedOnly.listShares("S1", resume).names, (Names{"Public"}));  // shares: always over SMB
+  EXPECT_EQ(f.calls, (Names{"domains", "servers:ALPHA", "shares:S1"}));        // the first two from netbiosOnly
+
+  f.hosts.answer(kNoInterface);
+  const BrowseReply failedRound = announcedOnly.listDomains();
+  EXPECT_EQ(failedRound.status, BrowseStatus::Failure);
+  EXPECT_EQ(failedRound.failureCode, ENETUNREACH);
+  EXPECT_EQ(failedRound.failureDetail, "WS-Discovery failed: " + describe(kNoInterface));
+}
+
+TEST(MergedBrowse, OneRoundPerDiscoveryWhateverTheThreads) {
+  Fixture f;
+  f.hosts.during = [] { std::this_thread::sleep_for(50ms); };  // long enough for the threads to overlap
+  f.hosts.answer(std::vector{host("M1", "MODERN")});
+  MergedBrowseService merged = f.service();
+
+  // Domains added by name before any discovery: the first listServers starts the round, the
+  // others wait for it.
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) threads.emplace_back([&] { EXPECT_EQ(merged.listServers("MODERN").names, (Names{"M1"})); });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(f.hosts.rounds.load(), 1);
+
+  // Each discovery starts afresh, and its workers use its round.
+  for (int discovery = 0; discovery < 2; ++discovery) {
+    f.hosts.answer(std::vector{host("M" + std::to_string(discovery), "MODERN")});
+    merged.listDomains();
+    threads.clear();
+    for (int i = 0; i < 8; ++i) {
+      threads.emplace_back([&, discovery] {
+        EXPECT_EQ(merged.listServers("MODERN").names, (Names{"M" + std::to_string(discovery)}));
+      });
+    }
+    for (std::thread& t : threads) t.join();
+  }
+  EXPECT_EQ(f.hosts.rounds.load(), 3);
+}
+
+// Guards against running the round after the NetBIOS listing instead of beside it: each waits
+// here until it has seen the other start.
+TEST(MergedBrowse, BrowseListAndRoundRunSideBySide) {
+  Fixture f;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool roundStarted = false;
+  bool browseStarted = false;
+  auto meet = [&](bool& mine, const bool& other) {
+    std::unique_lock lock(mutex);
+    mine = true;
+    changed.notify_all();
+    return changed.wait_for(lock, 5s, [&] { return other; });
+  };
+  std::atomic<bool> roundSawBrowse{false};
+  std::atomic<bool> browseSawRound{false};
+  f.hosts.during = [&] { roundSawBrowse = meet(roundStarted, browseStarted); };
+  f.netbios.setCallHook([&](const std::string& what, const std::string&) {
+    if (what == "domains") browseSawRound = meet(browseStarted, roundStarted);
+  });
+  MergedBrowseService merged = f.service();
+  merged.listDomains();
+  EXPECT_TRUE(roundSawBrowse);
+  EXPECT_TRUE(browseSawRound);
+}
+
+TEST(MergedBrowse, RoundsFillTheAddressBook) {
+  Fixture f;
+  f.hosts.answer(std::vector{host("M1", "MODERN", "10.213.0.31"), host("NOADDR", "MODERN")});
+  MergedBrowseService merged = f.service();
+  merged.listDomains();
+  EXPECT_EQ(f.book.lookup("m1"), "10.213.0.31");
+  EXPECT_EQ(f.book.lookup("NOADDR"), std::nullopt);
+  f.hosts.answer(std::vector{host("M1", "MODERN", "10.213.0.99")});
+  merged.listDomains();
+  EXPECT_EQ(f.book.lookup("M1"), "10.213.0.99");
+}
+
+TEST(MergedBrowse, DiscoveryShowsBothAndSaysWhichSourceFailed) {
+  Fixture f;
+  f.netbios.addServer("ALPHA", "S1", {"Public"});
+  f.netbios.scriptDomains(failed(110, "list smb://: timed out"));
+  f.hosts.answer(std::vector{host("M2", "ALPHA", "10.0.0.32"), host("M1", "MODERN", "10.0.0.31")});
+  MergedBrowseService merged = f.service();
+  NetworkTree tree;
+  testing::RecordingDiagnostics diagnostics;
+  Discovery discovery(tree, merged, diagnostics, {});
+  ASSERT_TRUE(discovery.discover().ok());
+  discovery.waitUntilIdle();
+  EXPECT_EQ(testing::dump(tree), "MS Windows Network\n  ALPHA\n    M2\n  MODERN\n    M1\n");
+  EXPECT_EQ(diagnostics.err(), "NetBIOS browsing failed (error 110): list smb://: timed out\n");
+}
+
+TEST(EnumerationNotes, FollowTheExistingLinesWhateverTheStatus) {
+  struct Case {
+    const char* what;
+    BrowseReply reply;
+    const char* out;
+    const char* err;
+  };
+  BrowseReply success = listed({"A"});
+  success.notes = {"first note", "second note"};
+  BrowseReply failure = failed(53, "detail");
+  failure.notes = {"a note"};
+  BrowseReply empty = listed({});
+  empty.notes = {"only a note"};
+  BrowseReply more = listed({"A"}, BrowseStatus::MoreData, 5);
+  more.notes = {"a note"};
+  const Case cases[] = {
+      {"success", success, "\nEntries enumerated: 1\n", "first note\nsecond note\n"},
+      {"failure", failure, "", "A system error has occurred: 53\ndetail\na note\n"},
+      {"empty success", empty, "", "only a note\n"},
+      {"more data", more, "\nEntries enumerated: 1\n", "\nMore entries available!!!\nTotal entries: 5a note\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    InMemoryNetwork network;
+    network.scriptDomains(c.reply);
+    NetworkTree tree;
+    testing::RecordingDiagnostics diagnostics;
+    const NodeId root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+    enumerateServers({tree, network, diagnostics, {}}, true, {}, root);
+    EXPECT_EQ(diagnostics.out(), c.out);
+    EXPECT_EQ(diagnostics.err(), c.err);
+  }
+}
+
+}  // namespace
+}  // namespace vuv
