@@ -166,7 +166,9 @@ Status parseCommandOption(const std::string& name, ArgumentCursor& cursor, Invoc
       return success();
     }
     if (name == "--save") return take(asIs, invocation.saveFile);
-    if (name == "--source") return take(parseSource, invocation.source);
+  }
+  if ((command == Command::Discover || command == Command::Search) && name == "--source") {
+    return take(parseSource, invocation.source);
   }
   if (command == Command::Search) {
     if (name == "--location") return take(asIs, invocation.location);
@@ -227,24 +229,29 @@ std::string usageText() {
                         [--source netbios|wsd|all] [CONNECTION OPTIONS]
   vuvuveva-cli tree FILE [--format tree|brk]
   vuvuveva-cli search --location LOC --pattern PAT [--tree FILE]
-                      [--format text|csv|json] [CONNECTION OPTIONS]
+                      [--format text|csv|json] [--source netbios|wsd|all]
+                      [CONNECTION OPTIONS]
   vuvuveva-cli --help | --version
 
 discover   Finds the workgroups and domains of the network, their servers and each
            server's shares, then adds each --add-workgroup NAME, and prints the tree.
            --format brk prints a network tree file (the same as --save writes).
+           --source: netbios = the browse lists (SMB1 master browsers), wsd = hosts
+           that announce themselves by WS-Discovery, all (default) = both merged.
 tree       Loads a network tree file and prints it.
 search     Finds files and folders whose names match PAT (wildcards * and ?, letter case
            ignored; "*.*" matches every name) below LOC: a node path of the network tree
            ("MS Windows Network\ALPHA\S1", from --tree FILE or a fresh discovery) or a
-           network path (\\SERVER, \\SERVER\SHARE, \\SERVER\SHARE\FOLDER).
+           network path (\\SERVER, \\SERVER\SHARE, \\SERVER\SHARE\FOLDER). Unless
+           --source is netbios, WS-Discovery first finds the addresses of servers that
+           have no NetBIOS name.
 
 Connection options:
   -U, --user [DOMAIN\]USER[%PASSWORD]   log on as USER (anonymous/guest otherwise)
   -A, --authentication-file FILE        read username, password, domain from FILE
   -N, --no-pass                         never ask for a password
   --timeout SECONDS                     give up on a silent server after SECONDS (default 5)
-  -j, --jobs N                          SMB worker processes at most (default 8)
+  -j, --jobs N                          SMB worker processes at most (default 16)
 
 Standard output carries only the result; progress and diagnostics go to standard error.
 Client settings come from $HOME/.smb/smb.conf, then the system's smb.conf.

@@ -17,7 +17,7 @@ enum class DiscoverySource { All, NetBios, WsDiscovery };
 
 inline constexpr double kDefaultTimeoutSeconds = 5.0;
 inline constexpr double kMaxTimeoutSeconds = 3600.0;
-inline constexpr int kDefaultJobs = 8;
+inline constexpr int kDefaultJobs = 16;
 inline constexpr int kMaxJobs = 64;
 
 struct ConnectionOptions {
@@ -38,6 +38,8 @@ struct Invocation {
   // discover
   std::vector<std::string> addWorkgroups;
   std::string saveFile;
+
+  // discover, search: where servers are found
   DiscoverySource source = DiscoverySource::All;
 
   // tree FILE, and search --tree FILE

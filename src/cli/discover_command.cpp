@@ -9,7 +9,7 @@
 namespace vuv::cli {
 
 ExitCode runDiscover(const Invocation& invocation) {
-  auto session = SmbSession::open(invocation.connection);
+  auto session = SmbSession::open(invocation.connection, invocation.source);
   if (!session) return reportSessionError(session.error());
 
   NetworkTree tree;

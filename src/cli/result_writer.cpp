@@ -54,7 +54,7 @@ std::string jsonString(std::string_view text) {
       case '\t': out += "\\t"; break;
       default:
         if (c < 0x20 || c == 0x7F) {
-          char buffer[8];
+          char buffer[12];
           std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(c));
           out += buffer;
         } else {

@@ -23,14 +23,22 @@ constexpr auto kInterruptPoll = std::chrono::milliseconds(50);
 volatile std::sig_atomic_t interrupted = 0;
 extern "C" void onInterrupt(int) { interrupted = 1; }
 
+// WS-Discovery failing costs the servers only it finds; the search goes on without them.
+void noteFailure(const Status& learned) {
+  if (!learned) std::cerr << "WS-Discovery failed: " << describe(learned.error()) << "\n";
+}
+
 // The tree to search in and the node to start from.
 Result<NodeId> prepareLocation(const Invocation& invocation, SmbSession& session, NetworkTree& tree,
                                ProgressLine& progress) {
   if (isNetworkPath(invocation.location)) {
+    const std::string_view path = std::string_view(invocation.location).substr(2);
+    noteFailure(session.learnAddressOf(path.substr(0, path.find('\\'))));
     return placeNetworkPath(tree, session.browse(), invocation.location);
   }
   if (!invocation.treeFile.empty()) {
     if (auto root = loadTreeFile(invocation.treeFile, tree); !root) return root.error();
+    noteFailure(session.learnAddresses());
   } else if (auto discovered = discoverNetwork(tree, session.browse(), {}, progress); !discovered) {
     return discovered.error();
   }
@@ -40,7 +48,7 @@ Result<NodeId> prepareLocation(const Invocation& invocation, SmbSession& session
 }  // namespace
 
 ExitCode runSearch(const Invocation& invocation) {
-  auto session = SmbSession::open(invocation.connection);
+  auto session = SmbSession::open(invocation.connection, invocation.source);
   if (!session) return reportSessionError(session.error());
 
   NetworkTree tree;

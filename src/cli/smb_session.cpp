@@ -6,10 +6,13 @@
 #include "cli/output.h"
 #include "cli/terminal_prompt.h"
 #include "smb/client/worker_path.h"
+#include "wsd/client/name_lookup.h"
 
 namespace vuv::cli {
 
 namespace {
+
+constexpr auto kResolverLimit = std::chrono::milliseconds(300);
 
 Result<Credentials> resolveCredentials(const ConnectionOptions& options) {
   Credentials credentials = options.credentials;
@@ -40,13 +43,39 @@ ExitCode reportSessionError(const Error& error) {
                                                                             : ExitCode::NetworkError;
 }
 
-SmbSession::SmbSession(smb::WorkerPoolOptions options, std::unique_ptr<CredentialPrompt> prompt)
-    : prompt_(std::move(prompt)), pool_([&] {
+SmbSession::SmbSession(smb::WorkerPoolOptions options, std::unique_ptr<CredentialPrompt> prompt,
+                       DiscoverySource source)
+    : useWsd_(source != DiscoverySource::NetBios),
+      prompt_(std::move(prompt)),
+      pool_([&] {
         options.prompt = prompt_.get();
         return options;
-      }()) {}
+      }()),
+      merged_(smbBrowse_, &hostDiscovery_, &book_,
+              MergedBrowseService::Sources{source != DiscoverySource::WsDiscovery, useWsd_}) {}
 
-Result<std::unique_ptr<SmbSession>> SmbSession::open(const ConnectionOptions& options) {
+Status SmbSession::record(const Result<std::vector<DiscoveredHost>>& found) {
+  if (!found) return found.error();
+  for (const DiscoveredHost& host : *found) {
+    if (!host.address.empty()) book_.set(host.name, host.address);
+  }
+  return success();
+}
+
+Status SmbSession::learnAddressOf(std::string_view server) {
+  if (!useWsd_ || book_.lookup(server)) return success();
+  // A name the system resolver knows, libsmbclient finds too ("host" in its name resolve
+  // order): no round needed. Bounded, so that a slow DNS costs less than the round would.
+  if (wsd::resolvesByName(std::string(server), kResolverLimit)) return success();
+  return record(hostDiscovery_.discoverHost(server));
+}
+
+Status SmbSession::learnAddresses() {
+  if (!useWsd_) return success();
+  return record(hostDiscovery_.discover());
+}
+
+Result<std::unique_ptr<SmbSession>> SmbSession::open(const ConnectionOptions& options, DiscoverySource source) {
   auto credentials = resolveCredentials(options);
   if (!credentials) return credentials.error();
 
@@ -62,7 +91,7 @@ Result<std::unique_ptr<SmbSession>> SmbSession::open(const ConnectionOptions& op
 
   std::unique_ptr<CredentialPrompt> prompt;
   if (!options.noPassword) prompt = std::make_unique<TerminalCredentialPrompt>();
-  return std::make_unique<SmbSession>(std::move(poolOptions), std::move(prompt));
+  return std::make_unique<SmbSession>(std::move(poolOptions), std::move(prompt), source);
 }
 
 }  // namespace vuv::cli

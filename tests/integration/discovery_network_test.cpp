@@ -126,7 +126,9 @@ TEST_F(DiscoveryWithSlowTimeout, KilledWorkerCostsOnlyItsRequest) {
 // A host that dies in the middle of a discovery loses its own shares and nothing else.
 TEST_F(DiscoveryOnNetwork, HostKilledDuringDiscovery) {
   hooked_.beforeShares = [](std::string_view server) {
-    if (server == "S4") ASSERT_EQ(testing::runTestNetwork("kill-host S4"), 0);
+    if (server == "S4") {
+      ASSERT_EQ(testing::runTestNetwork("kill-host S4"), 0);
+    }
   };
   const auto started = std::chrono::steady_clock::now();
   const int finished = discover([](Discovery& d) { ASSERT_TRUE(d.discover().ok()); });

@@ -220,7 +220,9 @@ TEST_F(SearchOnNetwork, KilledWorkerMidWalk) {
 TEST_F(SearchOnNetwork, ServerKilledMidWalk) {
   HookedLister hooked(lister_);
   hooked.beforeList = [](int count) {
-    if (count == 4) ASSERT_EQ(testing::runTestNetwork("kill-host S4"), 0);
+    if (count == 4) {
+      ASSERT_EQ(testing::runTestNetwork("kill-host S4"), 0);
+    }
   };
   const Outcome outcome = search("\\\\S4\\Scratch", "*", hooked);
   const bool restored = testing::runTestNetwork("start-host S4") == 0;

@@ -4,7 +4,9 @@
 #   vuv_add_network_test(NAME my_test COMMAND $<TARGET_FILE:my_test> --flag)
 #
 # The fixture `vuv_testnet` brings the network up once before the first test that needs it
-# and down after the last one. Tests run inside the client namespace (testnet.sh exec).
+# and down after the last one, always with the SMB2-only WS-Discovery hosts (VUV_NET_MODERN=1):
+# one network serves the NetBIOS tests and the WS-Discovery tests alike. Tests run inside the
+# client namespace (testnet.sh exec).
 # With a network brought up by hand: ctest -FA vuv_testnet (skips the setup and cleanup).
 #
 # VUV_NETWORK_TESTS: ON, OFF or AUTO (default: ON when ctest-fixture.sh check passes at
@@ -21,7 +23,7 @@ set(VUV_TESTNET_DIR ${CMAKE_CURRENT_LIST_DIR} CACHE INTERNAL "")
 set(_vuv_net_dir ${VUV_TESTNET_DIR})
 
 if(VUV_NETWORK_TESTS STREQUAL "AUTO")
-  execute_process(COMMAND ${_vuv_net_dir}/ctest-fixture.sh check
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env VUV_NET_MODERN=1 ${_vuv_net_dir}/ctest-fixture.sh check
                   RESULT_VARIABLE _vuv_net_rc OUTPUT_VARIABLE _vuv_net_why ERROR_QUIET
                   OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(_vuv_net_rc EQUAL 0)
@@ -40,7 +42,8 @@ if(_vuv_net_on AND NOT TEST vuv_testnet_up)
   add_test(NAME vuv_testnet_up COMMAND ${_vuv_net_dir}/ctest-fixture.sh setup)
   add_test(NAME vuv_testnet_down COMMAND ${_vuv_net_dir}/ctest-fixture.sh cleanup)
   set_tests_properties(vuv_testnet_up PROPERTIES
-    FIXTURES_SETUP vuv_testnet TIMEOUT 300 ENVIRONMENT "VUV_NET_PREFIX=${VUV_NET_PREFIX}" LABELS network)
+    FIXTURES_SETUP vuv_testnet TIMEOUT 300 ENVIRONMENT "VUV_NET_PREFIX=${VUV_NET_PREFIX};VUV_NET_MODERN=1"
+    LABELS network)
   set_tests_properties(vuv_testnet_down PROPERTIES
     FIXTURES_CLEANUP vuv_testnet TIMEOUT 120 ENVIRONMENT "VUV_NET_PREFIX=${VUV_NET_PREFIX}" LABELS network)
 endif()

@@ -209,8 +209,9 @@ write_etc_hosts() {
   {
     echo "127.0.0.1 localhost"
     echo "$CLIENT_IP ${CLIENT_NAME,,} $CLIENT_NAME"
-    local rec n o
-    while read -r n _ _ o _; do echo "$SUBNET.$o ${n,,} $n"; done < <(all_host_records)
+    local rec n o f
+    # Not the SMB2-only hosts: WS-Discovery must find their addresses, as on a real LAN.
+    while read -r n _ f o _; do [[ ,$f, == *,modern,* ]] || echo "$SUBNET.$o ${n,,} $n"; done < <(all_host_records)
   } >"$STATE/etc-hosts"
 }
 
@@ -513,7 +514,7 @@ client_conf() {  # client_conf DIR: a client smb.conf whose state lives in DIR
   workgroup = WORKGROUP
   interfaces = eth0
   bind interfaces only = yes
-  # Broadcast for NetBIOS names, then /etc/hosts (has the SMB2-only hosts); no WINS, no DNS.
+  # Broadcast for NetBIOS names, then /etc/hosts (not the SMB2-only hosts); no WINS, no DNS.
   name resolve order = bcast host
   # Browsing needs SMB1 to the master browser: allow NT1 (a context picks its own range).
   client min protocol = NT1
