@@ -6,6 +6,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export VUV_NET_PREFIX=${VUV_NET_PREFIX:-vuvdemo}
+# Old and modern hosts side by side: NetBIOS browsing and WS-Discovery both have work to do.
+export VUV_NET_MODERN=${VUV_NET_MODERN:-1}
 net="$root/tests/network/testnet.sh"
 cli="$root/build/src/cli/vuvuveva-cli"
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test: unit and worker tests, the unit tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the tree file fuzzer for a bounded time, and the integration
+# UndefinedBehaviorSanitizer, the fuzzers (tree files, WS-Discovery messages) for a bounded time, and the integration
 # tests on the project's own Samba network (built in network namespaces; needs root).
 #
 #   VUV_FUZZ_SECONDS   how long each fuzzer runs (default 60)
@@ -50,7 +50,7 @@ build_and_test() {
 
 stage "build and unit tests" build_and_test "$root/build" -DVUV_NETWORK_TESTS=ON
 stage "unit tests under ASan/UBSan" build_and_test "$root/build-asan" -DVUV_SANITIZE=ON -DVUV_BUILD_SMB=OFF
-stage "fuzzing the tree file loader (${fuzz_seconds}s)" "$root/tests/fuzz/run-fuzz.sh" "$fuzz_seconds"
+stage "fuzzing the tree file loader and the WS-Discovery parsers (${fuzz_seconds}s each)" "$root/tests/fuzz/run-fuzz.sh" "$fuzz_seconds"
 stage "integration tests on the test network" bash -c "cd '$root/build' && ctest --output-on-failure -L network"
 
 echo
