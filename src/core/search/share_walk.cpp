@@ -1,6 +1,7 @@
 #include "search/share_walk.h"
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -98,7 +99,8 @@ class OrderedWalk {
   std::size_t bufferedRows_ = 0;        // their matches
   std::size_t idleHelpers_ = 0;
   std::size_t parallel_ = 1;            // listings allowed at once now (adaptParallelism)
-  double averageListingMicros_ = -1;    // moving average; below 0 until the first listing
+  std::array<std::chrono::steady_clock::duration, 16> recentListings_{};  // how long they took
+  std::size_t recentCount_ = 0;         // listings recorded in recentListings_, ever
   bool finished_ = false;               // the emitter is done; helpers leave
   std::vector<std::thread> helpers_;
   ShareWalkStats stats_;
@@ -151,15 +153,14 @@ void OrderedWalk::list(std::unique_lock<std::mutex>& lock, FolderIt it) {
 }
 
 // Latency, not bandwidth, bounds a walk: when listings take long, many at once hide the round
-// trips; when they are quick, a few keep the processors for the work itself. Requires mutex_.
+// trips; when they are quick, a few keep the processors for the work itself. The quickest of
+// the recent listings tells the two apart: a worker's first listing also pays for its start and
+// its connection, and those outliers must not open up a LAN walk. Requires mutex_.
 void OrderedWalk::adaptParallelism(std::chrono::steady_clock::duration took) {
-  constexpr double kWeight = 0.25;  // of the newest listing in the moving average
-  const double micros = std::chrono::duration<double, std::micro>(took).count();
-  averageListingMicros_ =
-      averageListingMicros_ < 0 ? micros : averageListingMicros_ + kWeight * (micros - averageListingMicros_);
-  parallel_ = averageListingMicros_ < static_cast<double>(limits_.quickListing.count())
-                  ? limits_.lanParallelListings
-                  : limits_.maxParallelListings;
+  recentListings_[recentCount_++ % recentListings_.size()] = took;
+  const std::size_t known = std::min(recentCount_, recentListings_.size());
+  const auto quickest = *std::min_element(recentListings_.begin(), recentListings_.begin() + known);
+  parallel_ = quickest < limits_.quickListing ? limits_.lanParallelListings : limits_.maxParallelListings;
 }
 
 Listing OrderedWalk::examine(const Result<std::vector<DirectoryEntry>>& result,

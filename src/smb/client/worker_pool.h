@@ -32,7 +32,7 @@ namespace vuv::smb {
 
 class WorkerProcess;
 
-inline constexpr std::size_t kDefaultMaxWorkers = 8;
+inline constexpr std::size_t kDefaultMaxWorkers = 16;
 inline constexpr std::chrono::milliseconds kDefaultProgressTimeout{5000};
 
 struct WorkerPoolOptions {
