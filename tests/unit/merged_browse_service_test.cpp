@@ -60,7 +60,8 @@ BrowseReply listed(Names names, BrowseStatus status = BrowseStatus::Success, std
   return r;
 }
 
-const Error kNoInterface = makeError(ErrorCode::Unreachable, "no network interface that is up and can multicast");
+const Error kNoInterface =
+    makeError(ErrorCode::Unreachable, "no network interface that is up and can multicast", ENETUNREACH);
 
 struct Fixture {
   InMemoryNetwork netbios;

@@ -32,6 +32,21 @@ ErrorCode errorCodeFromErrno(int err) {
   }
 }
 
+int errnoFromError(const Error& error) {
+  if (error.systemCode != 0) return error.systemCode;
+  switch (error.code) {
+    case ErrorCode::NotFound: return ENOENT;
+    case ErrorCode::AccessDenied: return EACCES;
+    case ErrorCode::Timeout: return ETIMEDOUT;
+    case ErrorCode::Unreachable: return EHOSTUNREACH;
+    case ErrorCode::Protocol: return EPROTO;
+    case ErrorCode::InvalidArgument: return EINVAL;
+    case ErrorCode::Cancelled: return ECANCELED;
+    case ErrorCode::Busy: return EBUSY;
+    default: return EIO;
+  }
+}
+
 namespace {
 
 const char* summary(ErrorCode code) {

@@ -35,6 +35,10 @@ inline Error makeError(ErrorCode code, std::string detail = {}, int systemCode =
 // Maps an errno value from the network or file system to our error code.
 ErrorCode errorCodeFromErrno(int err);
 
+// The errno-style number for an error, never 0: its own when it has one, else one that fits
+// its code.
+int errnoFromError(const Error& error);
+
 // The one place where an error becomes a message for people.
 std::string describe(const Error& error);
 

@@ -10,22 +10,6 @@ namespace vuv {
 
 namespace {
 
-// BrowseReply wants an errno-style number, never 0.
-int errnoFor(const Error& error) {
-  if (error.systemCode != 0) return error.systemCode;
-  switch (error.code) {
-    case ErrorCode::NotFound: return ENOENT;
-    case ErrorCode::AccessDenied: return EACCES;
-    case ErrorCode::Timeout: return ETIMEDOUT;
-    case ErrorCode::Unreachable: return ENETUNREACH;
-    case ErrorCode::Protocol: return EPROTO;
-    case ErrorCode::InvalidArgument: return EINVAL;
-    case ErrorCode::Cancelled: return ECANCELED;
-    case ErrorCode::Busy: return EBUSY;
-    default: return EIO;
-  }
-}
-
 bool containsIgnoringCase(const std::vector<std::string>& names, std::string_view name) {
   return std::any_of(names.begin(), names.end(),
                      [&](const std::string& n) { return compareIgnoringCase(n, name) == 0; });
@@ -55,7 +39,7 @@ std::string hostsNote(const Error& error) { return "WS-Discovery failed: " + des
 BrowseReply failure(const Error& error) {
   BrowseReply reply;
   reply.status = BrowseStatus::Failure;
-  reply.failureCode = errnoFor(error);
+  reply.failureCode = errnoFromError(error);
   reply.failureDetail = hostsNote(error);
   return reply;
 }

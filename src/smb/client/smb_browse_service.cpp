@@ -6,26 +6,6 @@
 
 namespace vuv::smb {
 
-namespace {
-
-// BrowseReply wants an errno-style number: the error's own, else one that fits its code.
-int errnoFor(const Error& error) {
-  if (error.systemCode != 0) return error.systemCode;
-  switch (error.code) {
-    case ErrorCode::NotFound: return ENOENT;
-    case ErrorCode::AccessDenied: return EACCES;
-    case ErrorCode::Timeout: return ETIMEDOUT;
-    case ErrorCode::Unreachable: return EHOSTUNREACH;
-    case ErrorCode::Protocol: return EPROTO;
-    case ErrorCode::InvalidArgument: return EINVAL;
-    case ErrorCode::Cancelled: return ECANCELED;
-    case ErrorCode::Busy: return EBUSY;
-    default: return EIO;
-  }
-}
-
-}  // namespace
-
 BrowseReply SmbBrowseService::listDomains() {
   return list(protocol::Operation::ListWorkgroups, smbUrlForName({}));
 }
@@ -47,7 +27,7 @@ BrowseReply SmbBrowseService::list(protocol::Operation operation, const std::str
   };
   Result<RequestOutcome> outcome = pool_.run(operation, url, handlers);
   if (!outcome) {
-    return BrowseReply{BrowseStatus::Failure, errnoFor(outcome.error()), 0, {},
+    return BrowseReply{BrowseStatus::Failure, errnoFromError(outcome.error()), 0, {},
                        describe(outcome.error()), {}};
   }
   return reply;

@@ -121,7 +121,7 @@ Result<MulticastSockets> MulticastSockets::open(bool ipv6, bool listen) {
     }
   }
   if (!anySuitable) {
-    return makeError(ErrorCode::Unreachable, "no network interface that is up and can multicast");
+    return makeError(ErrorCode::Unreachable, "no network interface that is up and can multicast", ENETUNREACH);
   }
   if (sockets.senders_.empty()) {
     return makeError(ErrorCode::Unreachable, "no socket for WS-Discovery could be opened", lastErrno);
