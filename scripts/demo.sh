@@ -4,6 +4,8 @@
 #
 #   VUV_NET_PREFIX   name prefix of the demo network's namespaces (default vuvdemo)
 set -euo pipefail
+# Network namespaces and package installs need root.
+if [ "$(id -u)" -ne 0 ]; then exec sudo --preserve-env=VUV_NET_PREFIX,VUV_NET_MODERN,VUV_FUZZ_SECONDS bash "$0" "$@"; fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 export VUV_NET_PREFIX=${VUV_NET_PREFIX:-vuvdemo}
 # Old and modern hosts side by side: NetBIOS browsing and WS-Discovery both have work to do.

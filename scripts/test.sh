@@ -6,6 +6,8 @@
 #   VUV_FUZZ_SECONDS   how long each fuzzer runs (default 60)
 #   VUV_NET_PREFIX     name prefix of the test network's namespaces (default vuvtest)
 set -uo pipefail
+# Network namespaces and package installs need root.
+if [ "$(id -u)" -ne 0 ]; then exec sudo --preserve-env=VUV_NET_PREFIX,VUV_NET_MODERN,VUV_FUZZ_SECONDS bash "$0" "$@"; fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 export VUV_NET_PREFIX=${VUV_NET_PREFIX:-vuvtest}
 fuzz_seconds=${VUV_FUZZ_SECONDS:-60}
