@@ -10,7 +10,7 @@ namespace vuv::cli {
 
 ExitCode runDiscover(const Invocation& invocation) {
   auto session = SmbSession::open(invocation.connection, invocation.source);
-  if (!session) return reportSessionError(session.error());
+  if (!session) return reportError(session.error());
 
   NetworkTree tree;
   ProgressLine progress;

@@ -39,6 +39,12 @@ void printError(const std::string& message) { std::cerr << "vuvuveva-cli: " << m
 
 void printError(const Error& error) { printError(describe(error)); }
 
+ExitCode reportError(const Error& error) {
+  printError(error);
+  return error.code == ErrorCode::Io || error.code == ErrorCode::BadFormat ? ExitCode::FileError
+                                                                            : ExitCode::NetworkError;
+}
+
 ProgressLine::ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {}
 
 ProgressLine::~ProgressLine() { clear(); }

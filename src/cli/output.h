@@ -18,6 +18,10 @@ ExitCode printTree(const NetworkTree& tree, TreeFormat format);
 void printError(const std::string& message);
 void printError(const Error& error);
 
+// Prints the error and returns the exit code that goes with it: FileError for a file that
+// cannot be read or parsed, NetworkError for everything that keeps us off the network.
+ExitCode reportError(const Error& error);
+
 // Progress on standard error: one line rewritten in place on a terminal, nothing otherwise.
 class ProgressLine {
  public:

@@ -49,16 +49,12 @@ Result<NodeId> prepareLocation(const Invocation& invocation, SmbSession& session
 
 ExitCode runSearch(const Invocation& invocation) {
   auto session = SmbSession::open(invocation.connection, invocation.source);
-  if (!session) return reportSessionError(session.error());
+  if (!session) return reportError(session.error());
 
   NetworkTree tree;
   ProgressLine progress;
   auto start = prepareLocation(invocation, **session, tree, progress);
-  if (!start) {
-    printError(start.error());
-    return start.error().code == ErrorCode::BadFormat || start.error().code == ErrorCode::Io ? ExitCode::FileError
-                                                                                             : ExitCode::NetworkError;
-  }
+  if (!start) return reportError(start.error());
 
   std::mutex mutex;
   std::condition_variable done;
@@ -85,8 +81,7 @@ ExitCode runSearch(const Invocation& invocation) {
   const auto previous = std::signal(SIGINT, onInterrupt);
   if (auto started = search.start(*start, invocation.pattern, events); !started) {
     std::signal(SIGINT, previous);
-    printError(started.error());
-    return ExitCode::NetworkError;
+    return reportError(started.error());
   }
   {
     std::unique_lock lock(mutex);

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include "cli/credential_options.h"
-#include "cli/output.h"
 #include "cli/terminal_prompt.h"
 #include "smb/client/worker_path.h"
 #include "wsd/client/name_lookup.h"
@@ -34,14 +33,6 @@ Result<Credentials> resolveCredentials(const ConnectionOptions& options) {
 }
 
 }  // namespace
-
-ExitCode reportSessionError(const Error& error) {
-  printError(error);
-  // A credentials file that cannot be read is a file error; everything else keeps us off the
-  // network.
-  return error.code == ErrorCode::Io || error.code == ErrorCode::BadFormat ? ExitCode::FileError
-                                                                            : ExitCode::NetworkError;
-}
 
 SmbSession::SmbSession(smb::WorkerPoolOptions options, std::unique_ptr<CredentialPrompt> prompt,
                        DiscoverySource source)

@@ -16,18 +16,12 @@
 #include "browse/host_address_book.h"
 #include "browse/merged_browse_service.h"
 #include "cli/cli_options.h"
-#include "cli/exit_codes.h"
 #include "smb/client/smb_browse_service.h"
 #include "smb/client/smb_directory_lister.h"
 #include "smb/client/worker_pool.h"
 #include "wsd/client/wsd_host_discovery.h"
 
 namespace vuv::cli {
-
-class SmbSession;
-
-// Says why a session could not open; returns the exit code that goes with it.
-ExitCode reportSessionError(const Error& error);
 
 class SmbSession {
  public:

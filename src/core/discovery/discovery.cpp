@@ -7,7 +7,6 @@ namespace vuv {
 namespace {
 constexpr std::string_view kRetrievingTree = "Retriving network tree...";
 constexpr std::string_view kRetrievingDomain = "Retriving information about domain... Please wait.";
-constexpr std::string_view kGettingInformation = "Getting information about ";
 constexpr std::string_view kReady = "Ready";
 }  // namespace
 

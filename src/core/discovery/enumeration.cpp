@@ -6,9 +6,6 @@ namespace vuv {
 
 namespace {
 
-// Status texts and diagnostic lines, word for word as users and scripts know them.
-constexpr std::string_view kGettingInformation = "Getting information about ";
-
 void setStatus(const EnumerationContext& context, const std::string& text) {
   if (context.status) context.status(text);
 }

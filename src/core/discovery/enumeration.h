@@ -18,6 +18,9 @@ namespace vuv {
 
 using StatusCallback = std::function<void(const std::string& text)>;
 
+// Status text before a domain's or a server's name, word for word as users know it.
+inline constexpr std::string_view kGettingInformation = "Getting information about ";
+
 struct EnumerationContext {
   NetworkTree& tree;
   BrowseService& browse;
