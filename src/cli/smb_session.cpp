@@ -63,7 +63,7 @@ Status SmbSession::learnAddressOf(std::string_view server) {
 
 Status SmbSession::learnAddresses() {
   if (!useWsd_) return success();
-  return record(hostDiscovery_.discover());
+  return record(hostDiscovery_.discover({}));
 }
 
 Result<std::unique_ptr<SmbSession>> SmbSession::open(const ConnectionOptions& options, DiscoverySource source) {

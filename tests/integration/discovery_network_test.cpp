@@ -26,11 +26,13 @@ class HookedBrowse final : public BrowseService {
   explicit HookedBrowse(BrowseService& inner) : inner_(inner) {}
   std::function<void(std::string_view server)> beforeShares;
 
-  BrowseReply listDomains() override { return inner_.listDomains(); }
-  BrowseReply listServers(std::string_view domain) override { return inner_.listServers(domain); }
-  BrowseReply listShares(std::string_view server, std::uint32_t& resume) override {
+  BrowseReply listDomains(std::stop_token stop) override { return inner_.listDomains(stop); }
+  BrowseReply listServers(std::string_view domain, std::stop_token stop) override {
+    return inner_.listServers(domain, stop);
+  }
+  BrowseReply listShares(std::string_view server, std::uint32_t& resume, std::stop_token stop) override {
     if (beforeShares) beforeShares(server);
-    return inner_.listShares(server, resume);
+    return inner_.listShares(server, resume, stop);
   }
 
  private:
@@ -118,7 +120,7 @@ TEST_F(DiscoveryWithSlowTimeout, KilledWorkerCostsOnlyItsRequest) {
   EXPECT_FALSE(tree_.hasChildren(servers[1]));
 
   std::uint32_t resume = 0;
-  const BrowseReply again = browse_.listShares("Z1", resume);
+  const BrowseReply again = browse_.listShares("Z1", resume, {});
   EXPECT_EQ(again.status, BrowseStatus::Success);
   EXPECT_EQ(again.names, (std::vector<std::string>{"Data", "IPC$"}));
 }

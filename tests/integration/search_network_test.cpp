@@ -27,10 +27,10 @@ class HookedLister final : public DirectoryLister {
   explicit HookedLister(DirectoryLister& inner) : inner_(inner) {}
   std::function<void(int count)> beforeList;
 
-  Result<std::vector<DirectoryEntry>> list(std::string_view folder) override {
+  Result<std::vector<DirectoryEntry>> list(std::string_view folder, std::stop_token stop) override {
     const int count = ++count_;
     if (beforeList) beforeList(count);
-    return inner_.list(folder);
+    return inner_.list(folder, stop);
   }
 
  private:
@@ -51,7 +51,7 @@ class ReferenceWalk {
   ReferenceWalk(DirectoryLister& lister, std::string_view pattern) : lister_(lister), pattern_(pattern) {}
 
   std::vector<ResultRow> share(const std::string& top) {
-    auto entries = lister_.list(top);
+    auto entries = lister_.list(top, {});
     if (!entries) return rows_;
     below(top, *entries, {});
     emit(top, *entries);
@@ -65,7 +65,7 @@ class ReferenceWalk {
       if (!entry.isFolder || entry.name.front() == '.') continue;
       if (entry.fileId != 0 && std::count(ancestors.begin(), ancestors.end(), entry.fileId) > 0) continue;
       const std::string sub = folder + '\\' + entry.name;
-      auto subEntries = lister_.list(sub);
+      auto subEntries = lister_.list(sub, {});
       if (!subEntries) continue;
       emit(sub, *subEntries);
       auto path = ancestors;

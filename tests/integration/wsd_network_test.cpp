@@ -54,7 +54,7 @@ TEST(WsdOnNetwork, FindsTheModernHostsWithTheirWorkgroups) {
   REQUIRE_MODERN_NETWORK();
   wsd::WsdHostDiscovery discovery;
   const auto started = Clock::now();
-  auto hosts = discovery.discover();
+  auto hosts = discovery.discover({});
   const auto took = Clock::now() - started;
   ASSERT_TRUE(hosts.ok()) << describe(hosts.error());
   ASSERT_EQ(hosts->size(), 2u);
@@ -128,17 +128,17 @@ TEST_F(ModernNetwork, AnnouncedHostsAloneWhenChosen) {
 
 TEST_F(ModernNetwork, FilesOnModernHostsAreListedThroughTheAddressBook) {
   smb::SmbDirectoryLister withoutBook(pool_);
-  EXPECT_FALSE(withoutBook.list("\\\\M1\\Media").ok()) << "M1 is reachable by name: the test proves nothing";
+  EXPECT_FALSE(withoutBook.list("\\\\M1\\Media", {}).ok()) << "M1 is reachable by name: the test proves nothing";
 
   auto hosts = hosts_.discoverHost("M1");
   ASSERT_TRUE(hosts.ok()) << describe(hosts.error());
   for (const DiscoveredHost& h : *hosts) book_.set(h.name, h.address);
   smb::SmbDirectoryLister lister(pool_, &book_);
-  auto entries = lister.list("\\\\M1\\Media\\music");
+  auto entries = lister.list("\\\\M1\\Media\\music", {});
   ASSERT_TRUE(entries.ok()) << describe(entries.error());
   ASSERT_EQ(entries->size(), 1u);
   EXPECT_EQ((*entries)[0].name, "song.mp3");
-  auto top = lister.list("\\\\m1\\Media");
+  auto top = lister.list("\\\\m1\\Media", {});
   ASSERT_TRUE(top.ok()) << describe(top.error());
   EXPECT_EQ(top->size(), 2u);  // movie.mkv, music
 }
@@ -285,7 +285,7 @@ TEST(WsdOnNetwork, HostilePeersCostOnlyTheirOwnAnswers) {
   options.round.maxResponseBytes = 64 * 1024;
   wsd::WsdHostDiscovery discovery(options);
   const auto started = Clock::now();
-  auto hosts = discovery.discover();
+  auto hosts = discovery.discover({});
   const auto took = Clock::now() - started;
   ASSERT_TRUE(hosts.ok()) << describe(hosts.error());
   // Window, Resolve and metadata limits, the reverse lookups, and some slack.

@@ -51,17 +51,17 @@ class RealNetwork : public ::testing::Test {
 TEST_F(RealNetwork, BrowseListsShowWorkgroupsServersAndEveryShare) {
   WorkerPool pool;
   SmbBrowseService browse(pool);
-  const BrowseReply domains = browse.listDomains();
+  const BrowseReply domains = browse.listDomains({});
   ASSERT_EQ(domains.status, BrowseStatus::Success) << domains.failureDetail;
   EXPECT_TRUE(contains(domains.names, "ALPHA"));
   EXPECT_TRUE(contains(domains.names, "ZETA"));
 
-  const BrowseReply servers = browse.listServers("ALPHA");
+  const BrowseReply servers = browse.listServers("ALPHA", {});
   ASSERT_EQ(servers.status, BrowseStatus::Success) << servers.failureDetail;
   for (const char* server : {"S1", "S2", "S3"}) EXPECT_TRUE(contains(servers.names, server));
 
   std::uint32_t resume = 0;
-  const BrowseReply shares = browse.listShares("S1", resume);
+  const BrowseReply shares = browse.listShares("S1", resume, {});
   ASSERT_EQ(shares.status, BrowseStatus::Success) << shares.failureDetail;
   for (const char* share : {"Public", "Docs", "IPC$"}) EXPECT_TRUE(contains(shares.names, share));
 }
@@ -70,12 +70,12 @@ TEST_F(RealNetwork, RefusedAndMissingServicesFailFast) {
   WorkerPool pool;
   SmbBrowseService browse(pool);
   std::uint32_t resume = 0;
-  const BrowseReply refused = browse.listShares("S2", resume);
+  const BrowseReply refused = browse.listShares("S2", resume, {});
   EXPECT_EQ(refused.status, BrowseStatus::Failure);
   EXPECT_EQ(refused.failureCode, EACCES) << refused.failureDetail;
 
   const auto start = Clock::now();
-  const BrowseReply noSmb = browse.listShares("S3", resume);
+  const BrowseReply noSmb = browse.listShares("S3", resume, {});
   EXPECT_EQ(noSmb.status, BrowseStatus::Failure);
   EXPECT_EQ(noSmb.failureCode, ECONNREFUSED) << noSmb.failureDetail;
   EXPECT_LT(Clock::now() - start, kDefaultProgressTimeout) << "a refused port is no timeout";
@@ -84,7 +84,7 @@ TEST_F(RealNetwork, RefusedAndMissingServicesFailFast) {
 TEST_F(RealNetwork, FolderListingCarriesTypeSizeTimeAndIdFromTheListing) {
   WorkerPool pool;
   SmbDirectoryLister lister(pool);
-  auto root = lister.list(R"(\\S1\Public)");
+  auto root = lister.list(R"(\\S1\Public)", {});
   ASSERT_TRUE(root.ok()) << describe(root.error());
   EXPECT_EQ(find(*root, "."), nullptr);
   EXPECT_EQ(find(*root, ".."), nullptr);
@@ -99,7 +99,7 @@ TEST_F(RealNetwork, FolderListingCarriesTypeSizeTimeAndIdFromTheListing) {
   EXPECT_TRUE(loops->isFolder);
   EXPECT_EQ(loops->size, 0u);
 
-  auto big = lister.list(R"(\\S1\Public\big)");
+  auto big = lister.list(R"(\\S1\Public\big)", {});
   ASSERT_TRUE(big.ok()) << describe(big.error());
   ASSERT_NE(find(*big, "huge-5GiB.iso"), nullptr);
   EXPECT_EQ(find(*big, "huge-5GiB.iso")->size, 5ull << 30);
@@ -107,7 +107,7 @@ TEST_F(RealNetwork, FolderListingCarriesTypeSizeTimeAndIdFromTheListing) {
   EXPECT_EQ(find(*big, "size-4294967295.bin")->size, 4294967295ull);
 
   // A link back to its own folder carries that folder's file id: how walkers spot loops.
-  auto inLoops = lister.list(R"(\\S1\Public\loops)");
+  auto inLoops = lister.list(R"(\\S1\Public\loops)", {});
   ASSERT_TRUE(inLoops.ok()) << describe(inLoops.error());
   ASSERT_NE(find(*inLoops, "loop"), nullptr);
   EXPECT_EQ(find(*inLoops, "loop")->fileId, loops->fileId);
@@ -132,10 +132,10 @@ TEST_F(RealNetwork, ReadsFilesAndReportsMissingOrDeniedPaths) {
   ASSERT_TRUE(accented.ok()) << describe(accented.error());
   EXPECT_EQ(*accented, "caf\xC3\xA9\n");
 
-  auto missing = lister.list(R"(\\S1\Public\no-such-folder)");
+  auto missing = lister.list(R"(\\S1\Public\no-such-folder)", {});
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().code, ErrorCode::NotFound);
-  auto denied = lister.list(R"(\\S1\Public\denied)");
+  auto denied = lister.list(R"(\\S1\Public\denied)", {});
   ASSERT_FALSE(denied.ok());
   EXPECT_EQ(denied.error().code, ErrorCode::AccessDenied);
 }
@@ -149,14 +149,14 @@ TEST_F(RealNetwork, DroppedHostTimesOutWithoutHoldingUpOthers) {
   std::atomic<bool> droppedDone = false;
   std::thread dropped([&] {
     const auto start = Clock::now();
-    auto listed = lister.list(R"(\\Z2\Data)");
+    auto listed = lister.list(R"(\\Z2\Data)", {});
     ASSERT_FALSE(listed.ok());
     EXPECT_EQ(listed.error().code, ErrorCode::Timeout) << describe(listed.error());
     EXPECT_LT(Clock::now() - start, 3 * kShortTimeout);
     droppedDone = true;
   });
   for (int i = 0; i < 5; ++i) {
-    auto docs = lister.list(R"(\\S1\Docs)");
+    auto docs = lister.list(R"(\\S1\Docs)", {});
     ASSERT_TRUE(docs.ok()) << describe(docs.error());
   }
   EXPECT_FALSE(droppedDone) << "requests to S1 waited for the dropped host";

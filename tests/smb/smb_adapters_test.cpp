@@ -16,7 +16,7 @@ TEST(SmbBrowseService, ListsComeWholeAndInOrder) {
   WorkerPool pool(fakeOptions());
   SmbBrowseService browse(pool);
   std::uint32_t resume = 0;
-  const BrowseReply shares = browse.listShares("list:3", resume);
+  const BrowseReply shares = browse.listShares("list:3", resume, {});
   EXPECT_EQ(shares.status, BrowseStatus::Success);
   EXPECT_EQ(shares.names, (std::vector<std::string>{"e0", "e1", "e2"}));
   EXPECT_EQ(resume, 0u);
@@ -30,7 +30,7 @@ TEST(SmbBrowseService, FailuresCarryAnErrnoAndADetail) {
     int failureCode;
   };
   for (const Case& c : {Case{"fail:13", EACCES}, Case{"hang", ETIMEDOUT}, Case{"crash", EIO}}) {
-    const BrowseReply reply = browse.listServers(c.name);
+    const BrowseReply reply = browse.listServers(c.name, {});
     EXPECT_EQ(reply.status, BrowseStatus::Failure) << c.name;
     EXPECT_EQ(reply.failureCode, c.failureCode) << c.name;
     EXPECT_TRUE(reply.names.empty()) << c.name;
@@ -41,7 +41,7 @@ TEST(SmbBrowseService, FailuresCarryAnErrnoAndADetail) {
 TEST(SmbDirectoryLister, EntriesKeepFolderFlagSizeTimeAndId) {
   WorkerPool pool(fakeOptions());
   SmbDirectoryLister lister(pool);
-  auto entries = lister.list(R"(\\srv\share\list:4)");
+  auto entries = lister.list(R"(\\srv\share\list:4)", {});
   ASSERT_TRUE(entries.ok()) << describe(entries.error());
   ASSERT_EQ(entries->size(), 4u);
   const DirectoryEntry& folder = (*entries)[2];
@@ -58,12 +58,12 @@ TEST(SmbDirectoryLister, EntriesKeepFolderFlagSizeTimeAndId) {
 TEST(SmbDirectoryLister, ErrorsNameTheUncPath) {
   WorkerPool pool(fakeOptions());
   SmbDirectoryLister lister(pool);
-  auto missing = lister.list(R"(\\srv\share\fail:2)");
+  auto missing = lister.list(R"(\\srv\share\fail:2)", {});
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().code, ErrorCode::NotFound);
   EXPECT_NE(missing.error().detail.find(R"(\\srv\share\fail:2)"), std::string::npos);
 
-  auto bad = lister.list(R"(\\srv\\share)");
+  auto bad = lister.list(R"(\\srv\\share)", {});
   ASSERT_FALSE(bad.ok());
   EXPECT_EQ(bad.error().code, ErrorCode::InvalidArgument);
   EXPECT_EQ(pool.workerCount(), 1u);  // the bad path never reached a worker

@@ -117,9 +117,9 @@ TEST(Enumeration, SharesAcrossBatchesKeepServerOrder) {
 // Guards against a browse service that reports more data but never advances.
 class StuckShares final : public BrowseService {
  public:
-  BrowseReply listDomains() override { return {}; }
-  BrowseReply listServers(std::string_view) override { return {}; }
-  BrowseReply listShares(std::string_view, std::uint32_t&) override {
+  BrowseReply listDomains(std::stop_token) override { return {}; }
+  BrowseReply listServers(std::string_view, std::stop_token) override { return {}; }
+  BrowseReply listShares(std::string_view, std::uint32_t&, std::stop_token) override {
     return reply(BrowseStatus::MoreData, {"again"}, 0, 99);
   }
 };

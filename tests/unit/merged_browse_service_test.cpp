@@ -26,7 +26,7 @@ class FakeHosts final : public HostDiscovery {
     std::lock_guard lock(mutex_);
     result_ = std::move(result);
   }
-  Result<std::vector<DiscoveredHost>> discover() override {
+  Result<std::vector<DiscoveredHost>> discover(std::stop_token) override {
     ++rounds;
     if (during) during();
     std::lock_guard lock(mutex_);
@@ -116,7 +116,7 @@ TEST(MergedBrowse, DomainsFromBothSources) {
     if (c.netbios) f.netbios.scriptDomains(*c.netbios);
     f.hosts.answer(c.hosts);
     MergedBrowseService merged = f.service();
-    const BrowseReply reply = merged.listDomains();
+    const BrowseReply reply = merged.listDomains({});
     EXPECT_EQ(reply.status, c.expected.status);
     EXPECT_EQ(reply.names, c.expected.names);
     EXPECT_EQ(reply.failureCode, c.expected.failureCode);
@@ -135,23 +135,23 @@ TEST(MergedBrowse, ServersOfADomain) {
                              host("D1", "ZETA")});
   f.netbios.scriptServers("ZETA", failed(13, "list smb://ZETA: denied"));
   MergedBrowseService merged = f.service();
-  ASSERT_EQ(merged.listDomains().names, (Names{"ALPHA", "ZETA", "MODERN"}));
+  ASSERT_EQ(merged.listDomains({}).names, (Names{"ALPHA", "ZETA", "MODERN"}));
 
-  const BrowseReply alpha = merged.listServers("ALPHA");
+  const BrowseReply alpha = merged.listServers("ALPHA", {});
   EXPECT_EQ(alpha.status, BrowseStatus::Success);
   EXPECT_EQ(alpha.names, (Names{"S1", "S2", "M2"}));  // the browse list's spelling of S1 wins
   EXPECT_TRUE(alpha.notes.empty());
 
-  const BrowseReply modern = merged.listServers("modern");
+  const BrowseReply modern = merged.listServers("modern", {});
   EXPECT_EQ(modern.names, (Names{"M1"}));  // one entry per name
 
-  const BrowseReply zeta = merged.listServers("ZETA");
+  const BrowseReply zeta = merged.listServers("ZETA", {});
   EXPECT_EQ(zeta.status, BrowseStatus::Success);
   EXPECT_EQ(zeta.names, (Names{"D1"}));
   EXPECT_EQ(zeta.notes, (Names{"NetBIOS browsing of ZETA failed (error 13): list smb://ZETA: denied"}));
 
   // Added by name and known to neither: the browse lists' answer, unchanged.
-  const BrowseReply unknown = merged.listServers("NOSUCHGROUP");
+  const BrowseReply unknown = merged.listServers("NOSUCHGROUP", {});
   EXPECT_EQ(unknown.status, BrowseStatus::Failure);
   EXPECT_EQ(unknown.failureCode, ENOENT);
   EXPECT_TRUE(unknown.notes.empty());
@@ -167,8 +167,8 @@ TEST(MergedBrowse, AnnouncedDomainsAreNotBrowsedWhenBrowsingFailed) {
   f.netbios.scriptDomains(failed(110, "timed out"));
   f.hosts.answer(std::vector{host("M2", "ALPHA"), host("M1", "MODERN")});
   MergedBrowseService merged = f.service();
-  EXPECT_EQ(merged.listDomains().names, (Names{"ALPHA", "MODERN"}));
-  EXPECT_EQ(merged.listServers("ALPHA").names, (Names{"M2"}));
+  EXPECT_EQ(merged.listDomains({}).names, (Names{"ALPHA", "MODERN"}));
+  EXPECT_EQ(merged.listServers("ALPHA", {}).names, (Names{"M2"}));
   EXPECT_EQ(f.calls, (Names{"domains"}));
 }
 
@@ -178,19 +178,19 @@ TEST(MergedBrowse, SourcesCanBeChosen) {
   f.hosts.answer(std::vector{host("M2", "ALPHA", "10.0.0.32")});
 
   MergedBrowseService netbiosOnly = f.service({true, false});
-  EXPECT_EQ(netbiosOnly.listDomains().names, (Names{"ALPHA"}));
-  EXPECT_EQ(netbiosOnly.listServers("ALPHA").names, (Names{"S1"}));
+  EXPECT_EQ(netbiosOnly.listDomains({}).names, (Names{"ALPHA"}));
+  EXPECT_EQ(netbiosOnly.listServers("ALPHA", {}).names, (Names{"S1"}));
   EXPECT_EQ(f.hosts.rounds.load(), 0);
 
   MergedBrowseService announcedOnly = f.service({false, true});
-  EXPECT_EQ(announcedOnly.listDomains().names, (Names{"ALPHA"}));
-  EXPECT_EQ(announcedOnly.listServers("ALPHA").names, (Names{"M2"}));
+  EXPECT_EQ(announcedOnly.listDomains({}).names, (Names{"ALPHA"}));
+  EXPECT_EQ(announcedOnly.listServers("ALPHA", {}).names, (Names{"M2"}));
   std::uint32_t resume = 0;
-  EXPECT_EQ(announcedOnly.listShares("S1", resume).names, (Names{"Public"}));  // shares: always over SMB
+  EXPECT_EQ(announcedOnly.listShares("S1", resume, {}).names, (Names{"Public"}));  // shares: always over SMB
   EXPECT_EQ(f.calls, (Names{"domains", "servers:ALPHA", "shares:S1"}));        // the first two from netbiosOnly
 
   f.hosts.answer(kNoInterface);
-  const BrowseReply failedRound = announcedOnly.listDomains();
+  const BrowseReply failedRound = announcedOnly.listDomains({});
   EXPECT_EQ(failedRound.status, BrowseStatus::Failure);
   EXPECT_EQ(failedRound.failureCode, ENETUNREACH);
   EXPECT_EQ(failedRound.failureDetail, "WS-Discovery failed: " + describe(kNoInterface));
@@ -205,18 +205,18 @@ TEST(MergedBrowse, OneRoundPerDiscoveryWhateverTheThreads) {
   // Domains added by name before any discovery: the first listServers starts the round, the
   // others wait for it.
   std::vector<std::thread> threads;
-  for (int i = 0; i < 8; ++i) threads.emplace_back([&] { EXPECT_EQ(merged.listServers("MODERN").names, (Names{"M1"})); });
+  for (int i = 0; i < 8; ++i) threads.emplace_back([&] { EXPECT_EQ(merged.listServers("MODERN", {}).names, (Names{"M1"})); });
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(f.hosts.rounds.load(), 1);
 
   // Each discovery starts afresh, and its workers use its round.
   for (int discovery = 0; discovery < 2; ++discovery) {
     f.hosts.answer(std::vector{host("M" + std::to_string(discovery), "MODERN")});
-    merged.listDomains();
+    merged.listDomains({});
     threads.clear();
     for (int i = 0; i < 8; ++i) {
       threads.emplace_back([&, discovery] {
-        EXPECT_EQ(merged.listServers("MODERN").names, (Names{"M" + std::to_string(discovery)}));
+        EXPECT_EQ(merged.listServers("MODERN", {}).names, (Names{"M" + std::to_string(discovery)}));
       });
     }
     for (std::thread& t : threads) t.join();
@@ -245,7 +245,7 @@ TEST(MergedBrowse, BrowseListAndRoundRunSideBySide) {
     if (what == "domains") browseSawRound = meet(browseStarted, roundStarted);
   });
   MergedBrowseService merged = f.service();
-  merged.listDomains();
+  merged.listDomains({});
   EXPECT_TRUE(roundSawBrowse);
   EXPECT_TRUE(browseSawRound);
 }
@@ -254,11 +254,11 @@ TEST(MergedBrowse, RoundsFillTheAddressBook) {
   Fixture f;
   f.hosts.answer(std::vector{host("M1", "MODERN", "10.213.0.31"), host("NOADDR", "MODERN")});
   MergedBrowseService merged = f.service();
-  merged.listDomains();
+  merged.listDomains({});
   EXPECT_EQ(f.book.lookup("m1"), "10.213.0.31");
   EXPECT_EQ(f.book.lookup("NOADDR"), std::nullopt);
   f.hosts.answer(std::vector{host("M1", "MODERN", "10.213.0.99")});
-  merged.listDomains();
+  merged.listDomains({});
   EXPECT_EQ(f.book.lookup("M1"), "10.213.0.99");
 }
 

@@ -96,7 +96,7 @@ inline std::vector<ResultRow> referenceWalk(DirectoryLister& lister, const std::
   const WildcardPattern wildcard(pattern);
   std::vector<ResultRow> out;
   const auto emitMatches = [&](const std::string& folder) {
-    auto entries = lister.list(folder);
+    auto entries = lister.list(folder, {});
     if (!entries.ok()) return false;
     for (const DirectoryEntry& e : *entries) {
       if (e.name != "." && e.name != ".." && wildcard.matches(e.name)) {
@@ -106,7 +106,7 @@ inline std::vector<ResultRow> referenceWalk(DirectoryLister& lister, const std::
     return true;
   };
   const std::function<void(const std::string&)> walk = [&](const std::string& folder) {
-    auto entries = lister.list(folder);
+    auto entries = lister.list(folder, {});
     if (!entries.ok()) return;
     for (const DirectoryEntry& e : *entries) {
       if (!e.isFolder || e.name.empty() || e.name[0] == '.') continue;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,12 +33,15 @@ class BrowseService {
  public:
   virtual ~BrowseService() = default;
 
-  virtual BrowseReply listDomains() = 0;
-  virtual BrowseReply listServers(std::string_view domain) = 0;
+  // Every call takes the stop token of the run it serves: once stop is requested the call
+  // returns promptly (a Failure with ECANCELED) instead of waiting for a slow or silent host.
+  virtual BrowseReply listDomains(std::stop_token stop) = 0;
+  virtual BrowseReply listServers(std::string_view domain, std::stop_token stop) = 0;
 
   // Shares may come in batches: while the reply is MoreData, call again with the same
   // `resume`, which the service advanced past the batch it returned. Start with resume = 0.
-  virtual BrowseReply listShares(std::string_view server, std::uint32_t& resume) = 0;
+  virtual BrowseReply listShares(std::string_view server, std::uint32_t& resume,
+                                 std::stop_token stop) = 0;
 };
 
 }  // namespace vuv

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,8 +27,10 @@ class DirectoryLister {
  public:
   virtual ~DirectoryLister() = default;
 
-  // All entries of one folder, from a single listing, in the server's order.
-  virtual Result<std::vector<DirectoryEntry>> list(std::string_view uncFolder) = 0;
+  // All entries of one folder, from a single listing, in the server's order. Once `stop` is
+  // requested the call returns promptly with Cancelled.
+  virtual Result<std::vector<DirectoryEntry>> list(std::string_view uncFolder,
+                                                   std::stop_token stop) = 0;
 };
 
 // Receives a file's bytes in order; returning false stops the transfer (Cancelled).

@@ -5,6 +5,7 @@
 // discoveries started close together each run their own round).
 #pragma once
 
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,7 +28,8 @@ class HostDiscovery {
   virtual ~HostDiscovery() = default;
   // One round: asks the network and returns what answered within the round's time. An empty
   // list is a success; errors mean the question could not be asked at all.
-  virtual Result<std::vector<DiscoveredHost>> discover() = 0;
+  // Once `stop` is requested the round ends promptly with what it has found so far.
+  virtual Result<std::vector<DiscoveredHost>> discover(std::stop_token stop) = 0;
 };
 
 }  // namespace vuv

@@ -61,7 +61,7 @@ void InMemoryNetwork::callHook(const std::string& what, const std::string& name)
   if (hook) hook(what, name);  // outside the lock: a hook may block
 }
 
-BrowseReply InMemoryNetwork::listDomains() {
+BrowseReply InMemoryNetwork::listDomains(std::stop_token /*stop*/) {
   callHook("domains", {});
   std::lock_guard lock(mutex_);
   if (scriptedDomains_) return *scriptedDomains_;
@@ -70,7 +70,7 @@ BrowseReply InMemoryNetwork::listDomains() {
   return reply;
 }
 
-BrowseReply InMemoryNetwork::listServers(std::string_view domain) {
+BrowseReply InMemoryNetwork::listServers(std::string_view domain, std::stop_token /*stop*/) {
   const std::string name(domain);
   callHook("servers", name);
   std::lock_guard lock(mutex_);
@@ -82,7 +82,8 @@ BrowseReply InMemoryNetwork::listServers(std::string_view domain) {
   return reply;
 }
 
-BrowseReply InMemoryNetwork::listShares(std::string_view server, std::uint32_t& resume) {
+BrowseReply InMemoryNetwork::listShares(std::string_view server, std::uint32_t& resume,
+                                        std::stop_token /*stop*/) {
   const std::string name(server);
   callHook("shares", name);
   std::lock_guard lock(mutex_);

@@ -34,9 +34,10 @@ class InMemoryNetwork final : public BrowseService {
 
   void setCallHook(CallHook hook);
 
-  BrowseReply listDomains() override;
-  BrowseReply listServers(std::string_view domain) override;
-  BrowseReply listShares(std::string_view server, std::uint32_t& resume) override;
+  BrowseReply listDomains(std::stop_token stop) override;
+  BrowseReply listServers(std::string_view domain, std::stop_token stop) override;
+  BrowseReply listShares(std::string_view server, std::uint32_t& resume,
+                         std::stop_token stop) override;
 
  private:
   struct Server {

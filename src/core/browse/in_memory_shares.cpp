@@ -125,7 +125,7 @@ const InMemoryShares::Folder* InMemoryShares::resolve(std::string_view unc) cons
   return it == folders_.end() ? nullptr : &it->second;
 }
 
-Result<std::vector<DirectoryEntry>> InMemoryShares::list(std::string_view uncFolder) {
+Result<std::vector<DirectoryEntry>> InMemoryShares::list(std::string_view uncFolder, std::stop_token /*stop*/) {
   const std::string path(uncFolder);
   ListHook hook;
   {

@@ -47,7 +47,7 @@ class InMemoryShares final : public DirectoryLister {
   // Real folders, share tops included (links and raw entries not counted).
   std::size_t folderCount() const;
 
-  Result<std::vector<DirectoryEntry>> list(std::string_view uncFolder) override;
+  Result<std::vector<DirectoryEntry>> list(std::string_view uncFolder, std::stop_token stop) override;
 
  private:
   struct Folder {

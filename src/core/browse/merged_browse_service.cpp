@@ -52,7 +52,7 @@ MergedBrowseService::MergedBrowseService(BrowseService& smb, HostDiscovery* host
 
 MergedBrowseService::Round MergedBrowseService::launchRound() {
   auto task = [hosts = hosts_, book = book_]() -> Hosts {
-    Hosts found = hosts->discover();
+    Hosts found = hosts->discover({});
     if (found && book != nullptr) {
       for (const DiscoveredHost& host : *found) {
         if (!host.address.empty()) book->set(host.name, host.address);
@@ -87,11 +87,11 @@ bool MergedBrowseService::listedByNetbios(std::string_view domain) {
   return !netbiosListed_ || containsIgnoringCase(netbiosDomains_, domain);
 }
 
-BrowseReply MergedBrowseService::listDomains() {
-  if (!usesHosts()) return sources_.netbios ? smb_.listDomains() : BrowseReply{};
+BrowseReply MergedBrowseService::listDomains(std::stop_token stop) {
+  if (!usesHosts()) return sources_.netbios ? smb_.listDomains(stop) : BrowseReply{};
 
   const Round round = startRound();
-  const BrowseReply netbios = sources_.netbios ? smb_.listDomains() : BrowseReply{};
+  const BrowseReply netbios = sources_.netbios ? smb_.listDomains(stop) : BrowseReply{};
   const Hosts& hosts = round.get();
   const bool netbiosFailed = sources_.netbios && netbios.status == BrowseStatus::Failure;
   if (sources_.netbios) {
@@ -126,8 +126,8 @@ BrowseReply MergedBrowseService::listDomains() {
   return reply;
 }
 
-BrowseReply MergedBrowseService::listServers(std::string_view domain) {
-  if (!usesHosts()) return sources_.netbios ? smb_.listServers(domain) : BrowseReply{};
+BrowseReply MergedBrowseService::listServers(std::string_view domain, std::stop_token stop) {
+  if (!usesHosts()) return sources_.netbios ? smb_.listServers(domain, stop) : BrowseReply{};
 
   const Round round = currentRound();
   const Hosts& hosts = round.get();
@@ -144,7 +144,7 @@ BrowseReply MergedBrowseService::listServers(std::string_view domain) {
   // Known from announcements only: the browse lists have nothing to add.
   if (!own.names.empty() && !listedByNetbios(domain)) return own;
 
-  BrowseReply netbios = smb_.listServers(domain);
+  BrowseReply netbios = smb_.listServers(domain, stop);
   if (netbios.status == BrowseStatus::Failure) {
     if (own.names.empty()) return netbios;
     own.notes.push_back(netbiosNote(domain, netbios));
@@ -155,8 +155,9 @@ BrowseReply MergedBrowseService::listServers(std::string_view domain) {
   return netbios;
 }
 
-BrowseReply MergedBrowseService::listShares(std::string_view server, std::uint32_t& resume) {
-  return smb_.listShares(server, resume);
+BrowseReply MergedBrowseService::listShares(std::string_view server, std::uint32_t& resume,
+                                            std::stop_token stop) {
+  return smb_.listShares(server, resume, stop);
 }
 
 }  // namespace vuv

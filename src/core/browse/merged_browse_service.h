@@ -41,9 +41,10 @@ class MergedBrowseService final : public BrowseService {
   // `hosts` and `book` may be null: NetBIOS only (or nothing to record).
   MergedBrowseService(BrowseService& smb, HostDiscovery* hosts, HostAddressBook* book, Sources sources);
 
-  BrowseReply listDomains() override;
-  BrowseReply listServers(std::string_view domain) override;
-  BrowseReply listShares(std::string_view server, std::uint32_t& resume) override;
+  BrowseReply listDomains(std::stop_token stop) override;
+  BrowseReply listServers(std::string_view domain, std::stop_token stop) override;
+  BrowseReply listShares(std::string_view server, std::uint32_t& resume,
+                         std::stop_token stop) override;
 
  private:
   using Hosts = Result<std::vector<DiscoveredHost>>;

@@ -20,7 +20,7 @@ void writeNotes(const EnumerationContext& context, const BrowseReply& reply) {
 void enumerateServers(const EnumerationContext& context, bool listDomains, std::string_view domain,
                       NodeId parent) {
   const BrowseReply reply =
-      listDomains ? context.browse.listDomains() : context.browse.listServers(domain);
+      listDomains ? context.browse.listDomains(context.stop) : context.browse.listServers(domain, context.stop);
 
   if (reply.status == BrowseStatus::Failure) {
     context.diagnostics.toStandardError("A system error has occurred: " +
@@ -59,7 +59,7 @@ void enumerateShares(const EnumerationContext& context, std::string_view server,
   std::uint32_t resume = 0;
   for (;;) {
     const std::uint32_t before = resume;
-    const BrowseReply reply = context.browse.listShares(server, resume);
+    const BrowseReply reply = context.browse.listShares(server, resume, context.stop);
     if (reply.status == BrowseStatus::Failure) return;
     for (const std::string& name : reply.names) {
       context.tree.insert(serverNode, name, NodeKind::Share, InsertPosition::Last);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,7 @@ struct EnumerationContext {
   BrowseService& browse;
   DiagnosticSink& diagnostics;
   StatusCallback status;  // may be empty
+  std::stop_token stop;   // the run's; never requested by default
 };
 
 // With listDomains: every domain and workgroup as a sorted Domain node under `parent`.

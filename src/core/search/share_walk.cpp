@@ -144,7 +144,7 @@ void OrderedWalk::list(std::unique_lock<std::mutex>& lock, FolderIt it) {
   const std::size_t depth = it->first.size();
   lock.unlock();
   const auto started = std::chrono::steady_clock::now();
-  auto entries = lister_.list(folder.path);
+  auto entries = lister_.list(folder.path, stop_);
   const auto took = std::chrono::steady_clock::now() - started;
   Listing listing = examine(entries, folder, depth);
   lock.lock();

@@ -6,15 +6,16 @@
 
 namespace vuv::smb {
 
-BrowseReply SmbBrowseService::listDomains() {
+BrowseReply SmbBrowseService::listDomains(std::stop_token /*stop*/) {
   return list(protocol::Operation::ListWorkgroups, smbUrlForName({}));
 }
 
-BrowseReply SmbBrowseService::listServers(std::string_view domain) {
+BrowseReply SmbBrowseService::listServers(std::string_view domain, std::stop_token /*stop*/) {
   return list(protocol::Operation::ListServers, smbUrlForName(domain));
 }
 
-BrowseReply SmbBrowseService::listShares(std::string_view server, std::uint32_t& /*resume*/) {
+BrowseReply SmbBrowseService::listShares(std::string_view server, std::uint32_t& /*resume*/,
+                                         std::stop_token /*stop*/) {
   return list(protocol::Operation::ListShares, smbUrlForServer(server, book_));
 }
 

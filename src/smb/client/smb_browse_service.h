@@ -17,10 +17,11 @@ class SmbBrowseService : public BrowseService {
   // Servers `book` (may be null) has an address for are reached at that address.
   explicit SmbBrowseService(WorkerPool& pool, const HostAddressBook* book = nullptr) : pool_(pool), book_(book) {}
 
-  BrowseReply listDomains() override;
-  BrowseReply listServers(std::string_view domain) override;
+  BrowseReply listDomains(std::stop_token stop) override;
+  BrowseReply listServers(std::string_view domain, std::stop_token stop) override;
   // Never MoreData: `resume` is left as it is.
-  BrowseReply listShares(std::string_view server, std::uint32_t& resume) override;
+  BrowseReply listShares(std::string_view server, std::uint32_t& resume,
+                         std::stop_token stop) override;
 
  private:
   BrowseReply list(protocol::Operation operation, const std::string& url);

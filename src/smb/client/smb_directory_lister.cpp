@@ -15,7 +15,7 @@ Error aboutPath(Error error, std::string_view what, std::string_view unc) {
 
 }  // namespace
 
-Result<std::vector<DirectoryEntry>> SmbDirectoryLister::list(std::string_view uncFolder) {
+Result<std::vector<DirectoryEntry>> SmbDirectoryLister::list(std::string_view uncFolder, std::stop_token /*stop*/) {
   Result<std::string> url = smbUrlFromUnc(uncFolder, book_);
   if (!url) return url.error();
 

@@ -23,7 +23,7 @@ int pollTimeoutMs(Clock::time_point now, Clock::time_point until) {
 
 }  // namespace
 
-Result<std::vector<DiscoveredHost>> WsdHostDiscovery::discover() { return run(options_.round); }
+Result<std::vector<DiscoveredHost>> WsdHostDiscovery::discover(std::stop_token /*stop*/) { return run(options_.round); }
 
 Result<std::vector<DiscoveredHost>> WsdHostDiscovery::discoverHost(std::string_view name) {
   RoundOptions round = options_.round;

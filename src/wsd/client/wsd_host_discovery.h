@@ -29,7 +29,7 @@ class WsdHostDiscovery final : public HostDiscovery {
  public:
   explicit WsdHostDiscovery(WsdOptions options = {}) : options_(std::move(options)) {}
 
-  Result<std::vector<DiscoveredHost>> discover() override;
+  Result<std::vector<DiscoveredHost>> discover(std::stop_token stop) override;
   // A round that ends as soon as the computer `name` is known (ignoring case).
   Result<std::vector<DiscoveredHost>> discoverHost(std::string_view name);
 
