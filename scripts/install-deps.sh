@@ -7,9 +7,9 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config
   # libraries
-  libsmbclient-dev qt6-base-dev
+  libsmbclient-dev qt6-base-dev qt6-svg-dev
   # tests
-  libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth
+  libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth imagemagick
   # the test network: real Samba hosts in network namespaces
   samba smbclient wsdd iproute2 nftables procps
   # ...and its tools: flock, setsid (util-linux); the libsmbclient checker lsnet.py (python3)

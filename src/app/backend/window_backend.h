@@ -1,0 +1,68 @@
+// What the main window asks of the network side: discovery, adding a domain, searching. The
+// window owns no threads; an implementation runs the work elsewhere and reports back through
+// WindowEvents.
+//
+// Thread rules: every member is called on the GUI thread and must return without waiting on
+// the network. Every WindowEvents callback must be called on the GUI thread (an implementation
+// fed from worker threads queues to it) and never from inside a member call of this interface,
+// so the window may call back into the backend from a callback.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "results/result_row.h"
+#include "tree/network_tree.h"
+
+namespace vuv::app {
+
+struct SkippedFolder {
+  std::string path;    // \\server\share\folder
+  std::string reason;  // why it could not be listed, in words
+};
+
+struct SearchOutcome {
+  std::vector<SkippedFolder> skipped;  // folders the search could not list
+};
+
+struct WindowEvents {
+  // The whole text of the status line.
+  std::function<void(const std::string& text)> status;
+  // Found rows of the running search, in the order found.
+  std::function<void(std::vector<ResultRow> rows)> rows;
+  // The search ended on its own or after stopSearch(); once per startSearch().
+  std::function<void(const SearchOutcome& outcome)> searchFinished;
+  // The last discovery worker ended; once per startDiscovery() or addDomain() that started
+  // work.
+  std::function<void()> discoveryFinished;
+  // A command was refused or failed; shown to the user in an error box.
+  std::function<void(const std::string& message)> error;
+};
+
+class WindowBackend {
+ public:
+  virtual ~WindowBackend() = default;
+
+  // Set once, before any other call.
+  virtual void setEvents(WindowEvents events) = 0;
+
+  // The tree the window shows; lives as long as the backend.
+  virtual NetworkTree& tree() = 0;
+
+  // Clears the tree and discovers the network into it. Returns false when it did not start
+  // (then `error` tells why and no discoveryFinished follows).
+  virtual bool startDiscovery() = 0;
+  // Adds one domain or workgroup by name under the root and lists its servers.
+  virtual bool addDomain(const std::string& name) = 0;
+
+  // Searches every share below `node` for names matching `pattern`.
+  virtual void startSearch(NodeId node, const std::string& pattern) = 0;
+  // Asks the running search to end; its searchFinished still follows.
+  virtual void stopSearch() = 0;
+
+  // The window is closing: stop all work at once. No event is delivered afterwards.
+  virtual void shutdown() = 0;
+};
+
+}  // namespace vuv::app

@@ -1,0 +1,187 @@
+#include "network/network_tree_model.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <algorithm>
+
+#include "ui/pictures.h"
+
+namespace vuv::app {
+
+NetworkTreeModel::NetworkTreeModel(NetworkTree& tree, QObject* parent)
+    : QAbstractItemModel(parent), tree_(tree), inbox_(std::make_shared<Inbox>()) {
+  for (int kind = 0; kind < 4; ++kind) icons_[kind] = nodeIcon(static_cast<NodeKind>(kind));
+  entries_[kNoNode] = Entry{};
+  takeOverExisting();
+
+  // Only the first event of a burst posts a flush; the others join the waiting batch.
+  QPointer<NetworkTreeModel> self(this);
+  tree_.setObserver([inbox = inbox_, self](NodeId node, NodeId parentNode, std::size_t row) {
+    bool first = false;
+    {
+      std::lock_guard lock(inbox->mutex);
+      first = inbox->events.empty();
+      inbox->events.push_back({node, parentNode, row});
+    }
+    if (first) {
+      QMetaObject::invokeMethod(
+          self.data(), [self] { if (self) self->applyPendingEvents(); }, Qt::QueuedConnection);
+    }
+  });
+}
+
+NetworkTreeModel::~NetworkTreeModel() { tree_.setObserver(nullptr); }
+
+void NetworkTreeModel::takeOverExisting() {
+  std::vector<NodeId> pending = tree_.children(kNoNode);
+  std::vector<Event> events;
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    const NodeId node = pending[i];
+    const NodeId parentNode = tree_.parent(node);
+    events.push_back({node, parentNode, entries_[parentNode].children.size()});
+    entries_[parentNode].children.push_back(node);
+    entries_[node] = Entry{parentNode, {}, QString::fromStdString(tree_.text(node)),
+                           tree_.kind(node)};
+    for (NodeId child : tree_.children(node)) pending.push_back(child);
+  }
+}
+
+void NetworkTreeModel::applyPendingEvents() {
+  std::vector<Event> events;
+  {
+    std::lock_guard lock(inbox_->mutex);
+    events.swap(inbox_->events);
+  }
+  // A clear splits the batch: what came before it is gone with it.
+  std::size_t begin = 0;
+  for (std::size_t i = 0; i <= events.size(); ++i) {
+    const bool isClear = i < events.size() && events[i].node == kNoNode;
+    if (i == events.size() || isClear) {
+      applyInserts({events.begin() + static_cast<std::ptrdiff_t>(begin),
+                    events.begin() + static_cast<std::ptrdiff_t>(i)});
+      begin = i + 1;
+    }
+    if (isClear) {
+      beginResetModel();
+      entries_.clear();
+      entries_[kNoNode] = Entry{};
+      endResetModel();
+    }
+  }
+}
+
+void NetworkTreeModel::applyInserts(const std::vector<Event>& events) {
+  // Group by parent, parents in the order of their first event: a parent's own insertion
+  // always comes before its children's, so it is in place when they are applied.
+  std::vector<NodeId> order;
+  std::unordered_map<NodeId, std::vector<Event>> byParent;
+  for (const Event& event : events) {
+    // Stale: a clear that follows in the queue removes it anyway.
+    if (!tree_.contains(event.node)) continue;
+    auto [it, added] = byParent.try_emplace(event.parent);
+    if (added) order.push_back(event.parent);
+    it->second.push_back(event);
+  }
+  for (NodeId parentNode : order) insertUnder(parentNode, byParent[parentNode]);
+}
+
+void NetworkTreeModel::insertUnder(NodeId parentNode, const std::vector<Event>& inserts) {
+  auto parentIt = entries_.find(parentNode);
+  if (parentIt == entries_.end()) return;
+
+  // Replay the insertions on a copy to learn where each new node ends up.
+  struct Slot {
+    NodeId node;
+    bool isNew;
+  };
+  std::vector<Slot> final;
+  final.reserve(parentIt->second.children.size() + inserts.size());
+  for (NodeId child : parentIt->second.children) final.push_back({child, false});
+  for (const Event& event : inserts) {
+    const std::size_t row = std::min(event.row, final.size());
+    final.insert(final.begin() + static_cast<std::ptrdiff_t>(row), Slot{event.node, true});
+  }
+
+  // Runs of adjacent new rows, lowest first: before each run the children equal `final`
+  // without the later runs, so the run's final position is also its current one.
+  const QModelIndex parentIndex = indexOf(parentNode);
+  for (std::size_t first = 0; first < final.size();) {
+    if (!final[first].isNew) {
+      ++first;
+      continue;
+    }
+    std::size_t last = first;
+    while (last + 1 < final.size() && final[last + 1].isNew) ++last;
+    beginInsertRows(parentIndex, static_cast<int>(first), static_cast<int>(last));
+    auto& children = entries_[parentNode].children;
+    for (std::size_t i = first; i <= last; ++i) {
+      const NodeId node = final[i].node;
+      children.insert(children.begin() + static_cast<std::ptrdiff_t>(i), node);
+      entries_[node] =
+          Entry{parentNode, {}, QString::fromStdString(tree_.text(node)), tree_.kind(node)};
+    }
+    endInsertRows();
+    first = last + 1;
+  }
+}
+
+const NetworkTreeModel::Entry* NetworkTreeModel::entry(NodeId node) const {
+  const auto it = entries_.find(node);
+  return it == entries_.end() ? nullptr : &it->second;
+}
+
+int NetworkTreeModel::rowOf(NodeId node) const {
+  const Entry* self = entry(node);
+  if (self == nullptr) return -1;
+  const auto& siblings = entry(self->parent)->children;
+  const auto it = std::find(siblings.begin(), siblings.end(), node);
+  return it == siblings.end() ? -1 : static_cast<int>(it - siblings.begin());
+}
+
+NodeId NetworkTreeModel::nodeAt(const QModelIndex& index) const {
+  return index.isValid() ? static_cast<NodeId>(index.internalId()) : kNoNode;
+}
+
+QModelIndex NetworkTreeModel::indexOf(NodeId node) const {
+  if (node == kNoNode) return {};
+  const int row = rowOf(node);
+  return row < 0 ? QModelIndex() : createIndex(row, 0, static_cast<quintptr>(node));
+}
+
+QModelIndex NetworkTreeModel::index(int row, int column, const QModelIndex& parentIndex) const {
+  if (column != 0 || row < 0) return {};
+  const Entry* parentEntry = entry(nodeAt(parentIndex));
+  if (parentEntry == nullptr || static_cast<std::size_t>(row) >= parentEntry->children.size()) {
+    return {};
+  }
+  return createIndex(row, 0, static_cast<quintptr>(parentEntry->children[row]));
+}
+
+QModelIndex NetworkTreeModel::parent(const QModelIndex& child) const {
+  const Entry* self = entry(nodeAt(child));
+  return self == nullptr ? QModelIndex() : indexOf(self->parent);
+}
+
+int NetworkTreeModel::rowCount(const QModelIndex& parentIndex) const {
+  if (parentIndex.column() > 0) return 0;
+  const Entry* self = entry(nodeAt(parentIndex));
+  return self == nullptr ? 0 : static_cast<int>(self->children.size());
+}
+
+int NetworkTreeModel::columnCount(const QModelIndex&) const { return 1; }
+
+QVariant NetworkTreeModel::data(const QModelIndex& index, int role) const {
+  const Entry* self = index.isValid() ? entry(nodeAt(index)) : nullptr;
+  if (self == nullptr) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+      return self->text;
+    case Qt::DecorationRole:
+      return icons_[static_cast<int>(self->kind)];
+    default:
+      return {};
+  }
+}
+
+}  // namespace vuv::app

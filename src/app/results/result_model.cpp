@@ -1,0 +1,104 @@
+#include "results/result_model.h"
+
+#include <algorithm>
+
+#include "results/size_text.h"
+#include "ui/pictures.h"
+#include "ui/texts.h"
+
+namespace vuv::app {
+
+ResultModel::ResultModel(QObject* parent) : QAbstractTableModel(parent) {
+  for (int icon = 0; icon < static_cast<int>(icons_.size()); ++icon) {
+    icons_[icon] = resultIcon(static_cast<ResultIcon>(icon));
+  }
+}
+
+void ResultModel::append(std::vector<ResultRow> rows) {
+  if (rows.empty()) return;
+  const int first = static_cast<int>(shown_.size());
+  beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
+  entries_.reserve(entries_.size() + rows.size());
+  shown_.reserve(shown_.size() + rows.size());
+  for (ResultRow& row : rows) {
+    const ResultIcon icon = rowIcon(row);
+    shown_.push_back(static_cast<std::uint32_t>(entries_.size()));
+    entries_.push_back({std::move(row), icon});
+  }
+  endInsertRows();
+}
+
+void ResultModel::clear() {
+  beginResetModel();
+  entries_.clear();
+  entries_.shrink_to_fit();
+  shown_.clear();
+  shown_.shrink_to_fit();
+  endResetModel();
+}
+
+void ResultModel::sortBy(SortColumn column) {
+  if (shown_.empty()) return;
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const QModelIndexList before = persistentIndexList();
+  std::vector<std::uint32_t> oldRows;
+  oldRows.reserve(before.size());
+  for (const QModelIndex& index : before) oldRows.push_back(shown_[index.row()]);
+
+  std::ranges::stable_sort(shown_, [&](std::uint32_t a, std::uint32_t b) {
+    return rowLess(column, entries_[a].row, entries_[b].row);
+  });
+
+  if (!before.isEmpty()) {
+    std::vector<int> rowOfEntry(entries_.size());
+    for (std::size_t row = 0; row < shown_.size(); ++row) {
+      rowOfEntry[shown_[row]] = static_cast<int>(row);
+    }
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (qsizetype i = 0; i < before.size(); ++i) {
+      after.push_back(index(rowOfEntry[oldRows[i]], before[i].column()));
+    }
+    changePersistentIndexList(before, after);
+  }
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+const ResultRow& ResultModel::rowAt(int row) const { return entries_[shown_[row]].row; }
+
+int ResultModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(shown_.size());
+}
+
+int ResultModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 2; }
+
+QVariant ResultModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const Entry& entry = entries_[shown_[index.row()]];
+  switch (role) {
+    case Qt::DisplayRole:
+      return index.column() == NameColumn ? QString::fromStdString(entry.row.path)
+                                          : QString::fromStdString(sizeText(entry.row));
+    case Qt::DecorationRole:
+      return index.column() == NameColumn ? icons_[static_cast<int>(entry.icon)] : QVariant();
+    case Qt::TextAlignmentRole:
+      return index.column() == SizeColumn ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                                          : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+    default:
+      return {};
+  }
+}
+
+QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal) return {};
+  if (role == Qt::DisplayRole) {
+    return section == NameColumn ? QString(text::kNameColumn) : QString(text::kSizeColumn);
+  }
+  if (role == Qt::TextAlignmentRole) {
+    return section == NameColumn ? QVariant(Qt::AlignCenter)
+                                 : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+  }
+  return {};
+}
+
+}  // namespace vuv::app

@@ -1,0 +1,57 @@
+// The search results as a Qt table model: columns Name (full path, with the type's icon) and
+// Size (size text).
+//
+// Rows live in one vector in the order they arrived; the view shows them through an index
+// vector, so a sort permutes indexes and never moves rows. Rows that arrive after a sort are
+// appended at the bottom, outside the sorted order, as the result list always did.
+//
+// Thread rules: GUI thread only.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QIcon>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "results/result_icon.h"
+#include "results/result_row.h"
+#include "results/result_sort.h"
+
+namespace vuv::app {
+
+class ResultModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum Column { NameColumn = 0, SizeColumn = 1 };
+
+  explicit ResultModel(QObject* parent = nullptr);
+
+  // Appends a batch at the bottom with one row insertion.
+  void append(std::vector<ResultRow> rows);
+  void clear();
+  // Reorders every row by `column`'s fixed order; stable, so equal rows keep their order.
+  void sortBy(SortColumn column);
+
+  // The row shown at `row`; requires 0 <= row < rowCount().
+  const ResultRow& rowAt(int row) const;
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+
+ private:
+  struct Entry {
+    ResultRow row;
+    ResultIcon icon;
+  };
+
+  std::vector<Entry> entries_;        // in arrival order
+  std::vector<std::uint32_t> shown_;  // view row -> index into entries_
+  std::array<QIcon, 8> icons_;        // by ResultIcon
+};
+
+}  // namespace vuv::app

@@ -1,0 +1,404 @@
+#include "ui/main_dlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QTreeView>
+
+#include "network/network_tree_model.h"
+#include "results/result_model.h"
+#include "ui/about_dlg.h"
+#include "ui/busy_animation.h"
+#include "ui/command_ids.h"
+#include "ui/command_table.h"
+#include "ui/dialog_units.h"
+#include "ui/pictures.h"
+#include "ui/texts.h"
+
+namespace vuv::app {
+namespace {
+
+// The layout is 582 x 406 units; the toolbar and the status line have their own height here,
+// so the controls' area is the band from just above the first control to just below the last.
+constexpr int kLayoutWidth = 582;
+constexpr int kControlsTop = 14;
+constexpr int kControlsBottom = 384;
+
+constexpr int kNameColumnWidth = 450;
+constexpr int kSizeColumnWidth = 90;
+constexpr int kToolbarIconPixels = 16;
+
+}  // namespace
+
+CMainDlg::CMainDlg(WindowBackend& backend, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint),
+      m_backend(backend) {
+  setWindowTitle(text::kAppName);
+  setWindowIcon(picture(Picture::AppIcon));
+  m_treeModel = new NetworkTreeModel(m_backend.tree(), this);
+  m_resultModel = new ResultModel(this);
+
+  buildControls();
+  buildMenus();
+  buildToolbar();
+
+  m_statusText = new QLabel(this);
+  m_statusText->setObjectName("statusText");
+  m_statusText->setAccessibleName("Status");
+  m_statusText->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  m_statusText->setTextFormat(Qt::PlainText);
+  statusBar()->setSizeGripEnabled(false);
+  statusBar()->addWidget(m_statusText, 1);
+
+  connectBackend();
+  // The window is as big as its parts ask and cannot be resized.
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  move(0, 0);
+  m_tree->setFocus();
+}
+
+CMainDlg::~CMainDlg() = default;
+
+void CMainDlg::buildControls() {
+  auto* client = new QWidget(this);
+  const DialogUnits du(font());
+  client->setFixedSize(du.x(kLayoutWidth), du.y(kControlsBottom) - du.y(kControlsTop));
+  setCentralWidget(client);
+  const auto place = [&](QWidget* widget, int left, int top, int width, int height) {
+    widget->setGeometry(du.rect(left, top, width, height).translated(0, -du.y(kControlsTop)));
+  };
+
+  m_tree = new QTreeView(client);
+  m_tree->setObjectName("tree");
+  m_tree->setAccessibleName("Network tree");
+  m_tree->setModel(m_treeModel);
+  m_tree->setHeaderHidden(true);
+  m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_tree->setMouseTracking(true);  // hot tracking
+  place(m_tree, 7, 63, 189, 315);
+  connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) { OnSelchangedTree(current); });
+  connect(m_treeModel, &QAbstractItemModel::rowsInserted, this,
+          [this](const QModelIndex& parentIndex) {
+            if (!parentIndex.isValid()) OnTopLevelInserted();
+          });
+
+  m_searchButton = new QPushButton(text::kSearchButton, client);
+  m_searchButton->setObjectName("searchButton");
+  m_searchButton->setAutoDefault(false);
+  m_searchButton->setToolTip(text::kSearchTip);
+  place(m_searchButton, 101, 32, 50, 14);
+  connect(m_searchButton, &QPushButton::clicked, this, [this] { OnCommand(IDC_SEARCH); });
+
+  m_patternEdit = new QLineEdit(text::kInitialPattern, client);
+  m_patternEdit->setObjectName("patternEdit");
+  m_patternEdit->setAccessibleName("File name pattern");
+  m_patternEdit->setMaxLength(text::kPatternMaxLength);
+  place(m_patternEdit, 7, 32, 90, 14);
+
+  m_lookIn = new QLabel(text::kLookInNothing, client);
+  m_lookIn->setObjectName("lookInLabel");
+  m_lookIn->setTextFormat(Qt::PlainText);
+  m_lookIn->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  place(m_lookIn, 7, 18, 568, 9);
+
+  m_networkTreeButton = new QPushButton(text::kNetworkTreeButton, client);
+  m_networkTreeButton->setObjectName("networkTreeButton");
+  m_networkTreeButton->setFlat(true);
+  m_networkTreeButton->setAutoDefault(false);
+  place(m_networkTreeButton, 7, 52, 189, 11);
+  connect(m_networkTreeButton, &QPushButton::clicked, this,
+          [this] { OnCommand(IDC_NETWORK_TREE); });
+
+  m_list = new QTreeView(client);
+  m_list->setObjectName("resultList");
+  m_list->setAccessibleName("Search results");
+  m_list->setToolTip(text::kResultListTip);
+  m_list->setModel(m_resultModel);
+  m_list->setRootIsDecorated(false);
+  m_list->setItemsExpandable(false);
+  m_list->setUniformRowHeights(true);
+  m_list->setAllColumnsShowFocus(true);
+  m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_list->header()->setStretchLastSection(false);
+  m_list->header()->setSectionsClickable(true);
+  m_list->header()->setSortIndicatorShown(false);
+  m_list->setColumnWidth(ResultModel::NameColumn, kNameColumnWidth);
+  m_list->setColumnWidth(ResultModel::SizeColumn, kSizeColumnWidth);
+  m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+  place(m_list, 205, 36, 370, 342);
+  connect(m_list->header(), &QHeaderView::sectionClicked, this,
+          [this](int column) { OnResultColumnClick(column); });
+  connect(m_list, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& position) { OnResultRClick(position); });
+  connect(m_list, &QAbstractItemView::doubleClicked, this, [this] { OnResultDblClk(); });
+  // The view copies its current cell's text on Ctrl+C by itself; the row's path is wanted.
+  m_list->installEventFilter(this);
+
+  // Over the tree, near its centre; created last so it stays on top.
+  m_animation = new BusyAnimation(client);
+  m_animation->setObjectName("animation");
+  m_animation->setAccessibleName("Discovering network");
+  place(m_animation, 73, 199, 63, 31);
+  m_animation->hide();
+
+  QWidget::setTabOrder(m_tree, m_searchButton);
+  QWidget::setTabOrder(m_searchButton, m_patternEdit);
+  QWidget::setTabOrder(m_patternEdit, m_networkTreeButton);
+  QWidget::setTabOrder(m_networkTreeButton, m_list);
+}
+
+QAction* CMainDlg::commandAction(const char* caption, int id, QObject* parent) {
+  auto* action = new QAction(QString::fromLatin1(caption), parent);
+  action->setData(id);
+  connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+  return action;
+}
+
+void CMainDlg::buildMenus() {
+  QMenu* file = menuBar()->addMenu(text::kFileMenu);
+  file->addAction(commandAction(text::kLoadTreeItem, ID_FILE_LOAD_TREE, file));
+  file->addAction(commandAction(text::kSaveTreeItem, ID_FILE_SAVE_TREE, file));
+  file->addSeparator();
+  file->addAction(commandAction(text::kExitItem, ID_FILE_EXIT, file));
+
+  QMenu* network = menuBar()->addMenu(text::kNetworkMenu);
+  network->addAction(commandAction(text::kDiscoverItem, ID_NETWORK_DISCOVER, network));
+  network->addAction(commandAction(text::kAddDomainItem, ID_NETWORK_ADD_DOMAIN, network));
+  network->addSeparator();
+  network->addAction(commandAction(text::kOpenInExplorerItem, ID_NETWORK_OPEN_FOLDER, network));
+  network->addAction(commandAction(text::kSaveFileItem, ID_NETWORK_SAVE_FILE, network));
+
+  QMenu* help = menuBar()->addMenu(text::kHelpMenu);
+  help->addAction(commandAction(text::kAboutItem, ID_HELP_ABOUT, help));
+
+  m_popupMenu = new QMenu(text::kPopupTitle, this);
+  m_popupMenu->setObjectName("filesPopup");
+  QAction* openFile = commandAction(text::kOpenFileItem, ID_POPUP_OPEN_FILE, m_popupMenu);
+  openFile->setIcon(picture(Picture::OpenFile));
+  QAction* openFolder = commandAction(text::kOpenFolderItem, ID_POPUP_OPEN_FOLDER, m_popupMenu);
+  openFolder->setIcon(picture(Picture::OpenFolderItem));
+  QAction* copyFile = commandAction(text::kCopyFileItem, ID_POPUP_COPY_FILE, m_popupMenu);
+  copyFile->setIcon(picture(Picture::CopyFileItem));
+  m_popupMenu->addActions({openFile, openFolder, copyFile});
+}
+
+void CMainDlg::buildToolbar() {
+  m_toolbar = new QToolBar(this);
+  m_toolbar->setObjectName("toolbar");
+  m_toolbar->setAccessibleName("Toolbar");
+  m_toolbar->setMovable(false);
+  m_toolbar->setFloatable(false);
+  m_toolbar->setAllowedAreas(Qt::TopToolBarArea);
+  m_toolbar->setIconSize(QSize(kToolbarIconPixels, kToolbarIconPixels));
+  m_toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  m_toolbar->toggleViewAction()->setVisible(false);  // no menu to hide it
+  setContextMenuPolicy(Qt::NoContextMenu);
+
+  struct Button {
+    int id;
+    Picture picture;
+    const char* tooltip;
+  };
+  constexpr Button kButtons[] = {
+      {ID_TB_LOAD_TREE, Picture::OpenTree, text::kOpenTreeTip},
+      {ID_TB_SAVE_TREE, Picture::SaveTree, text::kSaveTreeTip},
+      {ID_TB_DISCOVER, Picture::Discover, text::kDiscoverTip},
+      {ID_TB_ADD_DOMAIN, Picture::AddDomain, text::kAddDomainTip},
+      {0, {}, nullptr},
+      {ID_TB_OPEN_FOLDER, Picture::OpenFolder, text::kOpenFolderTip},
+      {ID_TB_COPY_FILE, Picture::CopyFile, text::kCopyFileTip},
+      {0, {}, nullptr},
+      {ID_TB_ABOUT, Picture::About, text::kAboutTip},
+  };
+  for (const Button& button : kButtons) {
+    if (button.id == 0) {
+      m_toolbar->addSeparator();
+      continue;
+    }
+    QAction* action = commandAction(button.tooltip, button.id, m_toolbar);
+    action->setIcon(picture(button.picture));
+    action->setToolTip(button.tooltip);
+    m_toolbar->addAction(action);
+  }
+  addToolBar(Qt::TopToolBarArea, m_toolbar);
+}
+
+void CMainDlg::connectBackend() {
+  m_backend.setEvents(WindowEvents{
+      .status = [this](const std::string& status) {
+        m_statusText->setText(QString::fromStdString(status));
+      },
+      .rows = [this](std::vector<ResultRow> rows) { m_resultModel->append(std::move(rows)); },
+      .searchFinished = [this](const SearchOutcome& outcome) { OnSearchFinished(outcome); },
+      .discoveryFinished = [this] { OnDiscoveryFinished(); },
+      .error = [this](const std::string& message) {
+        showError(QString::fromStdString(message));
+      },
+  });
+}
+
+void CMainDlg::OnCommand(int id) {
+  emit commandReceived(id);
+  if (const CommandRoute* route = findCommand(id)) (this->*route->handler)();
+}
+
+void CMainDlg::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      OnCommand(IDOK);
+      return;
+    case Qt::Key_Escape:
+      OnCommand(IDCANCEL);
+      return;
+    default:
+      QMainWindow::keyPressEvent(event);
+  }
+}
+
+bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_list && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+    OnCopyPath();
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainDlg::closeEvent(QCloseEvent* event) {
+  m_backend.shutdown();
+  event->accept();
+}
+
+void CMainDlg::OnSearch() {
+  if (!m_searchIdle) {
+    // Stop: the rows stay; the search's end still comes as searchFinished.
+    setSearchIdle(true);
+    m_backend.stopSearch();
+    return;
+  }
+  if (m_selectedNode == kNoNode) {
+    showError(text::kSelectLocation);
+    return;
+  }
+  setSearchIdle(false);
+  m_statusText->setText(text::kSearchingStatus);
+  m_resultModel->clear();
+  m_backend.startSearch(m_selectedNode, m_patternEdit->text().toStdString());
+}
+
+void CMainDlg::OnOK() { OnSearch(); }
+
+void CMainDlg::OnCancel() {}
+
+// Tree files, the Add domain dialog and the file actions come with their own dialogs; until
+// then these commands are routed and do nothing.
+void CMainDlg::OnLoadTree() {}
+void CMainDlg::OnSaveTree() {}
+void CMainDlg::OnAddDomain() {}
+void CMainDlg::OnOpenFolder() {}
+void CMainDlg::OnCopyFile() {}
+void CMainDlg::OnOpenFile() {}
+void CMainDlg::OnResultDblClk() {}
+
+void CMainDlg::OnExit() { close(); }
+
+void CMainDlg::OnDiscoverNetwork() {
+  QMessageBox confirm(QMessageBox::Warning, text::kAppName, text::kConfirmDiscover,
+                      QMessageBox::Ok | QMessageBox::Cancel, this);
+  if (confirm.exec() != QMessageBox::Ok) return;
+  m_animation->show();
+  m_animation->raise();
+  m_selectRootWhenInserted = true;
+  if (!m_backend.startDiscovery()) {
+    m_animation->hide();
+    m_selectRootWhenInserted = false;
+  }
+}
+
+void CMainDlg::OnTopLevelInserted() {
+  if (!m_selectRootWhenInserted) return;
+  const NodeId root = m_backend.tree().root();
+  if (root == kNoNode) return;
+  m_selectedNode = root;
+  m_selectRootWhenInserted = false;
+}
+
+void CMainDlg::OnDiscoveryFinished() {
+  m_animation->hide();
+  m_selectRootWhenInserted = false;
+  QMessageBox(QMessageBox::Information, text::kAppName, text::kTreeUpdated, QMessageBox::Ok,
+              this)
+      .exec();
+}
+
+void CMainDlg::OnAbout() {
+  CAboutDlg about(this);
+  about.exec();
+}
+
+void CMainDlg::OnSelchangedTree(const QModelIndex& current) {
+  const NodeId node = m_treeModel->nodeAt(current);
+  if (node == kNoNode) return;
+  m_selectedNode = node;
+  m_lookIn->setText(text::kLookInPrefix + QString::fromStdString(m_backend.tree().nodePath(node)));
+}
+
+void CMainDlg::OnResultColumnClick(int column) {
+  m_resultModel->sortBy(column == ResultModel::SizeColumn ? SortColumn::Size : SortColumn::Name);
+}
+
+void CMainDlg::OnResultRClick(const QPoint& position) {
+  m_popupMenu->popup(m_list->viewport()->mapToGlobal(position));
+}
+
+void CMainDlg::OnCopyPath() {
+  const QModelIndex current = m_list->currentIndex();
+  if (!current.isValid() || !m_list->selectionModel()->isRowSelected(current.row())) return;
+  QApplication::clipboard()->setText(
+      QString::fromStdString(m_resultModel->rowAt(current.row()).path));
+}
+
+void CMainDlg::OnSearchFinished(const SearchOutcome& outcome) {
+  setSearchIdle(true);
+  QMessageBox box(QMessageBox::Information, text::kAppName,
+                  QString(text::kSearchFinished).arg(m_resultModel->rowCount()), QMessageBox::Ok,
+                  this);
+  if (!outcome.skipped.empty()) {
+    QString details;
+    for (const SkippedFolder& folder : outcome.skipped) {
+      details += QString::fromStdString(folder.path) + ": " +
+                 QString::fromStdString(folder.reason) + '\n';
+    }
+    box.setDetailedText(details);
+  }
+  box.exec();
+}
+
+void CMainDlg::setSearchIdle(bool idle) {
+  m_searchIdle = idle;
+  m_searchButton->setText(idle ? text::kSearchButton : text::kStopButton);
+}
+
+void CMainDlg::showError(const QString& message) {
+  QMessageBox(QMessageBox::Critical, text::kErrorCaption, message, QMessageBox::Ok, this).exec();
+}
+
+}  // namespace vuv::app

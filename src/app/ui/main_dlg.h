@@ -1,0 +1,106 @@
+// The main window: the network tree on the left with the pattern box and the Search/Stop
+// button above it, the result list on the right, menu bar, toolbar and a one-part status line.
+// Fixed size; Enter is Search/Stop, Esc does nothing, Exit and the close box end the program.
+//
+// Every command (menu, toolbar, popup, button, key) goes through OnCommand(), which routes it
+// by the command table (command_table.h). The network work is the backend's: the window only
+// asks and shows what comes back.
+//
+// Thread rules: GUI thread only; the backend delivers its events there.
+#pragma once
+
+#include <QMainWindow>
+
+#include "backend/window_backend.h"
+#include "tree/network_tree.h"
+
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QToolBar;
+class QTreeView;
+
+namespace vuv::app {
+
+class BusyAnimation;
+class NetworkTreeModel;
+class ResultModel;
+
+class CMainDlg : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // `backend` must outlive the window.
+  explicit CMainDlg(WindowBackend& backend, QWidget* parent = nullptr);
+  ~CMainDlg() override;
+
+  // Runs the handler that the command table names for `id`; ids without a row do nothing.
+  void OnCommand(int id);
+
+  // Command handlers, in the order of the command table.
+  void OnSearch();
+  void OnOK();
+  void OnCancel();
+  void OnLoadTree();
+  void OnSaveTree();
+  void OnExit();
+  void OnDiscoverNetwork();
+  void OnAddDomain();
+  void OnOpenFolder();
+  void OnCopyFile();
+  void OnOpenFile();
+  void OnAbout();
+
+  NodeId selectedNode() const { return m_selectedNode; }
+  NetworkTreeModel& treeModel() const { return *m_treeModel; }
+  ResultModel& resultModel() const { return *m_resultModel; }
+
+ signals:
+  // Every command that reaches OnCommand, before it is routed.
+  void commandReceived(int id);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void buildControls();
+  void buildMenus();
+  void buildToolbar();
+  void connectBackend();
+  QAction* commandAction(const char* caption, int id, QObject* parent);
+
+  void OnSelchangedTree(const QModelIndex& current);
+  void OnResultColumnClick(int column);
+  void OnResultRClick(const QPoint& position);
+  void OnResultDblClk();
+  void OnCopyPath();
+  void OnSearchFinished(const SearchOutcome& outcome);
+  void OnDiscoveryFinished();
+  void OnTopLevelInserted();
+  void setSearchIdle(bool idle);
+  void showError(const QString& message);
+
+  WindowBackend& m_backend;
+  NetworkTreeModel* m_treeModel = nullptr;
+  ResultModel* m_resultModel = nullptr;
+
+  QTreeView* m_list = nullptr;              // result list
+  BusyAnimation* m_animation = nullptr;     // over the tree while discovery runs
+  QLineEdit* m_patternEdit = nullptr;
+  QTreeView* m_tree = nullptr;
+  QPushButton* m_searchButton = nullptr;
+  QPushButton* m_networkTreeButton = nullptr;  // the tree's title; does nothing
+  QLabel* m_lookIn = nullptr;
+  QLabel* m_statusText = nullptr;
+  QMenu* m_popupMenu = nullptr;
+  QToolBar* m_toolbar = nullptr;
+
+  NodeId m_selectedNode = kNoNode;  // where a search starts
+  bool m_searchIdle = true;         // the button reads "Search"
+  bool m_selectRootWhenInserted = false;  // a discovery started; its root becomes the location
+};
+
+}  // namespace vuv::app

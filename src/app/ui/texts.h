@@ -1,0 +1,60 @@
+// The window's own texts: captions, labels, tooltips, message boxes and status lines. Kept in
+// one place so that the window and its tests use the very same strings.
+#pragma once
+
+namespace vuv::app::text {
+
+inline constexpr char kAppName[] = "Vuvuveva";
+inline constexpr char kAboutCaption[] = "About Vuvuveva";
+inline constexpr char kErrorCaption[] = "Error";
+
+inline constexpr char kLookInPrefix[] = "Look in: ";
+inline constexpr char kLookInNothing[] = "Look in: Not specified";
+inline constexpr char kInitialPattern[] = "*.*";
+inline constexpr int kPatternMaxLength = 254;
+inline constexpr char kSearchButton[] = "Search";
+inline constexpr char kStopButton[] = "Stop";
+inline constexpr char kNetworkTreeButton[] = "Network tree";
+inline constexpr char kNameColumn[] = "Name";
+inline constexpr char kSizeColumn[] = "Size";
+inline constexpr char kOkButton[] = "OK";
+
+// Menu bar.
+inline constexpr char kFileMenu[] = "File";
+inline constexpr char kNetworkMenu[] = "Network";
+inline constexpr char kHelpMenu[] = "Help";
+inline constexpr char kLoadTreeItem[] = "Load network tree...";
+inline constexpr char kSaveTreeItem[] = "Save network tree...";
+inline constexpr char kExitItem[] = "Exit";
+inline constexpr char kDiscoverItem[] = "Discover network structure";
+inline constexpr char kAddDomainItem[] = "Add domain/workgroup";
+inline constexpr char kOpenInExplorerItem[] = "Open file in Explorer";
+inline constexpr char kSaveFileItem[] = "Save file to the local computer";
+inline constexpr char kAboutItem[] = "About...";
+
+// Result popup.
+inline constexpr char kPopupTitle[] = "files";
+inline constexpr char kOpenFileItem[] = "Open file";
+inline constexpr char kOpenFolderItem[] = "Open folder";
+inline constexpr char kCopyFileItem[] = "Copy file to folder...";
+
+// Tooltips.
+inline constexpr char kOpenTreeTip[] = "Open network tree";
+inline constexpr char kSaveTreeTip[] = "Save network tree";
+inline constexpr char kDiscoverTip[] = "Discover network structure";
+inline constexpr char kAddDomainTip[] = "Add domain/workgroup";
+inline constexpr char kOpenFolderTip[] = "Open folder";
+inline constexpr char kCopyFileTip[] = "Copy file to the local computer";
+inline constexpr char kAboutTip[] = "About Vuvuveva";
+inline constexpr char kSearchTip[] = "Start searching files";
+inline constexpr char kResultListTip[] = "Double click file to open";
+
+// Message boxes and status line.
+inline constexpr char kSelectLocation[] = "Select a location on the left panel to find!";
+inline constexpr char kSearchingStatus[] = "Searching...";
+inline constexpr char kSearchFinished[] = "Search finished. %1 files found.";
+inline constexpr char kConfirmDiscover[] =
+    "Start retriving network structure. It can take several minutes.";
+inline constexpr char kTreeUpdated[] = "Network tree updated";
+
+}  // namespace vuv::app::text

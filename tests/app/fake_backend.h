@@ -1,0 +1,47 @@
+// A backend that records what the window asks and lets a test deliver the events.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "backend/window_backend.h"
+
+namespace vuv::app::test {
+
+class FakeBackend : public WindowBackend {
+ public:
+  void setEvents(WindowEvents events) override { events_ = std::move(events); }
+  NetworkTree& tree() override { return tree_; }
+  bool startDiscovery() override {
+    ++discoveries;
+    return discoveryStarts;
+  }
+  bool addDomain(const std::string& name) override {
+    addedDomains.push_back(name);
+    return true;
+  }
+  void startSearch(NodeId node, const std::string& pattern) override {
+    searches.push_back({node, pattern});
+  }
+  void stopSearch() override { ++stops; }
+  void shutdown() override { ++shutdowns; }
+
+  const WindowEvents& events() const { return events_; }
+
+  struct Search {
+    NodeId node;
+    std::string pattern;
+  };
+  bool discoveryStarts = true;
+  int discoveries = 0;
+  int stops = 0;
+  int shutdowns = 0;
+  std::vector<std::string> addedDomains;
+  std::vector<Search> searches;
+
+ private:
+  NetworkTree tree_;
+  WindowEvents events_;
+};
+
+}  // namespace vuv::app::test

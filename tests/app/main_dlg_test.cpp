@@ -1,0 +1,443 @@
+// The main window offscreen: its controls, texts, layout, command routing, keys and the search
+// and discovery exchanges with a fake backend.
+#include <QAccessible>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolBar>
+#include <QTreeView>
+
+#include "fake_backend.h"
+#include "modal_watcher.h"
+#include "network/network_tree_model.h"
+#include "results/result_model.h"
+#include "ui/busy_animation.h"
+#include "ui/command_ids.h"
+#include "ui/command_table.h"
+#include "ui/main_dlg.h"
+
+namespace vuv::app::test {
+
+class MainDlgTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<FakeBackend> backend_;
+  std::unique_ptr<CMainDlg> window_;
+
+  template <typename T>
+  T* child(const char* name) {
+    T* found = window_->findChild<T*>(name);
+    if (found == nullptr) qFatal("no control %s", name);
+    return found;
+  }
+
+  // ALPHA\S1\Public under the root; returns S1.
+  NodeId buildTree() {
+    NetworkTree& tree = backend_->tree();
+    const NodeId root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root,
+                                    InsertPosition::Last);
+    const NodeId alpha = tree.insert(root, "ALPHA", NodeKind::Domain, InsertPosition::Sorted);
+    const NodeId server = tree.insert(alpha, "S1", NodeKind::Server, InsertPosition::Sorted);
+    tree.insert(server, "Public", NodeKind::Share, InsertPosition::Last);
+    window_->treeModel().applyPendingEvents();
+    return server;
+  }
+
+  void select(NodeId node) {
+    auto* view = child<QTreeView>("tree");
+    view->setCurrentIndex(window_->treeModel().indexOf(node));
+  }
+
+  QList<QAction*> commandActions() {
+    QList<QAction*> actions;
+    for (QAction* action : window_->findChildren<QAction*>()) {
+      if (action->data().isValid()) actions.push_back(action);
+    }
+    return actions;
+  }
+
+ private slots:
+  void init() {
+    backend_ = std::make_unique<FakeBackend>();
+    window_ = std::make_unique<CMainDlg>(*backend_);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+  }
+
+  void cleanup() {
+    window_.reset();
+    backend_.reset();
+  }
+
+  void startsWithTheInitialTexts() {
+    QCOMPARE(window_->windowTitle(), QString("Vuvuveva"));
+    QCOMPARE(child<QLabel>("lookInLabel")->text(), QString("Look in: Not specified"));
+    QCOMPARE(child<QLineEdit>("patternEdit")->text(), QString("*.*"));
+    QCOMPARE(child<QLineEdit>("patternEdit")->maxLength(), 254);
+    QCOMPARE(child<QPushButton>("searchButton")->text(), QString("Search"));
+    QCOMPARE(child<QPushButton>("networkTreeButton")->text(), QString("Network tree"));
+    QCOMPARE(child<QLabel>("statusText")->text(), QString());
+    QVERIFY(!child<BusyAnimation>("animation")->isVisible());
+    auto* list = child<QTreeView>("resultList");
+    QCOMPARE(list->model()->headerData(0, Qt::Horizontal).toString(), QString("Name"));
+    QCOMPARE(list->model()->headerData(1, Qt::Horizontal).toString(), QString("Size"));
+    QCOMPARE(list->model()->rowCount(), 0);
+    QCOMPARE(list->columnWidth(0), 450);
+    QCOMPARE(list->columnWidth(1), 90);
+    QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(child<QTreeView>("tree")->model()->rowCount(), 0);
+    QCOMPARE(QApplication::focusWidget(), child<QTreeView>("tree"));
+  }
+
+  void cannotBeResized() {
+    QCOMPARE(window_->minimumSize(), window_->maximumSize());
+    QVERIFY(!(window_->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(window_->windowFlags() & Qt::WindowMinimizeButtonHint);
+  }
+
+  void controlsKeepTheLayoutClearOfToolbarAndStatusLine() {
+    auto rectOf = [&](const char* name) {
+      auto* widget = window_->findChild<QWidget*>(name);
+      return QRect(widget->mapTo(window_.get(), QPoint(0, 0)), widget->size());
+    };
+    const QRect tree = rectOf("tree"), list = rectOf("resultList"), edit = rectOf("patternEdit");
+    const QRect button = rectOf("searchButton"), label = rectOf("lookInLabel");
+    const QRect title = rectOf("networkTreeButton"), animation = rectOf("animation");
+    const int toolbarBottom = rectOf("toolbar").bottom();
+    const int statusTop = window_->statusBar()->mapTo(window_.get(), QPoint(0, 0)).y();
+    for (const QRect& rect : {tree, list, edit, button, label, title}) {
+      QVERIFY(rect.top() > toolbarBottom);
+      QVERIFY(rect.bottom() < statusTop);
+    }
+    QVERIFY(tree.contains(animation));
+    QVERIFY(label.bottom() < edit.top());
+    QCOMPARE(edit.top(), button.top());
+    QVERIFY(edit.right() < button.left());
+    QVERIFY(title.bottom() < tree.top());
+    QCOMPARE(title.width(), tree.width());
+    QVERIFY(tree.right() < list.left());
+    QCOMPARE(tree.bottom(), list.bottom());
+    QCOMPARE(label.right(), list.right());
+  }
+
+  void tabVisitsTheControlsInLayoutOrder() {
+    const std::vector<const char*> order{"tree", "searchButton", "patternEdit",
+                                         "networkTreeButton", "resultList", "tree"};
+    QApplication::setActiveWindow(window_.get());
+    child<QTreeView>("tree")->setFocus();
+    for (std::size_t i = 1; i < order.size(); ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      QCOMPARE(QApplication::focusWidget()->objectName(), QString(order[i]));
+    }
+  }
+
+  void everyControlHasAnAccessibleName() {
+    for (QWidget* widget : window_->centralWidget()->findChildren<QWidget*>(
+             QString(), Qt::FindDirectChildrenOnly)) {
+      QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+      QVERIFY2(accessible != nullptr && !accessible->text(QAccessible::Name).isEmpty(),
+               qPrintable(widget->objectName()));
+    }
+    for (const char* name : {"toolbar", "statusText"}) {
+      QVERIFY(!QAccessible::queryAccessibleInterface(window_->findChild<QWidget*>(name))
+                   ->text(QAccessible::Name)
+                   .isEmpty());
+    }
+  }
+
+  void controlTooltips() {
+    QCOMPARE(child<QPushButton>("searchButton")->toolTip(), QString("Start searching files"));
+    QCOMPARE(child<QTreeView>("resultList")->toolTip(), QString("Double click file to open"));
+    QCOMPARE(child<QTreeView>("tree")->toolTip(), QString());
+    QCOMPARE(child<QLineEdit>("patternEdit")->toolTip(), QString());
+    QCOMPARE(child<QPushButton>("networkTreeButton")->toolTip(), QString());
+  }
+
+  void toolbarHasNinePositionsWithTheirTooltips() {
+    struct Position {
+      int id;  // 0: separator
+      const char* tooltip;
+    };
+    const std::vector<Position> expected{
+        {159, "Open network tree"}, {160, "Save network tree"},
+        {143, "Discover network structure"}, {142, "Add domain/workgroup"}, {0, nullptr},
+        {139, "Open folder"}, {152, "Copy file to the local computer"}, {0, nullptr},
+        {161, "About Vuvuveva"}};
+    const QList<QAction*> actions = child<QToolBar>("toolbar")->actions();
+    QCOMPARE(actions.size(), static_cast<qsizetype>(expected.size()));
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      QAction* action = actions[static_cast<qsizetype>(i)];
+      QCOMPARE(action->isSeparator(), expected[i].id == 0);
+      if (expected[i].id == 0) continue;
+      QCOMPARE(action->data().toInt(), expected[i].id);
+      QCOMPARE(action->toolTip(), QString(expected[i].tooltip));
+      QVERIFY(!action->icon().isNull());
+      QVERIFY(action->isEnabled());
+    }
+  }
+
+  void menusHaveTheirCaptionsAndCommands() {
+    struct Item {
+      const char* caption;  // nullptr: separator
+      int id;
+    };
+    const std::vector<std::pair<QString, std::vector<Item>>> expected{
+        {"File", {{"Load network tree...", 32771}, {"Save network tree...", 32772},
+                  {nullptr, 0}, {"Exit", 32773}}},
+        {"Network", {{"Discover network structure", 32779}, {"Add domain/workgroup", 32780},
+                     {nullptr, 0}, {"Open file in Explorer", 32781},
+                     {"Save file to the local computer", 32782}}},
+        {"Help", {{"About...", 32774}}},
+    };
+    const QList<QAction*> menus = window_->menuBar()->actions();
+    QCOMPARE(menus.size(), static_cast<qsizetype>(expected.size()));
+    for (std::size_t m = 0; m < expected.size(); ++m) {
+      QMenu* menu = menus[static_cast<qsizetype>(m)]->menu();
+      QCOMPARE(menu->title(), expected[m].first);
+      const QList<QAction*> items = menu->actions();
+      QCOMPARE(items.size(), static_cast<qsizetype>(expected[m].second.size()));
+      for (qsizetype i = 0; i < items.size(); ++i) {
+        const Item& item = expected[m].second[static_cast<std::size_t>(i)];
+        QCOMPARE(items[i]->isSeparator(), item.caption == nullptr);
+        if (item.caption == nullptr) continue;
+        QCOMPARE(items[i]->text(), QString(item.caption));
+        QCOMPARE(items[i]->data().toInt(), item.id);
+      }
+    }
+  }
+
+  void popupHasItsItemsWithPictures() {
+    auto* popup = window_->findChild<QMenu*>("filesPopup");
+    QCOMPARE(popup->title(), QString("files"));
+    const std::vector<std::pair<QString, int>> expected{
+        {"Open file", 32783}, {"Open folder", 32784}, {"Copy file to folder...", 32785}};
+    const QList<QAction*> items = popup->actions();
+    QCOMPARE(items.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+      QCOMPARE(items[i]->text(), expected[i].first);
+      QCOMPARE(items[i]->data().toInt(), expected[i].second);
+      QVERIFY(!items[i]->icon().isNull());
+    }
+  }
+
+  void commandTableRoutesEveryIdToItsHandler() {
+    using Handler = void (CMainDlg::*)();
+    const std::vector<std::pair<int, Handler>> expected{
+        {1001, &CMainDlg::OnSearch},          {1, &CMainDlg::OnOK},
+        {2, &CMainDlg::OnCancel},             {32771, &CMainDlg::OnLoadTree},
+        {159, &CMainDlg::OnLoadTree},         {32772, &CMainDlg::OnSaveTree},
+        {160, &CMainDlg::OnSaveTree},         {32773, &CMainDlg::OnExit},
+        {32779, &CMainDlg::OnDiscoverNetwork}, {143, &CMainDlg::OnDiscoverNetwork},
+        {32780, &CMainDlg::OnAddDomain},      {142, &CMainDlg::OnAddDomain},
+        {32781, &CMainDlg::OnOpenFolder},     {32784, &CMainDlg::OnOpenFolder},
+        {139, &CMainDlg::OnOpenFolder},       {32782, &CMainDlg::OnCopyFile},
+        {32785, &CMainDlg::OnCopyFile},       {152, &CMainDlg::OnCopyFile},
+        {32783, &CMainDlg::OnOpenFile},       {32774, &CMainDlg::OnAbout},
+        {161, &CMainDlg::OnAbout},            {1002, &CMainDlg::OnExit},
+        {1004, &CMainDlg::OnDiscoverNetwork}, {1008, &CMainDlg::OnAddDomain},
+        {1013, &CMainDlg::OnOpenFolder},
+    };
+    for (const auto& [id, handler] : expected) {
+      const CommandRoute* route = findCommand(id);
+      QVERIFY2(route != nullptr, qPrintable(QString::number(id)));
+      QVERIFY2(route->handler == handler, qPrintable(QString::number(id)));
+    }
+    QCOMPARE(commandTable().size(), expected.size());
+    // Near misses: the title button, the system menu entry, neighbours of real ids.
+    for (int id : {0, 16, 1000, 1003, 1015, 32775, 32786, 162}) QVERIFY(findCommand(id) == nullptr);
+  }
+
+  void everyActionAndButtonSendsItsCommand() {
+    QSignalSpy spy(window_.get(), &CMainDlg::commandReceived);
+    ModalWatcher watcher(false);
+    for (QAction* action : commandActions()) {
+      if (action->data().toInt() == ID_FILE_EXIT) continue;  // ends the window; tested below
+      spy.clear();
+      action->trigger();
+      QCOMPARE(spy.size(), 1);
+      QCOMPARE(spy[0][0].toInt(), action->data().toInt());
+    }
+    for (const auto& [name, id] : {std::pair{"searchButton", 1001}, {"networkTreeButton", 1015}}) {
+      spy.clear();
+      child<QPushButton>(name)->click();
+      QCOMPARE(spy.size(), 1);
+      QCOMPARE(spy[0][0].toInt(), id);
+    }
+  }
+
+  void networkTreeButtonDoesNothing() {
+    ModalWatcher watcher;
+    child<QPushButton>("networkTreeButton")->click();
+    QCoreApplication::processEvents();
+    QVERIFY(watcher.boxes.empty());
+    QVERIFY(backend_->searches.empty());
+    QCOMPARE(backend_->discoveries, 0);
+  }
+
+  void escapeDoesNothing() {
+    QSignalSpy spy(window_.get(), &CMainDlg::commandReceived);
+    ModalWatcher watcher;
+    for (const char* focus : {"tree", "patternEdit", "resultList"}) {
+      QTest::keyClick(child<QWidget>(focus), Qt::Key_Escape);
+    }
+    QCOMPARE(spy.size(), 3);
+    QCOMPARE(spy[0][0].toInt(), 2);
+    QVERIFY(window_->isVisible());
+    QVERIFY(watcher.boxes.empty());
+  }
+
+  void searchWithoutLocationSaysSo() {
+    ModalWatcher watcher;
+    QTest::keyClick(child<QLineEdit>("patternEdit"), Qt::Key_Return);
+    QCOMPARE(watcher.boxes.size(), std::size_t{1});
+    QCOMPARE(watcher.boxes[0].caption, QString("Error"));
+    QCOMPARE(watcher.boxes[0].text, QString("Select a location on the left panel to find!"));
+    QCOMPARE(watcher.boxes[0].icon, QMessageBox::Critical);
+    QVERIFY(backend_->searches.empty());
+    QCOMPARE(child<QPushButton>("searchButton")->text(), QString("Search"));
+  }
+
+  void selectionSetsTheLocationLabel() {
+    const NodeId server = buildTree();
+    select(server);
+    QCOMPARE(child<QLabel>("lookInLabel")->text(),
+             QString("Look in: MS Windows Network\\ALPHA\\S1"));
+    QCOMPARE(window_->selectedNode(), server);
+    select(backend_->tree().root());
+    QCOMPARE(child<QLabel>("lookInLabel")->text(), QString("Look in: MS Windows Network"));
+  }
+
+  void enterTogglesSearchAndStop() {
+    select(buildTree());
+    backend_->events().rows({fileRow("\\\\S1\\Public\\old.txt", 1)});
+    auto* edit = child<QLineEdit>("patternEdit");
+    edit->setText("*.doc");
+
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(backend_->searches.size(), std::size_t{1});
+    QCOMPARE(backend_->searches[0].pattern, std::string("*.doc"));
+    QCOMPARE(backend_->searches[0].node, window_->selectedNode());
+    QCOMPARE(child<QPushButton>("searchButton")->text(), QString("Stop"));
+    QCOMPARE(child<QLabel>("statusText")->text(), QString("Searching..."));
+    QCOMPARE(window_->resultModel().rowCount(), 0);  // the last search's rows are gone
+
+    QTest::keyClick(child<QTreeView>("tree"), Qt::Key_Enter);
+    QCOMPARE(backend_->stops, 1);
+    QCOMPARE(backend_->searches.size(), std::size_t{1});
+    QCOMPARE(child<QPushButton>("searchButton")->text(), QString("Search"));
+  }
+
+  void searchFinishShowsOneBoxWithTheRowCount() {
+    select(buildTree());
+    child<QPushButton>("searchButton")->click();
+    backend_->events().rows({fileRow("\\\\S1\\Public\\a.txt", 10), folderRow("\\\\S1\\Public\\d")});
+    backend_->events().rows({fileRow("\\\\S1\\Public\\d\\b.txt", 2048)});
+    ModalWatcher watcher;
+    backend_->events().searchFinished(
+        SearchOutcome{{{"\\\\S1\\Public\\locked", "access denied"}}});
+    QCOMPARE(watcher.boxes.size(), std::size_t{1});
+    QCOMPARE(watcher.boxes[0].caption, QString("Vuvuveva"));
+    QCOMPARE(watcher.boxes[0].text, QString("Search finished. 3 files found."));
+    QVERIFY(watcher.boxes[0].details.contains("\\\\S1\\Public\\locked: access denied"));
+    QCOMPARE(child<QPushButton>("searchButton")->text(), QString("Search"));
+  }
+
+  void longPatternIsCutAt254() {
+    select(buildTree());
+    auto* edit = child<QLineEdit>("patternEdit");
+    edit->clear();
+    QTest::keyClicks(edit, QString(300, 'x'));
+    child<QPushButton>("searchButton")->click();
+    QCOMPARE(backend_->searches.at(0).pattern.size(), std::size_t{254});
+  }
+
+  // Regression: the view's own Ctrl+C copied the current cell ("2 bytes"), not the path.
+  void ctrlCCopiesTheSelectedRowsPath() {
+    auto* list = child<QTreeView>("resultList");
+    backend_->events().rows({fileRow("\\\\S1\\Public\\a.txt", 1),
+                             fileRow("\\\\S1\\Public\\b.txt", 2)});
+    QApplication::clipboard()->setText("before");
+    QTest::keySequence(list, QKeySequence::Copy);
+    QCOMPARE(QApplication::clipboard()->text(), QString("before"));  // nothing selected
+    list->setCurrentIndex(list->model()->index(1, 1));
+    QTest::keySequence(list, QKeySequence::Copy);
+    QCOMPARE(QApplication::clipboard()->text(), QString("\\\\S1\\Public\\b.txt"));
+  }
+
+  void headerClickSortsByThatColumn() {
+    backend_->events().rows({fileRow("\\\\S\\s\\big", 5u << 20), folderRow("\\\\S\\s\\dir"),
+                             fileRow("\\\\S\\s\\small", 5)});
+    auto* header = child<QTreeView>("resultList")->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+    QCOMPARE(window_->resultModel().rowAt(0).path, std::string("\\\\S\\s\\dir"));
+    QCOMPARE(window_->resultModel().rowAt(1).path, std::string("\\\\S\\s\\small"));
+    QCOMPARE(window_->resultModel().rowAt(2).path, std::string("\\\\S\\s\\big"));
+  }
+
+  void aboutOpensFromHelpAndToolbar() {
+    for (int id : {ID_HELP_ABOUT, ID_TB_ABOUT}) {
+      ModalWatcher watcher;
+      window_->OnCommand(id);
+      QCOMPARE(watcher.boxes.size(), std::size_t{1});
+      QCOMPARE(watcher.boxes[0].caption, QString("About Vuvuveva"));
+    }
+  }
+
+  void discoverAsksFirstAndShowsTheAnimationUntilDone() {
+    {
+      ModalWatcher cancel(false);
+      window_->OnCommand(ID_NETWORK_DISCOVER);
+      QCOMPARE(cancel.boxes.at(0).text,
+               QString("Start retriving network structure. It can take several minutes."));
+    }
+    QCOMPARE(backend_->discoveries, 0);
+    {
+      ModalWatcher ok;
+      window_->OnCommand(ID_TB_DISCOVER);
+    }
+    QCOMPARE(backend_->discoveries, 1);
+    QVERIFY(child<BusyAnimation>("animation")->isVisible());
+    const NodeId server = buildTree();
+    QCOMPARE(window_->selectedNode(), backend_->tree().root());
+    QCOMPARE(child<QLabel>("lookInLabel")->text(), QString("Look in: Not specified"));
+    Q_UNUSED(server);
+
+    ModalWatcher watcher;
+    backend_->events().discoveryFinished();
+    QVERIFY(!child<BusyAnimation>("animation")->isVisible());
+    QCOMPARE(watcher.boxes.size(), std::size_t{1});
+    QCOMPARE(watcher.boxes[0].text, QString("Network tree updated"));
+    QCOMPARE(watcher.boxes[0].caption, QString("Vuvuveva"));
+  }
+
+  void discoveryThatDoesNotStartHidesTheAnimation() {
+    backend_->discoveryStarts = false;
+    ModalWatcher ok;
+    window_->OnCommand(ID_NETWORK_DISCOVER);
+    QVERIFY(!child<BusyAnimation>("animation")->isVisible());
+  }
+
+  void exitAndCloseEndTheWindowAndStopTheWork() {
+    window_->OnCommand(ID_FILE_EXIT);
+    QVERIFY(!window_->isVisible());
+    QCOMPARE(backend_->shutdowns, 1);
+    window_->show();
+    window_->OnCommand(IDC_EXIT);
+    QVERIFY(!window_->isVisible());
+    QCOMPARE(backend_->shutdowns, 2);
+  }
+};
+
+}  // namespace vuv::app::test
+
+QTEST_MAIN(vuv::app::test::MainDlgTest)
+#include "main_dlg_test.moc"

@@ -1,0 +1,101 @@
+// The result model: batches, texts and icons, the two sort orders, rows after a sort.
+#include <QAbstractItemModelTester>
+#include <QItemSelectionModel>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "results/result_model.h"
+#include "results/result_sort.h"
+
+namespace vuv::app::test {
+
+class ResultModelTest : public QObject {
+  Q_OBJECT
+
+  static std::vector<std::string> paths(const ResultModel& model) {
+    std::vector<std::string> out;
+    for (int row = 0; row < model.rowCount(); ++row) out.push_back(model.rowAt(row).path);
+    return out;
+  }
+
+  static std::vector<ResultRow> sample() {
+    return {fileRow("\\\\S\\s\\Zeta.txt", 2048), folderRow("\\\\S\\s\\old.zip"),
+            fileRow("\\\\S\\s\\alpha.txt", 1 << 20), fileRow("\\\\S\\s\\b.mp3", 1023),
+            folderRow("\\\\S\\s\\docs"), fileRow("\\\\S\\s\\c", 2047)};
+  }
+
+ private slots:
+  void batchesAreOneInsertionEach() {
+    ResultModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    model.append(sample());
+    model.append({});
+    model.append({fileRow("\\\\S\\s\\x", 1)});
+    QCOMPARE(inserted.size(), 2);
+    QCOMPARE(inserted[1][1].toInt(), 6);
+    QCOMPARE(model.rowCount(), 7);
+    model.clear();
+    QCOMPARE(model.rowCount(), 0);
+  }
+
+  void cellsShowPathSizeTextAndTypeIcon() {
+    ResultModel model;
+    model.append(sample());
+    QCOMPARE(model.index(0, 0).data().toString(), QString("\\\\S\\s\\Zeta.txt"));
+    QCOMPARE(model.index(0, 1).data().toString(), QString("2 Kbytes"));
+    QCOMPARE(model.index(1, 1).data().toString(), QString("<Folder>"));
+    QCOMPARE(model.index(3, 1).data().toString(), QString("1023 bytes"));
+    QVERIFY(model.index(1, 1).data(Qt::DecorationRole).isNull());
+    // A folder named like an archive shows the folder icon, the same one as another folder.
+    const auto icon = [&](int row) {
+      return model.index(row, 0).data(Qt::DecorationRole).value<QIcon>().cacheKey();
+    };
+    QCOMPARE(icon(1), icon(4));
+    QVERIFY(icon(0) != icon(1));
+    QCOMPARE(icon(0), icon(0));
+    QVERIFY(icon(0) != icon(3));
+  }
+
+  void sortsAsTheCoreOrdersAndAgainTheSameWay() {
+    for (SortColumn column : {SortColumn::Name, SortColumn::Size}) {
+      ResultModel model;
+      QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+      model.append(sample());
+      std::vector<ResultRow> expected = sample();
+      sortRows(expected, column);
+      model.sortBy(column);
+      std::vector<std::string> expectedPaths;
+      for (const ResultRow& row : expected) expectedPaths.push_back(row.path);
+      QCOMPARE(paths(model), expectedPaths);
+      model.sortBy(column);
+      QCOMPARE(paths(model), expectedPaths);
+    }
+  }
+
+  void rowsAfterASortGoToTheBottom() {
+    ResultModel model;
+    model.append(sample());
+    model.sortBy(SortColumn::Size);
+    model.append({folderRow("\\\\S\\s\\late"), fileRow("\\\\S\\s\\a0", 0)});
+    const std::vector<std::string> shown = paths(model);
+    QCOMPARE(shown[6], std::string("\\\\S\\s\\late"));  // not among the folders on top
+    QCOMPARE(shown[7], std::string("\\\\S\\s\\a0"));
+  }
+
+  void selectionFollowsItsRowThroughASort() {
+    ResultModel model;
+    model.append(sample());
+    QItemSelectionModel selection(&model);
+    selection.setCurrentIndex(model.index(2, 0),
+                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    model.sortBy(SortColumn::Size);
+    QCOMPARE(model.rowAt(selection.currentIndex().row()).path, std::string("\\\\S\\s\\alpha.txt"));
+    QVERIFY(selection.isRowSelected(selection.currentIndex().row()));
+  }
+};
+
+}  // namespace vuv::app::test
+
+QTEST_MAIN(vuv::app::test::ResultModelTest)
+#include "result_model_test.moc"
