@@ -113,17 +113,19 @@ int main(int argc, char** argv) {
 
     QElapsedTimer sortClock;
     double sortMs[2] = {0, 0};
+    double modelMs[2] = {0, 0};
     for (int column : {0, 1}) {
       sortClock.restart();
       model.sortBy(column == 0 ? SortColumn::Name : SortColumn::Size);
+      modelMs[column] = static_cast<double>(sortClock.nsecsElapsed()) / 1e6;
       QApplication::processEvents();  // the view's relayout and repaint
       sortMs[column] = static_cast<double>(sortClock.nsecsElapsed()) / 1e6;
     }
     std::printf("rows %d, batch %d\n", rows, batch);
     std::printf("stream: %lld ms for all rows; worst timer lateness %lld ms (target < 100)\n",
                 static_cast<long long>(streamMs), static_cast<long long>(worstLateMs));
-    std::printf("sort by Name: %.0f ms; by Size: %.0f ms (target < 1000)\n", sortMs[0],
-                sortMs[1]);
+    std::printf("sort by Name: %.0f ms (model %.0f); by Size: %.0f ms (model %.0f) (target < 1000)\n",
+                sortMs[0], modelMs[0], sortMs[1], modelMs[1]);
     std::fflush(stdout);
     std::_Exit(worstLateMs < 100 && sortMs[0] < 1000 && sortMs[1] < 1000 ? 0 : 1);
   });

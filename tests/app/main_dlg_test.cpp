@@ -350,6 +350,16 @@ class MainDlgTest : public QObject {
     QCOMPARE(child<QPushButton>("searchButton")->text(), QString("Search"));
   }
 
+  void rowBatchesReachTheListInFewInsertions() {
+    QSignalSpy inserted(&window_->resultModel(), &QAbstractItemModel::rowsInserted);
+    for (int batch = 0; batch < 20; ++batch) {
+      backend_->events().rows({fileRow("\\\\S\\s\\" + std::to_string(batch), 1)});
+    }
+    QTRY_COMPARE(window_->resultModel().rowCount(), 20);
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(window_->resultModel().rowAt(19).path, std::string("\\\\S\\s\\19"));
+  }
+
   void longPatternIsCutAt254() {
     select(buildTree());
     auto* edit = child<QLineEdit>("patternEdit");

@@ -49,6 +49,9 @@ class ResultModel : public QAbstractTableModel {
     ResultIcon icon;
   };
 
+  void sortShownBySize();
+  void sortShownByName();
+
   std::vector<Entry> entries_;        // in arrival order
   std::vector<std::uint32_t> shown_;  // view row -> index into entries_
   std::array<QIcon, 8> icons_;        // by ResultIcon

@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QTreeView>
+#include <utility>
 
 #include "network/network_tree_model.h"
 #include "results/result_model.h"
@@ -38,6 +39,7 @@ constexpr int kControlsBottom = 384;
 constexpr int kNameColumnWidth = 450;
 constexpr int kSizeColumnWidth = 90;
 constexpr int kToolbarIconPixels = 16;
+constexpr int kRowFlushMs = 50;
 
 }  // namespace
 
@@ -62,6 +64,10 @@ CMainDlg::CMainDlg(WindowBackend& backend, QWidget* parent)
   m_statusText->setTextFormat(Qt::PlainText);
   statusBar()->setSizeGripEnabled(false);
   statusBar()->addWidget(m_statusText, 1);
+
+  m_rowFlushTimer.setSingleShot(true);
+  m_rowFlushTimer.setInterval(kRowFlushMs);
+  connect(&m_rowFlushTimer, &QTimer::timeout, this, [this] { flushResultRows(); });
 
   connectBackend();
   // The window is as big as its parts ask and cannot be resized.
@@ -245,7 +251,7 @@ void CMainDlg::connectBackend() {
       .status = [this](const std::string& status) {
         m_statusText->setText(QString::fromStdString(status));
       },
-      .rows = [this](std::vector<ResultRow> rows) { m_resultModel->append(std::move(rows)); },
+      .rows = [this](std::vector<ResultRow> rows) { OnResultRows(std::move(rows)); },
       .searchFinished = [this](const SearchOutcome& outcome) { OnSearchFinished(outcome); },
       .discoveryFinished = [this] { OnDiscoveryFinished(); },
       .error = [this](const std::string& message) {
@@ -300,6 +306,7 @@ void CMainDlg::OnSearch() {
   }
   setSearchIdle(false);
   m_statusText->setText(text::kSearchingStatus);
+  m_pendingRows.clear();
   m_resultModel->clear();
   m_backend.startSearch(m_selectedNode, m_patternEdit->text().toStdString());
 }
@@ -362,6 +369,7 @@ void CMainDlg::OnSelchangedTree(const QModelIndex& current) {
 }
 
 void CMainDlg::OnResultColumnClick(int column) {
+  flushResultRows();
   m_resultModel->sortBy(column == ResultModel::SizeColumn ? SortColumn::Size : SortColumn::Name);
 }
 
@@ -370,13 +378,30 @@ void CMainDlg::OnResultRClick(const QPoint& position) {
 }
 
 void CMainDlg::OnCopyPath() {
+  flushResultRows();  // keeps rows where they are: only appends at the bottom
   const QModelIndex current = m_list->currentIndex();
   if (!current.isValid() || !m_list->selectionModel()->isRowSelected(current.row())) return;
   QApplication::clipboard()->setText(
       QString::fromStdString(m_resultModel->rowAt(current.row()).path));
 }
 
+void CMainDlg::OnResultRows(std::vector<ResultRow> rows) {
+  if (m_pendingRows.empty()) {
+    m_pendingRows = std::move(rows);
+  } else {
+    m_pendingRows.insert(m_pendingRows.end(), std::make_move_iterator(rows.begin()),
+                         std::make_move_iterator(rows.end()));
+  }
+  if (!m_rowFlushTimer.isActive()) m_rowFlushTimer.start();
+}
+
+void CMainDlg::flushResultRows() {
+  m_rowFlushTimer.stop();
+  m_resultModel->append(std::exchange(m_pendingRows, {}));
+}
+
 void CMainDlg::OnSearchFinished(const SearchOutcome& outcome) {
+  flushResultRows();
   setSearchIdle(true);
   QMessageBox box(QMessageBox::Information, text::kAppName,
                   QString(text::kSearchFinished).arg(m_resultModel->rowCount()), QMessageBox::Ok,

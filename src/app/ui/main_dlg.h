@@ -10,6 +10,8 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QTimer>
+#include <vector>
 
 #include "backend/window_backend.h"
 #include "tree/network_tree.h"
@@ -80,6 +82,8 @@ class CMainDlg : public QMainWindow {
   void OnSearchFinished(const SearchOutcome& outcome);
   void OnDiscoveryFinished();
   void OnTopLevelInserted();
+  void OnResultRows(std::vector<ResultRow> rows);
+  void flushResultRows();
   void setSearchIdle(bool idle);
   void showError(const QString& message);
 
@@ -97,6 +101,11 @@ class CMainDlg : public QMainWindow {
   QLabel* m_statusText = nullptr;
   QMenu* m_popupMenu = nullptr;
   QToolBar* m_toolbar = nullptr;
+
+  // Rows wait here briefly so that a flood of small batches costs the view one insertion
+  // (and one relayout) per flush, not one per batch.
+  std::vector<ResultRow> m_pendingRows;
+  QTimer m_rowFlushTimer;
 
   NodeId m_selectedNode = kNoNode;  // where a search starts
   bool m_searchIdle = true;         // the button reads "Search"
