@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
   QElapsedTimer clock;
   qint64 last = 0;
   qint64 worstLateMs = 0;
+  qint64 idleWorstLateMs = -1;  // the same probe before the rows come: the machine's own noise
   QTimer probe;
   probe.setTimerType(Qt::PreciseTimer);
   probe.setInterval(kProbeMs);
@@ -122,17 +123,26 @@ int main(int argc, char** argv) {
       sortMs[column] = static_cast<double>(sortClock.nsecsElapsed()) / 1e6;
     }
     std::printf("rows %d, batch %d\n", rows, batch);
-    std::printf("stream: %lld ms for all rows; worst timer lateness %lld ms (target < 100)\n",
-                static_cast<long long>(streamMs), static_cast<long long>(worstLateMs));
+    std::printf("stream: %lld ms for all rows; worst timer lateness %lld ms (target < 100); "
+                "idle before: %lld ms\n",
+                static_cast<long long>(streamMs), static_cast<long long>(worstLateMs),
+                static_cast<long long>(idleWorstLateMs));
     std::printf("sort by Name: %.0f ms (model %.0f); by Size: %.0f ms (model %.0f) (target < 1000)\n",
                 sortMs[0], modelMs[0], sortMs[1], modelMs[1]);
     std::fflush(stdout);
     std::_Exit(worstLateMs < 100 && sortMs[0] < 1000 && sortMs[1] < 1000 ? 0 : 1);
   });
 
+  constexpr int kIdleProbeMs = 2000;
   QTimer::singleShot(100, [&] {
     clock.start();
     probe.start();
+  });
+  QTimer::singleShot(100 + kIdleProbeMs, [&] {
+    idleWorstLateMs = worstLateMs;
+    worstLateMs = 0;
+    clock.restart();
+    last = 0;
     watch.start();
     window.OnSearch();
   });

@@ -133,9 +133,16 @@ const NetworkTreeModel::Entry* NetworkTreeModel::entry(NodeId node) const {
 int NetworkTreeModel::rowOf(NodeId node) const {
   const Entry* self = entry(node);
   if (self == nullptr) return -1;
+  // Views ask for parents all the time; a domain can hold thousands of servers, so look where
+  // the node was last time before searching.
   const auto& siblings = entry(self->parent)->children;
+  if (self->rowHint < siblings.size() && siblings[self->rowHint] == node) {
+    return static_cast<int>(self->rowHint);
+  }
   const auto it = std::find(siblings.begin(), siblings.end(), node);
-  return it == siblings.end() ? -1 : static_cast<int>(it - siblings.begin());
+  if (it == siblings.end()) return -1;
+  self->rowHint = static_cast<std::size_t>(it - siblings.begin());
+  return static_cast<int>(self->rowHint);
 }
 
 NodeId NetworkTreeModel::nodeAt(const QModelIndex& index) const {

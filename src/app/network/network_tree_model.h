@@ -60,6 +60,7 @@ class NetworkTreeModel : public QAbstractItemModel {
     std::vector<NodeId> children;
     QString text;
     NodeKind kind = NodeKind::Domain;
+    mutable std::size_t rowHint = 0;  // where the node was last found among its siblings
   };
 
   void applyInserts(const std::vector<Event>& events);

@@ -21,8 +21,6 @@ void ResultModel::append(std::vector<ResultRow> rows) {
   if (rows.empty()) return;
   const int first = static_cast<int>(shown_.size());
   beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
-  entries_.reserve(entries_.size() + rows.size());
-  shown_.reserve(shown_.size() + rows.size());
   for (ResultRow& row : rows) {
     const ResultIcon icon = rowIcon(row);
     shown_.push_back(static_cast<std::uint32_t>(entries_.size()));
