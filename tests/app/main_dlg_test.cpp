@@ -273,15 +273,6 @@ class MainDlgTest : public QObject {
     }
   }
 
-  void networkTreeButtonDoesNothing() {
-    ModalWatcher watcher;
-    child<QPushButton>("networkTreeButton")->click();
-    QCoreApplication::processEvents();
-    QVERIFY(watcher.boxes.empty());
-    QVERIFY(backend_->searches.empty());
-    QCOMPARE(backend_->discoveries, 0);
-  }
-
   void escapeDoesNothing() {
     QSignalSpy spy(window_.get(), &CMainDlg::commandReceived);
     ModalWatcher watcher;

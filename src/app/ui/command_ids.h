@@ -9,8 +9,6 @@ enum CommandId : int {
   IDOK = 1,      // the Enter key
   IDCANCEL = 2,  // the Esc key
 
-  IDM_ABOUTBOX = 16,  // system menu entry; no portable counterpart on Linux, never sent
-
   // Toolbar buttons.
   ID_TB_OPEN_FOLDER = 139,
   ID_TB_ADD_DOMAIN = 142,
