@@ -21,6 +21,7 @@
 #include "ui/command_ids.h"
 #include "ui/command_table.h"
 #include "ui/main_dlg.h"
+#include "ui/pictures.h"
 
 namespace vuv::app::test {
 
@@ -150,6 +151,25 @@ class MainDlgTest : public QObject {
       QVERIFY(!QAccessible::queryAccessibleInterface(window_->findChild<QWidget*>(name))
                    ->text(QAccessible::Name)
                    .isEmpty());
+    }
+  }
+
+  // Guards against a picture missing from the compiled-in set (a typo shows nothing, silently).
+  void everyPictureDrawsAt16Pixels() {
+    std::vector<QIcon> icons;
+    for (int p = 0; p <= static_cast<int>(Picture::AppIcon); ++p) {
+      icons.push_back(picture(static_cast<Picture>(p)));
+    }
+    for (int kind = 0; kind < 4; ++kind) icons.push_back(nodeIcon(static_cast<NodeKind>(kind)));
+    for (int icon = 0; icon < 8; ++icon) icons.push_back(resultIcon(static_cast<ResultIcon>(icon)));
+    for (std::size_t i = 0; i < icons.size(); ++i) {
+      const QImage image = icons[i].pixmap(16, 16).toImage();
+      QVERIFY2(!image.isNull(), qPrintable(QString::number(i)));
+      bool drawn = false;
+      for (int y = 0; y < image.height() && !drawn; ++y) {
+        for (int x = 0; x < image.width() && !drawn; ++x) drawn = qAlpha(image.pixel(x, y)) > 0;
+      }
+      QVERIFY2(drawn, qPrintable(QString::number(i)));
     }
   }
 
