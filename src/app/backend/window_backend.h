@@ -31,7 +31,8 @@ struct WindowEvents {
   std::function<void(const std::string& text)> status;
   // Found rows of the running search, in the order found.
   std::function<void(std::vector<ResultRow> rows)> rows;
-  // The search ended on its own or after stopSearch(); once per startSearch().
+  // The search ended on its own or after stopSearch(); once per startSearch(). The rows
+  // come before it; "Search finished" comes through `status` just before it.
   std::function<void(const SearchOutcome& outcome)> searchFinished;
   // The last discovery worker ended; once per startDiscovery() or addDomain() that started
   // work.
@@ -56,7 +57,9 @@ class WindowBackend {
   // Adds one domain or workgroup by name under the root and lists its servers.
   virtual bool addDomain(const std::string& name) = 0;
 
-  // Searches every share below `node` for names matching `pattern`.
+  // Searches every share below `node` for names matching `pattern`. Replaces a search that is
+  // still ending: from the call on, no rows and no searchFinished of the replaced one arrive,
+  // also none that were already queued for the GUI thread.
   virtual void startSearch(NodeId node, const std::string& pattern) = 0;
   // Asks the running search to end; its searchFinished still follows.
   virtual void stopSearch() = 0;
