@@ -264,45 +264,7 @@ constexpr bool rangesAscend() {
 }
 static_assert(rangesAscend());
 
-bool isContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
-
 }  // namespace
-
-Utf8Char decodeUtf8(std::string_view text, std::size_t pos) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char b0 = byte(pos);
-  if (b0 < 0x80) return {b0, 1};
-  const Utf8Char invalid{kInvalidByteBase + b0, 1};
-  const std::size_t left = text.size() - pos;
-
-  // The second byte's allowed range excludes overlongs, surrogates and values above U+10FFFF.
-  unsigned char lo = 0x80, hi = 0xBF;
-  std::uint8_t length = 0;
-  char32_t value = 0;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    length = 2; value = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    length = 3; value = b0 & 0x0F;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    length = 4; value = b0 & 0x07;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return invalid;
-  }
-  if (left < length) return invalid;
-  const unsigned char b1 = byte(pos + 1);
-  if (b1 < lo || b1 > hi) return invalid;
-  value = (value << 6) | (b1 & 0x3F);
-  for (std::size_t i = 2; i < length; ++i) {
-    const unsigned char b = byte(pos + i);
-    if (!isContinuation(b)) return invalid;
-    value = (value << 6) | (b & 0x3F);
-  }
-  return {value, length};
-}
 
 char32_t foldCase(char32_t c) {
   if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
