@@ -20,12 +20,12 @@
 #include "browse/merged_browse_service.h"
 #include "discovery/discovery.h"
 #include "integration/network_test_support.h"
+#include "platform/unique_fd.h"
 #include "smb/client/smb_browse_service.h"
 #include "smb/client/smb_directory_lister.h"
 #include "smb/client/worker_pool.h"
 #include "support/recording_diagnostics.h"
 #include "treefile/tree_file_writer.h"
-#include "wsd/client/fd.h"
 #include "wsd/client/wsd_host_discovery.h"
 #include "wsd/wsd_messages.h"
 
@@ -150,7 +150,7 @@ class FakeHttp {
  public:
   enum class Mode { Silent, Endless };
   explicit FakeHttp(Mode mode) : mode_(mode) {
-    fd_ = wsd::Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    fd_ = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     ::inet_pton(AF_INET, env("VUV_NET_CLIENT_IP").c_str(), &a.sin_addr);
@@ -172,14 +172,14 @@ class FakeHttp {
 
  private:
   void serve() {
-    std::vector<wsd::Fd> clients;
+    std::vector<UniqueFd> clients;
     while (!stop_) {
       pollfd p{fd_.get(), POLLIN, 0};
       if (::poll(&p, 1, 20) == 1) clients.emplace_back(::accept4(fd_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
       if (mode_ != Mode::Endless) continue;
       static const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml\r\n\r\n<a>";
       const std::string chunk(64 * 1024, 'x');
-      for (wsd::Fd& c : clients) {
+      for (UniqueFd& c : clients) {
         if (!c.valid()) continue;
         if (::send(c.get(), header.data(), header.size(), MSG_NOSIGNAL) < 0 ||
             (::send(c.get(), chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0 && errno != EAGAIN)) {
@@ -191,7 +191,7 @@ class FakeHttp {
   }
 
   Mode mode_;
-  wsd::Fd fd_;
+  UniqueFd fd_;
   std::uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<bool> cutOff_{false};
@@ -203,7 +203,7 @@ class FakePeer {
  public:
   explicit FakePeer(std::vector<std::function<std::string(const std::string& probeId)>> answers)
       : answers_(std::move(answers)) {
-    fd_ = wsd::Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    fd_ = UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     const int one = 1;
     ::setsockopt(fd_.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in any{};
@@ -244,7 +244,7 @@ class FakePeer {
   }
 
   std::vector<std::function<std::string(const std::string&)>> answers_;
-  wsd::Fd fd_;
+  UniqueFd fd_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
