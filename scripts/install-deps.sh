@@ -10,6 +10,8 @@ packages=(
   libsmbclient-dev qt6-base-dev
   # tests
   libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth
+  # the case-folding table's generator and its test (CaseFolding.txt)
+  unicode-data
   # the test network: real Samba hosts in network namespaces
   samba smbclient wsdd iproute2 nftables procps
   # ...and its tools: flock, setsid (util-linux); the libsmbclient checker lsnet.py (python3)

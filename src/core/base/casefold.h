@@ -13,7 +13,7 @@
 
 namespace vuv {
 
-// Simple case folding (Unicode 14 CaseFolding.txt, statuses C and S), complete for all scripts.
+// Simple case folding (CaseFolding.txt, statuses C and S), complete for all scripts.
 // Invalid-byte characters fold to themselves.
 char32_t foldCase(char32_t c);
 
