@@ -115,12 +115,13 @@ def allowed_layers():
 
 
 def resolve(src, including, name):
-    """The file a quoted include names: beside the includer, then below src/core, then src/."""
-    for base in (including.parent, src / "core", src):
-        candidate = base / name
-        if candidate.is_file():
-            return candidate.resolve()
-    return None
+    """The file a quoted include names: beside the includer, then below src/core, then src/.
+    None when there is none, or when both src/core and src/ have one (which one the compiler
+    takes depends on the target's include order)."""
+    if (including.parent / name).is_file():
+        return (including.parent / name).resolve()
+    found = [base / name for base in (src / "core", src) if (base / name).is_file()]
+    return found[0].resolve() if len(found) == 1 else None
 
 
 def check_system_include(layer, name):
@@ -153,7 +154,7 @@ def check_file(src, path, reach):
             continue
         target = resolve(src, path, name)
         if target is None:
-            problems.append(f'{where}: "{name}" is no file under src/')
+            problems.append(f'{where}: "{name}" names no file, or two, under src/core and src/')
             continue
         target_layer = layer_of(target.relative_to(src).as_posix())
         if target_layer not in reach[layer]:

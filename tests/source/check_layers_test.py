@@ -13,7 +13,7 @@ HEADERS = [
     "core/base/casefold.h", "core/tree/network_tree.h", "core/browse/host_discovery.h",
     "core/browse/merged_browse_service.h", "core/browse/in_memory_network.h",
     "core/wsd/http_exchange.h", "core/wsd/discovery_round.h", "smb/client/pool.h", "cli/y.h",
-    "app/y.h",
+    "app/y.h", "core/wsd/client/z.h", "wsd/client/z.h",
 ]
 
 # (including file, include line, allowed)
@@ -39,6 +39,7 @@ CASES = [
     ("wsd/client/a.cpp", '#include "wsd/discovery_round.h"', True),
     ("wsd/client/b.cpp", '#include "smb/client/pool.h"', False),
     ("core/wsd/c.cpp", '#include "wsd/gone.h"', False),
+    ("wsd/client/c.cpp", '#include "wsd/client/z.h"', False),  # in src/core/ and src/ alike
     ("core/newfolder/a.cpp", "#include <string>", False),
 ]
 
