@@ -27,6 +27,7 @@ LAYERS = [
     ("core/discovery/*", "discovery"),
     ("core/search/*", "search"),
     ("core/treefile/*", "treefile"),
+    ("core/status/*", "status"),
     ("core/protocol/*", "protocol"),
     ("core/wsd/*", "wsd_protocol"),
     ("platform/*", "posix"),
@@ -48,8 +49,9 @@ USES = {
     "fakes": ["browse"],
     "tree": ["base"],
     "results": ["base"],
-    "discovery": ["tree", "browse"],
-    "search": ["tree", "browse", "results"],
+    "status": ["base"],
+    "discovery": ["tree", "browse", "status"],
+    "search": ["tree", "browse", "results", "status"],
     "treefile": ["tree"],
     "protocol": ["browse_api"],  # credentials travel to the worker
     "wsd_protocol": ["browse_api"],  # it implements host discovery
@@ -64,8 +66,8 @@ USES = {
     "app": ["session", "discovery", "search", "treefile"],
 }
 
-CORE_LAYERS = {"base", "browse_api", "browse", "fakes", "tree", "results", "discovery", "search",
-               "treefile", "protocol", "wsd_protocol"}
+CORE_LAYERS = {"base", "browse_api", "browse", "fakes", "tree", "results", "status", "discovery",
+               "search", "treefile", "protocol", "wsd_protocol"}
 
 # The core is standard C++: these and nothing else in angle brackets, but for SYSTEM_EXTRAS.
 STANDARD_HEADERS = set("""
@@ -158,7 +160,7 @@ def check_file(src, path, reach):
             continue
         target_layer = layer_of(target.relative_to(src).as_posix())
         if target_layer not in reach[layer]:
-            problems.append(f'{where}: {layer} may not include "{name}" ({target_layer}); '
+            problems.append(f'{where}: {layer} may not include "{name}" ({target_layer or "in no layer"}); '
                             f"it may use {', '.join(sorted(reach[layer] - {layer})) or 'nothing'}")
     return problems
 
