@@ -42,8 +42,9 @@ SmbSession::SmbSession(smb::WorkerPoolOptions options, std::unique_ptr<Credentia
         options.prompt = prompt_.get();
         return options;
       }()),
+      executor_(options.maxWorkers),
       merged_(smbBrowse_, &hostDiscovery_, &book_,
-              MergedBrowseService::Sources{source != DiscoverySource::WsDiscovery, useWsd_}) {}
+              MergedBrowseService::Sources{source != DiscoverySource::WsDiscovery, useWsd_}, executor_) {}
 
 Status SmbSession::record(const Result<std::vector<DiscoveredHost>>& found) {
   if (!found) return found.error();

@@ -67,8 +67,10 @@ std::optional<std::string> readSecret(const std::string& prompt) {
 }
 
 std::optional<Credentials> TerminalCredentialPrompt::credentialsFor(std::string_view server,
-                                                                    std::string_view share) {
+                                                                    std::string_view share,
+                                                                    std::stop_token stop) {
   std::lock_guard lock(mutex_);
+  if (stop.stop_requested()) return std::nullopt;
   if (auto known = answered_.find(server); known != answered_.end()) return known->second;
   std::optional<Credentials>& answer = answered_[std::string(server)];
   if (!standardInputIsTerminal()) return answer;

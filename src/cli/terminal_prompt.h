@@ -20,7 +20,10 @@ std::optional<std::string> readSecret(const std::string& prompt);
 // may ask at once; they take turns, and a server that was answered once is not asked again.
 class TerminalCredentialPrompt final : public CredentialPrompt {
  public:
-  std::optional<Credentials> credentialsFor(std::string_view server, std::string_view share) override;
+  // Asks nothing once `stop` is requested; a question already on the terminal is not
+  // withdrawn (the terminal read does not watch the token).
+  std::optional<Credentials> credentialsFor(std::string_view server, std::string_view share,
+                                            std::stop_token stop) override;
 
  private:
   std::mutex mutex_;

@@ -23,6 +23,13 @@ TEST(ResultWriter, EveryFormat) {
   EXPECT_EQ(formatResultRow(folder, SearchFormat::Json),
             "{\"path\":\"\\\\\\\\S1\\\\Public\\\\old.zip\",\"folder\":true,\"size\":0,\"size_text\":\"<Folder>\","
             "\"icon\":\"Folder\"}\n");
+
+  // A folder that could not be listed: a record of its own in JSON, standard error otherwise.
+  const ListingFailure denied{"\\\\S1\\Public\\denied", makeError(ErrorCode::AccessDenied, "x", 13)};
+  EXPECT_EQ(formatFailure(denied, SearchFormat::Json),
+            "{\"failed\":\"\\\\\\\\S1\\\\Public\\\\denied\",\"reason\":\"access denied\"}\n");
+  EXPECT_EQ(formatFailure(denied, SearchFormat::Text), "");
+  EXPECT_EQ(formatFailure(denied, SearchFormat::Csv), "");
 }
 
 // Guards against names from the network reaching a terminal or a JSON reader raw.

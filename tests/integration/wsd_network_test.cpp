@@ -98,12 +98,13 @@ class ModernNetwork : public ::testing::Test {
   wsd::WsdHostDiscovery hosts_;
   NetworkTree tree_;
   testing::RecordingDiagnostics diagnostics_;
+  Executor executor_{16};
 };
 
 TEST_F(ModernNetwork, DiscoveryMergesBothSources) {
-  MergedBrowseService merged(smb_, &hosts_, &book_, {});
+  MergedBrowseService merged(smb_, &hosts_, &book_, {}, executor_);
   {
-    Discovery discovery(tree_, merged, diagnostics_, {});
+    Discovery discovery(tree_, merged, diagnostics_, executor_, {});
     ASSERT_TRUE(discovery.discover().ok());
     discovery.waitUntilIdle();
   }
@@ -115,9 +116,9 @@ TEST_F(ModernNetwork, DiscoveryMergesBothSources) {
 }
 
 TEST_F(ModernNetwork, AnnouncedHostsAloneWhenChosen) {
-  MergedBrowseService merged(smb_, &hosts_, &book_, {false, true});
+  MergedBrowseService merged(smb_, &hosts_, &book_, {false, true}, executor_);
   {
-    Discovery discovery(tree_, merged, diagnostics_, {});
+    Discovery discovery(tree_, merged, diagnostics_, executor_, {});
     ASSERT_TRUE(discovery.discover().ok());
     discovery.waitUntilIdle();
   }
@@ -136,11 +137,11 @@ TEST_F(ModernNetwork, FilesOnModernHostsAreListedThroughTheAddressBook) {
   smb::SmbDirectoryLister lister(pool_, &book_);
   auto entries = lister.list("\\\\M1\\Media\\music", {});
   ASSERT_TRUE(entries.ok()) << describe(entries.error());
-  ASSERT_EQ(entries->size(), 1u);
-  EXPECT_EQ((*entries)[0].name, "song.mp3");
+  ASSERT_EQ(entries->entries.size(), 1u);
+  EXPECT_EQ(entries->entries[0].name, "song.mp3");
   auto top = lister.list("\\\\m1\\Media", {});
   ASSERT_TRUE(top.ok()) << describe(top.error());
-  EXPECT_EQ(top->size(), 2u);  // movie.mkv, music
+  EXPECT_EQ(top->entries.size(), 2u);  // movie.mkv, music
 }
 
 // --- hostile peers ---------------------------------------------------------------------------
