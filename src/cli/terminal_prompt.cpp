@@ -1,11 +1,10 @@
 #include "cli/terminal_prompt.h"
 
-#include <fcntl.h>
-#include <termios.h>
+#include <bsd/readpassphrase.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <iostream>
+#include <cstring>
+#include <vector>
 
 #include "cli/credential_options.h"
 #include "cli/tree_printer.h"
@@ -14,75 +13,41 @@ namespace vuv::cli {
 
 namespace {
 
-std::optional<std::string> readLine(int fd) {
-  std::string line;
-  char c = 0;
-  while (::read(fd, &c, 1) == 1) {
-    if (c == '\n') return line;
-    line += c;
-  }
-  return line.empty() ? std::nullopt : std::optional<std::string>(line);
+constexpr std::size_t kMaxAnswerBytes = 4096;
+
+// libbsd's readpassphrase restores the terminal and the signal handlers itself, then passes
+// the signal on; for Ctrl+Z it prompts again after the process is continued.
+std::optional<std::string> ask(const std::string& prompt, bool echo) {
+  if (!standardInputIsTerminal()) return std::nullopt;
+  std::vector<char> buffer(kMaxAnswerBytes + 1, '\0');
+  const int flags = RPP_REQUIRE_TTY | (echo ? RPP_ECHO_ON : RPP_ECHO_OFF);
+  const char* line = ::readpassphrase(prompt.c_str(), buffer.data(), buffer.size(), flags);
+  std::optional<std::string> answer;
+  if (line != nullptr) answer = std::string(line);
+  ::explicit_bzero(buffer.data(), buffer.size());
+  return answer;
 }
-
-// The terminal itself, so that prompts work while standard output goes to a file.
-class Terminal {
- public:
-  Terminal() : fd_(::open("/dev/tty", O_RDWR | O_CLOEXEC)) {}
-  ~Terminal() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool ok() const { return fd_ >= 0; }
-  void write(const std::string& text) const { (void)!::write(fd_, text.data(), text.size()); }
-
-  std::optional<std::string> readLine(bool echo) const {
-    termios saved{};
-    const bool restore = !echo && ::tcgetattr(fd_, &saved) == 0;
-    if (restore) {
-      termios quiet = saved;
-      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-      ::tcsetattr(fd_, TCSAFLUSH, &quiet);
-    }
-    auto line = vuv::cli::readLine(fd_);
-    if (restore) {
-      ::tcsetattr(fd_, TCSAFLUSH, &saved);
-      write("\n");
-    }
-    return line;
-  }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
 bool standardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 
-std::optional<std::string> readSecret(const std::string& prompt) {
-  if (!standardInputIsTerminal()) return std::nullopt;
-  Terminal terminal;
-  if (!terminal.ok()) return std::nullopt;
-  terminal.write(prompt);
-  return terminal.readLine(/*echo=*/false);
-}
+std::optional<std::string> readSecret(const std::string& prompt) { return ask(prompt, /*echo=*/false); }
 
 std::optional<Credentials> TerminalCredentialPrompt::credentialsFor(std::string_view server,
                                                                     std::string_view share) {
   std::lock_guard lock(mutex_);
   if (auto known = answered_.find(server); known != answered_.end()) return known->second;
   std::optional<Credentials>& answer = answered_[std::string(server)];
-  if (!standardInputIsTerminal()) return answer;
-  Terminal terminal;
-  if (!terminal.ok()) return answer;
   std::string where = "\\\\" + escapeForTerminal(server);
   if (!share.empty()) where += "\\" + escapeForTerminal(share);
-  terminal.write(where + " refuses anonymous access.\nUser name ([DOMAIN\\]USER, empty to skip): ");
-  const auto user = terminal.readLine(/*echo=*/true);
+  const auto user = ask(where + " refuses anonymous access.\nUser name ([DOMAIN\\]USER, empty to skip): ",
+                        /*echo=*/true);
   if (!user || user->empty()) return answer;
-  terminal.write("Password: ");
-  const auto password = terminal.readLine(/*echo=*/false);
+  const auto password = readSecret("Password: ");
+  if (!password) return answer;
   Credentials credentials = parseUserArgument(*user).credentials;
-  credentials.password = password.value_or("");
+  credentials.password = *password;
   answer = credentials;
   return answer;
 }
