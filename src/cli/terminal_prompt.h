@@ -3,8 +3,11 @@
 // terminal itself (/dev/tty), so prompts work while standard output goes to a file.
 //
 // A password is read with echo off, and the terminal is put back as it was on every way out:
-// Enter, end of input, Ctrl+C (the signal then goes on to its usual handler) and Ctrl+Z (the
-// prompt starts again when the process is continued).
+// Enter, end of input, Ctrl+C (the signal then goes on to the handler it had before, which may
+// end the program) and Ctrl+Z (the prompt starts again when the process is continued). This
+// holds on any thread: while a prompt runs, its handlers catch those signals process-wide.
+//
+// Thread safety: any thread may ask; prompts take turns.
 #pragma once
 
 #include <map>
