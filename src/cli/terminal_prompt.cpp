@@ -177,7 +177,8 @@ std::optional<Credentials> TerminalCredentialPrompt::credentialsFor(std::string_
   std::lock_guard lock(mutex_);
   if (auto known = answered_.find(server); known != answered_.end()) return known->second;
   std::optional<Credentials>& answer = answered_[std::string(server)];
-  std::string where = "\\\\" + escapeForTerminal(server);
+  // From the start of a line the progress line may hold.
+  std::string where = "\r\033[K\\\\" + escapeForTerminal(server);
   if (!share.empty()) where += "\\" + escapeForTerminal(share);
   const auto user = ask(where + " refuses anonymous access.\nUser name ([DOMAIN\\]USER, empty to skip): ",
                         /*echo=*/true);

@@ -2,12 +2,15 @@
 """The password prompt under a pseudo-terminal, and passwords kept out of /proc/PID/cmdline.
 
     cli_password_test.py CLI
+    cli_password_test.py --network CLI    (in the test network: testnet.sh exec)
 
 Runs in a network namespace of its own (unshare --net, so root): a stand-in SMB server on
 127.0.0.1:445 accepts connections and never answers, so a search waits there while we look at
 the process. The prompt tests drive vuvuveva-cli through a pseudo-terminal whose session has
 job control (the program runs in a foreground process group of its own), so that Ctrl+Z
-really stops it. Exit 77: cannot run here (not root).
+really stops it. With --network, Ctrl+C at the credential prompt of a server that refuses
+guests (S2), which a worker pool thread asks while the main thread waits. Exit 77: cannot run
+here (not root).
 """
 import fcntl
 import os
@@ -269,7 +272,34 @@ def check_prompt_suspended(cli, server, env):
     print("prompt: Ctrl+Z restores echo while stopped, and the prompt returns after fg")
 
 
+def check_server_prompt_interrupted(cli):
+    """Ctrl+C at the credentials prompt of a server, asked on a worker pool thread."""
+    term = Terminal([cli, "search", "--location", "\\\\S2\\Private", "--pattern", "*", "--source", "netbios"],
+                    dict(os.environ))
+    term.read_until(b"refuses anonymous access.")
+    term.read_until(b"empty to skip): ")  # the prompt is ready once shown
+    if not term.echo_on():
+        fail("the user name is typed without echo")
+    term.type(b"joe\n")
+    term.read_until(b"Password: ")
+    if term.echo_on():
+        fail("echo is on while the password is typed")
+    term.type(b"\x03")
+    event = term.event()
+    if not event.startswith("exited") or not ended_by_interrupt(event):
+        term.drain()
+        fail(f"Ctrl+C at the server's prompt: {event}; the terminal shows {term.output!r}")
+    term.drain()
+    if not term.echo_on():
+        fail("Ctrl+C at the server's prompt left the terminal without echo")
+    term.close()
+    print("server prompt: Ctrl+C on a worker thread's prompt ends the search with echo on again")
+
+
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--network":
+        check_server_prompt_interrupted(os.path.abspath(sys.argv[2]))
+        return
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     cli = os.path.abspath(sys.argv[1])
