@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <fstream>
 
 #include "cli/terminal_prompt.h"
 
@@ -132,18 +131,28 @@ Result<UserArgument> parseAuthenticationText(std::string_view text) {
                        where + "unknown key '" + std::string(key) + "' (username, password or domain)");
     }
   }
+  if (result.hasPassword && credentials.user.empty()) {
+    return makeError(ErrorCode::BadFormat, "a password but no username");
+  }
   return result;
 }
 
 Result<UserArgument> readAuthenticationFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return makeError(ErrorCode::Io, path, errno);
-  std::string text(kMaxAuthenticationFileBytes + 1, '\0');
-  file.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(file.gcount()));
-  if (text.size() > kMaxAuthenticationFileBytes) {
-    return makeError(ErrorCode::BadFormat, path + ": too large for an authentication file");
+  // read(2) rather than a stream: a directory must fail (EISDIR), and a pipe (-A <(...)) work.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return makeError(ErrorCode::Io, path, errno);
+  std::string text;
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || text.size() + static_cast<std::size_t>(n) > kMaxAuthenticationFileBytes) break;
+    text.append(buffer, static_cast<std::size_t>(n));
   }
+  const int readErrno = errno;
+  ::close(fd);
+  if (n < 0) return makeError(ErrorCode::Io, path, readErrno);
+  if (n > 0) return makeError(ErrorCode::BadFormat, path + ": too large for an authentication file");
   auto parsed = parseAuthenticationText(text);
   if (!parsed) return fileError(path, parsed.error());
   return parsed;

@@ -26,7 +26,8 @@ UserArgument parseUserArgument(std::string_view text);
 // An authentication file: "key = value" lines, keys in any letter case, blank lines and
 // comments (#, ;) skipped. A value keeps everything up to the line end (LF or CR LF), trailing
 // blanks included; blanks right after '=' belong to the separator. "username" may carry the
-// domain and password (DOMAIN\user%password). Other keys and lines without '=' are errors.
+// domain and password (DOMAIN\user%password). Other keys, lines without '=' and a password
+// without a user name are errors (BadFormat); so is a file that cannot be read (Io).
 Result<UserArgument> readAuthenticationFile(const std::string& path);
 Result<UserArgument> parseAuthenticationText(std::string_view text);
 

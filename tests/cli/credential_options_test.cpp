@@ -60,6 +60,7 @@ TEST(CredentialOptions, AuthenticationFileLines) {
       {"domain = WG\nusername = bob\n", "WG", "bob", "", false},
       {"username = DOM\\bob\ndomain = WG\n", "WG", "bob", "", false},  // the last line wins
       {"", "", "", "", false},
+      {"username =\n", "", "", "", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -83,6 +84,8 @@ TEST(CredentialOptions, AuthenticationFileMistakes) {
       {"user = anna\n", "line 1: unknown key 'user'"},
       {"[global]\n", "line 1: expected key = value"},
       {"= x\n", "line 1: unknown key ''"},
+      {"password = x\n", "a password but no username"},  // would log on as guest
+      {"username = %x\n", "a password but no username"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -201,10 +204,13 @@ TEST(CredentialOptions, AuthenticationFileAgainstTheCommandLine) {
   EXPECT_EQ(resolved->domain, "");
 
   options = ConnectionOptions{};
-  options.authenticationFile = path + ".missing";
-  resolved = resolveCredentials(options, fake.sources());
-  ASSERT_FALSE(resolved.ok());
-  EXPECT_EQ(resolved.error().code, ErrorCode::Io);
+  for (const std::string& unreadable : {path + ".missing", ::testing::TempDir()}) {
+    SCOPED_TRACE(unreadable);  // a directory must not read as an empty file: guest access
+    options.authenticationFile = unreadable;
+    resolved = resolveCredentials(options, fake.sources());
+    ASSERT_FALSE(resolved.ok());
+    EXPECT_EQ(resolved.error().code, ErrorCode::Io);
+  }
   std::remove(path.c_str());
 }
 
