@@ -114,7 +114,11 @@ Result<UserArgument> parseAuthenticationText(std::string_view text) {
     value.remove_prefix(std::min(value.size(), value.find_first_not_of(kBlanks)));
 
     if (equalsIgnoringCase(key, "username")) {
-      const UserArgument user = parseUserArgument(value);
+      // Blanks end the name, but belong to a password after '%'.
+      const auto percent = value.find('%');
+      std::string userText(trimBlanks(value.substr(0, percent)));
+      if (percent != std::string_view::npos) userText += value.substr(percent);
+      const UserArgument user = parseUserArgument(userText);
       credentials.user = user.credentials.user;
       if (!user.credentials.domain.empty()) credentials.domain = user.credentials.domain;
       if (user.hasPassword) {

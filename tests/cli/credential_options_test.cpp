@@ -61,6 +61,8 @@ TEST(CredentialOptions, AuthenticationFileLines) {
       {"username = DOM\\bob\ndomain = WG\n", "WG", "bob", "", false},  // the last line wins
       {"", "", "", "", false},
       {"username =\n", "", "", "", false},
+      {"username = anna \n", "", "anna", "", false},
+      {"username = DOM\\anna %pw \n", "DOM", "anna", "pw ", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
