@@ -300,9 +300,10 @@ Connection options:
   -j, --jobs N                          SMB worker processes at most (default 16)
 
 Passwords: a password on the command line is wiped from the process list once read,
-but other users may see it before that. Prefer -A FILE (readable only by you), the
-PASSWD or PASSWD_FILE environment variable, or the prompt: without a password for
--U USER, Vuvuveva asks for it on the terminal.
+but other users may see it before that. Prefer -A FILE (readable only by you), or the
+prompt: a user without a password gets it from the environment (PASSWD, PASSWD_FD: an
+open descriptor, PASSWD_FILE: a file holding only the password), else Vuvuveva asks
+for it on the terminal.
 
 Standard output carries only the result; progress and diagnostics go to standard error.
 Client settings come from $HOME/.smb/smb.conf, then the system's smb.conf.
