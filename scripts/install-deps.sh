@@ -7,7 +7,7 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config
   # libraries
-  libsmbclient-dev qt6-base-dev
+  libsmbclient-dev qt6-base-dev libcli11-dev
   # tests
   libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth
   # the case-folding table's generator and its test (CaseFolding.txt)

@@ -104,7 +104,7 @@ ExitCode runSearch(const Invocation& invocation) {
   std::cerr << searchDoneNotice(summary->rows) << "\n";
   std::cerr << summary->failedFolders << (summary->failedFolders == 1 ? " folder" : " folders")
             << " could not be listed.\n";
-  if (summary->stopped) return ExitCode::Interrupted;
+  if (summary->stopped || interrupted) return ExitCode::Interrupted;  // Ctrl+C may come as the search ends
   return summary->rows > 0 ? ExitCode::Success : ExitCode::NothingFound;
 }
 
