@@ -7,9 +7,11 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config
   # libraries
-  libsmbclient-dev qt6-base-dev qt6-svg-dev
+  libsmbclient-dev qt6-base-dev qt6-svg-dev libcli11-dev
   # tests
   libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth imagemagick
+  # the case-folding table's generator and its test (CaseFolding.txt)
+  unicode-data
   # the test network: real Samba hosts in network namespaces
   samba smbclient wsdd iproute2 nftables procps
   # ...and its tools: flock, setsid (util-linux); the libsmbclient checker lsnet.py (python3)

@@ -10,10 +10,10 @@
 #include <random>
 #include <thread>
 
-#include "backend/window_backend.h"
-#include "network/network_tree_model.h"
-#include "results/result_model.h"
-#include "ui/main_dlg.h"
+#include "app/backend/window_backend.h"
+#include "app/network/network_tree_model.h"
+#include "app/results/result_model.h"
+#include "app/ui/main_dlg.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
 
   StreamingBackend backend(rows, batch);
   const NodeId root =
-      backend.tree().insert(kNoNode, std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+      backend.tree().insertTopLevel(std::string(kRootText), NodeKind::Root, InsertPosition::Last);
   CMainDlg window(backend);
   window.show();
   window.treeModel().applyPendingEvents();

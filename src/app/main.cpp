@@ -1,10 +1,10 @@
 // vuvuveva: the desktop window.
 #include <QApplication>
 
-#include "backend/no_network_backend.h"
-#include "ui/main_dlg.h"
-#include "ui/pictures.h"
-#include "ui/texts.h"
+#include "app/backend/no_network_backend.h"
+#include "app/ui/main_dlg.h"
+#include "app/ui/pictures.h"
+#include "app/ui/texts.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -1,8 +1,10 @@
 #include "cli/cli_options.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <optional>
 
 #include "cli/credential_options.h"
 
@@ -12,49 +14,56 @@ namespace {
 
 Error usage(std::string message) { return makeError(ErrorCode::InvalidArgument, std::move(message)); }
 
-// Walks the arguments, splitting "--name=value" and handing out option values.
-class ArgumentCursor {
- public:
-  explicit ArgumentCursor(const std::vector<std::string>& args) : args_(args) {}
-
-  bool done() const { return index_ >= args_.size(); }
-
-  // The next argument's option name (before any '='), or the argument itself.
-  std::string next() {
-    pendingValue_.reset();
-    std::string arg = args_[index_++];
-    if (arg.rfind("--", 0) == 0) {
-      if (const auto equals = arg.find('='); equals != std::string::npos) {
-        pendingValue_ = arg.substr(equals + 1);
-        arg.resize(equals);
-      }
-    }
-    return arg;
-  }
-
-  Result<std::string> value(const std::string& option) {
-    if (pendingValue_) {
-      std::string v = std::move(*pendingValue_);
-      pendingValue_.reset();
-      return v;
-    }
-    if (done()) return usage(option + " needs a value");
-    return args_[index_++];
-  }
-
-  bool hasInlineValue() const { return pendingValue_.has_value(); }
-
- private:
-  const std::vector<std::string>& args_;
-  std::size_t index_ = 0;
-  std::optional<std::string> pendingValue_;
+// Option values as typed. CLI11 splits the arguments; the values are checked afterwards, so that
+// every message about a value is ours.
+struct Typed {
+  bool help = false;
+  bool version = false;
+  std::string user;
+  std::string password;
+  bool kerberosFlag = false;
+  std::string kerberos;
+  std::string debugLevel;
+  std::string timeout;
+  std::string jobs;
+  std::string format;
+  std::string source;
 };
+
+// Options that can be given once: the last one counts, as in the usual SMB tools.
+CLI::Option* single(CLI::Option* option) { return option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast); }
+
+void addHelpAndVersion(CLI::App& app, Typed& typed) {
+  app.set_help_flag();
+  app.add_flag("-h,-?,--help", typed.help);
+  app.add_flag("-V,--version", typed.version);
+}
+
+void addConnectionOptions(CLI::App& command, Invocation& invocation, Typed& typed) {
+  ConnectionOptions& connection = invocation.connection;
+  single(command.add_option("-U,--user", typed.user));
+  single(command.add_option("--password", typed.password));
+  single(command.add_option("-A,--authentication-file", connection.authenticationFile));
+  command.add_flag("-N,--no-pass", connection.noPassword);
+  single(command.add_option("-W,--workgroup", connection.workgroup));
+  single(command.add_option("-s,--configfile", connection.configFile));
+  single(command.add_option("-d,--debuglevel", typed.debugLevel));
+  command.add_flag("-k,--kerberos", typed.kerberosFlag);
+  single(command.add_option("--use-kerberos", typed.kerberos));
+  single(command.add_option("-t,--timeout", typed.timeout));
+  single(command.add_option("-j,--jobs", typed.jobs));
+  single(command.add_option("--source", typed.source));
+}
+
+template <typename Number>
+bool parseWhole(const std::string& text, Number& number) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+  return ec == std::errc() && end == text.data() + text.size();
+}
 
 Result<double> parseSeconds(const std::string& text) {
   double seconds = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds) || seconds <= 0 ||
-      seconds > kMaxTimeoutSeconds) {
+  if (!parseWhole(text, seconds) || !std::isfinite(seconds) || seconds <= 0 || seconds > kMaxTimeoutSeconds) {
     return usage("--timeout takes a number of seconds above 0 and at most " +
                  std::to_string(static_cast<int>(kMaxTimeoutSeconds)));
   }
@@ -63,61 +72,26 @@ Result<double> parseSeconds(const std::string& text) {
 
 Result<int> parseJobs(const std::string& text) {
   int jobs = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), jobs);
-  if (ec != std::errc() || end != text.data() + text.size() || jobs < 1 || jobs > kMaxJobs) {
+  if (!parseWhole(text, jobs) || jobs < 1 || jobs > kMaxJobs) {
     return usage("--jobs takes a whole number from 1 to " + std::to_string(kMaxJobs));
   }
   return jobs;
 }
 
-Result<Command> parseCommand(const std::string& word) {
-  if (word == "discover") return Command::Discover;
-  if (word == "tree") return Command::Tree;
-  if (word == "search") return Command::Search;
-  if (word == "help" || word == "--help" || word == "-h") return Command::Help;
-  if (word == "--version" || word == "version") return Command::Version;
-  return usage("unknown command '" + word + "' (try --help)");
+Result<int> parseDebugLevel(const std::string& text) {
+  int level = 0;
+  if (!parseWhole(text, level) || level < 0 || level > kMaxDebugLevel) {
+    return usage("--debuglevel takes a whole number from 0 to " + std::to_string(kMaxDebugLevel));
+  }
+  return level;
 }
 
-// Options every network command takes. Returns nullopt when `name` is not one of them.
-std::optional<Status> parseConnectionOption(const std::string& name, ArgumentCursor& cursor,
-                                            ConnectionOptions& connection) {
-  if (name == "-U" || name == "--user") {
-    auto value = cursor.value(name);
-    if (!value) return Status(value.error());
-    const UserArgument user = parseUserArgument(*value);
-    connection.credentials = user.credentials;
-    connection.userGiven = true;
-    connection.passwordGiven = user.hasPassword;
-    return success();
-  }
-  if (name == "-A" || name == "--authentication-file") {
-    auto value = cursor.value(name);
-    if (!value) return Status(value.error());
-    connection.authenticationFile = *value;
-    return success();
-  }
-  if (name == "-N" || name == "--no-pass") {
-    connection.noPassword = true;
-    return success();
-  }
-  if (name == "--timeout") {
-    auto value = cursor.value(name);
-    if (!value) return Status(value.error());
-    auto seconds = parseSeconds(*value);
-    if (!seconds) return Status(seconds.error());
-    connection.timeoutSeconds = *seconds;
-    return success();
-  }
-  if (name == "--jobs" || name == "-j") {
-    auto value = cursor.value(name);
-    if (!value) return Status(value.error());
-    auto jobs = parseJobs(*value);
-    if (!jobs) return Status(jobs.error());
-    connection.jobs = *jobs;
-    return success();
-  }
-  return std::nullopt;
+Result<ConnectionOptions::Kerberos> parseKerberos(const std::string& text) {
+  using Kerberos = ConnectionOptions::Kerberos;
+  if (text == "required") return Kerberos::Required;
+  if (text == "desired") return Kerberos::Desired;
+  if (text == "off") return Kerberos::Off;
+  return usage("--use-kerberos takes required, desired or off");
 }
 
 Result<TreeFormat> parseTreeFormat(const std::string& text) {
@@ -140,85 +114,144 @@ Result<DiscoverySource> parseSource(const std::string& text) {
   return usage("--source takes netbios, wsd or all");
 }
 
-// One option of one command; the caller has handled the connection options.
-Status parseCommandOption(const std::string& name, ArgumentCursor& cursor, Invocation& invocation) {
-  const Command command = invocation.command;
-  auto take = [&](auto parse, auto& target) -> Status {
-    auto value = cursor.value(name);
-    if (!value) return value.error();
-    auto parsed = parse(*value);
-    if (!parsed) return parsed.error();
-    target = *parsed;
-    return success();
-  };
-  const auto asIs = [](const std::string& text) -> Result<std::string> { return text; };
+// Checks `typed` (when `option` was given) and stores the result in `target`.
+template <typename Parse, typename Target>
+Status take(const CLI::App& command, const char* option, const std::string& typed, Parse parse, Target& target) {
+  if (command.count(option) == 0) return success();
+  auto parsed = parse(typed);
+  if (!parsed) return parsed.error();
+  target = *parsed;
+  return success();
+}
 
-  if (name == "--format") {
-    if (command == Command::Search) return take(parseSearchFormat, invocation.searchFormat);
-    return take(parseTreeFormat, invocation.treeFormat);
+Status checkConnectionOptions(const CLI::App& command, Invocation& invocation, const Typed& typed) {
+  ConnectionOptions& connection = invocation.connection;
+  if (command.count("--user") > 0) {
+    const UserArgument user = parseUserArgument(typed.user);
+    connection.credentials = user.credentials;
+    connection.userGiven = true;
+    connection.passwordGiven = user.hasPassword;
   }
-  if (command == Command::Discover) {
-    if (name == "--add-workgroup") {
-      std::string workgroup;
-      if (auto s = take(asIs, workgroup); !s) return s;
-      if (workgroup.empty()) return usage("--add-workgroup needs a name");
-      invocation.addWorkgroups.push_back(workgroup);
-      return success();
+  if (command.count("--password") > 0) {
+    connection.credentials.password = typed.password;
+    connection.passwordGiven = true;
+  }
+  if (typed.kerberosFlag) connection.kerberos = ConnectionOptions::Kerberos::Required;
+  if (auto s = take(command, "--use-kerberos", typed.kerberos, parseKerberos, connection.kerberos); !s) return s;
+  if (auto s = take(command, "--debuglevel", typed.debugLevel, parseDebugLevel, connection.debugLevel); !s) return s;
+  if (auto s = take(command, "--timeout", typed.timeout, parseSeconds, connection.timeoutSeconds); !s) return s;
+  if (auto s = take(command, "--jobs", typed.jobs, parseJobs, connection.jobs); !s) return s;
+  return take(command, "--source", typed.source, parseSource, invocation.source);
+}
+
+// CLI11 reads "--name=" as a missing value; here it is an empty one, as in "--name ''".
+// Reversed, as CLI11's parse() takes them.
+std::vector<std::string> forParser(const std::vector<std::string>& args) {
+  std::vector<std::string> reversed;
+  bool options = true;
+  for (const std::string& arg : args) {
+    if (arg == "--") options = false;
+    if (options && arg.size() > 3 && arg.rfind("--", 0) == 0 && arg.find('=') == arg.size() - 1) {
+      reversed.push_back(arg.substr(0, arg.size() - 1));
+      reversed.emplace_back();
+    } else {
+      reversed.push_back(arg);
     }
-    if (name == "--save") return take(asIs, invocation.saveFile);
   }
-  if ((command == Command::Discover || command == Command::Search) && name == "--source") {
-    return take(parseSource, invocation.source);
-  }
-  if (command == Command::Search) {
-    if (name == "--location") return take(asIs, invocation.location);
-    if (name == "--pattern") {
-      invocation.patternGiven = true;
-      return take(asIs, invocation.pattern);
-    }
-    if (name == "--tree") return take(asIs, invocation.treeFile);
-  }
-  if (!name.empty() && name.front() == '-') return usage("unknown option '" + name + "' (try --help)");
-  if (command == Command::Tree && invocation.treeFile.empty()) {
-    invocation.treeFile = name;
-    return success();
-  }
-  return usage("unexpected argument '" + name + "' (try --help)");
+  std::reverse(reversed.begin(), reversed.end());
+  return reversed;
+}
+
+bool isCommandWord(const std::string& word) {
+  static const std::string kWords[] = {"discover", "tree", "search", "help", "version"};
+  return std::find(std::begin(kWords), std::end(kWords), word) != std::end(kWords);
 }
 
 }  // namespace
 
 Result<Invocation> parseArguments(const std::vector<std::string>& args) {
-  Invocation invocation;
   if (args.empty()) return usage("no command given (try --help)");
-  auto command = parseCommand(args.front());
-  if (!command) return command.error();
-  invocation.command = *command;
-  if (invocation.command == Command::Help || invocation.command == Command::Version) return invocation;
-
-  const std::vector<std::string> rest(args.begin() + 1, args.end());
-  ArgumentCursor cursor(rest);
-  while (!cursor.done()) {
-    const std::string name = cursor.next();
-    if (name == "--help" || name == "-h") {
-      invocation.command = Command::Help;
-      return invocation;
-    }
-    if (invocation.command != Command::Tree) {
-      if (auto handled = parseConnectionOption(name, cursor, invocation.connection)) {
-        if (!*handled) return handled->error();
-        continue;
-      }
-    }
-    if (auto status = parseCommandOption(name, cursor, invocation); !status) return status.error();
+  if (args.front().empty() || (args.front().front() != '-' && !isCommandWord(args.front()))) {
+    return usage("unknown command '" + args.front() + "' (try --help)");
   }
 
-  if (invocation.command == Command::Tree && invocation.treeFile.empty()) {
-    return usage("tree needs a FILE");
+  Invocation invocation;
+  Typed typed;
+  CLI::App app("vuvuveva-cli", "vuvuveva-cli");
+  addHelpAndVersion(app, typed);
+  app.require_subcommand(0, 1);
+
+  CLI::App* discover = app.add_subcommand("discover");
+  addHelpAndVersion(*discover, typed);
+  addConnectionOptions(*discover, invocation, typed);
+  discover->add_option("--add-workgroup", invocation.addWorkgroups);
+  single(discover->add_option("--save", invocation.saveFile));
+  single(discover->add_option("--format", typed.format));
+
+  CLI::App* tree = app.add_subcommand("tree");
+  addHelpAndVersion(*tree, typed);
+  tree->add_option("FILE", invocation.treeFile);
+  single(tree->add_option("--format", typed.format));
+
+  CLI::App* search = app.add_subcommand("search");
+  addHelpAndVersion(*search, typed);
+  addConnectionOptions(*search, invocation, typed);
+  single(search->add_option("--location", invocation.location));
+  single(search->add_option("--pattern", invocation.pattern));
+  single(search->add_option("--tree", invocation.treeFile));
+  single(search->add_option("--format", typed.format));
+
+  CLI::App* help = app.add_subcommand("help");
+  CLI::App* version = app.add_subcommand("version");
+
+  try {
+    app.parse(forParser(args));
+  } catch (const CLI::ArgumentMismatch& e) {
+    // "--user: 1 required TEXT missing" says less than it could.
+    const std::string message = e.what();
+    const auto colon = message.find(": ");
+    if (colon != std::string::npos && message.find(" required ", colon) != std::string::npos) {
+      return usage(message.substr(0, colon) + " needs a value (try --help)");
+    }
+    return usage(message + " (try --help)");
+  } catch (const CLI::ParseError& e) {
+    return usage(std::string(e.what()) + " (try --help)");
   }
-  if (invocation.command == Command::Search) {
+
+  if (typed.help || help->parsed()) {
+    invocation.command = Command::Help;
+    return invocation;
+  }
+  if (typed.version || version->parsed()) {
+    invocation.command = Command::Version;
+    return invocation;
+  }
+
+  if (discover->parsed()) {
+    invocation.command = Command::Discover;
+    if (auto s = checkConnectionOptions(*discover, invocation, typed); !s) return s.error();
+    if (std::any_of(invocation.addWorkgroups.begin(), invocation.addWorkgroups.end(),
+                    [](const std::string& name) { return name.empty(); })) {
+      return usage("--add-workgroup needs a name");
+    }
+    if (auto s = take(*discover, "--format", typed.format, parseTreeFormat, invocation.treeFormat); !s) {
+      return s.error();
+    }
+  } else if (tree->parsed()) {
+    invocation.command = Command::Tree;
+    if (invocation.treeFile.empty()) return usage("tree needs a FILE");
+    if (auto s = take(*tree, "--format", typed.format, parseTreeFormat, invocation.treeFormat); !s) return s.error();
+  } else if (search->parsed()) {
+    invocation.command = Command::Search;
+    if (auto s = checkConnectionOptions(*search, invocation, typed); !s) return s.error();
+    if (auto s = take(*search, "--format", typed.format, parseSearchFormat, invocation.searchFormat); !s) {
+      return s.error();
+    }
+    invocation.patternGiven = search->count("--pattern") > 0;
     if (invocation.location.empty()) return usage("search needs --location");
     if (!invocation.patternGiven) return usage("search needs --pattern");
+  } else {
+    return usage("no command given (try --help)");
   }
   return invocation;
 }
@@ -231,7 +264,7 @@ std::string usageText() {
   vuvuveva-cli search --location LOC --pattern PAT [--tree FILE]
                       [--format text|csv|json] [--source netbios|wsd|all]
                       [CONNECTION OPTIONS]
-  vuvuveva-cli --help | --version
+  vuvuveva-cli -h|--help | -V|--version
 
 discover   Finds the workgroups and domains of the network, their servers and each
            server's shares, then adds each --add-workgroup NAME, and prints the tree.
@@ -246,12 +279,31 @@ search     Finds files and folders whose names match PAT (wildcards * and ?, let
            --source is netbios, WS-Discovery first finds the addresses of servers that
            have no NetBIOS name.
 
+Values may follow their option (-U joe, --user joe, --user=joe) or be attached to a
+short one (-Ujoe, -j8). After --, every argument is a file name, even one that starts
+with a dash. When an option is given twice, the last one counts.
+
 Connection options:
-  -U, --user [DOMAIN\]USER[%PASSWORD]   log on as USER (anonymous/guest otherwise)
+  -U, --user [DOMAIN\]USER[%PASSWORD]   log on as USER (anonymous/guest otherwise);
+                                        DOMAIN/USER works too
   -A, --authentication-file FILE        read username, password, domain from FILE
-  -N, --no-pass                         never ask for a password
-  --timeout SECONDS                     give up on a silent server after SECONDS (default 5)
+                                        (lines "key = value", keys in any letter case)
+  --password PASSWORD                   the password for -U USER
+  -N, --no-pass                         never ask for a password, and log on without one
+  -W, --workgroup WORKGROUP             the domain of a user who names none
+  -k, --kerberos                        the same as --use-kerberos=required
+  --use-kerberos required|desired|off   log on with the Kerberos ticket of KRB5CCNAME:
+                                        only (required), if there is one (desired)
+  -s, --configfile FILE                 read this smb.conf instead of the usual ones
+  -d, --debuglevel LEVEL                SMB library debug output on standard error, 0-10
+  -t, --timeout SECONDS                 give up on a silent server after SECONDS (default 5)
   -j, --jobs N                          SMB worker processes at most (default 16)
+
+Passwords: a password on the command line is wiped from the process list once read,
+but other users may see it before that. Prefer -A FILE (readable only by you), or the
+prompt: a user without a password gets it from the environment (PASSWD, PASSWD_FD: an
+open descriptor, PASSWD_FILE: a file holding only the password), else Vuvuveva asks
+for it on the terminal.
 
 Standard output carries only the result; progress and diagnostics go to standard error.
 Client settings come from $HOME/.smb/smb.conf, then the system's smb.conf.

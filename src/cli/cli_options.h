@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/result.h"
@@ -19,13 +20,18 @@ inline constexpr double kDefaultTimeoutSeconds = 5.0;
 inline constexpr double kMaxTimeoutSeconds = 3600.0;
 inline constexpr int kDefaultJobs = 16;
 inline constexpr int kMaxJobs = 64;
+inline constexpr int kMaxDebugLevel = 10;
 
 struct ConnectionOptions {
-  Credentials credentials;
-  bool userGiven = false;      // -U or -A
-  bool passwordGiven = false;  // -U USER%PASS, or a password in the -A file
-  bool noPassword = false;     // -N
+  Credentials credentials;     // from -U and --password; the -A file is read later
+  bool userGiven = false;      // -U
+  bool passwordGiven = false;  // -U USER%PASS or --password, even if empty
+  bool noPassword = false;     // -N: never ask, and log on without a password
   std::string authenticationFile;
+  std::string workgroup;       // -W: the domain of a user who names none
+  std::string configFile;      // -s: the smb.conf to read instead of the usual ones
+  int debugLevel = -1;         // -d: libsmbclient's debug output on standard error; -1 none
+  enum class Kerberos { Off, Desired, Required } kerberos = Kerberos::Off;
   double timeoutSeconds = kDefaultTimeoutSeconds;
   int jobs = kDefaultJobs;     // SMB worker processes at most
 };
@@ -51,6 +57,10 @@ struct Invocation {
   bool patternGiven = false;
   SearchFormat searchFormat = SearchFormat::Text;
 };
+
+// Short options of the network commands, for code that must read the arguments as the parser
+// does (flags may be grouped: -NUjoe%pw).
+inline constexpr std::string_view kShortFlags = "h?VNk";
 
 // `args` excludes the program name. Errors are InvalidArgument with a message for the user.
 Result<Invocation> parseArguments(const std::vector<std::string>& args);

@@ -1,20 +1,80 @@
 #include "cli/credential_options.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
-#include <fstream>
-#include <sstream>
+#include <charconv>
+#include <cstdlib>
+
+#include "cli/terminal_prompt.h"
 
 namespace vuv::cli {
 
 namespace {
 
 constexpr std::size_t kMaxAuthenticationFileBytes = 64 * 1024;
+constexpr std::size_t kMaxPasswordBytes = 4096;
+constexpr std::string_view kBlanks = " \t";
 
-std::string_view trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r");
+std::string_view trimBlanks(std::string_view text) {
+  const auto first = text.find_first_not_of(kBlanks);
   if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+// The line without its end: LF, or CR LF. A lone CR is part of the text.
+std::string_view withoutLineEnd(std::string_view line) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return lower(x) == lower(y);
+  });
+}
+
+Error fileError(const std::string& path, const Error& error) {
+  return makeError(error.code, path + ": " + error.detail, error.systemCode);
+}
+
+// The first line of what `fd` delivers, read to its end or to the first LF.
+Result<std::string> readFirstLine(int fd, const std::string& what) {
+  std::string text;
+  char buffer[256];
+  while (text.find('\n') == std::string::npos) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return makeError(ErrorCode::Io, what, errno);
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > kMaxPasswordBytes) return makeError(ErrorCode::BadFormat, what + ": too long for a password");
+  }
+  return std::string(withoutLineEnd(std::string_view(text).substr(0, text.find('\n'))));
+}
+
+// nullopt when the environment names no password.
+Result<std::optional<std::string>> passwordFromEnvironment(const PasswordSources& sources) {
+  if (auto password = sources.environment("PASSWD")) return password;
+  if (auto fdText = sources.environment("PASSWD_FD")) {
+    int fd = -1;
+    const auto [end, ec] = std::from_chars(fdText->data(), fdText->data() + fdText->size(), fd);
+    if (ec != std::errc() || end != fdText->data() + fdText->size() || fd < 0) {
+      return makeError(ErrorCode::BadFormat, "PASSWD_FD is not a file descriptor number: " + *fdText);
+    }
+    auto line = sources.readDescriptor(fd);
+    if (!line) return line.error();
+    return std::optional<std::string>(*line);
+  }
+  if (auto path = sources.environment("PASSWD_FILE")) {
+    auto line = sources.readFile(*path);
+    if (!line) return line.error();
+    return std::optional<std::string>(*line);
+  }
+  return std::optional<std::string>();
 }
 
 }  // namespace
@@ -34,47 +94,119 @@ UserArgument parseUserArgument(std::string_view text) {
   return result;
 }
 
-Result<Credentials> parseAuthenticationText(std::string_view text) {
-  Credentials credentials;
+Result<UserArgument> parseAuthenticationText(std::string_view text) {
+  UserArgument result;
+  Credentials& credentials = result.credentials;
   std::size_t lineNumber = 0;
   while (!text.empty()) {
     ++lineNumber;
     const auto end = text.find('\n');
-    const std::string_view line = trim(text.substr(0, end));
+    const std::string_view line = withoutLineEnd(text.substr(0, end));
     text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-    if (line.empty() || line.front() == '#' || line.front() == ';') continue;
+    const std::string_view content = trimBlanks(line);
+    if (content.empty() || content.front() == '#' || content.front() == ';') continue;
+
+    const std::string where = "line " + std::to_string(lineNumber) + ": ";
     const auto equals = line.find('=');
-    if (equals == std::string_view::npos) {
-      return makeError(ErrorCode::BadFormat, "line " + std::to_string(lineNumber) + ": expected key = value");
-    }
-    const std::string_view key = trim(line.substr(0, equals));
-    const std::string value(trim(line.substr(equals + 1)));
-    if (key == "username") {
-      // "username = DOMAIN\user" is common too.
-      const UserArgument user = parseUserArgument(value);
+    if (equals == std::string_view::npos) return makeError(ErrorCode::BadFormat, where + "expected key = value");
+    const std::string_view key = trimBlanks(line.substr(0, equals));
+    std::string_view value = line.substr(equals + 1);
+    value.remove_prefix(std::min(value.size(), value.find_first_not_of(kBlanks)));
+
+    if (equalsIgnoringCase(key, "username")) {
+      // Blanks end the name, but belong to a password after '%'.
+      const auto percent = value.find('%');
+      std::string userText(trimBlanks(value.substr(0, percent)));
+      if (percent != std::string_view::npos) userText += value.substr(percent);
+      const UserArgument user = parseUserArgument(userText);
       credentials.user = user.credentials.user;
       if (!user.credentials.domain.empty()) credentials.domain = user.credentials.domain;
-    } else if (key == "password") {
-      credentials.password = value;
-    } else if (key == "domain") {
-      credentials.domain = value;
+      if (user.hasPassword) {
+        credentials.password = user.credentials.password;
+        result.hasPassword = true;
+      }
+    } else if (equalsIgnoringCase(key, "password")) {
+      credentials.password = std::string(value);
+      result.hasPassword = true;
+    } else if (equalsIgnoringCase(key, "domain")) {
+      credentials.domain = std::string(trimBlanks(value));
+    } else {
+      return makeError(ErrorCode::BadFormat,
+                       where + "unknown key '" + std::string(key) + "' (username, password or domain)");
     }
   }
-  return credentials;
+  if (result.hasPassword && credentials.user.empty()) {
+    return makeError(ErrorCode::BadFormat, "a password but no username");
+  }
+  return result;
 }
 
-Result<Credentials> readAuthenticationFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return makeError(ErrorCode::Io, path, errno);
-  std::string text(kMaxAuthenticationFileBytes + 1, '\0');
-  file.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(file.gcount()));
-  if (text.size() > kMaxAuthenticationFileBytes) {
-    return makeError(ErrorCode::BadFormat, path + ": too large for an authentication file");
+Result<UserArgument> readAuthenticationFile(const std::string& path) {
+  // read(2) rather than a stream: a directory must fail (EISDIR), and a pipe (-A <(...)) work.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return makeError(ErrorCode::Io, path, errno);
+  std::string text;
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || text.size() + static_cast<std::size_t>(n) > kMaxAuthenticationFileBytes) break;
+    text.append(buffer, static_cast<std::size_t>(n));
   }
+  const int readErrno = errno;
+  ::close(fd);
+  if (n < 0) return makeError(ErrorCode::Io, path, readErrno);
+  if (n > 0) return makeError(ErrorCode::BadFormat, path + ": too large for an authentication file");
   auto parsed = parseAuthenticationText(text);
-  if (!parsed) return makeError(parsed.error().code, path + ": " + parsed.error().detail);
+  if (!parsed) return fileError(path, parsed.error());
   return parsed;
+}
+
+PasswordSources systemPasswordSources() {
+  PasswordSources sources;
+  sources.environment = [](const char* name) -> std::optional<std::string> {
+    if (const char* value = std::getenv(name)) return std::string(value);
+    return std::nullopt;
+  };
+  sources.readDescriptor = [](int fd) { return readFirstLine(fd, "PASSWD_FD " + std::to_string(fd)); };
+  sources.readFile = [](const std::string& path) -> Result<std::string> {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return makeError(ErrorCode::Io, "PASSWD_FILE " + path, errno);
+    auto line = readFirstLine(fd, "PASSWD_FILE " + path);
+    ::close(fd);
+    return line;
+  };
+  sources.ask = [](const std::string& prompt) { return readSecret(prompt); };
+  return sources;
+}
+
+Result<Credentials> resolveCredentials(const ConnectionOptions& options, const PasswordSources& sources) {
+  UserArgument given{options.credentials, options.passwordGiven};
+  if (!options.authenticationFile.empty() && !options.userGiven) {
+    auto fromFile = readAuthenticationFile(options.authenticationFile);
+    if (!fromFile) return fromFile.error();
+    given = *fromFile;
+  }
+  Credentials& credentials = given.credentials;
+  if (credentials.domain.empty()) credentials.domain = options.workgroup;
+  if (credentials.anonymous()) return credentials;
+
+  if (options.noPassword) {
+    credentials.password.clear();
+    return credentials;
+  }
+  if (given.hasPassword) return credentials;
+  auto fromEnvironment = passwordFromEnvironment(sources);
+  if (!fromEnvironment) return fromEnvironment.error();
+  if (*fromEnvironment) {
+    credentials.password = **fromEnvironment;
+    return credentials;
+  }
+  if (options.kerberos != ConnectionOptions::Kerberos::Off) return credentials;
+
+  const std::string who = credentials.domain.empty() ? credentials.user : credentials.domain + "\\" + credentials.user;
+  if (auto password = sources.ask("Password for " + who + ": ")) credentials.password = *password;
+  return credentials;
 }
 
 }  // namespace vuv::cli

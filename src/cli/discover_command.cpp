@@ -14,7 +14,8 @@ ExitCode runDiscover(const Invocation& invocation) {
 
   NetworkTree tree;
   ProgressLine progress;
-  if (auto discovered = discoverNetwork(tree, (*session)->browse(), invocation.addWorkgroups, progress);
+  if (auto discovered =
+          discoverNetwork(tree, (*session)->browse(), (*session)->executor(), invocation.addWorkgroups, progress);
       !discovered) {
     printError(discovered.error());
     return ExitCode::NetworkError;

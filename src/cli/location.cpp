@@ -65,11 +65,11 @@ Result<NodeId> placeNetworkPath(NetworkTree& tree, BrowseService& browse, std::s
     }
   }
   const std::string server(parts.front());
-  const NodeId serverNode = tree.insert(kNoNode, server, NodeKind::Server, InsertPosition::Last);
+  const NodeId serverNode = tree.insertTopLevel(server, NodeKind::Server, InsertPosition::Last);
 
   if (parts.size() == 1) {
     NullDiagnostics quiet;
-    enumerateShares({tree, browse, quiet, {}}, server, serverNode);
+    enumerateShares({tree, browse, quiet, {}, {}, {}}, server, serverNode);
     if (!tree.hasChildren(serverNode)) {
       return makeError(ErrorCode::NotFound, "\\\\" + server + ": no shares could be listed", ENOENT);
     }

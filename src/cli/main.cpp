@@ -3,12 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "cli/argument_wipe.h"
 #include "cli/commands.h"
 #include "cli/output.h"
 
 int main(int argc, char** argv) {
   using namespace vuv::cli;
   const std::vector<std::string> args(argv + 1, argv + argc);
+  wipePasswordArguments(argc, argv);
   auto invocation = parseArguments(args);
   if (!invocation) {
     printError(invocation.error().detail);

@@ -85,4 +85,9 @@ std::string formatResultRow(const ResultRow& row, SearchFormat format) {
   return {};
 }
 
+std::string formatFailure(const ListingFailure& failure, SearchFormat format) {
+  if (format != SearchFormat::Json) return {};
+  return "{\"failed\":" + jsonString(failure.path) + ",\"reason\":" + jsonString(reason(failure.error)) + "}\n";
+}
+
 }  // namespace vuv::cli

@@ -1,13 +1,15 @@
 // Search results as the command line prints them, one row at a time:
 //   text  the Name text, a tab, the Size text; control characters escaped
 //   csv   path,folder,size,size_text,icon with a header line (RFC 4180 quoting)
-//   json  one object per line: {"path":…,"folder":…,"size":…,"size_text":…,"icon":…}
+//   json  one object per line: {"path":…,"folder":…,"size":…,"size_text":…,"icon":…}, and
+//         for each folder that could not be listed {"failed":…,"reason":…}
 #pragma once
 
 #include <string>
 
 #include "cli/cli_options.h"
 #include "results/result_row.h"
+#include "status/listing_failure.h"
 
 namespace vuv::cli {
 
@@ -16,6 +18,10 @@ std::string resultHeader(SearchFormat format);
 
 // One row, ending in '\n'.
 std::string formatResultRow(const ResultRow& row, SearchFormat format);
+
+// A folder that could not be listed, as a record of the results ('\n' at the end), or empty
+// when the format has no such records (text and csv: standard error says it).
+std::string formatFailure(const ListingFailure& failure, SearchFormat format);
 
 // A JSON string literal for UTF-8 text; bytes that are not UTF-8 become U+FFFD.
 std::string jsonString(std::string_view text);

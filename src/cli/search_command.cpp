@@ -11,6 +11,7 @@
 #include "cli/output.h"
 #include "cli/result_writer.h"
 #include "cli/smb_session.h"
+#include "cli/tree_printer.h"
 #include "search/search_controller.h"
 #include "treefile/tree_file_reader.h"
 
@@ -39,7 +40,8 @@ Result<NodeId> prepareLocation(const Invocation& invocation, SmbSession& session
   if (!invocation.treeFile.empty()) {
     if (auto root = loadTreeFile(invocation.treeFile, tree); !root) return root.error();
     noteFailure(session.learnAddresses());
-  } else if (auto discovered = discoverNetwork(tree, session.browse(), {}, progress); !discovered) {
+  } else if (auto discovered = discoverNetwork(tree, session.browse(), session.executor(), {}, progress);
+             !discovered) {
     return discovered.error();
   }
   return findNodeByPath(tree, invocation.location);
@@ -60,13 +62,19 @@ ExitCode runSearch(const Invocation& invocation) {
   std::condition_variable done;
   std::optional<SearchSummary> summary;
   SearchEvents events;
-  events.rows = [&](std::vector<ResultRow> rows) {
+  // One search per run of the tool, so every event is of our run: no id to compare.
+  events.rows = [&](RunId, std::vector<ResultRow> rows) {
     progress.clear();
     for (const ResultRow& row : rows) std::cout << formatResultRow(row, invocation.searchFormat);
     std::cout << std::flush;
   };
-  events.status = [&](const std::string& text) { progress.show(text); };
-  events.finished = [&](const SearchSummary& result) {
+  events.status = [&](RunId, const StatusUpdate& status) { progress.show(statusText(status)); };
+  events.failed = [&](RunId, const ListingFailure& failure) {
+    progress.clear();
+    std::cerr << escapeForTerminal(failureText(failure)) << '\n';
+    std::cout << formatFailure(failure, invocation.searchFormat) << std::flush;
+  };
+  events.finished = [&](RunId, const SearchSummary& result) {
     std::lock_guard lock(mutex);
     summary = result;
     done.notify_all();
@@ -74,7 +82,7 @@ ExitCode runSearch(const Invocation& invocation) {
 
   SearchOptions options;
   options.shareWalk.maxParallelListings = static_cast<std::size_t>(invocation.connection.jobs);
-  SearchController search(tree, (*session)->lister(), options);
+  SearchController search(tree, (*session)->lister(), (*session)->executor(), options);
 
   std::cout << resultHeader(invocation.searchFormat);
   interrupted = 0;
@@ -93,10 +101,10 @@ ExitCode runSearch(const Invocation& invocation) {
   std::signal(SIGINT, previous);
   progress.clear();
 
-  std::cerr << "Search finished. " << summary->rows << " files found.\n";
+  std::cerr << searchDoneNotice(summary->rows) << "\n";
   std::cerr << summary->failedFolders << (summary->failedFolders == 1 ? " folder" : " folders")
             << " could not be listed.\n";
-  if (summary->stopped) return ExitCode::Interrupted;
+  if (summary->stopped || interrupted) return ExitCode::Interrupted;  // Ctrl+C may come as the search ends
   return summary->rows > 0 ? ExitCode::Success : ExitCode::NothingFound;
 }
 

@@ -13,25 +13,6 @@ namespace {
 
 constexpr auto kResolverLimit = std::chrono::milliseconds(300);
 
-Result<Credentials> resolveCredentials(const ConnectionOptions& options) {
-  Credentials credentials = options.credentials;
-  bool passwordKnown = options.passwordGiven;
-  if (!options.authenticationFile.empty()) {
-    auto fromFile = readAuthenticationFile(options.authenticationFile);
-    if (!fromFile) return fromFile.error();
-    // -U on the same command line wins over the file, as people expect.
-    if (!options.userGiven) {
-      credentials = *fromFile;
-      passwordKnown = !credentials.password.empty();
-    }
-  }
-  if (!credentials.anonymous() && !passwordKnown && !options.noPassword) {
-    std::string who = credentials.domain.empty() ? credentials.user : credentials.domain + "\\" + credentials.user;
-    if (auto password = readSecret("Password for " + who + ": ")) credentials.password = *password;
-  }
-  return credentials;
-}
-
 }  // namespace
 
 SmbSession::SmbSession(smb::WorkerPoolOptions options, std::unique_ptr<CredentialPrompt> prompt,
@@ -42,8 +23,9 @@ SmbSession::SmbSession(smb::WorkerPoolOptions options, std::unique_ptr<Credentia
         options.prompt = prompt_.get();
         return options;
       }()),
+      executor_(options.maxWorkers),
       merged_(smbBrowse_, &hostDiscovery_, &book_,
-              MergedBrowseService::Sources{source != DiscoverySource::WsDiscovery, useWsd_}) {}
+              MergedBrowseService::Sources{source != DiscoverySource::WsDiscovery, useWsd_}, executor_) {}
 
 Status SmbSession::record(const Result<std::vector<DiscoveredHost>>& found) {
   if (!found) return found.error();
@@ -67,7 +49,7 @@ Status SmbSession::learnAddresses() {
 }
 
 Result<std::unique_ptr<SmbSession>> SmbSession::open(const ConnectionOptions& options, DiscoverySource source) {
-  auto credentials = resolveCredentials(options);
+  auto credentials = resolveCredentials(options, systemPasswordSources());
   if (!credentials) return credentials.error();
 
   smb::WorkerPoolOptions poolOptions;

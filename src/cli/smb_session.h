@@ -12,6 +12,7 @@
 #include <memory>
 #include <string_view>
 
+#include "base/executor.h"
 #include "base/result.h"
 #include "browse/host_address_book.h"
 #include "browse/merged_browse_service.h"
@@ -30,6 +31,8 @@ class SmbSession {
 
   BrowseService& browse() { return merged_; }
   DirectoryLister& lister() { return lister_; }
+  // Runs discovery and search work; one thread per SMB worker at most.
+  Executor& executor() { return executor_; }
 
   // A search of \\SERVER...: finds SERVER's address by WS-Discovery (a round that ends as soon
   // as SERVER answers) unless the sources exclude it, the address is known, or the system
@@ -50,6 +53,7 @@ class SmbSession {
   smb::SmbBrowseService smbBrowse_{pool_, &book_};
   smb::SmbDirectoryLister lister_{pool_, &book_};
   wsd::WsdHostDiscovery hostDiscovery_;
+  Executor executor_;  // after the services its tasks use, before the one that posts tasks
   MergedBrowseService merged_;
 };
 

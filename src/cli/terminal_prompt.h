@@ -1,5 +1,13 @@
 // Asking the person at the terminal for a password or for credentials a server wants.
-// Only when standard input is a terminal; otherwise nobody is asked.
+// Only when standard input is a terminal; otherwise nobody is asked. Answers are read from the
+// terminal itself (/dev/tty), so prompts work while standard output goes to a file.
+//
+// A password is read with echo off, and the terminal is put back as it was on every way out:
+// Enter, end of input, Ctrl+C (the signal then goes on to the handler it had before, which may
+// end the program) and Ctrl+Z (the prompt starts again when the process is continued). This
+// holds on any thread: while a prompt runs, its handlers catch those signals process-wide.
+//
+// Thread safety: any thread may ask; prompts take turns.
 #pragma once
 
 #include <map>
@@ -13,14 +21,17 @@ namespace vuv::cli {
 
 bool standardInputIsTerminal();
 
-// Reads one line from the terminal without echo; nullopt when there is no terminal.
+// Reads one line without echo; nullopt when there is no terminal or the prompt was interrupted.
 std::optional<std::string> readSecret(const std::string& prompt);
 
 // Asks for a user name and password when a server refuses anonymous access. Several requests
 // may ask at once; they take turns, and a server that was answered once is not asked again.
 class TerminalCredentialPrompt final : public CredentialPrompt {
  public:
-  std::optional<Credentials> credentialsFor(std::string_view server, std::string_view share) override;
+  // Asks nothing once `stop` is requested; a question already on the terminal is not
+  // withdrawn (the terminal read does not watch the token).
+  std::optional<Credentials> credentialsFor(std::string_view server, std::string_view share,
+                                            std::stop_token stop) override;
 
  private:
   std::mutex mutex_;

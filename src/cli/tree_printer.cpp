@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "base/utf8.h"
+
 namespace vuv::cli {
 
 namespace {
@@ -20,20 +22,17 @@ void appendSubtree(const NetworkTree& tree, NodeId parent, std::size_t depth, st
 std::string escapeForTerminal(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    // C1 controls arrive in UTF-8 as 0xC2 0x80..0x9F.
-    const bool c1 = c == 0xC2 && i + 1 < text.size() &&
-                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-    if (c < 0x20 || c == 0x7F || c1) {
-      const unsigned value = c1 ? static_cast<unsigned char>(text[++i]) : c;
+  for (std::size_t i = 0; i < text.size();) {
+    const Utf8Char c = decodeUtf8(text, i);
+    // C0, DEL and C1 controls; undecodable bytes pass through as they are.
+    if (c.value < 0x20 || (c.value >= 0x7F && c.value <= 0x9F)) {
       char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\x%02X", value);
+      std::snprintf(buffer, sizeof buffer, "\\x%02X", static_cast<unsigned>(c.value));
       out += buffer;
     } else {
-      out += static_cast<char>(c);
+      out.append(text, i, c.length);
     }
+    i += c.length;
   }
   return out;
 }

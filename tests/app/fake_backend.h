@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "backend/window_backend.h"
+#include "app/backend/window_backend.h"
 
 namespace vuv::app::test {
 

@@ -15,13 +15,13 @@
 
 #include "fake_backend.h"
 #include "modal_watcher.h"
-#include "network/network_tree_model.h"
-#include "results/result_model.h"
-#include "ui/busy_animation.h"
-#include "ui/command_ids.h"
-#include "ui/command_table.h"
-#include "ui/main_dlg.h"
-#include "ui/pictures.h"
+#include "app/network/network_tree_model.h"
+#include "app/results/result_model.h"
+#include "app/ui/busy_animation.h"
+#include "app/ui/command_ids.h"
+#include "app/ui/command_table.h"
+#include "app/ui/main_dlg.h"
+#include "app/ui/pictures.h"
 
 namespace vuv::app::test {
 
@@ -42,7 +42,7 @@ class MainDlgTest : public QObject {
   // ALPHA\S1\Public under the root; returns S1.
   NodeId buildTree() {
     NetworkTree& tree = backend_->tree();
-    const NodeId root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root,
+    const NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root,
                                     InsertPosition::Last);
     const NodeId alpha = tree.insert(root, "ALPHA", NodeKind::Domain, InsertPosition::Sorted);
     const NodeId server = tree.insert(alpha, "S1", NodeKind::Server, InsertPosition::Sorted);
@@ -429,6 +429,8 @@ class MainDlgTest : public QObject {
     QVERIFY(child<BusyAnimation>("animation")->isVisible());
     const NodeId server = buildTree();
     QCOMPARE(window_->selectedNode(), backend_->tree().root());
+    backend_->events().status(GettingInformation{"ALPHA"});
+    QCOMPARE(child<QLabel>("statusText")->text(), QString("Getting information about ALPHA"));
     QCOMPARE(child<QLabel>("lookInLabel")->text(), QString("Look in: Not specified"));
     Q_UNUSED(server);
 

@@ -5,7 +5,7 @@
 #include <QTest>
 #include <thread>
 
-#include "network/network_tree_model.h"
+#include "app/network/network_tree_model.h"
 
 namespace vuv::app::test {
 
@@ -36,7 +36,7 @@ class NetworkTreeModelTest : public QObject {
     NetworkTree tree;
     NetworkTreeModel model(tree);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    const NodeId root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root,
+    const NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root,
                                     InsertPosition::Last);
     const NodeId zeta = tree.insert(root, "ZETA", NodeKind::Domain, InsertPosition::Sorted);
     model.applyPendingEvents();
@@ -60,7 +60,7 @@ class NetworkTreeModelTest : public QObject {
   void aBurstUnderOneParentIsOneInsertion() {
     NetworkTree tree;
     NetworkTreeModel model(tree);
-    const NodeId domain = tree.insert(kNoNode, "ALPHA", NodeKind::Domain, InsertPosition::Last);
+    const NodeId domain = tree.insertTopLevel("ALPHA", NodeKind::Domain, InsertPosition::Last);
     model.applyPendingEvents();
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     const NodeId server = tree.insert(domain, "S1", NodeKind::Server, InsertPosition::Sorted);
@@ -81,7 +81,7 @@ class NetworkTreeModelTest : public QObject {
     NetworkTree tree;
     NetworkTreeModel model(tree);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    const NodeId root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root,
+    const NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root,
                                     InsertPosition::Last);
     std::vector<std::thread> workers;
     for (int w = 0; w < 4; ++w) {
@@ -102,12 +102,12 @@ class NetworkTreeModelTest : public QObject {
     NetworkTree tree;
     NetworkTreeModel model(tree);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    tree.insert(kNoNode, "OLD", NodeKind::Domain, InsertPosition::Last);
+    tree.insertTopLevel("OLD", NodeKind::Domain, InsertPosition::Last);
     model.applyPendingEvents();
     // Inserted and cleared before the model saw it: never shown, no stale text.
-    tree.insert(kNoNode, "GONE", NodeKind::Domain, InsertPosition::Last);
+    tree.insertTopLevel("GONE", NodeKind::Domain, InsertPosition::Last);
     tree.clear();
-    const NodeId root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root,
+    const NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root,
                                     InsertPosition::Last);
     tree.insert(root, "NEW", NodeKind::Domain, InsertPosition::Sorted);
     model.applyPendingEvents();
@@ -116,7 +116,7 @@ class NetworkTreeModelTest : public QObject {
 
   void takesOverATreeThatIsAlreadyFilled() {
     NetworkTree tree;
-    const NodeId domain = tree.insert(kNoNode, "ALPHA", NodeKind::Domain, InsertPosition::Last);
+    const NodeId domain = tree.insertTopLevel("ALPHA", NodeKind::Domain, InsertPosition::Last);
     tree.insert(domain, "S1", NodeKind::Server, InsertPosition::Sorted);
     NetworkTreeModel model(tree);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);

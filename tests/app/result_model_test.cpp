@@ -4,7 +4,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "results/result_model.h"
+#include "app/results/result_model.h"
 #include "results/result_sort.h"
 
 namespace vuv::app::test {

@@ -2,12 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/credential_options.h"
+#include <functional>
 
 namespace vuv::cli {
 namespace {
 
 using Args = std::vector<std::string>;
+using Kerberos = ConnectionOptions::Kerberos;
+
+std::string joined(const Args& args) {
+  std::string line;
+  for (const auto& a : args) line += a + ' ';
+  return line;
+}
 
 TEST(CliOptions, DiscoverAndSearchRequests) {
   auto discover = parseArguments({"discover", "--add-workgroup", "A", "--add-workgroup=B", "--format", "brk",
@@ -35,77 +42,117 @@ TEST(CliOptions, DiscoverAndSearchRequests) {
   EXPECT_EQ(tree->treeFile, "file.brk");
 }
 
-TEST(CliOptions, RefusesWhatItCannotUse) {
-  const Args refused[] = {
-      {},
-      {"frobnicate"},
-      {"discover", "--format", "xml"},
-      {"discover", "--timeout", "0"},
-      {"discover", "--timeout", "nan"},
-      {"discover", "--timeout", "5s"},
-      {"discover", "--jobs", "0"},
-      {"discover", "--jobs", "100000"},
-      {"discover", "--add-workgroup"},
-      {"discover", "--add-workgroup="},
-      {"discover", "--pattern", "x"},  // a search option
-      {"discover", "stray"},
-      {"tree"},
-      {"tree", "a.brk", "b.brk"},
-      {"tree", "a.brk", "-U", "joe"},  // no network, no credentials
-      {"search", "--pattern", "*"},
-      {"search", "--location", "\\\\S"},
-      {"search", "--location", "\\\\S", "--pattern", "*", "--format", "brk"},
+// Each spelling of an option, as the usual SMB tools and most Unix tools take them.
+TEST(CliOptions, OptionSpellings) {
+  struct Case {
+    Args args;
+    std::function<bool(const Invocation&)> holds;
   };
-  for (const Args& args : refused) {
-    std::string line;
-    for (const auto& a : args) line += a + ' ';
-    SCOPED_TRACE(line);
-    auto parsed = parseArguments(args);
+  const auto& c = [](const Invocation& i) -> const ConnectionOptions& { return i.connection; };
+  const Case cases[] = {
+      {{"discover", "-Ujoe%secret"}, [&](auto& i) { return c(i).credentials.password == "secret"; }},
+      {{"discover", "--user=DOM/joe"}, [&](auto& i) { return c(i).credentials.domain == "DOM" && !c(i).passwordGiven; }},
+      {{"discover", "-NUjoe"}, [&](auto& i) { return c(i).noPassword && c(i).credentials.user == "joe"; }},
+      {{"discover", "-U", "ann", "-U", "bob"}, [&](auto& i) { return c(i).credentials.user == "bob"; }},  // last wins
+      {{"discover", "-U", "joe", "--password", "p w"}, [&](auto& i) { return c(i).credentials.password == "p w"; }},
+      {{"discover", "--password="}, [&](auto& i) { return c(i).passwordGiven && c(i).credentials.password.empty(); }},
+      {{"discover", "-Acreds"}, [&](auto& i) { return c(i).authenticationFile == "creds"; }},
+      {{"discover", "--authentication-file=a b"}, [&](auto& i) { return c(i).authenticationFile == "a b"; }},
+      {{"discover", "-j8"}, [&](auto& i) { return c(i).jobs == 8; }},
+      {{"discover", "--jobs=64"}, [&](auto& i) { return c(i).jobs == 64; }},
+      {{"discover", "-t", "0.5"}, [&](auto& i) { return c(i).timeoutSeconds == 0.5; }},
+      {{"discover", "-WOFFICE"}, [&](auto& i) { return c(i).workgroup == "OFFICE"; }},
+      {{"discover", "--workgroup", "OFFICE"}, [&](auto& i) { return c(i).workgroup == "OFFICE"; }},
+      {{"discover", "-s", "my.conf"}, [&](auto& i) { return c(i).configFile == "my.conf"; }},
+      {{"discover", "--configfile=my.conf"}, [&](auto& i) { return c(i).configFile == "my.conf"; }},
+      {{"discover"}, [&](auto& i) { return c(i).debugLevel == -1 && c(i).kerberos == Kerberos::Off; }},
+      {{"discover", "-d3"}, [&](auto& i) { return c(i).debugLevel == 3; }},
+      {{"discover", "--debuglevel", "10"}, [&](auto& i) { return c(i).debugLevel == 10; }},
+      {{"discover", "-k"}, [&](auto& i) { return c(i).kerberos == Kerberos::Required; }},
+      {{"discover", "--kerberos"}, [&](auto& i) { return c(i).kerberos == Kerberos::Required; }},
+      {{"discover", "--use-kerberos=desired"}, [&](auto& i) { return c(i).kerberos == Kerberos::Desired; }},
+      {{"discover", "-k", "--use-kerberos", "off"}, [&](auto& i) { return c(i).kerberos == Kerberos::Off; }},
+      {{"search", "--location=\\\\S", "--pattern=*", "-kNj2"},
+       [&](auto& i) { return c(i).kerberos == Kerberos::Required && c(i).noPassword && c(i).jobs == 2; }},
+      {{"search", "--location", "\\\\S", "--pattern", "-x*"}, [](auto& i) { return i.pattern == "-x*"; }},
+      {{"search", "--location=\\\\S", "--pattern="}, [](auto& i) { return i.patternGiven && i.pattern.empty(); }},
+      {{"tree", "--", "-odd.brk"}, [](auto& i) { return i.treeFile == "-odd.brk"; }},
+      {{"tree", "--", "--x="}, [](auto& i) { return i.treeFile == "--x="; }},
+      {{"tree", "--format=brk", "t.brk"}, [](auto& i) { return i.treeFormat == TreeFormat::Brk; }},
+      {{"--version"}, [](auto& i) { return i.command == Command::Version; }},
+      {{"-V"}, [](auto& i) { return i.command == Command::Version; }},
+      {{"discover", "-V"}, [](auto& i) { return i.command == Command::Version; }},
+      {{"version"}, [](auto& i) { return i.command == Command::Version; }},
+      {{"-h"}, [](auto& i) { return i.command == Command::Help; }},
+      {{"discover", "-?"}, [](auto& i) { return i.command == Command::Help; }},
+      {{"help"}, [](auto& i) { return i.command == Command::Help; }},
+      {{"search", "--help"}, [](auto& i) { return i.command == Command::Help; }},  // no --location needed
+      {{"tree", "-h"}, [](auto& i) { return i.command == Command::Help; }},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(joined(test.args));
+    auto parsed = parseArguments(test.args);
+    ASSERT_TRUE(parsed.ok()) << parsed.error().detail;
+    EXPECT_TRUE(test.holds(*parsed));
+  }
+}
+
+TEST(CliOptions, RefusesWhatItCannotUse) {
+  struct Case {
+    Args args;
+    const char* message;  // part of the message
+  };
+  const Case refused[] = {
+      {{}, "no command given"},
+      {{"frobnicate"}, "unknown command 'frobnicate'"},
+      {{"--frobnicate"}, "--frobnicate"},
+      {{"discover", "--format", "xml"}, "--format takes tree or brk"},
+      {{"discover", "--timeout", "0"}, "--timeout takes"},
+      {{"discover", "--timeout", "nan"}, "--timeout takes"},
+      {{"discover", "-t5s"}, "--timeout takes"},
+      {{"discover", "--jobs", "0"}, "--jobs takes"},
+      {{"discover", "-j", "100000"}, "--jobs takes"},
+      {{"discover", "-j"}, "--jobs needs a value"},
+      {{"discover", "-d11"}, "--debuglevel takes"},
+      {{"discover", "-d", "-1"}, "--debuglevel takes"},
+      {{"discover", "--use-kerberos=yes"}, "--use-kerberos takes"},
+      {{"discover", "--use-kerberos=Required"}, "--use-kerberos takes"},
+      {{"discover", "-k", "required"}, "required"},  // -k takes no value
+      {{"discover", "-U"}, "--user needs a value"},
+      {{"discover", "--add-workgroup"}, "--add-workgroup"},
+      {{"discover", "--add-workgroup="}, "--add-workgroup needs a name"},
+      {{"discover", "--add-workgroup", ""}, "--add-workgroup needs a name"},
+      {{"discover", "--pattern", "x"}, "--pattern"},  // a search option
+      {{"discover", "stray"}, "stray"},
+      {{"discover", "--", "-U", "joe"}, "-U"},  // after --, nothing is an option
+      {{"-U", "joe", "discover"}, "-U"},        // connection options follow the command
+      {{"tree"}, "tree needs a FILE"},
+      {{"tree", "a.brk", "b.brk"}, "b.brk"},
+      {{"tree", "a.brk", "-U", "joe"}, "-U"},  // no network, no credentials
+      {{"tree", "a.brk", "--source", "wsd"}, "--source"},
+      {{"search", "--pattern", "*"}, "search needs --location"},
+      {{"search", "--location", "\\\\S"}, "search needs --pattern"},
+      {{"search", "--location", "\\\\S", "--pattern", "*", "--format", "brk"}, "--format takes text, csv or json"},
+      {{"search", "--location", "\\\\S", "--pattern", "*", "--format"}, "--format"},
+  };
+  for (const Case& test : refused) {
+    SCOPED_TRACE(joined(test.args));
+    auto parsed = parseArguments(test.args);
     ASSERT_FALSE(parsed.ok());
     EXPECT_EQ(parsed.error().code, ErrorCode::InvalidArgument);
-    EXPECT_FALSE(parsed.error().detail.empty());
+    EXPECT_NE(parsed.error().detail.find(test.message), std::string::npos) << parsed.error().detail;
   }
 }
 
-TEST(CliOptions, UserArgumentForms) {
-  struct Case {
-    const char* text;
-    const char* domain;
-    const char* user;
-    const char* password;
-    bool hasPassword;
-  };
-  const Case cases[] = {
-      {"joe", "", "joe", "", false},
-      {"joe%", "", "joe", "", true},
-      {"joe%p%ss", "", "joe", "p%ss", true},  // only the first % separates
-      {"DOM\\joe%pw", "DOM", "joe", "pw", true},
-      {"DOM/joe", "DOM", "joe", "", false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const UserArgument user = parseUserArgument(c.text);
-    EXPECT_EQ(user.credentials.domain, c.domain);
-    EXPECT_EQ(user.credentials.user, c.user);
-    EXPECT_EQ(user.credentials.password, c.password);
-    EXPECT_EQ(user.hasPassword, c.hasPassword);
+TEST(CliOptions, HelpNamesEveryOption) {
+  const std::string help = usageText();
+  for (const char* option : {"-U, --user", "-A, --authentication-file", "--password", "-N, --no-pass",
+                             "-W, --workgroup", "-k, --kerberos", "--use-kerberos required|desired|off",
+                             "-s, --configfile", "-d, --debuglevel", "-t, --timeout", "-j, --jobs",
+                             "--add-workgroup", "--save", "--format", "--source", "--location", "--pattern",
+                             "--tree", "--help", "--version", "PASSWD_FILE"}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
   }
-}
-
-TEST(CliOptions, AuthenticationFile) {
-  auto parsed = parseAuthenticationText("# comment\nusername = OFFICE\\anna\r\npassword =  s3 cret \n\n; x\n");
-  ASSERT_TRUE(parsed.ok());
-  EXPECT_EQ(parsed->domain, "OFFICE");
-  EXPECT_EQ(parsed->user, "anna");
-  EXPECT_EQ(parsed->password, "s3 cret");
-
-  auto explicitDomain = parseAuthenticationText("domain = WG\nusername = bob\n");
-  ASSERT_TRUE(explicitDomain.ok());
-  EXPECT_EQ(explicitDomain->domain, "WG");
-
-  auto broken = parseAuthenticationText("username anna\n");
-  ASSERT_FALSE(broken.ok());
-  EXPECT_EQ(broken.error().detail, "line 1: expected key = value");
 }
 
 }  // namespace

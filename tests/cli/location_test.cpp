@@ -10,7 +10,7 @@ namespace {
 
 TEST(Location, NodePathsFindTreeNodes) {
   NetworkTree tree;
-  const NodeId root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+  const NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root, InsertPosition::Last);
   const NodeId alpha = tree.insert(root, "ALPHA", NodeKind::Domain, InsertPosition::Sorted);
   const NodeId s1 = tree.insert(alpha, "S1", NodeKind::Server, InsertPosition::Sorted);
 

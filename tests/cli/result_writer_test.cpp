@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/tree_printer.h"
+
 namespace vuv::cli {
 namespace {
 
@@ -21,6 +23,13 @@ TEST(ResultWriter, EveryFormat) {
   EXPECT_EQ(formatResultRow(folder, SearchFormat::Json),
             "{\"path\":\"\\\\\\\\S1\\\\Public\\\\old.zip\",\"folder\":true,\"size\":0,\"size_text\":\"<Folder>\","
             "\"icon\":\"Folder\"}\n");
+
+  // A folder that could not be listed: a record of its own in JSON, standard error otherwise.
+  const ListingFailure denied{"\\\\S1\\Public\\denied", makeError(ErrorCode::AccessDenied, "x", 13)};
+  EXPECT_EQ(formatFailure(denied, SearchFormat::Json),
+            "{\"failed\":\"\\\\\\\\S1\\\\Public\\\\denied\",\"reason\":\"access denied\"}\n");
+  EXPECT_EQ(formatFailure(denied, SearchFormat::Text), "");
+  EXPECT_EQ(formatFailure(denied, SearchFormat::Csv), "");
 }
 
 // Guards against names from the network reaching a terminal or a JSON reader raw.
@@ -30,6 +39,24 @@ TEST(ResultWriter, HostileNamesAreEscaped) {
   EXPECT_EQ(text.find('\x1b'), std::string::npos);
   EXPECT_NE(text.find("\\x1B[31mred\\x07"), std::string::npos);
   EXPECT_EQ(jsonString("a\x1b\xff\xc3\xa9\"\n"), "\"a\\u001B\xef\xbf\xbd\xc3\xa9\\\"\\n\"");
+}
+
+// Guards against C1 controls (U+0080-U+009F, which terminals obey) reaching a terminal, and
+// against escaping bytes that only look like one.
+TEST(ResultWriter, TerminalEscapesControlCharacters) {
+  const struct {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"a\x7f" "b", "a\\x7Fb"},
+      {"\xc2\x9b" "31m", "\\x9B31m"},  // C1 CSI
+      {"\xc2\x80\xc2\x9f", "\\x80\\x9F"},
+      {"\xc2\xa0", "\xc2\xa0"},  // no-break space: printable
+      {"x\xc2", "x\xc2"},        // cut off: a byte of its own
+      {"\xc0\x9b", "\xc0\x9b"},  // overlong: no character at all
+      {"\xe2\x80\x9b", "\xe2\x80\x9b"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(escapeForTerminal(c.in), c.out) << c.in;
 }
 
 }  // namespace

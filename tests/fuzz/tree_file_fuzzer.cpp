@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
   NetworkTree tree;
-  const NodeId sentinel = tree.insert(kNoNode, "SENTINEL", NodeKind::Root, InsertPosition::Last);
+  const NodeId sentinel = tree.insertTopLevel("SENTINEL", NodeKind::Root, InsertPosition::Last);
   tree.insert(sentinel, "KEEP", NodeKind::Domain, InsertPosition::Last);
 
   const auto root = parseTree(bytes, tree);

@@ -27,7 +27,7 @@ class HookedLister final : public DirectoryLister {
   explicit HookedLister(DirectoryLister& inner) : inner_(inner) {}
   std::function<void(int count)> beforeList;
 
-  Result<std::vector<DirectoryEntry>> list(std::string_view folder, std::stop_token stop) override {
+  Result<DirectoryListing> list(std::string_view folder, std::stop_token stop) override {
     const int count = ++count_;
     if (beforeList) beforeList(count);
     return inner_.list(folder, stop);
@@ -40,6 +40,7 @@ class HookedLister final : public DirectoryLister {
 
 struct Outcome {
   std::vector<ResultRow> rows;
+  std::vector<std::string> failures;
   SearchSummary summary;
 };
 
@@ -51,10 +52,10 @@ class ReferenceWalk {
   ReferenceWalk(DirectoryLister& lister, std::string_view pattern) : lister_(lister), pattern_(pattern) {}
 
   std::vector<ResultRow> share(const std::string& top) {
-    auto entries = lister_.list(top, {});
-    if (!entries) return rows_;
-    below(top, *entries, {});
-    emit(top, *entries);
+    auto listing = lister_.list(top, {});
+    if (!listing) return rows_;
+    below(top, listing->entries, {listing->folderId});
+    emit(top, listing->entries);
     return rows_;
   }
 
@@ -65,12 +66,12 @@ class ReferenceWalk {
       if (!entry.isFolder || entry.name.front() == '.') continue;
       if (entry.fileId != 0 && std::count(ancestors.begin(), ancestors.end(), entry.fileId) > 0) continue;
       const std::string sub = folder + '\\' + entry.name;
-      auto subEntries = lister_.list(sub, {});
-      if (!subEntries) continue;
-      emit(sub, *subEntries);
+      auto subListing = lister_.list(sub, {});
+      if (!subListing) continue;
+      emit(sub, subListing->entries);
       auto path = ancestors;
       path.push_back(entry.fileId);
-      below(sub, *subEntries, path);
+      below(sub, subListing->entries, path);
     }
   }
 
@@ -91,7 +92,7 @@ class SearchOnNetwork : public ::testing::Test {
     NetworkTree tree;
     // A childless node is walked at \\<parent>\<text>.
     const auto cut = location.find('\\', 2);
-    const NodeId server = tree.insert(kNoNode, std::string(location.substr(2, cut - 2)), NodeKind::Server,
+    const NodeId server = tree.insertTopLevel(std::string(location.substr(2, cut - 2)), NodeKind::Server,
                                       InsertPosition::Last);
     const NodeId share =
         tree.insert(server, std::string(location.substr(cut + 1)), NodeKind::Share, InsertPosition::Last);
@@ -100,13 +101,18 @@ class SearchOnNetwork : public ::testing::Test {
     std::condition_variable done;
     Outcome outcome;
     std::optional<SearchSummary> summary;
-    SearchController controller(tree, lister);
+    Executor executor(16);
+    SearchController controller(tree, lister, executor);
     SearchEvents events;
-    events.rows = [&](std::vector<ResultRow> rows) {
+    events.rows = [&](RunId, std::vector<ResultRow> rows) {
       std::lock_guard lock(mutex);
       outcome.rows.insert(outcome.rows.end(), rows.begin(), rows.end());
     };
-    events.finished = [&](const SearchSummary& s) {
+    events.failed = [&](RunId, const ListingFailure& failure) {
+      std::lock_guard lock(mutex);
+      outcome.failures.push_back(failureText(failure));
+    };
+    events.finished = [&](RunId, const SearchSummary& s) {
       std::lock_guard lock(mutex);
       EXPECT_FALSE(summary.has_value()) << "a second finish";
       summary = s;
@@ -161,9 +167,18 @@ TEST_F(SearchOnNetwork, PatternsFindWhatUsersExpect) {
     const Outcome outcome = search(kPublic, c.pattern, lister_);
     EXPECT_EQ(sortedPaths(outcome.rows), expected);
     EXPECT_EQ(outcome.summary.rows, outcome.rows.size());
-    EXPECT_EQ(outcome.summary.failedFolders, 1u);  // denied/
+    EXPECT_EQ(outcome.summary.failedFolders, 1u);
+    EXPECT_EQ(outcome.failures, std::vector<std::string>{"Could not list " + p + "\\denied: access denied"});
     EXPECT_FALSE(outcome.summary.stopped);
   }
+}
+
+// Guards against a link to the walk's top folder (loops\loop -> loops) being entered once.
+TEST_F(SearchOnNetwork, LinkToTheTopFolderIsNotEntered) {
+  const std::string top = std::string(kPublic) + "\\loops";
+  const Outcome outcome = search(top, "*", lister_);
+  EXPECT_EQ(sortedPaths(outcome.rows), (std::vector<std::string>{top + "\\here.txt", top + "\\loop"}));
+  EXPECT_EQ(outcome.summary.failedFolders, 0u);
 }
 
 TEST_F(SearchOnNetwork, SizesAndFolderFlags) {

@@ -20,12 +20,12 @@
 #include "browse/merged_browse_service.h"
 #include "discovery/discovery.h"
 #include "integration/network_test_support.h"
+#include "platform/unique_fd.h"
 #include "smb/client/smb_browse_service.h"
 #include "smb/client/smb_directory_lister.h"
 #include "smb/client/worker_pool.h"
 #include "support/recording_diagnostics.h"
 #include "treefile/tree_file_writer.h"
-#include "wsd/client/fd.h"
 #include "wsd/client/wsd_host_discovery.h"
 #include "wsd/wsd_messages.h"
 
@@ -98,12 +98,13 @@ class ModernNetwork : public ::testing::Test {
   wsd::WsdHostDiscovery hosts_;
   NetworkTree tree_;
   testing::RecordingDiagnostics diagnostics_;
+  Executor executor_{16};
 };
 
 TEST_F(ModernNetwork, DiscoveryMergesBothSources) {
-  MergedBrowseService merged(smb_, &hosts_, &book_, {});
+  MergedBrowseService merged(smb_, &hosts_, &book_, {}, executor_);
   {
-    Discovery discovery(tree_, merged, diagnostics_, {});
+    Discovery discovery(tree_, merged, diagnostics_, executor_, {});
     ASSERT_TRUE(discovery.discover().ok());
     discovery.waitUntilIdle();
   }
@@ -115,9 +116,9 @@ TEST_F(ModernNetwork, DiscoveryMergesBothSources) {
 }
 
 TEST_F(ModernNetwork, AnnouncedHostsAloneWhenChosen) {
-  MergedBrowseService merged(smb_, &hosts_, &book_, {false, true});
+  MergedBrowseService merged(smb_, &hosts_, &book_, {false, true}, executor_);
   {
-    Discovery discovery(tree_, merged, diagnostics_, {});
+    Discovery discovery(tree_, merged, diagnostics_, executor_, {});
     ASSERT_TRUE(discovery.discover().ok());
     discovery.waitUntilIdle();
   }
@@ -136,11 +137,11 @@ TEST_F(ModernNetwork, FilesOnModernHostsAreListedThroughTheAddressBook) {
   smb::SmbDirectoryLister lister(pool_, &book_);
   auto entries = lister.list("\\\\M1\\Media\\music", {});
   ASSERT_TRUE(entries.ok()) << describe(entries.error());
-  ASSERT_EQ(entries->size(), 1u);
-  EXPECT_EQ((*entries)[0].name, "song.mp3");
+  ASSERT_EQ(entries->entries.size(), 1u);
+  EXPECT_EQ(entries->entries[0].name, "song.mp3");
   auto top = lister.list("\\\\m1\\Media", {});
   ASSERT_TRUE(top.ok()) << describe(top.error());
-  EXPECT_EQ(top->size(), 2u);  // movie.mkv, music
+  EXPECT_EQ(top->entries.size(), 2u);  // movie.mkv, music
 }
 
 // --- hostile peers ---------------------------------------------------------------------------
@@ -150,7 +151,7 @@ class FakeHttp {
  public:
   enum class Mode { Silent, Endless };
   explicit FakeHttp(Mode mode) : mode_(mode) {
-    fd_ = wsd::Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    fd_ = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     ::inet_pton(AF_INET, env("VUV_NET_CLIENT_IP").c_str(), &a.sin_addr);
@@ -172,14 +173,14 @@ class FakeHttp {
 
  private:
   void serve() {
-    std::vector<wsd::Fd> clients;
+    std::vector<UniqueFd> clients;
     while (!stop_) {
       pollfd p{fd_.get(), POLLIN, 0};
       if (::poll(&p, 1, 20) == 1) clients.emplace_back(::accept4(fd_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
       if (mode_ != Mode::Endless) continue;
       static const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml\r\n\r\n<a>";
       const std::string chunk(64 * 1024, 'x');
-      for (wsd::Fd& c : clients) {
+      for (UniqueFd& c : clients) {
         if (!c.valid()) continue;
         if (::send(c.get(), header.data(), header.size(), MSG_NOSIGNAL) < 0 ||
             (::send(c.get(), chunk.data(), chunk.size(), MSG_NOSIGNAL) < 0 && errno != EAGAIN)) {
@@ -191,7 +192,7 @@ class FakeHttp {
   }
 
   Mode mode_;
-  wsd::Fd fd_;
+  UniqueFd fd_;
   std::uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<bool> cutOff_{false};
@@ -203,7 +204,7 @@ class FakePeer {
  public:
   explicit FakePeer(std::vector<std::function<std::string(const std::string& probeId)>> answers)
       : answers_(std::move(answers)) {
-    fd_ = wsd::Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    fd_ = UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     const int one = 1;
     ::setsockopt(fd_.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in any{};
@@ -244,7 +245,7 @@ class FakePeer {
   }
 
   std::vector<std::function<std::string(const std::string&)>> answers_;
-  wsd::Fd fd_;
+  UniqueFd fd_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

@@ -86,31 +86,33 @@ TEST_F(RealNetwork, FolderListingCarriesTypeSizeTimeAndIdFromTheListing) {
   SmbDirectoryLister lister(pool);
   auto root = lister.list(R"(\\S1\Public)", {});
   ASSERT_TRUE(root.ok()) << describe(root.error());
-  EXPECT_EQ(find(*root, "."), nullptr);
-  EXPECT_EQ(find(*root, ".."), nullptr);
-  const DirectoryEntry* readme = find(*root, "readme.txt");
+  EXPECT_EQ(find(root->entries, "."), nullptr);
+  EXPECT_EQ(find(root->entries, ".."), nullptr);
+  EXPECT_NE(root->folderId, 0u) << "the share top's own id, from its \".\" entry";
+  const DirectoryEntry* readme = find(root->entries, "readme.txt");
   ASSERT_NE(readme, nullptr);
   EXPECT_FALSE(readme->isFolder);
   EXPECT_EQ(readme->size, sizeof("Public share of S1") /* with its newline */);
   EXPECT_GT(readme->modified, 0);
-  EXPECT_NE(find(*root, "\xC3\x9C" "bersicht.txt"), nullptr);
-  const DirectoryEntry* loops = find(*root, "loops");
+  EXPECT_NE(find(root->entries, "\xC3\x9C" "bersicht.txt"), nullptr);
+  const DirectoryEntry* loops = find(root->entries, "loops");
   ASSERT_NE(loops, nullptr);
   EXPECT_TRUE(loops->isFolder);
   EXPECT_EQ(loops->size, 0u);
 
   auto big = lister.list(R"(\\S1\Public\big)", {});
   ASSERT_TRUE(big.ok()) << describe(big.error());
-  ASSERT_NE(find(*big, "huge-5GiB.iso"), nullptr);
-  EXPECT_EQ(find(*big, "huge-5GiB.iso")->size, 5ull << 30);
-  ASSERT_NE(find(*big, "size-4294967295.bin"), nullptr);
-  EXPECT_EQ(find(*big, "size-4294967295.bin")->size, 4294967295ull);
+  ASSERT_NE(find(big->entries, "huge-5GiB.iso"), nullptr);
+  EXPECT_EQ(find(big->entries, "huge-5GiB.iso")->size, 5ull << 30);
+  ASSERT_NE(find(big->entries, "size-4294967295.bin"), nullptr);
+  EXPECT_EQ(find(big->entries, "size-4294967295.bin")->size, 4294967295ull);
 
   // A link back to its own folder carries that folder's file id: how walkers spot loops.
   auto inLoops = lister.list(R"(\\S1\Public\loops)", {});
   ASSERT_TRUE(inLoops.ok()) << describe(inLoops.error());
-  ASSERT_NE(find(*inLoops, "loop"), nullptr);
-  EXPECT_EQ(find(*inLoops, "loop")->fileId, loops->fileId);
+  ASSERT_NE(find(inLoops->entries, "loop"), nullptr);
+  EXPECT_EQ(find(inLoops->entries, "loop")->fileId, loops->fileId);
+  EXPECT_EQ(inLoops->folderId, loops->fileId);
 }
 
 TEST_F(RealNetwork, ReadsFilesAndReportsMissingOrDeniedPaths) {

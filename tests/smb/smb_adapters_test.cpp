@@ -43,12 +43,12 @@ TEST(SmbDirectoryLister, EntriesKeepFolderFlagSizeTimeAndId) {
   SmbDirectoryLister lister(pool);
   auto entries = lister.list(R"(\\srv\share\list:4)", {});
   ASSERT_TRUE(entries.ok()) << describe(entries.error());
-  ASSERT_EQ(entries->size(), 4u);
-  const DirectoryEntry& folder = (*entries)[2];
+  ASSERT_EQ(entries->entries.size(), 4u);
+  const DirectoryEntry& folder = entries->entries[2];
   EXPECT_EQ(folder.name, "e2");
   EXPECT_TRUE(folder.isFolder);
   EXPECT_EQ(folder.size, 0u);
-  const DirectoryEntry& file = (*entries)[3];
+  const DirectoryEntry& file = entries->entries[3];
   EXPECT_FALSE(file.isFolder);
   EXPECT_EQ(file.size, 3000u);
   EXPECT_EQ(file.modified, 1700000003);

@@ -143,8 +143,8 @@ TEST(WorkerPool, NeverRunsMoreWorkersThanItsBound) {
 class ScriptedPrompt : public CredentialPrompt {
  public:
   explicit ScriptedPrompt(std::optional<Credentials> answer) : answer_(std::move(answer)) {}
-  std::optional<Credentials> credentialsFor(std::string_view server,
-                                            std::string_view share) override {
+  std::optional<Credentials> credentialsFor(std::string_view server, std::string_view share,
+                                            std::stop_token /*stop*/) override {
     asked = std::string(server) + "/" + std::string(share);
     return answer_;
   }

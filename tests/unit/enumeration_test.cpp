@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <stop_token>
 #include <vector>
 
 #include "browse/in_memory_network.h"
@@ -19,10 +20,13 @@ struct Fixture {
   InMemoryNetwork network;
   testing::RecordingDiagnostics diagnostics;
   std::vector<std::string> statuses;
-  NodeId root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+  std::vector<std::string> failures;
+  std::stop_source stop;
+  NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root, InsertPosition::Last);
 
   EnumerationContext context() {
-    return {tree, network, diagnostics, [this](const std::string& s) { statuses.push_back(s); }};
+    return {tree, network, diagnostics, [this](const StatusUpdate& s) { statuses.push_back(statusText(s)); },
+            stop.get_token(), [this](const ListingFailure& failure) { failures.push_back(failureText(failure)); }};
   }
 };
 
@@ -80,7 +84,8 @@ TEST(Enumeration, ServersGetTheirSharesBeforeTheNextServer) {
   f.network.addServer("WORKGROUP", "DOWN", {"Lost"});
   f.network.failShares("DOWN", 113);
   std::vector<std::string> order;
-  f.network.setCallHook([&](const std::string& what, const std::string& name) { order.push_back(what + ":" + name); });
+  f.network.setCallHook(
+      [&](const std::string& what, const std::string& name, std::stop_token) { order.push_back(what + ":" + name); });
 
   const NodeId domain = f.tree.insert(f.root, "WORKGROUP", NodeKind::Domain, InsertPosition::Sorted);
   enumerateServers(f.context(), false, "WORKGROUP", domain);
@@ -100,8 +105,9 @@ TEST(Enumeration, ServersGetTheirSharesBeforeTheNextServer) {
   EXPECT_EQ(f.statuses, (std::vector<std::string>{"Getting information about WORKGROUP\\SERVER2",
                                                   "Getting information about WORKGROUP\\SERVER1",
                                                   "Getting information about WORKGROUP\\DOWN"}));
-  // A failed share listing is silent.
+  // A failed share listing writes no diagnostic line; it is an event of its own.
   EXPECT_EQ(f.diagnostics.err(), "");
+  EXPECT_EQ(f.failures, std::vector<std::string>{"Could not list \\\\DOWN: host unreachable"});
   EXPECT_EQ(f.diagnostics.out(), "\nEntries enumerated: 3\n");
 }
 
@@ -128,9 +134,35 @@ TEST(Enumeration, MoreDataWithoutProgressEnds) {
   NetworkTree tree;
   StuckShares browse;
   testing::RecordingDiagnostics diagnostics;
-  const NodeId server = tree.insert(kNoNode, "S", NodeKind::Server, InsertPosition::Last);
-  enumerateShares({tree, browse, diagnostics, {}}, "S", server);
+  const NodeId server = tree.insertTopLevel("S", NodeKind::Server, InsertPosition::Last);
+  enumerateShares({tree, browse, diagnostics, {}, {}, {}}, "S", server);
   EXPECT_EQ(tree.children(server).size(), 1u);
+}
+
+// Guards against servers and shares landing at the top level once their parent went away.
+TEST(Enumeration, ParentGoneOrStoppedEndsTheWorker) {
+  for (const bool clear : {true, false}) {
+    SCOPED_TRACE(clear ? "tree cleared" : "stopped");
+    Fixture f;
+    f.network.addServer("W", "S1", {"a"});
+    f.network.addServer("W", "S2", {"b"});
+    f.network.addServer("W", "S3", {"c"});
+    const NodeId domain = f.tree.insert(f.root, "W", NodeKind::Domain, InsertPosition::Sorted);
+    std::vector<std::string> calls;
+    f.network.setCallHook([&](const std::string& what, const std::string& name, std::stop_token) {
+      calls.push_back(what + ":" + name);
+      if (name != "S2") return;
+      if (clear) {
+        f.tree.clear();
+      } else {
+        f.stop.request_stop();
+      }
+    });
+    enumerateServers(f.context(), false, "W", domain);
+    EXPECT_EQ(calls, (std::vector<std::string>{"servers:W", "shares:S1", "shares:S2"}));
+    EXPECT_EQ(dump(f.tree), clear ? "" : "MS Windows Network\n  W\n    S1\n      a\n    S2\n");
+    EXPECT_TRUE(f.failures.empty());
+  }
 }
 
 }  // namespace

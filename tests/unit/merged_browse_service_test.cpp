@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <memory>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -26,14 +28,14 @@ class FakeHosts final : public HostDiscovery {
     std::lock_guard lock(mutex_);
     result_ = std::move(result);
   }
-  Result<std::vector<DiscoveredHost>> discover(std::stop_token) override {
+  Result<std::vector<DiscoveredHost>> discover(std::stop_token stop) override {
     ++rounds;
-    if (during) during();
+    if (during) during(stop);
     std::lock_guard lock(mutex_);
     return result_;
   }
   std::atomic<int> rounds{0};
-  std::function<void()> during;  // set before the first round
+  std::function<void(std::stop_token)> during;  // set before the first round
 
  private:
   std::mutex mutex_;
@@ -71,14 +73,15 @@ struct Fixture {
   Names calls;  // "domains", "servers:X", "shares:X" as NetBIOS saw them
 
   Fixture() {
-    netbios.setCallHook([this](const std::string& what, const std::string& name) {
+    netbios.setCallHook([this](const std::string& what, const std::string& name, std::stop_token) {
       std::lock_guard lock(mutex);
       calls.push_back(name.empty() ? what : what + ":" + name);
     });
   }
   MergedBrowseService service(MergedBrowseService::Sources sources = {}) {
-    return MergedBrowseService(netbios, &hosts, &book, sources);
+    return MergedBrowseService(netbios, &hosts, &book, sources, executor);
   }
+  Executor executor{4};
 };
 
 TEST(MergedBrowse, DomainsFromBothSources) {
@@ -198,7 +201,7 @@ TEST(MergedBrowse, SourcesCanBeChosen) {
 
 TEST(MergedBrowse, OneRoundPerDiscoveryWhateverTheThreads) {
   Fixture f;
-  f.hosts.during = [] { std::this_thread::sleep_for(50ms); };  // long enough for the threads to overlap
+  f.hosts.during = [](std::stop_token) { std::this_thread::sleep_for(50ms); };  // long enough for the threads to overlap
   f.hosts.answer(std::vector{host("M1", "MODERN")});
   MergedBrowseService merged = f.service();
 
@@ -240,8 +243,8 @@ TEST(MergedBrowse, BrowseListAndRoundRunSideBySide) {
   };
   std::atomic<bool> roundSawBrowse{false};
   std::atomic<bool> browseSawRound{false};
-  f.hosts.during = [&] { roundSawBrowse = meet(roundStarted, browseStarted); };
-  f.netbios.setCallHook([&](const std::string& what, const std::string&) {
+  f.hosts.during = [&](std::stop_token) { roundSawBrowse = meet(roundStarted, browseStarted); };
+  f.netbios.setCallHook([&](const std::string& what, const std::string&, std::stop_token) {
     if (what == "domains") browseSawRound = meet(browseStarted, roundStarted);
   });
   MergedBrowseService merged = f.service();
@@ -270,11 +273,49 @@ TEST(MergedBrowse, DiscoveryShowsBothAndSaysWhichSourceFailed) {
   MergedBrowseService merged = f.service();
   NetworkTree tree;
   testing::RecordingDiagnostics diagnostics;
-  Discovery discovery(tree, merged, diagnostics, {});
+  Discovery discovery(tree, merged, diagnostics, f.executor, {});
   ASSERT_TRUE(discovery.discover().ok());
   discovery.waitUntilIdle();
   EXPECT_EQ(testing::dump(tree), "MS Windows Network\n  ALPHA\n    M2\n  MODERN\n    M1\n");
   EXPECT_EQ(diagnostics.err(), "NetBIOS browsing failed (error 110): list smb://: timed out\n");
+}
+
+// Guards against a stopped discovery waiting for the host discovery round (and the service's
+// destructor waiting for a round nobody stopped).
+TEST(MergedBrowse, StoppedCallersDoNotWaitForTheRound) {
+  Fixture f;
+  std::mutex mutex;
+  std::condition_variable_any changed;
+  bool started = false;
+  f.hosts.during = [&](std::stop_token stop) {
+    std::unique_lock lock(mutex);
+    started = true;
+    changed.notify_all();
+    changed.wait(lock, stop, [] { return false; });  // answers only when stopped
+  };
+  auto merged = std::make_unique<MergedBrowseService>(f.netbios, &f.hosts, &f.book, MergedBrowseService::Sources{},
+                                                      f.executor);
+  std::stop_source discovery;
+  std::thread stopper([&] {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return started; });
+    discovery.request_stop();
+  });
+  EXPECT_EQ(merged->listDomains(discovery.get_token()).failureCode, ECANCELED);
+  stopper.join();
+
+  // The stopped round is not relied on: listServers starts another, and a stopped caller
+  // leaves it running and returns.
+  started = false;
+  std::stop_source stopped;
+  stopped.request_stop();
+  EXPECT_EQ(merged->listServers("ALPHA", stopped.get_token()).failureCode, ECANCELED);
+  {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return started; });
+  }
+  merged.reset();  // stops the round that still runs, and returns
+  EXPECT_EQ(f.hosts.rounds.load(), 2);
 }
 
 TEST(EnumerationNotes, FollowTheExistingLinesWhateverTheStatus) {
@@ -304,8 +345,8 @@ TEST(EnumerationNotes, FollowTheExistingLinesWhateverTheStatus) {
     network.scriptDomains(c.reply);
     NetworkTree tree;
     testing::RecordingDiagnostics diagnostics;
-    const NodeId root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root, InsertPosition::Last);
-    enumerateServers({tree, network, diagnostics, {}}, true, {}, root);
+    const NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+    enumerateServers({tree, network, diagnostics, {}, {}, {}}, true, {}, root);
     EXPECT_EQ(diagnostics.out(), c.out);
     EXPECT_EQ(diagnostics.err(), c.err);
   }

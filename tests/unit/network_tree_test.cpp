@@ -14,7 +14,7 @@ using testing::dump;
 
 struct SampleTree {
   NetworkTree tree;
-  NodeId root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+  NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root, InsertPosition::Last);
   NodeId zeta = tree.insert(root, "ZETA", NodeKind::Domain, InsertPosition::Sorted);
   NodeId alpha = tree.insert(root, "ALPHA", NodeKind::Domain, InsertPosition::Sorted);
   NodeId s1 = tree.insert(alpha, "SERVER1", NodeKind::Server, InsertPosition::Sorted);
@@ -71,7 +71,7 @@ TEST(NetworkTree, NodePathAndShareLocation) {
   EXPECT_EQ(t.tree.shareLocation(t.s1), "");  // has children: never a share location
 
   NetworkTree bare;
-  const NodeId added = bare.insert(kNoNode, "WORKGROUP", NodeKind::Domain, InsertPosition::Last);
+  const NodeId added = bare.insertTopLevel("WORKGROUP", NodeKind::Domain, InsertPosition::Last);
   EXPECT_EQ(bare.nodePath(added), "WORKGROUP");
   EXPECT_EQ(bare.root(), kNoNode);
 }
@@ -79,7 +79,7 @@ TEST(NetworkTree, NodePathAndShareLocation) {
 TEST(NetworkTree, IdsFromBeforeClearNameNothing) {
   SampleTree t;
   t.tree.clear();
-  const NodeId fresh = t.tree.insert(kNoNode, "NEW", NodeKind::Domain, InsertPosition::Last);
+  const NodeId fresh = t.tree.insertTopLevel("NEW", NodeKind::Domain, InsertPosition::Last);
   for (NodeId stale : {t.root, t.alpha, t.pub}) {
     EXPECT_FALSE(t.tree.contains(stale));
     EXPECT_EQ(t.tree.text(stale), "");
@@ -88,6 +88,8 @@ TEST(NetworkTree, IdsFromBeforeClearNameNothing) {
     EXPECT_EQ(t.tree.nodePath(stale), "");
     EXPECT_EQ(t.tree.insert(stale, "x", NodeKind::Share, InsertPosition::Last), kNoNode);
   }
+  // Guards against inserts under a missing parent landing at the top level.
+  EXPECT_EQ(t.tree.insert(kNoNode, "x", NodeKind::Server, InsertPosition::Last), kNoNode);
   EXPECT_NE(fresh, t.root);  // same slot, new generation
   EXPECT_EQ(dump(t.tree), "NEW\n");
 }
@@ -96,7 +98,7 @@ TEST(NetworkTree, ObserverSeesRowsInOrder) {
   NetworkTree tree;
   std::vector<std::size_t> rows;
   tree.setObserver([&](NodeId, NodeId, std::size_t row) { rows.push_back(row); });
-  const NodeId root = tree.insert(kNoNode, "R", NodeKind::Root, InsertPosition::Last);
+  const NodeId root = tree.insertTopLevel("R", NodeKind::Root, InsertPosition::Last);
   tree.insert(root, "M", NodeKind::Domain, InsertPosition::Sorted);
   tree.insert(root, "A", NodeKind::Domain, InsertPosition::Sorted);
   tree.insert(root, "Z", NodeKind::Domain, InsertPosition::Sorted);
@@ -107,7 +109,7 @@ TEST(NetworkTree, ObserverSeesRowsInOrder) {
 // Guards against unsynchronised access while discovery inserts and the search reads.
 TEST(NetworkTree, ConcurrentInsertAndRead) {
   NetworkTree tree;
-  const NodeId root = tree.insert(kNoNode, "R", NodeKind::Root, InsertPosition::Last);
+  const NodeId root = tree.insertTopLevel("R", NodeKind::Root, InsertPosition::Last);
   constexpr int kWriters = 4;
   constexpr int kPerWriter = 200;
   std::vector<std::thread> threads;

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <atomic>
 #include <map>
+#include <random>
+#include <set>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,16 +30,19 @@ struct Recorder {
   std::vector<ResultRow> rows;
   std::vector<std::size_t> batches;
   std::vector<std::string> statuses;
+  std::vector<std::string> failures;
   std::vector<SearchSummary> finishes;
+  std::set<RunId> runs;       // of every event
   bool closed = false;        // set by the test once stop() has returned
-  int lateEvents = 0;         // rows or "Searching in" after close(), anything after finished
+  int lateEvents = 0;         // rows, failures or "Searching in" after close(), anything after finished
   std::function<void()> duringRows;  // runs inside the rows event
 
   SearchEvents events() {
     SearchEvents e;
-    e.rows = [this](std::vector<ResultRow> batch) {
+    e.rows = [this](RunId run, std::vector<ResultRow> batch) {
       {
         std::lock_guard lock(mutex);
+        runs.insert(run);
         if (closed || !finishes.empty()) ++lateEvents;
         batches.push_back(batch.size());
         for (ResultRow& row : batch) rows.push_back(std::move(row));
@@ -44,13 +50,22 @@ struct Recorder {
       }
       if (duringRows) duringRows();
     };
-    e.status = [this](const std::string& text) {
+    e.status = [this](RunId run, const StatusUpdate& status) {
       std::lock_guard lock(mutex);
-      if (!finishes.empty() || (closed && text != kSearchDoneStatus)) ++lateEvents;
-      statuses.push_back(text);
+      runs.insert(run);
+      const bool closing = std::holds_alternative<SearchFinished>(status);
+      if (!finishes.empty() || (closed && !closing)) ++lateEvents;
+      statuses.push_back(statusText(status));
     };
-    e.finished = [this](const SearchSummary& summary) {
+    e.failed = [this](RunId run, const ListingFailure& failure) {
       std::lock_guard lock(mutex);
+      runs.insert(run);
+      if (closed || !finishes.empty()) ++lateEvents;
+      failures.push_back(failureText(failure));
+    };
+    e.finished = [this](RunId run, const SearchSummary& summary) {
+      std::lock_guard lock(mutex);
+      runs.insert(run);
       if (!finishes.empty()) ++lateEvents;
       finishes.push_back(summary);
       changed.notify_all();
@@ -82,7 +97,7 @@ std::string shareOf(const std::string& path) {
 //   ZEMPTY (no servers)
 struct Fixture {
   explicit Fixture(SearchOptions options = {}) {
-    root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+    root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root, InsertPosition::Last);
     wg = tree.insert(root, "WG", NodeKind::Domain, InsertPosition::Sorted);
     empty = tree.insert(root, "ZEMPTY", NodeKind::Domain, InsertPosition::Sorted);
     s1 = tree.insert(wg, "S1", NodeKind::Server, InsertPosition::Sorted);
@@ -97,10 +112,11 @@ struct Fixture {
     shares.addFile("\\\\S1\\b\\b1.txt", 3);
     shares.addFile("\\\\S2\\c\\c1.txt", 4);
     shares.addFile("\\\\S2\\c\\d\\c2.txt", 5);
-    controller = std::make_unique<SearchController>(tree, shares, options);
+    controller = std::make_unique<SearchController>(tree, shares, executor, options);
   }
   ~Fixture() {
     if (gate) gate->openAll();  // before the controller waits for held listings
+    controller.reset();
   }
 
   // A server of its own under `domain`: \\BIG\big with folders f0..f9, three files each.
@@ -121,6 +137,7 @@ struct Fixture {
 
   NetworkTree tree;
   InMemoryShares shares;
+  Executor executor{16};
   std::unique_ptr<ListingGate> gate;
   std::unique_ptr<SearchController> controller;
   NodeId root = kNoNode, wg = kNoNode, empty = kNoNode, s1 = kNoNode, s3 = kNoNode, shareA = kNoNode;
@@ -159,6 +176,7 @@ TEST(SearchController, StartNodeDecidesSharesAndWorkers) {
     ASSERT_EQ(events.finishes.size(), 1u);
     EXPECT_EQ(events.finishes[0].rows, events.rows.size());
     EXPECT_EQ(events.finishes[0].failedFolders, c.failed);
+    EXPECT_EQ(events.failures.size(), c.failed);
     EXPECT_FALSE(events.finishes[0].stopped);
     EXPECT_EQ(f.controller->stats().nodeWorkers, c.workers);
     EXPECT_EQ(events.lateEvents, 0);
@@ -178,12 +196,12 @@ TEST(SearchController, LeavesOfOneNodeAreWalkedOneAfterAnother) {
 TEST(SearchController, StartRefusesMissingAndStaleNodes) {
   Fixture f;
   Recorder events;
-  const Status none = f.controller->start(kNoNode, "*", events.events());
+  const auto none = f.controller->start(kNoNode, "*", events.events());
   ASSERT_FALSE(none.ok());
   EXPECT_EQ(none.error().code, ErrorCode::InvalidArgument);
   const NodeId old = f.shareA;
   f.tree.clear();
-  const Status stale = f.controller->start(old, "*", events.events());
+  const auto stale = f.controller->start(old, "*", events.events());
   ASSERT_FALSE(stale.ok());
   EXPECT_EQ(stale.error().code, ErrorCode::InvalidArgument);
   f.controller->waitUntilIdle();
@@ -268,7 +286,7 @@ TEST(SearchController, StopMidWalkWhileListingsAreHeld) {
   events.waitForRows(15);
   f.controller->stop();
   events.close();
-  f.gate->openAll();
+  // The held listing never lets go by itself: only the stop token reaching it ends the search.
   f.controller->waitUntilIdle();
   ASSERT_EQ(events.finishes.size(), 1u);
   EXPECT_TRUE(events.finishes[0].stopped);
@@ -304,8 +322,8 @@ TEST(SearchController, StartFromInsideTheFinishedEvent) {
   Recorder first;
   Recorder second;
   SearchEvents firstEvents = first.events();
-  firstEvents.finished = [&, inner = firstEvents.finished](const SearchSummary& summary) {
-    inner(summary);
+  firstEvents.finished = [&, inner = firstEvents.finished](RunId run, const SearchSummary& summary) {
+    inner(run, summary);
     EXPECT_TRUE(f.controller->start(f.s1, "b*.txt", second.events()).ok());
   };
   ASSERT_TRUE(f.controller->start(f.shareA, "*", firstEvents).ok());
@@ -421,6 +439,76 @@ TEST(SearchController, DestructorWaitsForListingsInFlight) {
   EXPECT_EQ(f.gate->passed(), 1u);
   EXPECT_LE(events.finishes.size(), 1u);
   EXPECT_EQ(events.lateEvents, 0);
+}
+
+TEST(SearchController, FailedFoldersComeWithPathAndReason) {
+  Fixture f;
+  f.shares.fail("\\\\S1\\a\\sub", makeError(ErrorCode::AccessDenied, "sub"));
+  f.shares.fail("\\\\S2\\c", makeError(ErrorCode::Timeout, "c"));
+  Recorder events;
+  const auto run = f.controller->start(f.root, "*.txt", events.events());
+  ASSERT_TRUE(run.ok());
+  events.waitForFinish();
+  f.controller->waitUntilIdle();
+  const std::set<std::string> failures(events.failures.begin(), events.failures.end());
+  EXPECT_EQ(failures, (std::set<std::string>{"Could not list \\\\S1\\a\\sub: access denied",
+                                             "Could not list \\\\S2\\c: timed out",
+                                             "Could not list \\\\WG\\S3: not found",
+                                             "Could not list \\\\MS Windows Network\\ZEMPTY: not found"}));
+  EXPECT_EQ(events.finishes.at(0).failedFolders, 4u);
+  EXPECT_EQ(events.runs, std::set<RunId>{*run});
+}
+
+// Stops at random moments (from a listing thread, as a window's thread would race it): the
+// search finishes exactly once, sends nothing after the stop but its closing status, reports
+// no failure for listings the stop cut short, and leaves no task behind.
+TEST(SearchController, StopAtRandomMoments) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    SearchOptions options;
+    options.maxBatchRows = 1 + rng() % 8;
+    options.maxNodeWorkers = 1 + rng() % 4;
+    options.shareWalk.maxParallelListings = 1 + rng() % 6;
+    Fixture f(options);
+    for (int server = 0; server < 3; ++server) {
+      const std::string name = "R" + std::to_string(server);
+      const NodeId node = f.tree.insert(f.wg, name, NodeKind::Server, InsertPosition::Sorted);
+      for (const std::string share : {"p", "q"}) {
+        f.tree.insert(node, share, NodeKind::Share, InsertPosition::Last);
+        for (int folder = 0; folder < 6; ++folder) {
+          for (int file = 0; file < 4; ++file) {
+            f.shares.addFile("\\\\" + name + "\\" + share + "\\d" + std::to_string(folder) + "\\e\\f" +
+                                 std::to_string(file) + ".txt",
+                             1);
+          }
+        }
+      }
+    }
+    Recorder events;
+    std::atomic<int> listings{0};
+    const int stopAt = 1 + static_cast<int>(rng() % 80);
+    const unsigned seed = static_cast<unsigned>(rng());
+    f.shares.setListHook([&](const std::string& path, std::stop_token) {
+      std::this_thread::sleep_for(std::chrono::microseconds((std::hash<std::string>{}(path) ^ seed) % 200));
+      if (++listings == stopAt) {
+        f.controller->stop();
+        events.close();
+      }
+    });
+    const auto run = f.controller->start(f.root, "*", events.events());
+    ASSERT_TRUE(run.ok());
+    events.waitForFinish();
+    f.controller->waitUntilIdle();
+    f.executor.waitUntilIdle();
+    EXPECT_TRUE(f.executor.idle());
+    ASSERT_EQ(events.finishes.size(), 1u);
+    EXPECT_EQ(events.finishes[0].rows, events.rows.size());
+    EXPECT_EQ(events.lateEvents, 0);
+    EXPECT_EQ(events.runs, std::set<RunId>{*run});
+    // Only the leaf nodes that name no share fail.
+    EXPECT_LE(events.failures.size(), 2u);
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <set>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,10 @@ class ListingGate {
  public:
   using Predicate = std::function<bool(const std::string& path)>;
 
-  // Holds every listing whose path `hold` accepts; installs itself as the shares' hook.
+  // Holds every listing whose path `hold` accepts until it is let through or its stop token
+  // is requested; installs itself as the shares' hook.
   ListingGate(InMemoryShares& shares, Predicate hold) : hold_(std::move(hold)) {
-    shares.setListHook([this](const std::string& path) { arrive(path); });
+    shares.setListHook([this](const std::string& path, std::stop_token stop) { arrive(path, stop); });
   }
 
   // Until `count` listings in all have arrived at the gate.
@@ -60,14 +62,14 @@ class ListingGate {
   }
 
  private:
-  void arrive(const std::string& path) {
+  void arrive(const std::string& path, std::stop_token stop) {
     if (!hold_(path)) return;
     std::unique_lock lock(mutex_);
     arrived_.push_back(path);
     ++held_;
     mostHeld_ = std::max(mostHeld_, held_);
     changed_.notify_all();
-    changed_.wait(lock, [&] { return open_ || released_.count(path) > 0; });
+    changed_.wait(lock, stop, [&] { return open_ || released_.count(path) > 0; });
     --held_;
     ++passed_;
     changed_.notify_all();
@@ -75,7 +77,7 @@ class ListingGate {
 
   Predicate hold_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable_any changed_;
   std::vector<std::string> arrived_;
   std::set<std::string> released_;
   std::size_t held_ = 0;
@@ -96,9 +98,9 @@ inline std::vector<ResultRow> referenceWalk(DirectoryLister& lister, const std::
   const WildcardPattern wildcard(pattern);
   std::vector<ResultRow> out;
   const auto emitMatches = [&](const std::string& folder) {
-    auto entries = lister.list(folder, {});
-    if (!entries.ok()) return false;
-    for (const DirectoryEntry& e : *entries) {
+    auto listing = lister.list(folder, {});
+    if (!listing.ok()) return false;
+    for (const DirectoryEntry& e : listing->entries) {
       if (e.name != "." && e.name != ".." && wildcard.matches(e.name)) {
         out.push_back(ResultRow{folder + '\\' + e.name, e.isFolder, e.isFolder ? 0 : e.size});
       }
@@ -106,9 +108,9 @@ inline std::vector<ResultRow> referenceWalk(DirectoryLister& lister, const std::
     return true;
   };
   const std::function<void(const std::string&)> walk = [&](const std::string& folder) {
-    auto entries = lister.list(folder, {});
-    if (!entries.ok()) return;
-    for (const DirectoryEntry& e : *entries) {
+    auto listing = lister.list(folder, {});
+    if (!listing.ok()) return;
+    for (const DirectoryEntry& e : listing->entries) {
       if (!e.isFolder || e.name.empty() || e.name[0] == '.') continue;
       const std::string sub = folder + '\\' + e.name;
       if (emitMatches(sub)) walk(sub);

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/executor.h"
 #include "browse/in_memory_shares.h"
 #include "search_test_support.h"
 
@@ -25,18 +26,21 @@ const std::string kShare = "\\\\srv\\share";
 struct RecordingSink final : ShareWalkSink {
   std::vector<ResultRow> rows;
   std::vector<std::string> folders;
+  std::vector<std::string> failures;
 
   void folder(const std::string& path, std::vector<ResultRow>&& matches) override {
     folders.push_back(path);
     for (ResultRow& row : matches) rows.push_back(std::move(row));
   }
   void waiting() override {}
+  void failed(ListingFailure failure) override { failures.push_back(failureText(failure)); }
 };
 
 ShareWalkStats walk(InMemoryShares& shares, const std::string& pattern, RecordingSink& sink,
                     ShareWalkLimits limits = {}) {
+  Executor executor(16);
   std::stop_source running;
-  return walkShare(shares, kShare, WildcardPattern(pattern), limits, running.get_token(), sink);
+  return walkShare(executor, shares, kShare, WildcardPattern(pattern), limits, running.get_token(), sink);
 }
 
 std::string at(const std::string& relative) { return kShare + '\\' + relative; }
@@ -113,7 +117,7 @@ TEST(ShareWalk, OrderDoesNotDependOnWhenListingsComplete) {
     buildRandomShare(reference, 7, 250);
     buildRandomShare(shares, 7, 250);
     // Uneven latency, so listings complete out of order; no test waits on it.
-    shares.setListHook([](const std::string& path) {
+    shares.setListHook([](const std::string& path, std::stop_token) {
       std::this_thread::sleep_for(std::chrono::microseconds(std::hash<std::string>{}(path) % 300));
     });
 
@@ -265,27 +269,28 @@ TEST(ShareWalk, FailedFoldersAreSkippedAndCounted) {
     const ShareWalkStats stats = walk(shares, "*", sink);
     EXPECT_EQ(paths(sink.rows), c.expected);
     EXPECT_EQ(stats.failedFolders, 1u);
+    EXPECT_EQ(sink.failures, std::vector<std::string>{"Could not list " + c.failing + ": access denied"});
     for (const auto& [path, count] : shares.listCounts()) {
       EXPECT_FALSE(testing::under(path, c.failing)) << "entered below a failed folder: " << path;
     }
   }
 }
 
-TEST(ShareWalk, LinkLoopsEnd) {
+// Guards against a link back to the share's top folder being entered once (the top's id is in
+// no parent's listing, only in its own).
+TEST(ShareWalk, LinkLoopsEndAlsoAtTheTop) {
   InMemoryShares shares;
   shares.addFile(at("x.txt"), 1);
   shares.addFolder(at("a"));
   shares.addFile(at("a\\y.txt"), 2);
   shares.addLink(at("a\\b\\up"), at("a"));
+  shares.addLink(at("a\\b\\top"), kShare);
   shares.addLink(at("loop"), kShare);
 
   RecordingSink sink;
   const ShareWalkStats stats = walk(shares, "*", sink);
-  EXPECT_EQ(paths(sink.rows), (std::vector<std::string>{
-                                  at("a\\y.txt"), at("a\\b"), at("a\\b\\up"),
-                                  at("loop\\x.txt"), at("loop\\a"), at("loop\\loop"),
-                                  at("loop\\a\\y.txt"), at("loop\\a\\b"), at("loop\\a\\b\\up"),
-                                  at("x.txt"), at("a"), at("loop")}));
+  EXPECT_EQ(paths(sink.rows), (std::vector<std::string>{at("a\\y.txt"), at("a\\b"), at("a\\b\\up"),
+                                                       at("a\\b\\top"), at("x.txt"), at("a"), at("loop")}));
   EXPECT_EQ(stats.loopsCut, 3u);
   EXPECT_EQ(stats.failedFolders, 0u);
   for (const auto& [path, count] : shares.listCounts()) EXPECT_EQ(count, 1u) << path;
@@ -382,6 +387,23 @@ TEST(ShareWalk, BufferedRowsBoundHoldsListingBack) {
   EXPECT_EQ(sink.rows.size(), 2200u);
   // Soft bound: the four listings in flight and the one the emitter waits for may add theirs.
   EXPECT_LE(stats.peakBufferedRows, 50u + 5 * 10);
+}
+
+// Guards against a walk waiting for listing tasks that cannot start: with every thread of the
+// executor taken (here by the walk itself) the walk lists alone and still ends.
+TEST(ShareWalk, EndsWhenTheExecutorHasNoThreadToSpare) {
+  InMemoryShares shares;
+  buildRandomShare(shares, 3, 100);
+  Executor executor(1);
+  RecordingSink sink;
+  ShareWalkStats stats;
+  ASSERT_TRUE(executor.post([&] {
+    stats = walkShare(executor, shares, kShare, WildcardPattern("*.txt"), {}, {}, sink);
+  }));
+  executor.waitUntilIdle();
+  EXPECT_EQ(paths(sink.rows), paths(referenceWalk(shares, kShare, "*.txt")));
+  EXPECT_EQ(stats.peakParallelListings, 1u);
+  EXPECT_EQ(executor.threadsStarted(), 1u);
 }
 
 }  // namespace

@@ -254,7 +254,7 @@ TEST(TreeFileLoad, OldFilesRoundTripAsUtf8) {
 
 TEST(TreeFileLoad, ReplacesTheWholeTree) {
   ExampleTree t;
-  t.tree.insert(kNoNode, "STRAY", NodeKind::Domain, InsertPosition::Last);
+  t.tree.insertTopLevel("STRAY", NodeKind::Domain, InsertPosition::Last);
   auto root = parseTree("0NEW\n", t.tree);
   ASSERT_TRUE(root.ok());
   EXPECT_FALSE(t.tree.contains(t.root));

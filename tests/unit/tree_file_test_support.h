@@ -19,7 +19,7 @@ namespace vuv::testing {
 // Discovered nodes are inserted sorted, so insertion order differs from display order.
 struct ExampleTree {
   NetworkTree tree;
-  NodeId root = tree.insert(kNoNode, std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+  NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root, InsertPosition::Last);
   NodeId zeta = tree.insert(root, "ZETA", NodeKind::Domain, InsertPosition::Sorted);
   NodeId alpha = tree.insert(root, "ALPHA", NodeKind::Domain, InsertPosition::Sorted);
   NodeId s2 = tree.insert(alpha, "S2", NodeKind::Server, InsertPosition::Sorted);

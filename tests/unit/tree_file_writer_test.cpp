@@ -19,7 +19,7 @@ using testing::ExampleTree;
 using testing::kExampleFile;
 
 NodeId newRoot(NetworkTree& tree) {
-  return tree.insert(kNoNode, std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+  return tree.insertTopLevel(std::string(kRootText), NodeKind::Root, InsertPosition::Last);
 }
 
 TEST(TreeFileFormat, LinesFollowTheTree) {
@@ -130,7 +130,7 @@ TEST(TreeFileFormat, RefusesNamesThatWouldNotLoadBack) {
 
 TEST(TreeFileFormat, RefusesARootNameWithALineBreak) {
   NetworkTree tree;
-  const NodeId root = tree.insert(kNoNode, "MS\nWindows", NodeKind::Root, InsertPosition::Last);
+  const NodeId root = tree.insertTopLevel("MS\nWindows", NodeKind::Root, InsertPosition::Last);
   auto bytes = formatTree(tree, root);
   ASSERT_FALSE(bytes.ok());
   EXPECT_NE(bytes.error().detail.find("MS\\nWindows"), std::string::npos) << bytes.error().detail;

@@ -3,7 +3,7 @@
 // connected; also handy to look at the window. GUI thread only.
 #pragma once
 
-#include "backend/window_backend.h"
+#include "app/backend/window_backend.h"
 
 namespace vuv::app {
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "results/result_row.h"
+#include "status/status_update.h"
 #include "tree/network_tree.h"
 
 namespace vuv::app {
@@ -27,12 +28,12 @@ struct SearchOutcome {
 };
 
 struct WindowEvents {
-  // The whole text of the status line.
-  std::function<void(const std::string& text)> status;
+  // What the work is doing; the window shows its status line text.
+  std::function<void(const StatusUpdate& update)> status;
   // Found rows of the running search, in the order found.
   std::function<void(std::vector<ResultRow> rows)> rows;
   // The search ended on its own or after stopSearch(); once per startSearch(). The rows
-  // come before it; "Search finished" comes through `status` just before it.
+  // come before it; SearchFinished comes through `status` just before it.
   std::function<void(const SearchOutcome& outcome)> searchFinished;
   // The last discovery worker ended; once per startDiscovery() or addDomain() that started
   // work.

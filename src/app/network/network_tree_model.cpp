@@ -1,10 +1,10 @@
-#include "network/network_tree_model.h"
+#include "app/network/network_tree_model.h"
 
 #include <QMetaObject>
 #include <QPointer>
 #include <algorithm>
 
-#include "ui/pictures.h"
+#include "app/ui/pictures.h"
 
 namespace vuv::app {
 

@@ -1,4 +1,4 @@
-#include "results/result_model.h"
+#include "app/results/result_model.h"
 
 #include <algorithm>
 #include <functional>
@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "results/size_text.h"
-#include "ui/pictures.h"
-#include "ui/texts.h"
+#include "app/ui/pictures.h"
+#include "app/ui/texts.h"
 
 namespace vuv::app {
 

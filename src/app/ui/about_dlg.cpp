@@ -1,12 +1,12 @@
-#include "ui/about_dlg.h"
+#include "app/ui/about_dlg.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
 
-#include "ui/dialog_units.h"
-#include "ui/pictures.h"
-#include "ui/texts.h"
+#include "app/ui/dialog_units.h"
+#include "app/ui/pictures.h"
+#include "app/ui/texts.h"
 
 #ifndef VUV_VERSION
 #define VUV_VERSION "0"

@@ -1,4 +1,4 @@
-#include "ui/busy_animation.h"
+#include "app/ui/busy_animation.h"
 
 #include <QPainter>
 #include <QPalette>

@@ -1,10 +1,10 @@
-#include "ui/command_table.h"
+#include "app/ui/command_table.h"
 
 #include <algorithm>
 #include <array>
 
-#include "ui/command_ids.h"
-#include "ui/main_dlg.h"
+#include "app/ui/command_ids.h"
+#include "app/ui/main_dlg.h"
 
 namespace vuv::app {
 namespace {

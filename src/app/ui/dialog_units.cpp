@@ -1,4 +1,4 @@
-#include "ui/dialog_units.h"
+#include "app/ui/dialog_units.h"
 
 #include <QFontMetricsF>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "ui/main_dlg.h"
+#include "app/ui/main_dlg.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,15 +17,16 @@
 #include <QTreeView>
 #include <utility>
 
-#include "network/network_tree_model.h"
-#include "results/result_model.h"
-#include "ui/about_dlg.h"
-#include "ui/busy_animation.h"
-#include "ui/command_ids.h"
-#include "ui/command_table.h"
-#include "ui/dialog_units.h"
-#include "ui/pictures.h"
-#include "ui/texts.h"
+#include "app/network/network_tree_model.h"
+#include "app/results/result_model.h"
+#include "app/ui/about_dlg.h"
+#include "app/ui/busy_animation.h"
+#include "app/ui/command_ids.h"
+#include "app/ui/command_table.h"
+#include "app/ui/dialog_units.h"
+#include "app/ui/pictures.h"
+#include "app/ui/texts.h"
+#include "status/status_update.h"
 
 namespace vuv::app {
 namespace {
@@ -248,8 +249,8 @@ void CMainDlg::buildToolbar() {
 
 void CMainDlg::connectBackend() {
   m_backend.setEvents(WindowEvents{
-      .status = [this](const std::string& status) {
-        m_statusText->setText(QString::fromStdString(status));
+      .status = [this](const StatusUpdate& update) {
+        m_statusText->setText(QString::fromStdString(statusText(update)));
       },
       .rows = [this](std::vector<ResultRow> rows) { OnResultRows(std::move(rows)); },
       .searchFinished = [this](const SearchOutcome& outcome) { OnSearchFinished(outcome); },
@@ -305,7 +306,7 @@ void CMainDlg::OnSearch() {
     return;
   }
   setSearchIdle(false);
-  m_statusText->setText(text::kSearchingStatus);
+  m_statusText->setText(QString::fromStdString(statusText(Searching{})));
   m_pendingRows.clear();
   m_resultModel->clear();
   m_backend.startSearch(m_selectedNode, m_patternEdit->text().toStdString());
@@ -351,8 +352,8 @@ void CMainDlg::OnTopLevelInserted() {
 void CMainDlg::OnDiscoveryFinished() {
   m_animation->hide();
   m_selectRootWhenInserted = false;
-  QMessageBox(QMessageBox::Information, text::kAppName, text::kTreeUpdated, QMessageBox::Ok,
-              this)
+  QMessageBox(QMessageBox::Information, text::kAppName,
+              QString::fromStdString(discoveryDoneNotice()), QMessageBox::Ok, this)
       .exec();
 }
 
@@ -404,7 +405,7 @@ void CMainDlg::OnSearchFinished(const SearchOutcome& outcome) {
   flushResultRows();
   setSearchIdle(true);
   QMessageBox box(QMessageBox::Information, text::kAppName,
-                  QString(text::kSearchFinished).arg(m_resultModel->rowCount()), QMessageBox::Ok,
+                  QString::fromStdString(searchDoneNotice(static_cast<std::uint64_t>(m_resultModel->rowCount()))), QMessageBox::Ok,
                   this);
   if (!outcome.skipped.empty()) {
     QString details;

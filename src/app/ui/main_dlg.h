@@ -13,7 +13,7 @@
 #include <QTimer>
 #include <vector>
 
-#include "backend/window_backend.h"
+#include "app/backend/window_backend.h"
 #include "tree/network_tree.h"
 
 class QLabel;

@@ -1,4 +1,4 @@
-#include "ui/pictures.h"
+#include "app/ui/pictures.h"
 
 namespace vuv::app {
 namespace {

@@ -1,5 +1,6 @@
-// The window's own texts: captions, labels, tooltips, message boxes and status lines. Kept in
-// one place so that the window and its tests use the very same strings.
+// The window's own texts: captions, labels, tooltips and message boxes. Kept in one place so
+// that the window and its tests use the very same strings. Status lines and the completion
+// notices are the core's (status/status_update.h).
 #pragma once
 
 namespace vuv::app::text {
@@ -51,10 +52,7 @@ inline constexpr char kResultListTip[] = "Double click file to open";
 
 // Message boxes and status line.
 inline constexpr char kSelectLocation[] = "Select a location on the left panel to find!";
-inline constexpr char kSearchingStatus[] = "Searching...";
-inline constexpr char kSearchFinished[] = "Search finished. %1 files found.";
 inline constexpr char kConfirmDiscover[] =
     "Start retriving network structure. It can take several minutes.";
-inline constexpr char kTreeUpdated[] = "Network tree updated";
 
 }  // namespace vuv::app::text

@@ -69,6 +69,22 @@ const char* summary(ErrorCode code) {
 
 }  // namespace
 
+std::string reason(const Error& error) {
+  // A server that refuses the protocol versions we may use (an SMB1-only host when SMB1 is off).
+  if (error.systemCode == EPROTONOSUPPORT) return "protocol not allowed";
+  switch (error.code) {
+    case ErrorCode::NotFound: return "not found";
+    case ErrorCode::AccessDenied: return "access denied";
+    case ErrorCode::Timeout: return "timed out";
+    case ErrorCode::Unreachable: return "host unreachable";
+    case ErrorCode::WorkerCrashed: return "worker crashed";
+    case ErrorCode::Cancelled: return "stopped";
+    default: break;
+  }
+  if (error.systemCode != 0) return std::strerror(error.systemCode);
+  return summary(error.code);
+}
+
 std::string describe(const Error& error) {
   std::string text = error.detail.empty() ? std::string() : error.detail + ": ";
   text += summary(error.code);

@@ -42,4 +42,8 @@ int errnoFromError(const Error& error);
 // The one place where an error becomes a message for people.
 std::string describe(const Error& error);
 
+// Why a folder, share or server could not be listed, in a few words ("access denied", "timed
+// out", "worker crashed"...), without the detail: for lines that already name the path.
+std::string reason(const Error& error);
+
 }  // namespace vuv

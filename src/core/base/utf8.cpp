@@ -4,40 +4,53 @@
 
 namespace vuv {
 
+namespace {
+
+bool isContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+}  // namespace
+
+Utf8Char decodeUtf8(std::string_view text, std::size_t pos) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char b0 = byte(pos);
+  if (b0 < 0x80) return {b0, 1};
+  const Utf8Char invalid{kInvalidByteBase + b0, 1};
+  const std::size_t left = text.size() - pos;
+
+  // The second byte's allowed range excludes overlongs, surrogates and values above U+10FFFF.
+  unsigned char lo = 0x80, hi = 0xBF;
+  std::uint8_t length = 0;
+  char32_t value = 0;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    length = 2; value = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    length = 3; value = b0 & 0x0F;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    length = 4; value = b0 & 0x07;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    return invalid;
+  }
+  if (left < length) return invalid;
+  const unsigned char b1 = byte(pos + 1);
+  if (b1 < lo || b1 > hi) return invalid;
+  value = (value << 6) | (b1 & 0x3F);
+  for (std::size_t i = 2; i < length; ++i) {
+    const unsigned char b = byte(pos + i);
+    if (!isContinuation(b)) return invalid;
+    value = (value << 6) | (b & 0x3F);
+  }
+  return {value, length};
+}
+
 bool isValidUtf8(std::string_view bytes) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::size_t n = bytes.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const unsigned char lead = p[i];
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length = 0;
-    // The allowed range of the second byte excludes overlong forms (E0, F0), surrogates (ED)
-    // and code points above U+10FFFF (F4); later bytes are plain continuation bytes.
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return false;  // a continuation byte, C0/C1 (overlong), or F5..FF
-    }
-    if (n - i < length) return false;
-    if (p[i + 1] < low || p[i + 1] > high) return false;
-    for (std::size_t k = 2; k < length; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-    }
-    i += length;
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    const Utf8Char c = decodeUtf8(bytes, pos);
+    if (c.value >= kInvalidByteBase) return false;
+    pos += c.length;
   }
   return true;
 }

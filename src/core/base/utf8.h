@@ -1,11 +1,26 @@
-// UTF-8 validity and the Latin-1 fallback for 8-bit text from older files.
-// Pure functions on bytes; thread-safe.
+// The one UTF-8 decoder of the project, UTF-8 validity, and the Latin-1 fallback for 8-bit text
+// from older files. Pure functions on bytes; thread-safe.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace vuv {
+
+// Characters at or above this value stand for one undecodable byte: kInvalidByteBase + byte.
+// They lie outside Unicode, so they equal only the same byte.
+inline constexpr char32_t kInvalidByteBase = 0x110000;
+
+struct Utf8Char {
+  char32_t value = 0;       // code point, or kInvalidByteBase + byte
+  std::uint8_t length = 0;  // bytes consumed: 1 to 4
+};
+
+// Decodes the character starting at text[pos]; pos must be < text.size(). Overlong forms,
+// surrogates, values above U+10FFFF and cut-off sequences give a one-byte invalid character.
+Utf8Char decodeUtf8(std::string_view text, std::size_t pos);
 
 // True when `bytes` is well-formed UTF-8: shortest forms only, no surrogates, nothing above
 // U+10FFFF. The empty string is valid.

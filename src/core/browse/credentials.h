@@ -3,9 +3,16 @@
 // Credentials are plain values; an empty user name means anonymous (guest) access.
 // Thread safety: Credentials is a value. CredentialPrompt implementations must accept calls
 // from several threads at once (each SMB request asks on its own thread).
+//
+// Stop rule: a prompt may still be open on one thread when another thread stops the run or
+// closes the program, and that thread may be the one the prompt needs (a window's). So
+// credentialsFor() must return nullopt promptly once `stop` is requested (close its dialog,
+// stop reading the terminal) and must never wait for the run's own threads; otherwise stop
+// and close would wait for a person.
 #pragma once
 
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -26,9 +33,10 @@ class CredentialPrompt {
 
   // Credentials to try once for `share` on `server` (share may be empty: the server's share
   // list), or nullopt to give up, which fails the request with AccessDenied. May block while
-  // a person answers; the request's time limit does not run meanwhile.
-  virtual std::optional<Credentials> credentialsFor(std::string_view server,
-                                                    std::string_view share) = 0;
+  // a person answers; the request's time limit does not run meanwhile, but `stop` (the
+  // request's) ends the wait.
+  virtual std::optional<Credentials> credentialsFor(std::string_view server, std::string_view share,
+                                                    std::stop_token stop) = 0;
 };
 
 }  // namespace vuv

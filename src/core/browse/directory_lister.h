@@ -23,14 +23,20 @@ struct DirectoryEntry {
   std::uint64_t fileId = 0;   // the server's file id when it gives one, else 0
 };
 
+struct DirectoryListing {
+  std::vector<DirectoryEntry> entries;
+  // The listed folder's own file id (its "." entry) when the server gives one, else 0. Only
+  // this tells a walk the id of a share's top folder, which no listing shows as an entry.
+  std::uint64_t folderId = 0;
+};
+
 class DirectoryLister {
  public:
   virtual ~DirectoryLister() = default;
 
   // All entries of one folder, from a single listing, in the server's order. Once `stop` is
   // requested the call returns promptly with Cancelled.
-  virtual Result<std::vector<DirectoryEntry>> list(std::string_view uncFolder,
-                                                   std::stop_token stop) = 0;
+  virtual Result<DirectoryListing> list(std::string_view uncFolder, std::stop_token stop) = 0;
 };
 
 // Receives a file's bytes in order; returning false stops the transfer (Cancelled).

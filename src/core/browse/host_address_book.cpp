@@ -1,12 +1,12 @@
 #include "browse/host_address_book.h"
 
 #include "base/casefold.h"
-#include "wsd/http_exchange.h"
+#include "base/ipv4.h"
 
 namespace vuv {
 
 bool HostAddressBook::set(std::string_view name, std::string_view address) {
-  if (name.empty() || !wsd::parseIpv4(address)) return false;
+  if (name.empty() || !parseIpv4(address)) return false;
   std::lock_guard lock(mutex_);
   addresses_[foldCaseUtf8(name)] = std::string(address);
   return true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 
 namespace vuv {
 
@@ -52,17 +53,31 @@ void InMemoryNetwork::setCallHook(CallHook hook) {
   hook_ = std::move(hook);
 }
 
-void InMemoryNetwork::callHook(const std::string& what, const std::string& name) {
+void InMemoryNetwork::setCallDelay(std::chrono::microseconds delay) {
+  std::lock_guard lock(mutex_);
+  delay_ = delay;
+}
+
+bool InMemoryNetwork::callHook(const std::string& what, const std::string& name, std::stop_token stop) {
   CallHook hook;
+  std::chrono::microseconds delay{0};
   {
     std::lock_guard lock(mutex_);
     hook = hook_;
+    delay = delay_;
   }
-  if (hook) hook(what, name);  // outside the lock: a hook may block
+  if (hook) hook(what, name, stop);  // outside the lock: a hook may block
+  if (delay.count() > 0) {
+    std::mutex sleepMutex;
+    std::condition_variable_any never;
+    std::unique_lock sleepLock(sleepMutex);
+    never.wait_for(sleepLock, stop, delay, [] { return false; });
+  }
+  return !stop.stop_requested();
 }
 
-BrowseReply InMemoryNetwork::listDomains(std::stop_token /*stop*/) {
-  callHook("domains", {});
+BrowseReply InMemoryNetwork::listDomains(std::stop_token stop) {
+  if (!callHook("domains", {}, stop)) return failure(ECANCELED);
   std::lock_guard lock(mutex_);
   if (scriptedDomains_) return *scriptedDomains_;
   BrowseReply reply;
@@ -70,9 +85,9 @@ BrowseReply InMemoryNetwork::listDomains(std::stop_token /*stop*/) {
   return reply;
 }
 
-BrowseReply InMemoryNetwork::listServers(std::string_view domain, std::stop_token /*stop*/) {
+BrowseReply InMemoryNetwork::listServers(std::string_view domain, std::stop_token stop) {
   const std::string name(domain);
-  callHook("servers", name);
+  if (!callHook("servers", name, stop)) return failure(ECANCELED);
   std::lock_guard lock(mutex_);
   if (auto it = scriptedServers_.find(name); it != scriptedServers_.end()) return it->second;
   auto it = serversOf_.find(name);
@@ -83,9 +98,9 @@ BrowseReply InMemoryNetwork::listServers(std::string_view domain, std::stop_toke
 }
 
 BrowseReply InMemoryNetwork::listShares(std::string_view server, std::uint32_t& resume,
-                                        std::stop_token /*stop*/) {
+                                        std::stop_token stop) {
   const std::string name(server);
-  callHook("shares", name);
+  if (!callHook("shares", name, stop)) return failure(ECANCELED);
   std::lock_guard lock(mutex_);
   auto it = servers_.find(name);
   if (it == servers_.end()) return failure(ENOENT);

@@ -1,10 +1,14 @@
 // An in-memory network behind the browse service interface, for tests and demos without
 // servers. Describe domains, servers and shares, or script a reply (failure, more data) for
-// any listing; an optional hook runs before each call so tests can block or count calls.
+// any listing; an optional hook runs before each call so tests can block or count calls, and
+// an optional delay per call simulates a slow network. The delay ends early when the call's
+// stop token is requested, and a call stopped by the time it would answer fails with
+// ECANCELED; a hook that blocks must watch the token it is given.
 //
 // Thread safety: all members may be called from any thread.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -19,7 +23,7 @@ namespace vuv {
 class InMemoryNetwork final : public BrowseService {
  public:
   // What a call is about: "domains", "servers" or "shares", and the domain or server name.
-  using CallHook = std::function<void(const std::string& what, const std::string& name)>;
+  using CallHook = std::function<void(const std::string& what, const std::string& name, std::stop_token stop)>;
 
   void addDomain(const std::string& domain);
   void addServer(const std::string& domain, const std::string& server,
@@ -33,6 +37,7 @@ class InMemoryNetwork final : public BrowseService {
   void batchShares(const std::string& server, std::size_t batchSize);
 
   void setCallHook(CallHook hook);
+  void setCallDelay(std::chrono::microseconds delay);
 
   BrowseReply listDomains(std::stop_token stop) override;
   BrowseReply listServers(std::string_view domain, std::stop_token stop) override;
@@ -45,7 +50,8 @@ class InMemoryNetwork final : public BrowseService {
     int failureCode = 0;
     std::size_t batchSize = 0;  // 0: all at once
   };
-  void callHook(const std::string& what, const std::string& name);
+  // False when the call was stopped meanwhile.
+  bool callHook(const std::string& what, const std::string& name, std::stop_token stop);
 
   std::mutex mutex_;
   std::vector<std::string> domainOrder_;
@@ -54,6 +60,7 @@ class InMemoryNetwork final : public BrowseService {
   std::optional<BrowseReply> scriptedDomains_;
   std::map<std::string, BrowseReply> scriptedServers_;
   CallHook hook_;
+  std::chrono::microseconds delay_{0};
 };
 
 }  // namespace vuv

@@ -1,5 +1,7 @@
 #include "browse/in_memory_shares.h"
 
+#include <condition_variable>
+
 namespace vuv {
 
 namespace {
@@ -85,6 +87,11 @@ void InMemoryShares::setListHook(ListHook hook) {
   hook_ = std::move(hook);
 }
 
+void InMemoryShares::setListDelay(std::chrono::microseconds delay) {
+  std::lock_guard lock(mutex_);
+  delay_ = delay;
+}
+
 std::size_t InMemoryShares::listCount(std::string_view unc) const {
   std::lock_guard lock(mutex_);
   const auto it = counts_.find(unc);
@@ -125,21 +132,30 @@ const InMemoryShares::Folder* InMemoryShares::resolve(std::string_view unc) cons
   return it == folders_.end() ? nullptr : &it->second;
 }
 
-Result<std::vector<DirectoryEntry>> InMemoryShares::list(std::string_view uncFolder, std::stop_token /*stop*/) {
+Result<DirectoryListing> InMemoryShares::list(std::string_view uncFolder, std::stop_token stop) {
   const std::string path(uncFolder);
   ListHook hook;
+  std::chrono::microseconds delay{0};
   {
     std::lock_guard lock(mutex_);
     ++counts_[path];
     ++totalListings_;
     hook = hook_;
+    delay = delay_;
   }
-  if (hook) hook(path);
+  if (hook) hook(path, stop);
+  if (delay.count() > 0) {
+    std::mutex sleepMutex;
+    std::condition_variable_any never;
+    std::unique_lock sleepLock(sleepMutex);
+    never.wait_for(sleepLock, stop, delay, [] { return false; });
+  }
+  if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, path);
   std::lock_guard lock(mutex_);
   if (auto it = failures_.find(path); it != failures_.end()) return it->second;
   const Folder* folder = resolve(path);
   if (!folder) return makeError(ErrorCode::NotFound, path);
-  return folder->entries;
+  return DirectoryListing{folder->entries, folder->fileId};
 }
 
 }  // namespace vuv

@@ -1,13 +1,19 @@
 // In-memory shares behind the DirectoryLister interface, for tests and demos without servers.
 // Describe folders and files by UNC path (\\server\share\dir\file); a listing gives a folder's
 // entries in the order they were added. Links (folder entries that lead to another folder, with
-// that folder's file id) make loops; per-path failures and a hook that runs before every
-// listing let tests inject errors, delays and blocking; every listing is counted per path.
+// that folder's file id) make loops; per-path failures, a delay per listing and a hook that
+// runs before every listing let tests inject errors, latency and blocking; every listing is
+// counted per path. A listing gives the listed folder's own id, as a server's "." does.
+//
+// Stop: the delay ends early when the listing's stop token is requested, and a listing whose
+// token is requested by the time it would answer fails with Cancelled; a hook that blocks
+// must watch the token it is given, as a real lister's network wait would.
 //
 // Thread safety: all members may be called from any thread. The hook runs on the listing
 // thread outside the internal lock, so it may block.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -24,7 +30,7 @@ namespace vuv {
 
 class InMemoryShares final : public DirectoryLister {
  public:
-  using ListHook = std::function<void(const std::string& uncFolder)>;
+  using ListHook = std::function<void(const std::string& uncFolder, std::stop_token stop)>;
 
   // Adds a folder, and every missing folder above it, each as the last entry of its parent.
   // A share top (\\server\share) has no parent entry. Adding an existing folder changes
@@ -40,6 +46,8 @@ class InMemoryShares final : public DirectoryLister {
   // Listing `unc` (exactly this path) fails with `error`, after the hook ran.
   void fail(std::string_view unc, Error error);
   void setListHook(ListHook hook);
+  // Every listing takes this long (simulated round trips) unless stopped first.
+  void setListDelay(std::chrono::microseconds delay);
 
   std::size_t listCount(std::string_view unc) const;
   std::size_t totalListings() const;
@@ -47,7 +55,7 @@ class InMemoryShares final : public DirectoryLister {
   // Real folders, share tops included (links and raw entries not counted).
   std::size_t folderCount() const;
 
-  Result<std::vector<DirectoryEntry>> list(std::string_view uncFolder, std::stop_token stop) override;
+  Result<DirectoryListing> list(std::string_view uncFolder, std::stop_token stop) override;
 
  private:
   struct Folder {
@@ -69,6 +77,7 @@ class InMemoryShares final : public DirectoryLister {
   std::size_t totalListings_ = 0;
   std::uint64_t nextId_ = 1000;
   ListHook hook_;
+  std::chrono::microseconds delay_{0};
 };
 
 }  // namespace vuv

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <system_error>
 
 #include "base/casefold.h"
 
@@ -44,58 +43,95 @@ BrowseReply failure(const Error& error) {
   return reply;
 }
 
+BrowseReply cancelled() {
+  BrowseReply reply;
+  reply.status = BrowseStatus::Failure;
+  reply.failureCode = ECANCELED;
+  return reply;
+}
+
 }  // namespace
 
-MergedBrowseService::MergedBrowseService(BrowseService& smb, HostDiscovery* hosts, HostAddressBook* book,
-                                         Sources sources)
-    : smb_(smb), hosts_(hosts), book_(book), sources_(sources) {}
+struct MergedBrowseService::Round {
+  std::stop_source stop;
+  Mutex mutex;
+  CondVar done;
+  std::optional<Hosts> hosts GUARDED_BY(mutex);  // set when the round has ended
+};
 
-MergedBrowseService::Round MergedBrowseService::launchRound() {
-  auto task = [hosts = hosts_, book = book_]() -> Hosts {
-    Hosts found = hosts->discover({});
+MergedBrowseService::MergedBrowseService(BrowseService& smb, HostDiscovery* hosts, HostAddressBook* book,
+                                         Sources sources, Executor& executor)
+    : smb_(smb), hosts_(hosts), book_(book), sources_(sources), tasks_(executor) {}
+
+MergedBrowseService::~MergedBrowseService() {
+  {
+    MutexLock lock(mutex_);
+    if (round_) round_->stop.request_stop();
+  }
+  tasks_.close();
+}
+
+std::shared_ptr<MergedBrowseService::Round> MergedBrowseService::launchRound() {
+  auto round = std::make_shared<Round>();
+  auto task = [round, hosts = hosts_, book = book_] {
+    Hosts found = hosts->discover(round->stop.get_token());
     if (found && book != nullptr) {
       for (const DiscoveredHost& host : *found) {
         if (!host.address.empty()) book->set(host.name, host.address);
       }
     }
-    return found;
+    MutexLock lock(round->mutex);
+    round->hosts = std::move(found);
+    round->done.notifyAll();
   };
-  try {
-    return std::async(std::launch::async, task).share();
-  } catch (const std::system_error&) {
-    // No thread to spare: run it here; the NetBIOS listing then waits for it.
-    std::promise<Hosts> done;
-    done.set_value(task());
-    return done.get_future().share();
-  }
+  // Without a thread to spare it runs here; the NetBIOS listing then waits for it.
+  if (!tasks_.post(task, Executor::Priority::High)) task();
+  return round;
 }
 
-MergedBrowseService::Round MergedBrowseService::startRound() {
-  std::lock_guard lock(mutex_);
+std::shared_ptr<MergedBrowseService::Round> MergedBrowseService::startRound() {
+  MutexLock lock(mutex_);
   round_ = launchRound();
   return round_;
 }
 
-MergedBrowseService::Round MergedBrowseService::currentRound() {
-  std::lock_guard lock(mutex_);
-  if (!round_.valid()) round_ = launchRound();
+std::shared_ptr<MergedBrowseService::Round> MergedBrowseService::currentRound() {
+  MutexLock lock(mutex_);
+  // A stopped round may have ended before it heard every host: not one to rely on.
+  if (!round_ || round_->stop.stop_requested()) round_ = launchRound();
   return round_;
 }
 
+std::optional<MergedBrowseService::Hosts> MergedBrowseService::await(const std::shared_ptr<Round>& round,
+                                                                    std::stop_token stop) {
+  MutexLock lock(round->mutex);
+  const bool ended =
+      round->done.wait(round->mutex, stop, [&]() REQUIRES(round->mutex) { return round->hosts.has_value(); });
+  // A round that a stop cut short tells a stopped caller nothing it could use.
+  if (!ended || stop.stop_requested()) {
+    return std::nullopt;
+  }
+  return round->hosts;
+}
+
 bool MergedBrowseService::listedByNetbios(std::string_view domain) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return !netbiosListed_ || containsIgnoringCase(netbiosDomains_, domain);
 }
 
 BrowseReply MergedBrowseService::listDomains(std::stop_token stop) {
   if (!usesHosts()) return sources_.netbios ? smb_.listDomains(stop) : BrowseReply{};
 
-  const Round round = startRound();
+  const std::shared_ptr<Round> round = startRound();
+  // The round ends as soon as our caller stops, also while NetBIOS is still being asked.
+  std::stop_callback endRound(stop, [&round] { round->stop.request_stop(); });
   const BrowseReply netbios = sources_.netbios ? smb_.listDomains(stop) : BrowseReply{};
-  const Hosts& hosts = round.get();
+  const std::optional<Hosts> heard = await(round, stop);
+  if (!heard) return cancelled();
+  const Hosts& hosts = *heard;
   const bool netbiosFailed = sources_.netbios && netbios.status == BrowseStatus::Failure;
   if (sources_.netbios) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     netbiosListed_ = true;
     netbiosDomains_ = netbiosFailed ? std::vector<std::string>{} : netbios.names;
   }
@@ -129,8 +165,9 @@ BrowseReply MergedBrowseService::listDomains(std::stop_token stop) {
 BrowseReply MergedBrowseService::listServers(std::string_view domain, std::stop_token stop) {
   if (!usesHosts()) return sources_.netbios ? smb_.listServers(domain, stop) : BrowseReply{};
 
-  const Round round = currentRound();
-  const Hosts& hosts = round.get();
+  const std::optional<Hosts> heard = await(currentRound(), stop);
+  if (!heard) return cancelled();
+  const Hosts& hosts = *heard;
   std::vector<std::string> announced;
   if (hosts) {
     for (const DiscoveredHost& host : *hosts) {

@@ -5,9 +5,12 @@
 // server alike.
 //
 // One discovery, one round of host discovery: each listDomains starts a fresh round, runs it
-// beside the NetBIOS listing and waits for both. listServers uses the latest round's result,
-// and starts a round only when there has been none (a domain added by name before any
-// discovery). When a round ends its hosts' addresses go into the address book, replacing older
+// as an executor task beside the NetBIOS listing and waits for both. listServers uses the
+// latest round's result, and starts a round only when there has been none or the last one was
+// stopped (a domain added by name before any discovery).
+//
+// Stop: a round ends early when the call that started it is stopped; a stopped caller never
+// waits for a round (its reply is a Failure with ECANCELED), whoever started the round. When a round ends its hosts' addresses go into the address book, replacing older
 // entries of the same name; entries of hosts that did not answer again are kept.
 //
 // A domain only host discovery knows of is not asked of NetBIOS (which would have to fail,
@@ -16,15 +19,19 @@
 // says which source failed; when nothing is left, the failure is NetBIOS's, unchanged.
 //
 // Thread safety: any number of threads at once, as BrowseService requires; concurrent
-// listServers calls share one round. The destructor waits for a running round. The services,
-// the host discovery and the address book must outlive this object.
+// listServers calls share one round. The destructor stops a running round and waits for it
+// (promptly: HostDiscovery honours its stop token); a round not started yet is dropped. The
+// services, the host discovery, the address book and the executor must outlive this object.
 #pragma once
 
-#include <future>
-#include <mutex>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/executor.h"
+#include "base/mutex.h"
+#include "base/task_scope.h"
 #include "browse/browse_service.h"
 #include "browse/host_address_book.h"
 #include "browse/host_discovery.h"
@@ -39,7 +46,9 @@ class MergedBrowseService final : public BrowseService {
   };
 
   // `hosts` and `book` may be null: NetBIOS only (or nothing to record).
-  MergedBrowseService(BrowseService& smb, HostDiscovery* hosts, HostAddressBook* book, Sources sources);
+  MergedBrowseService(BrowseService& smb, HostDiscovery* hosts, HostAddressBook* book, Sources sources,
+                      Executor& executor);
+  ~MergedBrowseService() override;
 
   BrowseReply listDomains(std::stop_token stop) override;
   BrowseReply listServers(std::string_view domain, std::stop_token stop) override;
@@ -48,23 +57,26 @@ class MergedBrowseService final : public BrowseService {
 
  private:
   using Hosts = Result<std::vector<DiscoveredHost>>;
-  using Round = std::shared_future<Hosts>;
+  struct Round;
 
   bool usesHosts() const { return sources_.hostDiscovery && hosts_ != nullptr; }
-  Round launchRound();  // with mutex_ held
-  Round startRound();
-  Round currentRound();
-  bool listedByNetbios(std::string_view domain);
+  std::shared_ptr<Round> launchRound() REQUIRES(mutex_);
+  std::shared_ptr<Round> startRound() EXCLUDES(mutex_);
+  std::shared_ptr<Round> currentRound() EXCLUDES(mutex_);
+  // The round's hosts, or nullopt when `stop` came first (the round goes on for others).
+  std::optional<Hosts> await(const std::shared_ptr<Round>& round, std::stop_token stop);
+  bool listedByNetbios(std::string_view domain) EXCLUDES(mutex_);
 
   BrowseService& smb_;
   HostDiscovery* hosts_;
   HostAddressBook* book_;
   Sources sources_;
 
-  std::mutex mutex_;
-  bool netbiosListed_ = false;               // guarded by mutex_
-  std::vector<std::string> netbiosDomains_;  // guarded by mutex_: the last NetBIOS domain list
-  Round round_;                              // guarded by mutex_; last member: destroyed first
+  Mutex mutex_;
+  bool netbiosListed_ GUARDED_BY(mutex_) = false;
+  std::vector<std::string> netbiosDomains_ GUARDED_BY(mutex_);  // the last NetBIOS domain list
+  std::shared_ptr<Round> round_ GUARDED_BY(mutex_);             // the latest round
+  TaskScope tasks_;  // the rounds; last member: closed first
 };
 
 }  // namespace vuv

@@ -1,109 +1,180 @@
 #include "discovery/discovery.h"
 
-#include <system_error>
+#include <utility>
 
 namespace vuv {
 
 namespace {
-constexpr std::string_view kRetrievingTree = "Retriving network tree...";
-constexpr std::string_view kRetrievingDomain = "Retriving information about domain... Please wait.";
-constexpr std::string_view kReady = "Ready";
+
+// The discovery whose event the current thread is running, if any, so that a callback may
+// call stop() without taking the delivery lock it already holds.
+thread_local const void* tlDelivering = nullptr;
+
+class DeliveringScope {
+ public:
+  explicit DeliveringScope(const void* discovery) : saved_(std::exchange(tlDelivering, discovery)) {}
+  ~DeliveringScope() { tlDelivering = saved_; }
+  DeliveringScope(const DeliveringScope&) = delete;
+  DeliveringScope& operator=(const DeliveringScope&) = delete;
+
+ private:
+  const void* saved_;
+};
+
 }  // namespace
 
-Discovery::Discovery(NetworkTree& tree, BrowseService& browse, DiagnosticSink& diagnostics,
+struct Discovery::Run {
+  const RunId id = nextRunId();
+  std::stop_source stop;
+  bool stopped = false;  // guarded by the discovery's deliveryMutex_: no status after stop()
+};
+
+Discovery::Discovery(NetworkTree& tree, BrowseService& browse, DiagnosticSink& diagnostics, Executor& executor,
                      DiscoveryEvents events)
-    : tree_(tree), browse_(browse), diagnostics_(diagnostics), events_(std::move(events)) {}
+    : tree_(tree), browse_(browse), diagnostics_(diagnostics), events_(std::move(events)), tasks_(executor) {}
 
 Discovery::~Discovery() {
-  std::lock_guard lock(threadsMutex_);
-  for (Worker& worker : threads_) {
-    if (worker.thread.joinable()) worker.thread.join();
-  }
-}
-
-void Discovery::setStatus(const std::string& text) const {
-  if (events_.status) events_.status(text);
-}
-
-Result<NodeId> Discovery::discover() {
-  // Claim the starter's count first: this both refuses a second discovery and keeps the
-  // completion from running before every worker has been started.
-  int expected = 0;
-  if (!workers_.compare_exchange_strong(expected, 1)) {
-    return makeError(ErrorCode::Busy, "discovery is still running");
-  }
-
-  tree_.clear();
-  const NodeId root = tree_.insert(kNoNode, std::string(kRootText), NodeKind::Root, InsertPosition::Last);
-  setStatus(std::string(kRetrievingTree));
-
-  const EnumerationContext context{tree_, browse_, diagnostics_, events_.status};
-  enumerateServers(context, /*listDomains=*/true, {}, root);
-
-  for (NodeId domain = tree_.firstChild(root); domain != kNoNode; domain = tree_.nextSibling(domain)) {
-    const std::string name = tree_.text(domain);
-    startWorker(name, domain);
-    setStatus(std::string(kGettingInformation) + name);
-  }
-  // With no domain at all this is also where the discovery completes.
-  workerEnded();
-  return root;
-}
-
-NodeId Discovery::addDomain(const std::string& name) {
-  if (name.empty()) return kNoNode;
-  const NodeId node = tree_.insert(tree_.root(), name, NodeKind::Domain, InsertPosition::Last);
-  setStatus(std::string(kRetrievingDomain));
-  startWorker(name, node);
-  return node;
-}
-
-void Discovery::startWorker(const std::string& domain, NodeId parent) {
-  reapFinishedThreads();
-  workers_.fetch_add(1);
-  bool started = true;
   {
-    std::lock_guard lock(threadsMutex_);
-    Worker& worker = threads_.emplace_back();
-    try {
-      worker.thread = std::thread([this, domain, parent, &worker] {
-        const EnumerationContext context{tree_, browse_, diagnostics_, events_.status};
-        enumerateServers(context, /*listDomains=*/false, domain, parent);
-        workerEnded();
-        worker.done.store(true);  // last: from here on the thread may be joined and erased
-      });
-    } catch (const std::system_error&) {
-      threads_.pop_back();
-      started = false;
-    }
+    MutexLock lock(deliveryMutex_);
+    silenced_ = true;
   }
-  // No thread: the domain keeps no servers, and the count must not wait for it.
-  if (!started) workerEnded();
-}
-
-void Discovery::workerEnded() {
-  if (workers_.fetch_sub(1) != 1) return;
-  setStatus(std::string(kReady));
-  if (events_.finished) events_.finished();
-  std::lock_guard lock(idleMutex_);
-  idle_.notify_all();
-}
-
-void Discovery::waitUntilIdle() {
-  std::unique_lock lock(idleMutex_);
-  idle_.wait(lock, [this] { return workers_.load() == 0; });
-}
-
-void Discovery::reapFinishedThreads() {
-  std::lock_guard lock(threadsMutex_);
-  for (auto it = threads_.begin(); it != threads_.end();) {
-    if (it->done.load()) {
-      it->thread.join();
-      it = threads_.erase(it);
-    } else {
-      ++it;
-    }
+  {
+    MutexLock lock(mutex_);
+    if (current_) current_->stop.request_stop();
   }
+  tasks_.close();
 }
+
+// Runs one event under the delivery lock, or without taking it when called from inside one of
+// our own events (a callback that starts or stops), which the analysis cannot follow.
+void Discovery::deliver(const Run& run, bool evenIfStopped, const std::function<void()>& event)
+    NO_THREAD_SAFETY_ANALYSIS {
+  const auto allowed = [&] { return !silenced_ && (evenIfStopped || !run.stopped); };
+  if (tlDelivering == this) {
+    if (allowed()) event();
+    return;
+  }
+  MutexLock lock(deliveryMutex_);
+  if (!allowed()) return;
+  DeliveringScope scope(this);
+  event();
+}
+
+void Discovery::setStatus(const Run& run, const StatusUpdate& status) {
+  if (events_.status) deliver(run, false, [&] { events_.status(run.id, status); });
+}
+
+void Discovery::reportFailure(const Run& run, const ListingFailure& failure) {
+  if (events_.failed) deliver(run, false, [&] { events_.failed(run.id, failure); });
+}
+
+EnumerationContext Discovery::contextFor(const std::shared_ptr<Run>& run) {
+  return EnumerationContext{tree_,
+                            browse_,
+                            diagnostics_,
+                            [this, run](const StatusUpdate& status) { setStatus(*run, status); },
+                            run->stop.get_token(),
+                            [this, run](const ListingFailure& failure) { reportFailure(*run, failure); }};
+}
+
+std::shared_ptr<Discovery::Run> Discovery::joinRun() {
+  MutexLock lock(mutex_);
+  if (workers_ == 0) current_ = std::make_shared<Run>();
+  ++workers_;
+  return current_;
+}
+
+Result<DiscoveryStarted> Discovery::discover() {
+  std::shared_ptr<Run> run;
+  {
+    // Claim the starter's count first: this both refuses a second discovery and keeps the
+    // completion from running before every worker has been started.
+    MutexLock lock(mutex_);
+    if (workers_ != 0) return makeError(ErrorCode::Busy, "discovery is still running");
+    current_ = std::make_shared<Run>();
+    workers_ = 1;
+    run = current_;
+  }
+  tree_.clear();
+  const NodeId root = tree_.insertTopLevel(std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+  setStatus(*run, RetrievingTree{});
+  if (!tasks_.post([this, run, root] { listDomains(run, root); })) workerEnded(run);
+  return DiscoveryStarted{run->id, root};
+}
+
+void Discovery::listDomains(const std::shared_ptr<Run>& run, NodeId root) {
+  const EnumerationContext context = contextFor(run);
+  enumerateServers(context, /*listDomains=*/true, {}, root);
+  for (NodeId domain = tree_.firstChild(root); domain != kNoNode && !run->stop.stop_requested();
+       domain = tree_.nextSibling(domain)) {
+    const std::string name = tree_.text(domain);
+    joinRun();  // the same run: our own count keeps it active
+    startWorker(run, name, domain);
+    setStatus(*run, GettingInformation{name});
+  }
+  // With no domain at all this is also where the run completes.
+  workerEnded(run);
+}
+
+DiscoveryStarted Discovery::addDomain(const std::string& name) {
+  if (name.empty()) return {};
+  const std::shared_ptr<Run> run = joinRun();
+  const NodeId root = tree_.root();
+  const NodeId node = root == kNoNode ? tree_.insertTopLevel(name, NodeKind::Domain, InsertPosition::Last)
+                                      : tree_.insert(root, name, NodeKind::Domain, InsertPosition::Last);
+  if (node == kNoNode) {
+    // The root went away under us (a discovery or a load cleared the tree): nothing to fill.
+    workerEnded(run);
+    return {run->id, kNoNode};
+  }
+  setStatus(*run, RetrievingDomain{});
+  startWorker(run, name, node);
+  return {run->id, node};
+}
+
+// The worker is counted already (joinRun).
+void Discovery::startWorker(const std::shared_ptr<Run>& run, const std::string& domain, NodeId parent) {
+  const bool posted = tasks_.post([this, run, domain, parent] {
+    enumerateServers(contextFor(run), /*listDomains=*/false, domain, parent);
+    workerEnded(run);
+  });
+  // No task: the domain keeps no servers, and the count must not wait for it.
+  if (!posted) workerEnded(run);
+}
+
+void Discovery::workerEnded(const std::shared_ptr<Run>& run) {
+  {
+    MutexLock lock(mutex_);
+    if (--workers_ != 0) return;
+    current_.reset();
+  }
+  deliver(*run, /*evenIfStopped=*/true, [&] {
+    if (events_.status) events_.status(run->id, Ready{});
+    if (events_.finished) events_.finished(run->id);
+  });
+}
+
+void Discovery::stop() NO_THREAD_SAFETY_ANALYSIS {
+  std::shared_ptr<Run> run;
+  {
+    MutexLock lock(mutex_);
+    run = current_;
+  }
+  if (!run) return;
+  if (tlDelivering == this) {
+    run->stopped = true;  // called from our own event: the delivery lock is ours already
+  } else {
+    MutexLock lock(deliveryMutex_);
+    run->stopped = true;
+  }
+  run->stop.request_stop();
+}
+
+int Discovery::runningWorkers() const {
+  MutexLock lock(mutex_);
+  return workers_;
+}
+
+void Discovery::waitUntilIdle() { tasks_.waitUntilIdle(); }
 
 }  // namespace vuv

@@ -6,8 +6,8 @@ namespace vuv {
 
 namespace {
 
-void setStatus(const EnumerationContext& context, const std::string& text) {
-  if (context.status) context.status(text);
+void setStatus(const EnumerationContext& context, const StatusUpdate& update) {
+  if (context.status) context.status(update);
 }
 
 // After the reply's own lines, whatever its status.
@@ -37,12 +37,14 @@ void enumerateServers(const EnumerationContext& context, bool listDomains, std::
 
   std::uint32_t count = 0;
   for (const std::string& name : reply.names) {
-    if (listDomains) {
-      context.tree.insert(parent, name, NodeKind::Domain, InsertPosition::Sorted);
-    } else {
-      const NodeId server = context.tree.insert(parent, name, NodeKind::Server, InsertPosition::Sorted);
-      setStatus(context, std::string(kGettingInformation) + std::string(domain) + '\\' + name);
-      enumerateShares(context, name, server);
+    if (context.stop.stop_requested()) return;
+    const NodeId node = context.tree.insert(parent, name, listDomains ? NodeKind::Domain : NodeKind::Server,
+                                            InsertPosition::Sorted);
+    // The parent went away (a new discovery or a load cleared the tree): our work is gone too.
+    if (node == kNoNode) return;
+    if (!listDomains) {
+      setStatus(context, GettingInformation{std::string(domain) + '\\' + name});
+      enumerateShares(context, name, node);
     }
     ++count;
   }
@@ -60,9 +62,16 @@ void enumerateShares(const EnumerationContext& context, std::string_view server,
   for (;;) {
     const std::uint32_t before = resume;
     const BrowseReply reply = context.browse.listShares(server, resume, context.stop);
-    if (reply.status == BrowseStatus::Failure) return;
+    if (context.stop.stop_requested()) return;
+    if (reply.status == BrowseStatus::Failure) {
+      if (context.failed) {
+        const Error error{errorCodeFromErrno(reply.failureCode), reply.failureCode, reply.failureDetail};
+        context.failed(ListingFailure{"\\\\" + std::string(server), error});
+      }
+      return;
+    }
     for (const std::string& name : reply.names) {
-      context.tree.insert(serverNode, name, NodeKind::Share, InsertPosition::Last);
+      if (context.tree.insert(serverNode, name, NodeKind::Share, InsertPosition::Last) == kNoNode) return;
     }
     // A service that claims more data but does not move on would loop for ever.
     if (reply.status != BrowseStatus::MoreData || resume == before) return;

@@ -13,32 +13,35 @@
 
 #include "browse/browse_service.h"
 #include "discovery/diagnostics.h"
+#include "status/listing_failure.h"
+#include "status/status_update.h"
 #include "tree/network_tree.h"
 
 namespace vuv {
 
-using StatusCallback = std::function<void(const std::string& text)>;
-
-// Status text before a domain's or a server's name, word for word as users know it.
-inline constexpr std::string_view kGettingInformation = "Getting information about ";
+using StatusCallback = std::function<void(const StatusUpdate& status)>;
+using FailureCallback = std::function<void(const ListingFailure& failure)>;
 
 struct EnumerationContext {
   NetworkTree& tree;
   BrowseService& browse;
   DiagnosticSink& diagnostics;
-  StatusCallback status;  // may be empty
-  std::stop_token stop;   // the run's; never requested by default
+  StatusCallback status;   // may be empty
+  std::stop_token stop;    // the run's; never requested by default
+  FailureCallback failed;  // may be empty
 };
 
 // With listDomains: every domain and workgroup as a sorted Domain node under `parent`.
 // Otherwise: every server of `domain` as a sorted Server node under `parent`, each followed at
 // once by its shares. Failures leave `parent` without new children and are reported only by
-// the diagnostic line.
+// the diagnostic line. Ends early, inserting nothing more, when the stop token is requested
+// or `parent` went away (the tree was cleared): never inserts anywhere else instead.
 void enumerateServers(const EnumerationContext& context, bool listDomains, std::string_view domain,
                       NodeId parent);
 
 // Every share of `server`, in the server's order, as Share nodes under `serverNode`. A failed
-// listing is silent: the node keeps the shares inserted so far.
+// listing leaves the node with the shares inserted so far and goes to `failed` (not when the
+// run was stopped). Ends early like enumerateServers.
 void enumerateShares(const EnumerationContext& context, std::string_view server, NodeId serverNode);
 
 }  // namespace vuv

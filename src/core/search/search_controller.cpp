@@ -1,12 +1,8 @@
 #include "search/search_controller.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <deque>
-#include <list>
 #include <stop_token>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "search/wildcard.h"
@@ -34,166 +30,117 @@ class DeliveringScope {
 
 }  // namespace
 
-// Every thread of every search, so that the destructor can join them all. Walk threads start
-// threads too; each thread marks itself done as its last step under mutex_, after which it
-// touches nothing of ours.
-class SearchController::Threads {
- public:
-  ~Threads() { joinAll(); }
-
-  // Throws std::system_error when no thread can be started.
-  void spawn(std::function<void()> body) {
-    std::lock_guard lock(mutex_);
-    reapLocked();
-    Entry& entry = entries_.emplace_back();
-    try {
-      entry.thread = std::thread([this, &entry, body = std::move(body)]() mutable {
-        body();
-        body = nullptr;  // drops the search it holds before anyone may see us idle
-        std::lock_guard endLock(mutex_);
-        entry.done = true;
-        --live_;
-        idle_.notify_all();
-      });
-    } catch (...) {
-      entries_.pop_back();
-      throw;
-    }
-    ++live_;
-  }
-
-  void waitUntilIdle() {
-    std::unique_lock lock(mutex_);
-    idle_.wait(lock, [this] { return live_ == 0; });
-  }
-
-  void joinAll() {
-    std::unique_lock lock(mutex_);
-    // Only running threads start new ones, so none can appear once none runs.
-    idle_.wait(lock, [this] { return live_ == 0; });
-    for (Entry& entry : entries_) entry.thread.join();
-    entries_.clear();
-  }
-
- private:
-  struct Entry {
-    std::thread thread;
-    bool done = false;
-  };
-
-  void reapLocked() {
-    for (auto it = entries_.begin(); it != entries_.end();) {
-      if (it->done) {
-        it->thread.join();
-        it = entries_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-
-  std::mutex mutex_;  // guards everything below
-  std::condition_variable idle_;
-  std::list<Entry> entries_;  // a list, so a running thread's entry never moves
-  std::size_t live_ = 0;      // threads whose body has not returned
-};
-
-// One search: its node workers, its share walks and its events. Threads hold it by shared_ptr,
-// so late threads of a replaced search touch only their own state.
+// One search: its node workers, its share walks and its events. Tasks hold it by shared_ptr,
+// so late tasks of a replaced search touch only their own state.
 class SearchController::Search : public std::enable_shared_from_this<Search> {
  public:
-  Search(const NetworkTree& tree, DirectoryLister& lister, const SearchOptions& options,
-         Threads& threads, const std::string& pattern, SearchEvents events)
-      : tree_(tree),
+  Search(const NetworkTree& tree, DirectoryLister& lister, Executor& executor, TaskScope& nodeWorkers,
+         const SearchOptions& options, const std::string& pattern, SearchEvents events)
+      : run_(nextRunId()),
+        tree_(tree),
         lister_(lister),
+        executor_(executor),
+        nodeWorkers_(nodeWorkers),
         options_(options),
-        threads_(threads),
         pattern_(pattern),
         events_(std::move(events)),
         lastStatus_(Clock::now() - options.statusInterval) {}
 
-  // Queues the worker of `node` and starts a thread for it; false when there is no thread.
-  bool launch(NodeId node) {
-    std::lock_guard lock(queueMutex_);
+  RunId run() const { return run_; }
+
+  // Queues the worker of `node` and posts a task for it; false when nothing can run.
+  bool launch(NodeId node) EXCLUDES(queueMutex_) {
+    MutexLock lock(queueMutex_);
     queue_.push_back(node);
     ++outstanding_;
-    if (startThread()) return true;
+    if (postWorker()) return true;
     queue_.clear();
     outstanding_ = 0;
     return false;
   }
 
   // `silence`: the search was replaced or its controller is going; not even `finished` comes.
-  void stop(bool silence) {
+  // Called from one of our own events the delivery lock is held already, which the analysis
+  // cannot follow.
+  void stop(bool silence) NO_THREAD_SAFETY_ANALYSIS {
     const auto apply = [&] {
       stopped_ = true;
       if (silence) silenced_ = true;
     };
     if (tlDelivering == this) {
-      apply();  // called from our own event: the delivery lock is ours already
+      apply();
     } else {
-      std::lock_guard lock(deliveryMutex_);
+      MutexLock lock(deliveryMutex_);
       apply();
     }
     stopSource_.request_stop();
   }
 
-  SearchStats stats() const {
-    std::lock_guard lock(statsMutex_);
+  SearchStats stats() const EXCLUDES(statsMutex_) {
+    MutexLock lock(statsMutex_);
     return stats_;
   }
 
-  void deliverRows(std::vector<ResultRow>&& rows) {
-    std::lock_guard lock(deliveryMutex_);
+  void deliverRows(std::vector<ResultRow>&& rows) EXCLUDES(deliveryMutex_) {
+    MutexLock lock(deliveryMutex_);
     if (stopped_) return;
     rowsDelivered_ += rows.size();
     DeliveringScope scope(this);
-    if (events_.rows) events_.rows(std::move(rows));
+    if (events_.rows) events_.rows(run_, std::move(rows));
   }
 
-  void folderStatus(const std::string& path) {
+  void deliverFailure(const ListingFailure& failure) EXCLUDES(deliveryMutex_) {
+    MutexLock lock(deliveryMutex_);
+    if (stopped_) return;
+    DeliveringScope scope(this);
+    if (events_.failed) events_.failed(run_, failure);
+  }
+
+  void folderStatus(const std::string& path) EXCLUDES(deliveryMutex_) {
     const Clock::time_point now = Clock::now();
-    std::lock_guard lock(deliveryMutex_);
+    MutexLock lock(deliveryMutex_);
     if (stopped_ || now - lastStatus_ < options_.statusInterval) return;
     lastStatus_ = now;
     DeliveringScope scope(this);
-    if (events_.status) events_.status(std::string(kSearchingInStatus) + path);
+    if (events_.status) events_.status(run_, SearchingIn{path});
   }
 
  private:
   class RowBatcher;
 
-  bool startThread();
-  void enqueue(NodeId node);
-  void workerThread();
+  bool postWorker() REQUIRES(queueMutex_);
+  void enqueue(NodeId node) REQUIRES(queueMutex_);
+  void workerTask() EXCLUDES(queueMutex_);
   void runNodeWorker(NodeId node);
   void walk(const std::string& share);
-  void finish();
+  void finish() EXCLUDES(deliveryMutex_);
 
+  const RunId run_;
   const NetworkTree& tree_;
   DirectoryLister& lister_;
+  Executor& executor_;       // the listings of our share walks
+  TaskScope& nodeWorkers_;   // the controller's; outlives every task of ours that runs
   const SearchOptions options_;
-  Threads& threads_;  // the controller's; outlives every thread of ours
   const WildcardPattern pattern_;
   const SearchEvents events_;
   std::stop_source stopSource_;
 
-  std::mutex deliveryMutex_;  // held while an event runs; guards the fields below
-  bool stopped_ = false;
-  bool silenced_ = false;
-  std::uint64_t rowsDelivered_ = 0;
-  Clock::time_point lastStatus_;
+  Mutex deliveryMutex_;  // held while an event runs
+  bool stopped_ GUARDED_BY(deliveryMutex_) = false;
+  bool silenced_ GUARDED_BY(deliveryMutex_) = false;
+  std::uint64_t rowsDelivered_ GUARDED_BY(deliveryMutex_) = 0;
+  Clock::time_point lastStatus_ GUARDED_BY(deliveryMutex_);
 
-  std::mutex queueMutex_;      // guards the fields below
-  std::deque<NodeId> queue_;   // node workers waiting for a thread
-  std::size_t outstanding_ = 0;  // node workers queued or running
-  std::size_t threadsRunning_ = 0;
-  std::size_t busy_ = 0;       // threads running a node worker
-  bool finishing_ = false;
+  Mutex queueMutex_;
+  std::deque<NodeId> queue_ GUARDED_BY(queueMutex_);       // node workers waiting for a task
+  std::size_t outstanding_ GUARDED_BY(queueMutex_) = 0;    // node workers queued or running
+  std::size_t tasks_ GUARDED_BY(queueMutex_) = 0;          // tasks posted and not yet ended
+  std::size_t busy_ GUARDED_BY(queueMutex_) = 0;           // tasks running a node worker
+  bool finishing_ GUARDED_BY(queueMutex_) = false;
 
-  mutable std::mutex statsMutex_;  // guards the fields below
-  SearchStats stats_;
-  std::size_t runningWorkers_ = 0;
+  mutable Mutex statsMutex_;
+  SearchStats stats_ GUARDED_BY(statsMutex_);
+  std::size_t runningWorkers_ GUARDED_BY(statsMutex_) = 0;
 };
 
 // Collects one share walk's rows into batches. Used on the walk's calling thread only.
@@ -214,6 +161,11 @@ class SearchController::Search::RowBatcher final : public ShareWalkSink {
 
   void waiting() override { flush(); }
 
+  void failed(ListingFailure failure) override {
+    flush();  // rows before it in the walk's order go out first
+    search_.deliverFailure(failure);
+  }
+
   void flush() {
     if (!batch_.empty()) search_.deliverRows(std::exchange(batch_, {}));
   }
@@ -225,28 +177,22 @@ class SearchController::Search::RowBatcher final : public ShareWalkSink {
   Clock::time_point started_;
 };
 
-// Requires queueMutex_.
-bool SearchController::Search::startThread() {
-  try {
-    threads_.spawn([self = shared_from_this()] { self->workerThread(); });
-  } catch (const std::system_error&) {
-    return false;
-  }
-  ++threadsRunning_;
+bool SearchController::Search::postWorker() {
+  if (!nodeWorkers_.post([self = shared_from_this()] { self->workerTask(); })) return false;
+  ++tasks_;
   return true;
 }
 
-// Requires queueMutex_.
 void SearchController::Search::enqueue(NodeId node) {
   queue_.push_back(node);
   ++outstanding_;
   const std::size_t cap = std::max<std::size_t>(options_.maxNodeWorkers, 1);
-  // Without a new thread the queued worker waits for one of the running ones.
-  if (queue_.size() > threadsRunning_ - busy_ && threadsRunning_ < cap) startThread();
+  // Without a task of its own the queued worker waits for one of the running ones.
+  if (queue_.size() > tasks_ - busy_ && tasks_ < cap) postWorker();
 }
 
-void SearchController::Search::workerThread() {
-  std::unique_lock lock(queueMutex_);
+void SearchController::Search::workerTask() {
+  MutexLock lock(queueMutex_);
   while (!queue_.empty()) {
     const NodeId node = queue_.front();
     queue_.pop_front();
@@ -259,7 +205,7 @@ void SearchController::Search::workerThread() {
     }
     --outstanding_;
   }
-  --threadsRunning_;
+  --tasks_;
   const bool last = outstanding_ == 0 && !finishing_;
   if (last) finishing_ = true;
   lock.unlock();
@@ -268,7 +214,7 @@ void SearchController::Search::workerThread() {
 
 void SearchController::Search::runNodeWorker(NodeId node) {
   {
-    std::lock_guard lock(statsMutex_);
+    MutexLock lock(statsMutex_);
     ++stats_.nodeWorkers;
     ++runningWorkers_;
     stats_.peakNodeWorkers = std::max(stats_.peakNodeWorkers, runningWorkers_);
@@ -287,7 +233,7 @@ void SearchController::Search::runNodeWorker(NodeId node) {
       }
     }
     {
-      std::lock_guard lock(queueMutex_);
+      MutexLock lock(queueMutex_);
       for (const NodeId child : nodes) enqueue(child);
     }
     for (const std::string& leaf : leaves) {
@@ -295,7 +241,7 @@ void SearchController::Search::runNodeWorker(NodeId node) {
       walk(leaf);
     }
   }
-  std::lock_guard lock(statsMutex_);
+  MutexLock lock(statsMutex_);
   --runningWorkers_;
 }
 
@@ -303,10 +249,10 @@ void SearchController::Search::walk(const std::string& share) {
   if (stopSource_.stop_requested()) return;
   folderStatus(share);
   RowBatcher batcher(*this, share);
-  const ShareWalkStats walked =
-      walkShare(lister_, share, pattern_, options_.shareWalk, stopSource_.get_token(), batcher);
+  const ShareWalkStats walked = walkShare(executor_, lister_, share, pattern_, options_.shareWalk,
+                                          stopSource_.get_token(), batcher);
   batcher.flush();
-  std::lock_guard lock(statsMutex_);
+  MutexLock lock(statsMutex_);
   ++stats_.sharesWalked;
   stats_.foldersListed += walked.foldersListed;
   stats_.failedFolders += walked.failedFolders;
@@ -319,59 +265,60 @@ void SearchController::Search::walk(const std::string& share) {
 void SearchController::Search::finish() {
   SearchSummary summary;
   summary.failedFolders = stats().failedFolders;
-  std::lock_guard lock(deliveryMutex_);
+  MutexLock lock(deliveryMutex_);
   if (silenced_) return;
   summary.rows = rowsDelivered_;
   summary.stopped = stopped_;
   DeliveringScope scope(this);
-  if (events_.status) events_.status(std::string(kSearchDoneStatus));
-  if (events_.finished) events_.finished(summary);
+  if (events_.status) events_.status(run_, SearchFinished{});
+  if (events_.finished) events_.finished(run_, summary);
 }
 
-SearchController::SearchController(const NetworkTree& tree, DirectoryLister& lister,
+SearchController::SearchController(const NetworkTree& tree, DirectoryLister& lister, Executor& executor,
                                    SearchOptions options)
-    : tree_(tree), lister_(lister), options_(std::move(options)), threads_(std::make_unique<Threads>()) {}
+    : tree_(tree), lister_(lister), executor_(executor), options_(std::move(options)), nodeWorkers_(executor) {}
 
 SearchController::~SearchController() {
   std::shared_ptr<Search> search;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     search = std::move(current_);
   }
   // Silently: the owner is going away and must not hear from us while it does.
   if (search) search->stop(/*silence=*/true);
-  threads_->joinAll();
+  nodeWorkers_.close();
 }
 
-Status SearchController::start(NodeId node, const std::string& pattern, SearchEvents events) {
+Result<RunId> SearchController::start(NodeId node, const std::string& pattern, SearchEvents events) {
   if (node == kNoNode || !tree_.contains(node)) {
     return makeError(ErrorCode::InvalidArgument, "no such node in the network tree");
   }
-  auto search = std::make_shared<Search>(tree_, lister_, options_, *threads_, pattern, std::move(events));
+  auto search =
+      std::make_shared<Search>(tree_, lister_, executor_, nodeWorkers_, options_, pattern, std::move(events));
   std::shared_ptr<Search> replaced;
   {
-    std::lock_guard lock(mutex_);
-    if (!search->launch(node)) return makeError(ErrorCode::Other, "cannot start a search thread");
+    MutexLock lock(mutex_);
+    if (!search->launch(node)) return makeError(ErrorCode::Other, "cannot start a search task");
     replaced = std::exchange(current_, search);
   }
   if (replaced) replaced->stop(/*silence=*/true);
-  return success();
+  return search->run();
 }
 
 void SearchController::stop() {
   std::shared_ptr<Search> search;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     search = current_;
   }
   if (search) search->stop(/*silence=*/false);
 }
 
 SearchStats SearchController::stats() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return current_ ? current_->stats() : SearchStats{};
 }
 
-void SearchController::waitUntilIdle() { threads_->waitUntilIdle(); }
+void SearchController::waitUntilIdle() { nodeWorkers_.waitUntilIdle(); }
 
 }  // namespace vuv

@@ -9,13 +9,22 @@
 // (share_walk.h), so rows of one share come in its fixed order; rows of different shares
 // interleave.
 //
+// Threads: node workers and listings are tasks of the executor given to the constructor
+// (base/executor.h), which bounds the threads of every search and discovery together. Node
+// workers of one search run at most maxNodeWorkers at once; the others queue in the order
+// they were found.
+//
+// Events carry the RunId that start() returned, so a consumer drops what a replaced search
+// still had on its way. Folders that could not be listed come as `failed` events.
+//
 // Thread rules: start(), stop(), stats() and waitUntilIdle() may be called from any thread.
-// The events run on walk threads, never two at once for one search. Once stop() has returned,
-// the search delivers only its closing status and `finished`; once a replacing start() has
-// returned, nothing at all. A callback may call start() and stop() (also for its own search),
-// but must not call waitUntilIdle() or destroy the controller. The destructor ends the current
-// search silently (no `finished`) and waits for every thread; listings still in flight end
-// within the lister's own time limits.
+// The events run on executor threads, never two at once for one search. Once stop() has
+// returned, the search delivers only its closing status and `finished`; once a replacing
+// start() has returned, nothing at all. A callback may call start() and stop() (also for its
+// own search), but must not call waitUntilIdle() or destroy the controller. stop() never
+// waits: the listings in flight end promptly because every listing takes the search's stop
+// token. The destructor ends the current search silently (no `finished`), drops queued work
+// and waits only for tasks running; it must not run on an executor thread.
 #pragma once
 
 #include <chrono>
@@ -27,20 +36,23 @@
 #include <string>
 #include <vector>
 
+#include "base/executor.h"
+#include "base/mutex.h"
 #include "base/result.h"
+#include "base/run_id.h"
+#include "base/task_scope.h"
 #include "browse/directory_lister.h"
 #include "results/result_row.h"
 #include "search/share_walk.h"
+#include "status/listing_failure.h"
+#include "status/status_update.h"
 #include "tree/network_tree.h"
 
 namespace vuv {
 
-inline constexpr std::string_view kSearchingInStatus = "Searching in ";
-inline constexpr std::string_view kSearchDoneStatus = "Search finished";
-
 struct SearchOptions {
-  // Node workers running at once. Each holds up to shareWalk.maxParallelListings listings,
-  // and a dead server holds its worker for one timeout per share, so allow several.
+  // Node workers running at once. A dead server holds its worker for one timeout per share,
+  // so allow several; the executor's budget bounds them and their listings together.
   std::size_t maxNodeWorkers = 16;
   ShareWalkLimits shareWalk;
   // A batch of rows is passed on when it is this full, when its first row is this old at the
@@ -58,10 +70,12 @@ struct SearchSummary {
 };
 
 struct SearchEvents {
-  std::function<void(std::vector<ResultRow> rows)> rows;  // in order within each share
-  // kSearchingInStatus + folder path while walking; kSearchDoneStatus just before `finished`.
-  std::function<void(const std::string& text)> status;
-  std::function<void(const SearchSummary& summary)> finished;  // exactly once per search
+  std::function<void(RunId run, std::vector<ResultRow> rows)> rows;  // in order within each share
+  // SearchingIn{folder} while walking; SearchFinished just before `finished`.
+  std::function<void(RunId run, const StatusUpdate& status)> status;
+  // A folder, share or leaf node that could not be listed (or was too deep to enter).
+  std::function<void(RunId run, const ListingFailure& failure)> failed;
+  std::function<void(RunId run, const SearchSummary& summary)> finished;  // exactly once per search
 };
 
 // Counters of one search, for tests and diagnostics.
@@ -79,17 +93,19 @@ struct SearchStats {
 
 class SearchController {
  public:
-  // The tree and the lister must outlive the controller.
-  SearchController(const NetworkTree& tree, DirectoryLister& lister, SearchOptions options = {});
+  // The tree, the lister and the executor must outlive the controller.
+  SearchController(const NetworkTree& tree, DirectoryLister& lister, Executor& executor,
+                   SearchOptions options = {});
   ~SearchController();
   SearchController(const SearchController&) = delete;
   SearchController& operator=(const SearchController&) = delete;
 
   // Starts searching below `node` for names matching `pattern` (WildcardPattern rules; an empty
   // pattern matches nothing, but every folder is still visited). A search still running is
-  // replaced: it delivers nothing more, not even its `finished`. InvalidArgument for kNoNode
-  // or a stale node, Other when no thread can be started; then nothing changes.
-  Status start(NodeId node, const std::string& pattern, SearchEvents events);
+  // replaced: it delivers nothing more, not even its `finished`. Returns the id every event of
+  // the new search carries. InvalidArgument for kNoNode or a stale node, Other when the
+  // executor cannot run anything; then nothing changes.
+  Result<RunId> start(NodeId node, const std::string& pattern, SearchEvents events);
 
   // Stops the current search at any moment: once this returns, it delivers no row and no
   // "Searching in" any more; its closing status and `finished` (stopped = true) still come
@@ -100,20 +116,20 @@ class SearchController {
   // Counters of the search started last (zero before any).
   SearchStats stats() const;
 
-  // Waits until every thread of every search has ended.
+  // Waits until every task of every search has ended.
   void waitUntilIdle();
 
  private:
   class Search;
-  class Threads;
 
   const NetworkTree& tree_;
   DirectoryLister& lister_;
+  Executor& executor_;
   const SearchOptions options_;
-  std::unique_ptr<Threads> threads_;
+  TaskScope nodeWorkers_;  // every search's node workers
 
-  mutable std::mutex mutex_;         // guards current_
-  std::shared_ptr<Search> current_;  // the search started last
+  mutable Mutex mutex_;
+  std::shared_ptr<Search> current_ GUARDED_BY(mutex_);  // the search started last
 };
 
 }  // namespace vuv

@@ -2,14 +2,14 @@
 
 #include <algorithm>
 #include <array>
-#include <condition_variable>
 #include <map>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <set>
-#include <system_error>
-#include <thread>
 #include <utility>
+
+#include "base/mutex.h"
+#include "base/task_scope.h"
 
 namespace vuv {
 
@@ -38,9 +38,10 @@ struct Folder {
       : path(std::move(folderPath)), ids(std::move(folderIds)) {}
 
   std::string path;
-  std::shared_ptr<const IdChain> ids;  // null for the top: its own id is in no listing
+  std::shared_ptr<const IdChain> ids;  // null for the top until its listing gives its own id
   State state = State::Pending;
   std::vector<ResultRow> matches;      // once Listed, until emitted
+  std::vector<ListingFailure> failures;  // its own (Failed) or its cut subfolders', until emitted
 };
 
 using Folders = std::map<Key, Folder>;
@@ -52,61 +53,65 @@ struct ByKey {
 
 // What one listing gave, worked out without the lock.
 struct Listing {
-  bool failed = false;
+  std::optional<Error> error;  // set: the listing failed
   std::vector<ResultRow> matches;
   std::vector<std::pair<std::string, std::shared_ptr<const IdChain>>> subfolders;  // to enter
-  std::uint64_t cut = 0;    // not entered: too deep or path too long
-  std::uint64_t loops = 0;  // not entered: repeated file id
+  std::vector<ListingFailure> cut;  // not entered: too deep or path too long
+  std::uint64_t loops = 0;          // not entered: repeated file id
 };
 
 class OrderedWalk {
  public:
-  OrderedWalk(DirectoryLister& lister, const WildcardPattern& pattern, const ShareWalkLimits& limits,
-              std::stop_token stop, ShareWalkSink& sink)
-      : lister_(lister), pattern_(pattern), limits_(limits), stop_(std::move(stop)), sink_(sink) {
+  OrderedWalk(Executor& executor, DirectoryLister& lister, const WildcardPattern& pattern,
+              const ShareWalkLimits& limits, std::stop_token stop, ShareWalkSink& sink)
+      : tasks_(executor), lister_(lister), pattern_(pattern), limits_(limits), stop_(std::move(stop)), sink_(sink) {
     limits_.maxParallelListings = std::max<std::size_t>(limits_.maxParallelListings, 1);
     limits_.lanParallelListings = std::clamp<std::size_t>(limits_.lanParallelListings, 1, limits_.maxParallelListings);
+    MutexLock lock(mutex_);
     parallel_ = limits_.lanParallelListings;
   }
 
-  ShareWalkStats run(const std::string& share);
+  ShareWalkStats run(const std::string& share) EXCLUDES(mutex_);
 
  private:
-  FolderIt startable();
-  std::size_t startableCount();
-  void take(FolderIt it);
-  void list(std::unique_lock<std::mutex>& lock, FolderIt it);
-  Listing examine(const Result<std::vector<DirectoryEntry>>& result, const Folder& folder,
-                  std::size_t depth) const;
-  void record(FolderIt it, Listing&& listing);
-  void adaptParallelism(std::chrono::steady_clock::duration took);
-  void spawnHelpers();
-  void helper();
+  FolderIt startable() REQUIRES(mutex_);
+  std::size_t startableCount() REQUIRES(mutex_);
+  void take(FolderIt it) REQUIRES(mutex_);
+  void list(MutexLock& lock, FolderIt it) REQUIRES(mutex_);
+  Listing examine(const Result<DirectoryListing>& result, const Folder& folder, std::size_t depth) const;
+  void record(FolderIt it, Listing&& listing) REQUIRES(mutex_);
+  void adaptParallelism(std::chrono::steady_clock::duration took) REQUIRES(mutex_);
+  void postHelpers() REQUIRES(mutex_);
+  void helper() EXCLUDES(mutex_);
+  bool folderReady() REQUIRES(mutex_);
 
+  TaskScope tasks_;  // first member: destroyed last, after every helper has left
   DirectoryLister& lister_;
   const WildcardPattern& pattern_;
   ShareWalkLimits limits_;
   const std::stop_token stop_;
   ShareWalkSink& sink_;
 
-  std::mutex mutex_;                    // guards everything below
-  std::condition_variable_any listed_;  // the emitter waits for the next folder
-  std::condition_variable_any work_;    // helpers wait for a folder they may list
-  Folders folders_;                     // known and not yet emitted; begin() is emitted next
-  std::set<FolderIt, ByKey> pending_;   // known and not yet listed
-  std::size_t listing_ = 0;             // listings in flight
-  std::size_t bufferedFolders_ = 0;     // listed (or failed), not yet emitted
-  std::size_t bufferedRows_ = 0;        // their matches
-  std::size_t idleHelpers_ = 0;
-  std::size_t parallel_ = 1;            // listings allowed at once now (adaptParallelism)
-  std::array<std::chrono::steady_clock::duration, 16> recentListings_{};  // how long they took
-  std::size_t recentCount_ = 0;         // listings recorded in recentListings_, ever
-  bool finished_ = false;               // the emitter is done; helpers leave
-  std::vector<std::thread> helpers_;
-  ShareWalkStats stats_;
+  Mutex mutex_;
+  CondVar listed_;  // the emitter waits for the next folder
+  // Known and not yet emitted; begin() is emitted next. Folders that are Listing are read
+  // without the lock by the task listing them (path, ids): only the emitter erases folders,
+  // and only once they are listed.
+  Folders folders_ GUARDED_BY(mutex_);
+  std::set<FolderIt, ByKey> pending_ GUARDED_BY(mutex_);  // known and not yet listed
+  std::size_t listing_ GUARDED_BY(mutex_) = 0;            // listings in flight
+  std::size_t bufferedFolders_ GUARDED_BY(mutex_) = 0;    // listed (or failed), not yet emitted
+  std::size_t bufferedRows_ GUARDED_BY(mutex_) = 0;       // their matches
+  std::size_t queuedHelpers_ GUARDED_BY(mutex_) = 0;      // posted, not yet taking work
+  std::size_t helpers_ GUARDED_BY(mutex_) = 0;            // posted and not yet ended
+  std::size_t parallel_ GUARDED_BY(mutex_) = 1;           // listings allowed at once now
+  std::array<std::chrono::steady_clock::duration, 16> recentListings_ GUARDED_BY(mutex_){};
+  std::size_t recentCount_ GUARDED_BY(mutex_) = 0;        // listings recorded, ever
+  bool finished_ GUARDED_BY(mutex_) = false;              // the emitter is done; helpers leave
+  ShareWalkStats stats_ GUARDED_BY(mutex_);
 };
 
-// The folder that may be listed now, or end(). Requires mutex_.
+// The folder that may be listed now, or end().
 FolderIt OrderedWalk::startable() {
   if (pending_.empty() || listing_ >= parallel_) return folders_.end();
   const FolderIt first = *pending_.begin();
@@ -118,7 +123,6 @@ FolderIt OrderedWalk::startable() {
   return room ? first : folders_.end();
 }
 
-// Requires mutex_.
 std::size_t OrderedWalk::startableCount() {
   if (startable() == folders_.end()) return 0;
   const bool room = bufferedFolders_ + listing_ < limits_.maxBufferedFolders &&
@@ -129,7 +133,6 @@ std::size_t OrderedWalk::startableCount() {
   return std::min(pending_.size(), roomFor);
 }
 
-// Requires mutex_.
 void OrderedWalk::take(FolderIt it) {
   pending_.erase(it);
   it->second.state = State::Listing;
@@ -137,14 +140,13 @@ void OrderedWalk::take(FolderIt it) {
   stats_.peakParallelListings = std::max(stats_.peakParallelListings, listing_);
 }
 
-// Lists a taken folder with mutex_ released. Its path and ids do not change while it is
-// Listing, and only the emitter erases folders, so reading them unlocked is safe.
-void OrderedWalk::list(std::unique_lock<std::mutex>& lock, FolderIt it) {
+// Lists a taken folder with mutex_ released.
+void OrderedWalk::list(MutexLock& lock, FolderIt it) {
   const Folder& folder = it->second;
   const std::size_t depth = it->first.size();
   lock.unlock();
   const auto started = std::chrono::steady_clock::now();
-  auto entries = lister_.list(folder.path, stop_);
+  const auto entries = lister_.list(folder.path, stop_);
   const auto took = std::chrono::steady_clock::now() - started;
   Listing listing = examine(entries, folder, depth);
   lock.lock();
@@ -155,7 +157,7 @@ void OrderedWalk::list(std::unique_lock<std::mutex>& lock, FolderIt it) {
 // Latency, not bandwidth, bounds a walk: when listings take long, many at once hide the round
 // trips; when they are quick, a few keep the processors for the work itself. The quickest of
 // the recent listings tells the two apart: a worker's first listing also pays for its start and
-// its connection, and those outliers must not open up a LAN walk. Requires mutex_.
+// its connection, and those outliers must not open up a LAN walk.
 void OrderedWalk::adaptParallelism(std::chrono::steady_clock::duration took) {
   recentListings_[recentCount_++ % recentListings_.size()] = took;
   const std::size_t known = std::min(recentCount_, recentListings_.size());
@@ -163,14 +165,17 @@ void OrderedWalk::adaptParallelism(std::chrono::steady_clock::duration took) {
   parallel_ = quickest < limits_.quickListing ? limits_.lanParallelListings : limits_.maxParallelListings;
 }
 
-Listing OrderedWalk::examine(const Result<std::vector<DirectoryEntry>>& result,
-                             const Folder& folder, std::size_t depth) const {
+Listing OrderedWalk::examine(const Result<DirectoryListing>& result, const Folder& folder,
+                             std::size_t depth) const {
   Listing out;
   if (!result.ok()) {
-    out.failed = true;
+    out.error = result.error();
     return out;
   }
-  for (const DirectoryEntry& entry : *result) {
+  // The top's own id is in no parent's listing: only its own listing tells it.
+  std::shared_ptr<const IdChain> ids = folder.ids;
+  if (!ids && result->folderId != 0) ids = std::make_shared<const IdChain>(IdChain{result->folderId, nullptr});
+  for (const DirectoryEntry& entry : result->entries) {
     const std::string& name = entry.name;
     if (name.empty() || name == "." || name == "..") continue;
     const bool matches = pattern_.matches(name);
@@ -178,12 +183,12 @@ Listing OrderedWalk::examine(const Result<std::vector<DirectoryEntry>>& result,
     if (!matches && !enter) continue;
     std::string path = folder.path + '\\' + name;
     if (enter) {
-      if (entry.fileId != 0 && chainHas(folder.ids.get(), entry.fileId)) {
+      if (entry.fileId != 0 && chainHas(ids.get(), entry.fileId)) {
         ++out.loops;
       } else if (depth + 1 > limits_.maxDepth || path.size() > limits_.maxPathBytes) {
-        ++out.cut;
+        out.cut.push_back(ListingFailure{path, makeError(ErrorCode::InvalidArgument, "folders nested too deep")});
       } else {
-        out.subfolders.emplace_back(path, std::make_shared<const IdChain>(IdChain{entry.fileId, folder.ids}));
+        out.subfolders.emplace_back(path, std::make_shared<const IdChain>(IdChain{entry.fileId, ids}));
       }
     }
     if (matches) {
@@ -193,19 +198,23 @@ Listing OrderedWalk::examine(const Result<std::vector<DirectoryEntry>>& result,
   return out;
 }
 
-// Requires mutex_.
 void OrderedWalk::record(FolderIt it, Listing&& listing) {
   --listing_;
   ++stats_.foldersListed;
-  stats_.failedFolders += listing.cut;
+  stats_.failedFolders += listing.cut.size();
   stats_.loopsCut += listing.loops;
   Folder& folder = it->second;
-  if (listing.failed) {
+  if (listing.error) {
     folder.state = State::Failed;
-    ++stats_.failedFolders;
+    // A stop cuts listings short: that is no failure of the folder, and nobody hears of it.
+    if (listing.error->code != ErrorCode::Cancelled) {
+      ++stats_.failedFolders;
+      folder.failures.push_back(ListingFailure{folder.path, std::move(*listing.error)});
+    }
   } else {
     folder.state = State::Listed;
     folder.matches = std::move(listing.matches);
+    folder.failures = std::move(listing.cut);
     // The top's matches are set aside at once and held to the end whatever the bound.
     if (!it->first.empty()) bufferedRows_ += folder.matches.size();
     // Children sort right after their parent and before its next sibling, in listing order.
@@ -222,47 +231,47 @@ void OrderedWalk::record(FolderIt it, Listing&& listing) {
   ++bufferedFolders_;
   stats_.peakBufferedFolders = std::max(stats_.peakBufferedFolders, bufferedFolders_);
   stats_.peakBufferedRows = std::max(stats_.peakBufferedRows, bufferedRows_);
-  listed_.notify_all();
-  work_.notify_all();
-  spawnHelpers();
+  listed_.notifyAll();
+  postHelpers();
 }
 
-// Starts helpers until every folder that may be listed now has an idle one. Requires mutex_.
-void OrderedWalk::spawnHelpers() {
+// Posts listing tasks until every folder that may be listed now has one on its way.
+void OrderedWalk::postHelpers() {
   if (finished_ || stop_.stop_requested()) return;
   const std::size_t wanted = startableCount();
-  while (idleHelpers_ < wanted && helpers_.size() < limits_.maxParallelListings) {
-    try {
-      helpers_.emplace_back([this] { helper(); });
-    } catch (const std::system_error&) {
-      return;  // the emitter still lists the folder it needs, so the walk goes on
-    }
-    ++idleHelpers_;
+  while (queuedHelpers_ < wanted && helpers_ < limits_.maxParallelListings) {
+    if (!tasks_.post([this] { helper(); }, Executor::Priority::High)) return;  // the emitter lists alone
+    ++queuedHelpers_;
+    ++helpers_;
   }
 }
 
+// Lists folders while there are some it may list; never waits for work.
 void OrderedWalk::helper() {
-  std::unique_lock lock(mutex_);
-  while (true) {
-    FolderIt it = folders_.end();
-    work_.wait(lock, stop_, [&] {
-      if (finished_) return true;
-      it = startable();
-      return it != folders_.end();
-    });
-    if (finished_ || stop_.stop_requested() || it == folders_.end()) break;
-    --idleHelpers_;
+  MutexLock lock(mutex_);
+  --queuedHelpers_;
+  while (!finished_ && !stop_.stop_requested()) {
+    const FolderIt it = startable();
+    if (it == folders_.end()) break;
     take(it);
     list(lock, it);
-    ++idleHelpers_;
   }
-  --idleHelpers_;
+  --helpers_;
+  // Folders may have become startable while we left: another task picks them up.
+  postHelpers();
+}
+
+bool OrderedWalk::folderReady() {
+  const Folder& first = folders_.begin()->second;
+  return first.state == State::Listed || first.state == State::Failed ||
+         (first.state == State::Pending && listing_ < parallel_);
 }
 
 ShareWalkStats OrderedWalk::run(const std::string& share) {
-  std::unique_lock lock(mutex_);
+  MutexLock lock(mutex_);
   pending_.insert(folders_.emplace(Key{}, Folder{share, nullptr}).first);
   std::vector<ResultRow> topMatches;
+  std::vector<ListingFailure> topFailures;
   bool topListed = false;
   bool complete = false;
   while (!stop_.stop_requested()) {
@@ -277,29 +286,28 @@ ShareWalkStats OrderedWalk::run(const std::string& share) {
       const bool isTop = next->first.empty();
       std::string path = std::move(folder.path);
       std::vector<ResultRow> matches = std::move(folder.matches);
+      std::vector<ListingFailure> failures = std::move(folder.failures);
       --bufferedFolders_;
       if (!isTop) bufferedRows_ -= matches.size();
       folders_.erase(next);
-      // Room in the buffer: wake as many helpers as may start now (usually one).
-      if (const std::size_t startableNow = startableCount(); startableNow > 1) {
-        work_.notify_all();
-      } else if (startableNow == 1) {
-        work_.notify_one();
-      }
-      if (isTop) {
-        topListed = listed;
+      // Room in the buffer: more folders may be listed now.
+      postHelpers();
+      if (isTop && listed) {
+        topListed = true;
         topMatches = std::move(matches);  // the top's matches come last
-      } else if (listed) {
-        lock.unlock();
-        sink_.folder(path, std::move(matches));
-        lock.lock();
+        topFailures = std::move(failures);
+        continue;
       }
+      lock.unlock();
+      if (listed) sink_.folder(path, std::move(matches));
+      for (ListingFailure& failure : failures) sink_.failed(std::move(failure));
+      lock.lock();
       continue;
     }
     if (folder.state == State::Pending && listing_ < parallel_) {
       // Nobody lists it yet and the emitter has nothing else to do: list it here.
       take(next);
-      spawnHelpers();
+      postHelpers();
       lock.unlock();
       sink_.waiting();
       lock.lock();
@@ -309,28 +317,28 @@ ShareWalkStats OrderedWalk::run(const std::string& share) {
     lock.unlock();
     sink_.waiting();
     lock.lock();
-    listed_.wait(lock, stop_, [this] {
-      const Folder& first = folders_.begin()->second;
-      return first.state == State::Listed || first.state == State::Failed ||
-             (first.state == State::Pending && listing_ < parallel_);
-    });
+    listed_.wait(mutex_, stop_, [this]() REQUIRES(mutex_) { return folderReady(); });
   }
   finished_ = true;
-  work_.notify_all();
-  std::vector<std::thread> helpers = std::move(helpers_);
   lock.unlock();
-  // Helpers in a listing finish it first; the lister's own time limits bound that.
-  for (std::thread& helper : helpers) helper.join();
-  if (complete && topListed) sink_.folder(share, std::move(topMatches));
-  return stats_;
+  // Queued helpers are dropped; those in a listing finish it first, promptly after a stop.
+  tasks_.close();
+  lock.lock();
+  const ShareWalkStats stats = stats_;
+  lock.unlock();
+  if (complete && topListed) {
+    sink_.folder(share, std::move(topMatches));
+    for (ListingFailure& failure : topFailures) sink_.failed(std::move(failure));
+  }
+  return stats;
 }
 
 }  // namespace
 
-ShareWalkStats walkShare(DirectoryLister& lister, const std::string& share,
+ShareWalkStats walkShare(Executor& executor, DirectoryLister& lister, const std::string& share,
                          const WildcardPattern& pattern, const ShareWalkLimits& limits,
                          std::stop_token stop, ShareWalkSink& sink) {
-  OrderedWalk walk(lister, pattern, limits, std::move(stop), sink);
+  OrderedWalk walk(executor, lister, pattern, limits, std::move(stop), sink);
   return walk.run(share);
 }
 

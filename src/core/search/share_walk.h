@@ -7,21 +7,25 @@
 //
 // How: the emission order is the pre-order of the folder tree, so every known folder has a key
 // (the child indexes from the top) whose lexicographic order is the emission order. Listing
-// threads always take the smallest-key folder not yet listed; the calling thread emits folders
+// tasks always take the smallest-key folder not yet listed; the calling thread emits folders
 // in key order, waiting for (or itself making) the listing it needs next. Only the matches and
 // the subfolders of listed-but-not-yet-emitted folders are kept, and no listing starts while
 // too many of those wait, except the one the emitter waits for; so memory stays bounded
 // whatever the share's size. The top's matches are kept to the end, as the order demands.
 //
 // Not entered (their names are still reported when they match): folders whose name starts
-// with '.'; a folder whose non-zero file id equals that of a folder it was reached through (a
-// link loop); folders deeper than maxDepth or with a path longer than maxPathBytes (counted as
-// failed). A folder whose listing fails is skipped and counted; the walk goes on.
+// with '.'; a folder whose non-zero file id equals that of a folder it was reached through,
+// the share's top included (a link loop; the top's id comes from its listing's folderId);
+// folders deeper than maxDepth or with a path longer than maxPathBytes (counted and reported
+// as failed). A folder whose listing fails is skipped, counted and reported; the walk goes on.
 //
-// Thread rules: walkShare() runs on the calling thread and starts up to maxParallelListings
-// helper threads of its own, all joined before it returns. The sink is called only on the
-// calling thread, never with the walk's lock held. After a stop request walkShare() returns
-// without emitting anything more once the listings in flight have returned.
+// Thread rules: walkShare() runs on the calling thread, which may be an executor task, and
+// posts up to maxParallelListings listing tasks at once to the executor (High priority). It
+// never waits for a task that has not started: a folder nobody lists yet it lists itself, so
+// a walk goes on even when the executor's every thread is busy. Before returning it drops its
+// queued tasks and waits for its running ones. The sink is called only on the calling thread,
+// never with the walk's lock held. After a stop request walkShare() returns without emitting
+// anything more once the listings in flight have returned, which the lister makes prompt.
 #pragma once
 
 #include <chrono>
@@ -31,9 +35,11 @@
 #include <string>
 #include <vector>
 
+#include "base/executor.h"
 #include "browse/directory_lister.h"
 #include "results/result_row.h"
 #include "search/wildcard.h"
+#include "status/listing_failure.h"
 
 namespace vuv {
 
@@ -58,7 +64,8 @@ struct ShareWalkLimits {
 
 struct ShareWalkStats {
   std::uint64_t foldersListed = 0;  // listings that returned, successfully or not
-  std::uint64_t failedFolders = 0;  // failed listings and folders cut by maxDepth/maxPathBytes
+  std::uint64_t failedFolders = 0;  // failed listings and folders cut by maxDepth/maxPathBytes;
+                                    // not listings cut short by a stop
   std::uint64_t loopsCut = 0;       // folders not entered because of a repeated file id
   std::size_t peakBufferedFolders = 0;
   std::size_t peakBufferedRows = 0;
@@ -73,9 +80,12 @@ class ShareWalkSink {
   virtual void folder(const std::string& path, std::vector<ResultRow>&& matches) = 0;
   // The walk is about to wait for the network: the moment to pass held rows on.
   virtual void waiting() = 0;
+  // A folder that could not be listed or was not entered for its depth or path length, in
+  // emission order (where its rows would have been). Not called for listings cut by a stop.
+  virtual void failed(ListingFailure failure) = 0;
 };
 
-ShareWalkStats walkShare(DirectoryLister& lister, const std::string& share,
+ShareWalkStats walkShare(Executor& executor, DirectoryLister& lister, const std::string& share,
                          const WildcardPattern& pattern, const ShareWalkLimits& limits,
                          std::stop_token stop, ShareWalkSink& sink);
 

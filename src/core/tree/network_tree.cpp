@@ -33,35 +33,39 @@ NodeId NetworkTree::idOf(std::uint32_t index) const {
   return (static_cast<NodeId>(generation_) << 32) | (static_cast<NodeId>(index) + 1);
 }
 
-NodeId NetworkTree::insert(NodeId parent, std::string text, NodeKind kind,
-                           InsertPosition position) {
-  NodeId id = kNoNode;
-  {
-    std::unique_lock lock(mutex_);
-    std::uint32_t parentIndex = kStale;
-    if (parent != kNoNode) {
-      parentIndex = indexOf(parent);
-      if (parentIndex == kStale) return kNoNode;
-    }
-    if (nodes_.size() >= kStale - 1) return kNoNode;
-    const auto index = static_cast<std::uint32_t>(nodes_.size());
-    auto& siblings = parentIndex == kStale ? topLevel_ : nodes_[parentIndex].children;
-    auto where = siblings.end();
-    if (position == InsertPosition::Sorted) {
-      // After every sibling that does not sort behind the new one, so equal names keep
-      // their arrival order.
-      where = std::upper_bound(siblings.begin(), siblings.end(), text,
-                               [this](const std::string& newText, std::uint32_t sibling) {
-                                 return lessForDisplay(newText, nodes_[sibling].text);
-                               });
-    }
-    const auto row = static_cast<std::size_t>(where - siblings.begin());
-    siblings.insert(where, index);
-    // Growing nodes_ may move Node objects, but siblings refers into a Node only until here.
-    nodes_.push_back(Node{std::move(text), kind, parentIndex, {}});
-    id = idOf(index);
-    if (observer_) observer_(id, parent, row);
+NodeId NetworkTree::insert(NodeId parent, std::string text, NodeKind kind, InsertPosition position) {
+  std::unique_lock lock(mutex_);
+  const std::uint32_t parentIndex = indexOf(parent);
+  if (parentIndex == kStale) return kNoNode;
+  return insertAt(parentIndex, std::move(text), kind, position);
+}
+
+NodeId NetworkTree::insertTopLevel(std::string text, NodeKind kind, InsertPosition position) {
+  std::unique_lock lock(mutex_);
+  return insertAt(kStale, std::move(text), kind, position);
+}
+
+// parentIndex kStale: top level. Requires the lock, held exclusively.
+NodeId NetworkTree::insertAt(std::uint32_t parentIndex, std::string text, NodeKind kind,
+                             InsertPosition position) {
+  if (nodes_.size() >= kStale - 1) return kNoNode;
+  const auto index = static_cast<std::uint32_t>(nodes_.size());
+  auto& siblings = parentIndex == kStale ? topLevel_ : nodes_[parentIndex].children;
+  auto where = siblings.end();
+  if (position == InsertPosition::Sorted) {
+    // After every sibling that does not sort behind the new one, so equal names keep
+    // their arrival order.
+    where = std::upper_bound(siblings.begin(), siblings.end(), text,
+                             [this](const std::string& newText, std::uint32_t sibling) {
+                               return lessForDisplay(newText, nodes_[sibling].text);
+                             });
   }
+  const auto row = static_cast<std::size_t>(where - siblings.begin());
+  siblings.insert(where, index);
+  // Growing nodes_ may move Node objects, but siblings refers into a Node only until here.
+  nodes_.push_back(Node{std::move(text), kind, parentIndex, {}});
+  const NodeId id = idOf(index);
+  if (observer_) observer_(id, parentIndex == kStale ? kNoNode : idOf(parentIndex), row);
   return id;
 }
 

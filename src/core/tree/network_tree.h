@@ -46,8 +46,11 @@ class NetworkTree {
   NetworkTree(const NetworkTree&) = delete;
   NetworkTree& operator=(const NetworkTree&) = delete;
 
-  // Inserts under `parent` (kNoNode: top level). Returns kNoNode when `parent` is stale.
+  // Inserts under `parent`. Returns kNoNode when `parent` is kNoNode or stale (the tree was
+  // cleared meanwhile): a caller that gets kNoNode stops inserting below it.
   NodeId insert(NodeId parent, std::string text, NodeKind kind, InsertPosition position);
+  // Inserts at the top level. Never implied by a missing parent: only this call does it.
+  NodeId insertTopLevel(std::string text, NodeKind kind, InsertPosition position);
   void clear();
 
   NodeId firstChild(NodeId node) const;  // kNoNode: the first top-level node
@@ -72,6 +75,7 @@ class NetworkTree {
   struct Node;
   std::uint32_t indexOf(NodeId id) const;  // requires the lock; UINT32_MAX when stale
   NodeId idOf(std::uint32_t index) const;
+  NodeId insertAt(std::uint32_t parentIndex, std::string text, NodeKind kind, InsertPosition position);
 
   mutable std::shared_mutex mutex_;        // guards everything below
   std::vector<Node> nodes_;                // index = id's low half - 1

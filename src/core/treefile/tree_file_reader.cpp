@@ -126,7 +126,7 @@ Result<NodeId> parseTree(std::string_view bytes, NetworkTree& tree) {
 
   tree.clear();
   const NodeId root =
-      tree.insert(kNoNode, std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+      tree.insertTopLevel(std::string(kRootText), NodeKind::Root, InsertPosition::Last);
   std::vector<NodeId> ids;
   ids.reserve(nodes.size());
   for (auto& node : nodes) {

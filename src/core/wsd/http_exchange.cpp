@@ -78,21 +78,6 @@ Result<std::optional<std::string>> dechunk(std::string_view data, bool closed, s
 
 }  // namespace
 
-std::optional<std::array<std::uint8_t, 4>> parseIpv4(std::string_view text) {
-  std::array<std::uint8_t, 4> out{};
-  for (std::size_t i = 0; i < 4; ++i) {
-    const std::size_t dot = i < 3 ? text.find('.') : text.size();
-    if (dot == std::string_view::npos) return std::nullopt;
-    const std::string_view part = text.substr(0, dot);
-    if (part.size() > 1 && part.front() == '0') return std::nullopt;
-    auto value = decimal(part, 3);
-    if (!value || *value > 255) return std::nullopt;
-    out[i] = static_cast<std::uint8_t>(*value);
-    text.remove_prefix(i < 3 ? dot + 1 : dot);
-  }
-  return out;
-}
-
 bool isUsableDeviceAddress(const std::array<std::uint8_t, 4>& a) {
   if (a[0] == 0 || a[0] == 127 || a[0] >= 224) return false;  // "this" network, loopback, multicast and up
   return true;

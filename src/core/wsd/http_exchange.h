@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/ipv4.h"
 #include "base/result.h"
 
 namespace vuv::wsd {
@@ -29,8 +30,7 @@ struct HttpUrl {
 // scheme, host names, user information, a bad port, control characters or spaces.
 Result<HttpUrl> parseHttpUrl(std::string_view url);
 
-// Dotted-quad IPv4 address: four decimal numbers 0-255 without leading zeros.
-std::optional<std::array<std::uint8_t, 4>> parseIpv4(std::string_view text);
+using ::vuv::parseIpv4;
 
 // A unicast address a device may really have: not 0.0.0.0/8, loopback, multicast or broadcast.
 bool isUsableDeviceAddress(const std::array<std::uint8_t, 4>& address);

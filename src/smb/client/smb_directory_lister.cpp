@@ -15,23 +15,28 @@ Error aboutPath(Error error, std::string_view what, std::string_view unc) {
 
 }  // namespace
 
-Result<std::vector<DirectoryEntry>> SmbDirectoryLister::list(std::string_view uncFolder, std::stop_token /*stop*/) {
+Result<DirectoryListing> SmbDirectoryLister::list(std::string_view uncFolder, std::stop_token /*stop*/) {
   Result<std::string> url = smbUrlFromUnc(uncFolder, book_);
   if (!url) return url.error();
 
-  std::vector<DirectoryEntry> entries;
+  DirectoryListing listing;
   ReplyHandlers handlers;
   handlers.onEntries = [&](std::vector<protocol::Entry>& batch) {
     for (protocol::Entry& e : batch) {
+      if (e.name == ".") {
+        listing.folderId = e.fileId;
+        continue;
+      }
+      if (e.name == "..") continue;
       const bool folder = e.kind == protocol::EntryKind::Folder;
-      entries.push_back(DirectoryEntry{std::move(e.name), folder, folder ? 0 : e.size,
-                                       e.modified, e.fileId});
+      listing.entries.push_back(DirectoryEntry{std::move(e.name), folder, folder ? 0 : e.size,
+                                               e.modified, e.fileId});
     }
     return true;
   };
   Result<RequestOutcome> outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers);
   if (!outcome) return aboutPath(outcome.error(), "listing", uncFolder);
-  return entries;
+  return listing;
 }
 
 Status SmbDirectoryLister::read(std::string_view uncFile, const ChunkSink& sink) {

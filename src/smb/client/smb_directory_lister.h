@@ -16,7 +16,7 @@ class SmbDirectoryLister : public DirectoryLister, public FileReader {
   // Servers `book` (may be null) has an address for are reached at that address.
   explicit SmbDirectoryLister(WorkerPool& pool, const HostAddressBook* book = nullptr) : pool_(pool), book_(book) {}
 
-  Result<std::vector<DirectoryEntry>> list(std::string_view uncFolder, std::stop_token stop) override;
+  Result<DirectoryListing> list(std::string_view uncFolder, std::stop_token stop) override;
   Status read(std::string_view uncFile, const ChunkSink& sink) override;
 
  private:

@@ -168,7 +168,8 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
               if (ask.id != id) return confused("asked for credentials out of turn");
               protocol::AuthReply answer{id, std::nullopt};
               if (options_.prompt != nullptr) {
-                answer.credentials = options_.prompt->credentialsFor(ask.server, ask.share);
+                // run() takes no stop token yet, so nothing can abandon this prompt from here.
+                answer.credentials = options_.prompt->credentialsFor(ask.server, ask.share, {});
               }
               if (!worker.channel().send(answer)) return crashed();
               return std::nullopt;

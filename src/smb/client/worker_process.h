@@ -14,8 +14,8 @@
 #include <string>
 
 #include "base/result.h"
+#include "platform/unique_fd.h"
 #include "smb/channel/message_channel.h"
-#include "smb/channel/unique_fd.h"
 
 namespace vuv::smb {
 

@@ -20,10 +20,6 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 
 bool refused(int status) { return status == EACCES || status == EPERM; }
 
-bool isDotOrDotDot(const char* name) {
-  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-}
-
 // smbc_type values (SMBC_WORKGROUP .. SMBC_FILE) and ours are the same numbers by design;
 // a link is reported as a file.
 EntryKind kindOf(unsigned int smbcType) {
@@ -132,7 +128,9 @@ RequestHandler::Outcome RequestHandler::listDirectory(const std::string& url, Re
   // readdirplus2 gives each entry's stat from the listing itself: no round trip per entry.
   struct stat status {};
   while (const libsmb_file_info* info = files_.readDirPlus(dir.get(), &status)) {
-    if (info->name == nullptr || isDotOrDotDot(info->name)) continue;
+    // "." stays: its file id is the listed folder's own, which a walk needs to see that a
+    // link in a share's top folder leads back to the top.
+    if (info->name == nullptr || std::strcmp(info->name, "..") == 0) continue;
     const bool folder = S_ISDIR(status.st_mode);
     out.add(protocol::Entry{
         folder ? EntryKind::Folder : EntryKind::File,

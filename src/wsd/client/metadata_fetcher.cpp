@@ -46,7 +46,7 @@ void MetadataFetcher::start(const FetchRequest& request, Clock::time_point now) 
     }
     length = sizeof *a;
   }
-  Fd fd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd.valid()) {
     ended_.push_back({request.id, failed(request, "socket for", errno)});
     return;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/result.h"
-#include "wsd/client/fd.h"
+#include "platform/unique_fd.h"
 #include "wsd/discovery_round.h"
 
 namespace vuv::wsd {
@@ -44,7 +44,7 @@ class MetadataFetcher {
  private:
   struct Connection {
     std::size_t id = 0;
-    Fd fd;
+    UniqueFd fd;
     std::string request;
     std::size_t sent = 0;
     bool connected = false;

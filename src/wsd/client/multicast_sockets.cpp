@@ -28,13 +28,13 @@ bool option(int fd, int level, int name, const T& value) {
   return ::setsockopt(fd, level, name, &value, sizeof value) == 0;
 }
 
-Fd udpSocket(int family) {
-  return Fd(::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+UniqueFd udpSocket(int family) {
+  return UniqueFd(::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
 }
 
 // Bound to the interface's address, port chosen by the system: answers come back here.
-Fd ipv4Sender(const in_addr& address) {
-  Fd fd = udpSocket(AF_INET);
+UniqueFd ipv4Sender(const in_addr& address) {
+  UniqueFd fd = udpSocket(AF_INET);
   if (!fd.valid()) return fd;
   sockaddr_in local{};
   local.sin_family = AF_INET;
@@ -42,13 +42,13 @@ Fd ipv4Sender(const in_addr& address) {
   const unsigned char ttl = 1;
   if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
       !option(fd.get(), IPPROTO_IP, IP_MULTICAST_IF, address) || !option(fd.get(), IPPROTO_IP, IP_MULTICAST_TTL, ttl)) {
-    return Fd();
+    return UniqueFd();
   }
   return fd;
 }
 
-Fd ipv6Sender(const sockaddr_in6& address, unsigned index) {
-  Fd fd = udpSocket(AF_INET6);
+UniqueFd ipv6Sender(const sockaddr_in6& address, unsigned index) {
+  UniqueFd fd = udpSocket(AF_INET6);
   if (!fd.valid()) return fd;
   sockaddr_in6 local = address;
   local.sin6_port = 0;
@@ -59,14 +59,14 @@ Fd ipv6Sender(const sockaddr_in6& address, unsigned index) {
       ::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
       !option(fd.get(), IPPROTO_IPV6, IPV6_MULTICAST_IF, index) ||
       !option(fd.get(), IPPROTO_IPV6, IPV6_MULTICAST_HOPS, hops)) {
-    return Fd();
+    return UniqueFd();
   }
   return fd;
 }
 
 // On the WS-Discovery port, shared with any other program that shares it (a local responder).
-Fd ipv4Listener(const std::vector<in_addr>& interfaces) {
-  Fd fd = udpSocket(AF_INET);
+UniqueFd ipv4Listener(const std::vector<in_addr>& interfaces) {
+  UniqueFd fd = udpSocket(AF_INET);
   if (!fd.valid()) return fd;
   const int one = 1;
   sockaddr_in any{};
@@ -75,7 +75,7 @@ Fd ipv4Listener(const std::vector<in_addr>& interfaces) {
   any.sin_addr.s_addr = htonl(INADDR_ANY);
   if (!option(fd.get(), SOL_SOCKET, SO_REUSEADDR, one) ||
       ::bind(fd.get(), reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
-    return Fd();
+    return UniqueFd();
   }
   bool joined = false;
   for (const in_addr& address : interfaces) {
@@ -84,7 +84,7 @@ Fd ipv4Listener(const std::vector<in_addr>& interfaces) {
     membership.imr_interface = address;
     joined = option(fd.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, membership) || joined;
   }
-  return joined ? std::move(fd) : Fd();
+  return joined ? std::move(fd) : UniqueFd();
 }
 
 }  // namespace
@@ -104,7 +104,7 @@ Result<MulticastSockets> MulticastSockets::open(bool ipv6, bool listen) {
     if (entry->ifa_addr->sa_family == AF_INET) {
       anySuitable = true;
       const in_addr address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr;
-      Fd fd = ipv4Sender(address);
+      UniqueFd fd = ipv4Sender(address);
       if (!fd.valid()) {
         lastErrno = errno;
         continue;
@@ -116,7 +116,7 @@ Result<MulticastSockets> MulticastSockets::open(bool ipv6, bool listen) {
       if (!IN6_IS_ADDR_LINKLOCAL(&address->sin6_addr)) continue;
       anySuitable = true;
       // IPv6 is a bonus: when it does not work here, IPv4 carries the round.
-      Fd fd = ipv6Sender(*address, index);
+      UniqueFd fd = ipv6Sender(*address, index);
       if (fd.valid()) sockets.senders_.push_back(Sender{std::move(fd), true, index});
     }
   }
@@ -127,7 +127,7 @@ Result<MulticastSockets> MulticastSockets::open(bool ipv6, bool listen) {
     return makeError(ErrorCode::Unreachable, "no socket for WS-Discovery could be opened", lastErrno);
   }
   if (listen && !ipv4Interfaces.empty()) {
-    if (Fd fd = ipv4Listener(ipv4Interfaces); fd.valid()) sockets.listeners_.push_back(std::move(fd));
+    if (UniqueFd fd = ipv4Listener(ipv4Interfaces); fd.valid()) sockets.listeners_.push_back(std::move(fd));
   }
   return sockets;
 }
@@ -159,7 +159,7 @@ std::size_t MulticastSockets::sendToAll(std::string_view payload) {
 
 void MulticastSockets::addPollFds(std::vector<pollfd>& fds) const {
   for (const Sender& sender : senders_) fds.push_back(pollfd{sender.fd.get(), POLLIN, 0});
-  for (const Fd& listener : listeners_) fds.push_back(pollfd{listener.get(), POLLIN, 0});
+  for (const UniqueFd& listener : listeners_) fds.push_back(pollfd{listener.get(), POLLIN, 0});
 }
 
 std::vector<ReceivedDatagram> MulticastSockets::receive(std::size_t max) {
@@ -183,7 +183,7 @@ std::vector<ReceivedDatagram> MulticastSockets::receive(std::size_t max) {
     }
   };
   for (const Sender& sender : senders_) drain(sender.fd.get());
-  for (const Fd& listener : listeners_) drain(listener.get());
+  for (const UniqueFd& listener : listeners_) drain(listener.get());
   return out;
 }
 

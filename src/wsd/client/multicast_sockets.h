@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "base/result.h"
-#include "wsd/client/fd.h"
+#include "platform/unique_fd.h"
 
 namespace vuv::wsd {
 
@@ -44,12 +44,12 @@ class MulticastSockets {
 
  private:
   struct Sender {
-    Fd fd;
+    UniqueFd fd;
     bool ipv6 = false;
     unsigned interfaceIndex = 0;
   };
   std::vector<Sender> senders_;
-  std::vector<Fd> listeners_;
+  std::vector<UniqueFd> listeners_;
 };
 
 }  // namespace vuv::wsd

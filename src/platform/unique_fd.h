@@ -1,11 +1,12 @@
-// Owner of one POSIX file descriptor: closes it when destroyed. Move-only; not thread-safe.
+// Owner of one POSIX file descriptor: closes it when destroyed. Move-only; not thread-safe (a
+// value owned by one thread at a time).
 #pragma once
 
 #include <unistd.h>
 
 #include <utility>
 
-namespace vuv::smb {
+namespace vuv {
 
 class UniqueFd {
  public:
@@ -22,6 +23,7 @@ class UniqueFd {
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
+  // Closes the descriptor held, if any, and takes `fd`.
   void reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
@@ -31,4 +33,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace vuv::smb
+}  // namespace vuv

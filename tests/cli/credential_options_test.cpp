@@ -1,0 +1,236 @@
+#include "cli/credential_options.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+
+namespace vuv::cli {
+namespace {
+
+TEST(CredentialOptions, UserArgumentForms) {
+  struct Case {
+    const char* text;
+    const char* domain;
+    const char* user;
+    const char* password;
+    bool hasPassword;
+  };
+  const Case cases[] = {
+      {"joe", "", "joe", "", false},
+      {"joe%", "", "joe", "", true},
+      {"joe%p%ss", "", "joe", "p%ss", true},  // only the first % separates
+      {"DOM\\joe%pw", "DOM", "joe", "pw", true},
+      {"DOM/joe", "DOM", "joe", "", false},
+      {"joe%a\\b/c ", "", "joe", "a\\b/c ", true},  // separators inside the password stay
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const UserArgument user = parseUserArgument(c.text);
+    EXPECT_EQ(user.credentials.domain, c.domain);
+    EXPECT_EQ(user.credentials.user, c.user);
+    EXPECT_EQ(user.credentials.password, c.password);
+    EXPECT_EQ(user.hasPassword, c.hasPassword);
+  }
+}
+
+TEST(CredentialOptions, AuthenticationFileLines) {
+  struct Case {
+    const char* text;
+    const char* domain;
+    const char* user;
+    const char* password;
+    bool hasPassword;
+  };
+  const Case cases[] = {
+      {"username = anna\npassword = pw\ndomain = OFFICE\n", "OFFICE", "anna", "pw", true},
+      {"Username=anna\nPASSWORD=pw\nDomain=OFFICE", "OFFICE", "anna", "pw", true},  // keys in any case
+      {"username = OFFICE\\anna%s3 cret\n", "OFFICE", "anna", "s3 cret", true},
+      {"username = OFFICE/anna\n", "OFFICE", "anna", "", false},
+      {"  username\t=\tanna\n", "", "anna", "", false},
+      // The password keeps inner and trailing blanks; only the line end goes.
+      {"username = anna\npassword =  s3 cret \r\n", "", "anna", "s3 cret ", true},
+      {"username = anna\npassword = a=b#c;d\n", "", "anna", "a=b#c;d", true},
+      {"username = anna\npassword = x\r\r\n", "", "anna", "x\r", true},  // a lone CR is text
+      {"username = anna\npassword =\n", "", "anna", "", true},          // empty, but given
+      {"# comment\n\n   ; another\nusername = anna\n", "", "anna", "", false},
+      {"domain = WG\nusername = bob\n", "WG", "bob", "", false},
+      {"username = DOM\\bob\ndomain = WG\n", "WG", "bob", "", false},  // the last line wins
+      {"", "", "", "", false},
+      {"username =\n", "", "", "", false},
+      {"username = anna \n", "", "anna", "", false},
+      {"username = DOM\\anna %pw \n", "DOM", "anna", "pw ", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto parsed = parseAuthenticationText(c.text);
+    ASSERT_TRUE(parsed.ok()) << parsed.error().detail;
+    EXPECT_EQ(parsed->credentials.domain, c.domain);
+    EXPECT_EQ(parsed->credentials.user, c.user);
+    EXPECT_EQ(parsed->credentials.password, c.password);
+    EXPECT_EQ(parsed->hasPassword, c.hasPassword);
+  }
+}
+
+TEST(CredentialOptions, AuthenticationFileMistakes) {
+  struct Case {
+    const char* text;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"username anna\n", "line 1: expected key = value"},
+      {"username = anna\npasswd = x\n", "line 2: unknown key 'passwd' (username, password or domain)"},
+      {"user = anna\n", "line 1: unknown key 'user'"},
+      {"[global]\n", "line 1: expected key = value"},
+      {"= x\n", "line 1: unknown key ''"},
+      {"password = x\n", "a password but no username"},  // would log on as guest
+      {"username = %x\n", "a password but no username"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto parsed = parseAuthenticationText(c.text);
+    ASSERT_FALSE(parsed.ok());
+    EXPECT_EQ(parsed.error().code, ErrorCode::BadFormat);
+    EXPECT_NE(parsed.error().detail.find(c.message), std::string::npos) << parsed.error().detail;
+  }
+}
+
+// Sources that record what was consulted.
+struct FakeSources {
+  std::map<std::string, std::string> environment;
+  std::map<std::string, std::string> files;
+  std::optional<std::string> typed;  // nullopt: no terminal
+  std::vector<std::string> prompts;
+
+  PasswordSources sources() {
+    PasswordSources s;
+    s.environment = [this](const char* name) -> std::optional<std::string> {
+      if (auto it = environment.find(name); it != environment.end()) return it->second;
+      return std::nullopt;
+    };
+    s.readDescriptor = [this](int fd) -> Result<std::string> {
+      if (auto it = files.find("fd" + std::to_string(fd)); it != files.end()) return it->second;
+      return makeError(ErrorCode::Io, "fd", 9);
+    };
+    s.readFile = [this](const std::string& path) -> Result<std::string> {
+      if (auto it = files.find(path); it != files.end()) return it->second;
+      return makeError(ErrorCode::Io, path, 2);
+    };
+    s.ask = [this](const std::string& prompt) {
+      prompts.push_back(prompt);
+      return typed;
+    };
+    return s;
+  }
+};
+
+TEST(CredentialOptions, WhereTheMissingPasswordComesFrom) {
+  using Kerberos = ConnectionOptions::Kerberos;
+  struct Case {
+    const char* name;
+    ConnectionOptions options;
+    std::map<std::string, std::string> environment;
+    std::string password;
+    std::string prompt;  // empty: nobody asked
+  };
+  const auto user = [](const char* text, bool noPassword = false, Kerberos kerberos = Kerberos::Off) {
+    ConnectionOptions options;
+    const UserArgument parsed = parseUserArgument(text);
+    options.credentials = parsed.credentials;
+    options.userGiven = true;
+    options.passwordGiven = parsed.hasPassword;
+    options.noPassword = noPassword;
+    options.kerberos = kerberos;
+    return options;
+  };
+  const Case cases[] = {
+      {"asks for a named user", user("DOM\\joe"), {}, "typed", "Password for DOM\\joe: "},
+      {"given password", user("joe%given"), {{"PASSWD", "env"}}, "given", ""},
+      {"given empty password", user("joe%"), {{"PASSWD", "env"}}, "", ""},
+      {"PASSWD", user("joe"), {{"PASSWD", " env "}}, " env ", ""},
+      {"PASSWD empty", user("joe"), {{"PASSWD", ""}}, "", ""},
+      {"PASSWD before PASSWD_FD", user("joe"), {{"PASSWD", "env"}, {"PASSWD_FD", "3"}}, "env", ""},
+      {"PASSWD_FD", user("joe"), {{"PASSWD_FD", "3"}, {"PASSWD_FILE", "/pw"}}, "from fd", ""},
+      {"PASSWD_FILE", user("joe"), {{"PASSWD_FILE", "/pw"}}, "from file ", ""},
+      {"-N drops every password", user("joe%given", true), {{"PASSWD", "env"}}, "", ""},
+      {"Kerberos needs no prompt", user("joe", false, Kerberos::Desired), {}, "", ""},
+      {"anonymous", ConnectionOptions{}, {{"PASSWD", "env"}}, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSources fake{c.environment, {{"fd3", "from fd"}, {"/pw", "from file "}}, "typed", {}};
+    auto resolved = resolveCredentials(c.options, fake.sources());
+    ASSERT_TRUE(resolved.ok()) << resolved.error().detail;
+    EXPECT_EQ(resolved->password, c.password);
+    EXPECT_EQ(fake.prompts, c.prompt.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.prompt});
+  }
+}
+
+TEST(CredentialOptions, EnvironmentThatCannotBeRead) {
+  ConnectionOptions options;
+  options.credentials.user = "joe";
+  options.userGiven = true;
+  for (const auto& [name, value] : std::map<std::string, std::string>{{"PASSWD_FD", "x3"},
+                                                                      {"PASSWD_FILE", "/missing"}}) {
+    SCOPED_TRACE(name);
+    FakeSources fake{{{name, value}}, {}, "typed", {}};
+    auto resolved = resolveCredentials(options, fake.sources());
+    ASSERT_FALSE(resolved.ok());
+    EXPECT_NE(resolved.error().detail.find(value), std::string::npos) << resolved.error().detail;
+    EXPECT_TRUE(fake.prompts.empty());  // a broken setting is reported, not replaced by a prompt
+  }
+}
+
+TEST(CredentialOptions, AuthenticationFileAgainstTheCommandLine) {
+  const std::string path = ::testing::TempDir() + "vuv-credentials-" + std::to_string(::getpid());
+  {
+    std::ofstream file(path, std::ios::binary);
+    file << "username = OFFICE\\anna\n";
+  }
+  ConnectionOptions options;
+  options.authenticationFile = path;
+  FakeSources fake{{{"PASSWD", "env"}}, {}, "typed", {}};
+  auto resolved = resolveCredentials(options, fake.sources());
+  ASSERT_TRUE(resolved.ok()) << resolved.error().detail;
+  EXPECT_EQ(resolved->user, "anna");
+  EXPECT_EQ(resolved->password, "env");  // the file names no password
+
+  options.credentials = parseUserArgument("joe%pw").credentials;  // -U wins over the file
+  options.userGiven = options.passwordGiven = true;
+  resolved = resolveCredentials(options, fake.sources());
+  ASSERT_TRUE(resolved.ok());
+  EXPECT_EQ(resolved->user, "joe");
+  EXPECT_EQ(resolved->domain, "");
+
+  options = ConnectionOptions{};
+  for (const std::string& unreadable : {path + ".missing", ::testing::TempDir()}) {
+    SCOPED_TRACE(unreadable);  // a directory must not read as an empty file: guest access
+    options.authenticationFile = unreadable;
+    resolved = resolveCredentials(options, fake.sources());
+    ASSERT_FALSE(resolved.ok());
+    EXPECT_EQ(resolved.error().code, ErrorCode::Io);
+  }
+  std::remove(path.c_str());
+}
+
+TEST(CredentialOptions, WorkgroupIsTheDefaultDomain) {
+  ConnectionOptions options;
+  options.workgroup = "WG";
+  options.credentials = parseUserArgument("joe%pw").credentials;
+  options.userGiven = options.passwordGiven = true;
+  FakeSources fake;
+  auto resolved = resolveCredentials(options, fake.sources());
+  ASSERT_TRUE(resolved.ok());
+  EXPECT_EQ(resolved->domain, "WG");
+
+  options.credentials = parseUserArgument("DOM\\joe%pw").credentials;
+  resolved = resolveCredentials(options, fake.sources());
+  ASSERT_TRUE(resolved.ok());
+  EXPECT_EQ(resolved->domain, "DOM");
+}
+
+}  // namespace
+}  // namespace vuv::cli
