@@ -352,12 +352,14 @@ class MainDlgTest : public QObject {
     backend_->events().rows({fileRow("\\\\S1\\Public\\a.txt", 10), folderRow("\\\\S1\\Public\\d")});
     backend_->events().rows({fileRow("\\\\S1\\Public\\d\\b.txt", 2048)});
     ModalWatcher watcher;
-    backend_->events().searchFinished(
-        SearchOutcome{{{"\\\\S1\\Public\\locked", "access denied"}}});
+    backend_->events().searchFinished(SearchOutcome{
+        {{"\\\\S1\\Public\\locked", makeError(ErrorCode::AccessDenied)}}});
     QCOMPARE(watcher.boxes.size(), std::size_t{1});
     QCOMPARE(watcher.boxes[0].caption, QString("Vuvuveva"));
     QCOMPARE(watcher.boxes[0].text, QString("Search finished. 3 files found."));
-    QVERIFY(watcher.boxes[0].details.contains("\\\\S1\\Public\\locked: access denied"));
+    const QString expectedDetail = QString::fromStdString(
+        failureText({"\\\\S1\\Public\\locked", makeError(ErrorCode::AccessDenied)}));
+    QVERIFY(watcher.boxes[0].details.contains(expectedDetail));
     QCOMPARE(child<QPushButton>("searchButton")->text(), QString("Search"));
   }
 

@@ -13,18 +13,14 @@
 #include <vector>
 
 #include "results/result_row.h"
+#include "status/listing_failure.h"
 #include "status/status_update.h"
 #include "tree/network_tree.h"
 
 namespace vuv::app {
 
-struct SkippedFolder {
-  std::string path;    // \\server\share\folder
-  std::string reason;  // why it could not be listed, in words
-};
-
 struct SearchOutcome {
-  std::vector<SkippedFolder> skipped;  // folders the search could not list
+  std::vector<ListingFailure> skipped;  // folders the search could not list, and why
 };
 
 struct WindowEvents {

@@ -409,9 +409,8 @@ void CMainDlg::OnSearchFinished(const SearchOutcome& outcome) {
                   this);
   if (!outcome.skipped.empty()) {
     QString details;
-    for (const SkippedFolder& folder : outcome.skipped) {
-      details += QString::fromStdString(folder.path) + ": " +
-                 QString::fromStdString(folder.reason) + '\n';
+    for (const ListingFailure& failure : outcome.skipped) {
+      details += QString::fromStdString(failureText(failure)) + '\n';
     }
     box.setDetailedText(details);
   }
