@@ -109,6 +109,42 @@ std::optional<Status> parseConnectionOption(const std::string& name, ArgumentCur
     connection.timeoutSeconds = *seconds;
     return success();
   }
+  if (name == "-s" || name == "--configfile") {
+    auto value = cursor.value(name);
+    if (!value) return Status(value.error());
+    connection.configFile = *value;
+    return success();
+  }
+  if (name == "-d" || name == "--debuglevel") {
+    auto value = cursor.value(name);
+    if (!value) return Status(value.error());
+    int level = -1;
+    const auto [end, ec] = std::from_chars(value->data(), value->data() + value->size(), level);
+    if (ec != std::errc() || end != value->data() + value->size() || level < 0 || level > 10) {
+      return Status(usage("-d takes a debug level from 0 to 10"));
+    }
+    connection.debugLevel = level;
+    return success();
+  }
+  if (name == "-k") {
+    connection.kerberos = ConnectionOptions::Kerberos::Required;
+    return success();
+  }
+  if (name == "--use-kerberos") {
+    auto given = cursor.value(name);
+    if (!given) return Status(given.error());
+    const std::string& value = *given;
+    if (value == "required") {
+      connection.kerberos = ConnectionOptions::Kerberos::Required;
+    } else if (value == "desired") {
+      connection.kerberos = ConnectionOptions::Kerberos::Desired;
+    } else if (value == "off") {
+      connection.kerberos = ConnectionOptions::Kerberos::Off;
+    } else {
+      return Status(usage("--use-kerberos takes required, desired or off"));
+    }
+    return success();
+  }
   if (name == "--jobs" || name == "-j") {
     auto value = cursor.value(name);
     if (!value) return Status(value.error());
@@ -252,6 +288,10 @@ Connection options:
   -N, --no-pass                         never ask for a password
   --timeout SECONDS                     give up on a silent server after SECONDS (default 5)
   -j, --jobs N                          SMB worker processes at most (default 16)
+  -s, --configfile FILE                 smb.conf read on top of the user's
+  -d, --debuglevel LEVEL                libsmbclient's debug output (0-10) on standard error
+  -k, --use-kerberos=required|desired|off
+                                        Kerberos with the ticket cache (KRB5CCNAME); -k: required
 
 Standard output carries only the result; progress and diagnostics go to standard error.
 Client settings come from $HOME/.smb/smb.conf, then the system's smb.conf.

@@ -25,11 +25,28 @@ Result<Credentials> resolveCredentials(const ConnectionOptions& options) {
       passwordKnown = !credentials.password.empty();
     }
   }
-  if (!credentials.anonymous() && !passwordKnown && !options.noPassword) {
+  // With Kerberos the ticket proves who we are; a refused request still asks (desired).
+  const bool kerberos = options.kerberos != ConnectionOptions::Kerberos::Off;
+  if (!credentials.anonymous() && !passwordKnown && !options.noPassword && !kerberos) {
     std::string who = credentials.domain.empty() ? credentials.user : credentials.domain + "\\" + credentials.user;
     if (auto password = readSecret("Password for " + who + ": ")) credentials.password = *password;
   }
   return credentials;
+}
+
+// The user's smb.conf, debug and Kerberos choices, as every worker takes them.
+std::vector<std::string> workerArguments(const ConnectionOptions& options) {
+  std::vector<std::string> arguments;
+  if (!options.configFile.empty()) arguments.insert(arguments.end(), {"--configfile", options.configFile});
+  if (options.debugLevel >= 0) {
+    arguments.insert(arguments.end(), {"--debuglevel", std::to_string(options.debugLevel)});
+  }
+  switch (options.kerberos) {
+    case ConnectionOptions::Kerberos::Off: break;
+    case ConnectionOptions::Kerberos::Desired: arguments.insert(arguments.end(), {"--kerberos", "desired"}); break;
+    case ConnectionOptions::Kerberos::Required: arguments.insert(arguments.end(), {"--kerberos", "required"}); break;
+  }
+  return arguments;
 }
 
 }  // namespace
@@ -79,6 +96,7 @@ Result<std::unique_ptr<SmbSession>> SmbSession::open(const ConnectionOptions& op
   poolOptions.progressTimeout =
       std::chrono::milliseconds(static_cast<std::int64_t>(options.timeoutSeconds * 1000.0));
   poolOptions.credentials = *credentials;
+  poolOptions.workerArguments = workerArguments(options);
 
   std::unique_ptr<CredentialPrompt> prompt;
   if (!options.noPassword) prompt = std::make_unique<TerminalCredentialPrompt>();
