@@ -84,6 +84,10 @@ Status SmbSession::learnAddresses() {
 }
 
 Result<std::unique_ptr<SmbSession>> SmbSession::open(const ConnectionOptions& options, DiscoverySource source) {
+  // Checked here, once: a worker that cannot load it would fail every request.
+  if (!options.configFile.empty() && ::access(options.configFile.c_str(), R_OK) != 0) {
+    return makeError(ErrorCode::Io, "reading " + options.configFile, errno);
+  }
   auto credentials = resolveCredentials(options);
   if (!credentials) return credentials.error();
 

@@ -3,6 +3,7 @@
 # smb.conf allows NT1 (the network's own HOME does; so does a file given with -s), refused in
 # words that name the setting when smb.conf keeps Samba's default range, while hosts that speak
 # SMB2 are still reached either way (the SMB2-only M1 too, when the modern hosts are up).
+# Also: -s with a missing file is a file error; -d puts libsmbclient's log on stderr only.
 #   cli_smb1_test.sh CLI
 set -euo pipefail
 cli=$1
@@ -45,4 +46,16 @@ printf '[global]\n  %s\n' "$setting" >"$work/nt1.conf"
 HOME=$plain "$cli" search -s "$work/nt1.conf" --source netbios --location '\\OLD1\Legacy' --pattern '*.pdf' \
   >"$work/given.txt" 2>"$work/given.err" || fail "OLD1 not searched with -s allowing NT1"
 grep -qF 'scan001.pdf' "$work/given.txt" || fail "scan001.pdf not found with -s"
+set +e
+"$cli" search -s "$work/missing.conf" --source netbios --location '\\S1\Docs' --pattern '*' >/dev/null 2>"$work/missing.err"
+rc=$?
+set -e
+((rc == 3)) || fail "-s with a missing file: exit code $rc, not 3"
+grep -qF "$work/missing.conf" "$work/missing.err" || fail "-s with a missing file does not name it"
+
+# -d: libsmbclient's log on standard error; standard output keeps only the result.
+"$cli" search -d 3 --source netbios --location '\\S1\Docs' --pattern '*.pdf' >"$work/debug.txt" 2>"$work/debug.err" ||
+  fail "-d 3"
+[[ $(cat "$work/debug.txt") == '\\S1\Docs\manual.pdf'$'\t''9 bytes' ]] || fail "-d 3 changed standard output"
+grep -q 'Processing section "\[global\]"' "$work/debug.err" || fail "-d 3 shows no libsmbclient log"
 echo "the SMB1-only host is reached exactly when smb.conf allows NT1"
