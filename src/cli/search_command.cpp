@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "cli/commands.h"
+#include "cli/first_failure_lister.h"
 #include "cli/location.h"
 #include "cli/network_discovery.h"
 #include "cli/output.h"
@@ -74,7 +75,8 @@ ExitCode runSearch(const Invocation& invocation) {
 
   SearchOptions options;
   options.shareWalk.maxParallelListings = static_cast<std::size_t>(invocation.connection.jobs);
-  SearchController search(tree, (*session)->lister(), options);
+  FirstFailureLister lister((*session)->lister());
+  SearchController search(tree, lister, options);
 
   std::cout << resultHeader(invocation.searchFormat);
   interrupted = 0;
@@ -96,6 +98,9 @@ ExitCode runSearch(const Invocation& invocation) {
   std::cerr << "Search finished. " << summary->rows << " files found.\n";
   std::cerr << summary->failedFolders << (summary->failedFolders == 1 ? " folder" : " folders")
             << " could not be listed.\n";
+  if (auto first = lister.firstFailure(); first && summary->failedFolders > 0) {
+    std::cerr << "The first: " << describe(*first) << "\n";
+  }
   if (summary->stopped) return ExitCode::Interrupted;
   return summary->rows > 0 ? ExitCode::Success : ExitCode::NothingFound;
 }

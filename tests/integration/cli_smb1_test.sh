@@ -35,6 +35,12 @@ rc=$?
 set -e
 ((rc != 0)) || fail "OLD1 listed although smb.conf does not allow NT1"
 grep -qF "$setting" "$work/refused.err" || fail "the refusal does not name the setting"
+# Walking the share: the summary says why its folder could not be listed.
+set +e
+HOME=$plain "$cli" search --source netbios --location '\\OLD1\Legacy' --pattern '*' >/dev/null 2>"$work/walk.err"
+set -e
+grep -qF '1 folder could not be listed' "$work/walk.err" || fail "the share walk did not fail"
+grep -qF "$setting" "$work/walk.err" || fail "the share walk does not name the setting"
 HOME=$plain "$cli" discover --source netbios --format brk >"$work/plain.brk" 2>"$work/plain.err"
 grep -qxF '0OLD1' "$work/plain.brk" || fail "OLD1 not shown as a server without shares"
 grep -qxF '0Public' "$work/plain.brk" || fail "S1 lost its shares under the default range"
