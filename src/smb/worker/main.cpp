@@ -47,6 +47,7 @@ enum ExitCode : int {
 };
 
 constexpr int kMaxDebugLevel = 10;
+// Where Debian's libsmbclient looks for the system smb.conf (its built-in path).
 constexpr const char* kSystemConfig = "/etc/samba/smb.conf";
 
 struct WorkerArguments {
