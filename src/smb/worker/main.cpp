@@ -77,7 +77,8 @@ Result<WorkerArguments> parseArguments(int argc, char** argv) {
     } else if (name == "--kerberos" && value == "off") {
       parsed.kerberos = KerberosUse::Off;
     } else {
-      return makeError(ErrorCode::InvalidArgument, std::string(name) + " " + std::string(value));
+      return makeError(ErrorCode::InvalidArgument,
+                       "not an argument we take: " + std::string(name) + " " + std::string(value));
     }
   }
   return parsed;
