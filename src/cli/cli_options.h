@@ -34,6 +34,9 @@ struct ConnectionOptions {
   enum class Kerberos { Off, Desired, Required } kerberos = Kerberos::Off;
   double timeoutSeconds = kDefaultTimeoutSeconds;
   int jobs = kDefaultJobs;     // SMB worker processes at most
+  std::string configFile;      // -s: smb.conf on top of the user's; empty: none
+  int debugLevel = -1;         // -d: libsmbclient's debug level; -1: quiet
+  enum class Kerberos { Off, Desired, Required } kerberos = Kerberos::Off;
 };
 
 struct Invocation {
