@@ -405,7 +405,9 @@ TEST(SearchController, NewSearchReplacesOneStillEnding) {
     SCOPED_TRACE(stopFirst ? "stopped, then replaced" : "replaced while running");
     Fixture f;
     const NodeId big = f.addBigShare(f.wg);
-    f.holdPath("\\\\BIG\\big\\f5");
+    // Held past the stop, so the stopped search is still ending when the next one starts.
+    f.gate = std::make_unique<ListingGate>(
+        f.shares, [](const std::string& path) { return path == "\\\\BIG\\big\\f5"; }, /*ignoreStop=*/true);
     Recorder old;
     ASSERT_TRUE(f.controller->start(big, "*.txt", old.events()).ok());
     old.waitForRows(15);
