@@ -443,6 +443,19 @@ TEST(SearchController, DestructorWaitsForListingsInFlight) {
   EXPECT_EQ(events.lateEvents, 0);
 }
 
+// Every listing would take an hour: the test ends only because stop() reaches them all.
+TEST(SearchController, StopEndsListingsOnSlowServersAtOnce) {
+  Fixture f;
+  f.shares.setListDelay(std::chrono::hours(1));
+  Recorder events;
+  ASSERT_TRUE(f.controller->start(f.root, "*", events.events()).ok());
+  f.controller->stop();
+  events.waitForFinish();
+  f.controller->waitUntilIdle();
+  EXPECT_TRUE(events.finishes.at(0).stopped);
+  EXPECT_TRUE(events.failures.empty());
+}
+
 TEST(SearchController, FailedFoldersComeWithPathAndReason) {
   Fixture f;
   f.shares.fail("\\\\S1\\a\\sub", makeError(ErrorCode::AccessDenied, "sub"));
