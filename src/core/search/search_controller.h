@@ -23,7 +23,9 @@
 // own search), but must not call waitUntilIdle() or destroy the controller. stop() never
 // waits: the listings in flight end promptly because every listing takes the search's stop
 // token. The destructor ends the current search silently (no `finished`), drops queued work
-// and waits only for tasks running; it must not run on an executor thread.
+// and waits only for tasks running; it must not run on an executor thread. A password prompt
+// that a listing opened must return once the listing's stop token is requested
+// (credentials.h), or the destructor would wait for a person.
 #pragma once
 
 #include <chrono>
