@@ -81,9 +81,13 @@ const char* summary(ErrorCode code) {
 }  // namespace
 
 std::string reason(const Error& error) {
-  // A server that refuses the protocol versions we may use (an SMB1-only host when SMB1 is off).
-  if (error.systemCode == EPROTONOSUPPORT) return "protocol not allowed";
+  // A server that refuses the protocol versions we may use (an SMB1-only host when SMB1 is off):
+  // the words name the setting that allows it.
+  if (error.code == ErrorCode::ProtocolNotAllowed || error.systemCode == EPROTONOSUPPORT) {
+    return std::string("protocol not allowed: ") + summary(ErrorCode::ProtocolNotAllowed);
+  }
   switch (error.code) {
+    case ErrorCode::NoKerberosTicket: return summary(error.code);
     case ErrorCode::NotFound: return "not found";
     case ErrorCode::AccessDenied: return "access denied";
     case ErrorCode::Timeout: return "timed out";
