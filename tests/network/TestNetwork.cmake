@@ -38,7 +38,11 @@ endif()
 
 set(VUV_TESTNET_ON ${_vuv_net_on} CACHE INTERNAL "")
 
-if(_vuv_net_on AND NOT TEST vuv_testnet_up)
+# Tests are named per directory, so "if(TEST ...)" cannot see a fixture another directory made:
+# a global property makes sure the fixture exists once, whoever includes this file first.
+get_property(_vuv_net_fixture_made GLOBAL PROPERTY VUV_TESTNET_FIXTURE_MADE)
+if(_vuv_net_on AND NOT _vuv_net_fixture_made)
+  set_property(GLOBAL PROPERTY VUV_TESTNET_FIXTURE_MADE TRUE)
   add_test(NAME vuv_testnet_up COMMAND ${_vuv_net_dir}/ctest-fixture.sh setup)
   add_test(NAME vuv_testnet_down COMMAND ${_vuv_net_dir}/ctest-fixture.sh cleanup)
   set_tests_properties(vuv_testnet_up PROPERTIES
