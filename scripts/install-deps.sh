@@ -14,6 +14,8 @@ packages=(
   unicode-data
   # the test network: real Samba hosts in network namespaces
   samba smbclient wsdd iproute2 nftables procps
+  # ...and its optional Kerberos domain (testnet.sh kdc-up)
+  samba-ad-dc samba-ad-provision krb5-user
   # ...and its tools: flock, setsid (util-linux); the libsmbclient checker lsnet.py (python3)
   util-linux python3
   # benchmarks

@@ -29,7 +29,7 @@ struct ConnectionOptions {
   bool noPassword = false;     // -N: never ask, and log on without a password
   std::string authenticationFile;
   std::string workgroup;       // -W: the domain of a user who names none
-  std::string configFile;      // -s: the smb.conf to read instead of the usual ones
+  std::string configFile;      // -s: smb.conf read on top of the user's; empty: none
   int debugLevel = -1;         // -d: libsmbclient's debug output on standard error; -1 none
   enum class Kerberos { Off, Desired, Required } kerberos = Kerberos::Off;
   double timeoutSeconds = kDefaultTimeoutSeconds;

@@ -38,6 +38,28 @@ class NullDiagnostics final : public DiagnosticSink {
   void toStandardError(std::string_view) override {}
 };
 
+// Passes every call on and keeps the last failure's number: a server whose shares cannot be
+// listed then says why (refused, unreachable, a dialect smb.conf does not allow).
+class FailureKeeper final : public BrowseService {
+ public:
+  explicit FailureKeeper(BrowseService& inner) : inner_(inner) {}
+  BrowseReply listDomains(std::stop_token stop) override { return keep(inner_.listDomains(stop)); }
+  BrowseReply listServers(std::string_view domain, std::stop_token stop) override {
+    return keep(inner_.listServers(domain, stop));
+  }
+  BrowseReply listShares(std::string_view server, std::uint32_t& resume, std::stop_token stop) override {
+    return keep(inner_.listShares(server, resume, stop));
+  }
+  int failure = 0;  // errno-style; 0: none
+
+ private:
+  BrowseReply keep(BrowseReply reply) {
+    if (reply.status == BrowseStatus::Failure) failure = reply.failureCode;
+    return reply;
+  }
+  BrowseService& inner_;
+};
+
 }  // namespace
 
 bool isNetworkPath(std::string_view location) { return location.rfind("\\\\", 0) == 0; }
@@ -69,9 +91,11 @@ Result<NodeId> placeNetworkPath(NetworkTree& tree, BrowseService& browse, std::s
 
   if (parts.size() == 1) {
     NullDiagnostics quiet;
-    enumerateShares({tree, browse, quiet, {}, {}, {}}, server, serverNode);
+    FailureKeeper keeper(browse);
+    enumerateShares({tree, keeper, quiet, {}, {}, {}}, server, serverNode);
     if (!tree.hasChildren(serverNode)) {
-      return makeError(ErrorCode::NotFound, "\\\\" + server + ": no shares could be listed", ENOENT);
+      const int why = keeper.failure != 0 ? keeper.failure : ENOENT;
+      return makeError(errorCodeFromErrno(why), "\\\\" + server + ": no shares could be listed", why);
     }
     return serverNode;
   }

@@ -13,6 +13,21 @@ namespace {
 
 constexpr auto kResolverLimit = std::chrono::milliseconds(300);
 
+// The user's smb.conf, debug and Kerberos choices, as every worker takes them.
+std::vector<std::string> workerArguments(const ConnectionOptions& options) {
+  std::vector<std::string> arguments;
+  if (!options.configFile.empty()) arguments.insert(arguments.end(), {"--configfile", options.configFile});
+  if (options.debugLevel >= 0) {
+    arguments.insert(arguments.end(), {"--debuglevel", std::to_string(options.debugLevel)});
+  }
+  switch (options.kerberos) {
+    case ConnectionOptions::Kerberos::Off: break;
+    case ConnectionOptions::Kerberos::Desired: arguments.insert(arguments.end(), {"--kerberos", "desired"}); break;
+    case ConnectionOptions::Kerberos::Required: arguments.insert(arguments.end(), {"--kerberos", "required"}); break;
+  }
+  return arguments;
+}
+
 }  // namespace
 
 SmbSession::SmbSession(smb::WorkerPoolOptions options, std::unique_ptr<CredentialPrompt> prompt,
@@ -49,6 +64,10 @@ Status SmbSession::learnAddresses() {
 }
 
 Result<std::unique_ptr<SmbSession>> SmbSession::open(const ConnectionOptions& options, DiscoverySource source) {
+  // Checked here, once: a worker that cannot load it would fail every request.
+  if (!options.configFile.empty() && ::access(options.configFile.c_str(), R_OK) != 0) {
+    return makeError(ErrorCode::Io, "reading " + options.configFile, errno);
+  }
   auto credentials = resolveCredentials(options, systemPasswordSources());
   if (!credentials) return credentials.error();
 
@@ -61,6 +80,7 @@ Result<std::unique_ptr<SmbSession>> SmbSession::open(const ConnectionOptions& op
   poolOptions.progressTimeout =
       std::chrono::milliseconds(static_cast<std::int64_t>(options.timeoutSeconds * 1000.0));
   poolOptions.credentials = *credentials;
+  poolOptions.workerArguments = workerArguments(options);
 
   std::unique_ptr<CredentialPrompt> prompt;
   if (!options.noPassword) prompt = std::make_unique<TerminalCredentialPrompt>();

@@ -38,7 +38,11 @@ endif()
 
 set(VUV_TESTNET_ON ${_vuv_net_on} CACHE INTERNAL "")
 
-if(_vuv_net_on AND NOT TEST vuv_testnet_up)
+# Tests are named per directory, so "if(TEST ...)" cannot see a fixture another directory made:
+# a global property makes sure the fixture exists once, whoever includes this file first.
+get_property(_vuv_net_fixture_made GLOBAL PROPERTY VUV_TESTNET_FIXTURE_MADE)
+if(_vuv_net_on AND NOT _vuv_net_fixture_made)
+  set_property(GLOBAL PROPERTY VUV_TESTNET_FIXTURE_MADE TRUE)
   add_test(NAME vuv_testnet_up COMMAND ${_vuv_net_dir}/ctest-fixture.sh setup)
   add_test(NAME vuv_testnet_down COMMAND ${_vuv_net_dir}/ctest-fixture.sh cleanup)
   set_tests_properties(vuv_testnet_up PROPERTIES
@@ -46,12 +50,22 @@ if(_vuv_net_on AND NOT TEST vuv_testnet_up)
     LABELS network)
   set_tests_properties(vuv_testnet_down PROPERTIES
     FIXTURES_CLEANUP vuv_testnet TIMEOUT 120 ENVIRONMENT "VUV_NET_PREFIX=${VUV_NET_PREFIX}" LABELS network)
+  # The Kerberos domain, on the running network, only for the tests that ask for it.
+  add_test(NAME vuv_testnet_kdc_up COMMAND ${_vuv_net_dir}/testnet.sh kdc-up)
+  add_test(NAME vuv_testnet_kdc_down COMMAND ${_vuv_net_dir}/testnet.sh kdc-down)
+  set_tests_properties(vuv_testnet_kdc_up PROPERTIES
+    FIXTURES_SETUP vuv_testnet_kdc FIXTURES_REQUIRED vuv_testnet TIMEOUT 180
+    ENVIRONMENT "VUV_NET_PREFIX=${VUV_NET_PREFIX}" LABELS network)
+  set_tests_properties(vuv_testnet_kdc_down PROPERTIES
+    FIXTURES_CLEANUP vuv_testnet_kdc FIXTURES_REQUIRED vuv_testnet TIMEOUT 60
+    ENVIRONMENT "VUV_NET_PREFIX=${VUV_NET_PREFIX}" LABELS network)
 endif()
 
-# vuv_add_network_test(NAME name COMMAND cmd args... [TIMEOUT s] [EXCLUSIVE])
+# vuv_add_network_test(NAME name COMMAND cmd args... [TIMEOUT s] [EXCLUSIVE] [KERBEROS])
 # EXCLUSIVE: the test stops or starts hosts (kill-host/start-host); it runs alone.
+# KERBEROS: the test needs the Kerberos domain (testnet.sh kdc-up) as well.
 function(vuv_add_network_test)
-  cmake_parse_arguments(ARG "EXCLUSIVE" "NAME;TIMEOUT" "COMMAND" ${ARGN})
+  cmake_parse_arguments(ARG "EXCLUSIVE;KERBEROS" "NAME;TIMEOUT" "COMMAND" ${ARGN})
   if(NOT VUV_TESTNET_ON)
     return()
   endif()
@@ -66,5 +80,8 @@ function(vuv_add_network_test)
     LABELS network)
   if(ARG_EXCLUSIVE)
     set_tests_properties(${ARG_NAME} PROPERTIES RUN_SERIAL TRUE)
+  endif()
+  if(ARG_KERBEROS)
+    set_tests_properties(${ARG_NAME} PROPERTIES FIXTURES_REQUIRED "vuv_testnet;vuv_testnet_kdc")
   endif()
 endfunction()

@@ -15,7 +15,8 @@ any libsmbclient program.
                          the entries of one smb:// URL: "TYPE<TAB>NAME"; --smb1 for
                          smb:// and smb://WORKGROUP (browse lists need SMB1)
 
-Browsing needs SMB1 to the master browsers; shares and files are listed over SMB2/3.
+Browsing needs SMB1 to the master browsers; shares are listed with NT1 to SMB3 allowed, as the
+client's smb.conf says (OLD1 speaks only SMB1; LSNET_SHARE_MIN=SMB2_02 leaves it out).
 libsmbclient keeps protocol limits process-wide, so the tree is read in two phases.
 """
 import ctypes
@@ -230,7 +231,7 @@ def main(argv):
                 if name not in groups.setdefault(wg, []):
                     groups[wg].append(name)
                 address[name] = ip   # no NetBIOS name: reach it by its address
-        smb.protocols(os.environ.get("LSNET_SHARE_MIN", "SMB2_02"), "SMB3")
+        smb.protocols(os.environ.get("LSNET_SHARE_MIN", "NT1"), "SMB3")
         out = []
         for wg in sorted(groups):
             servers = sorted(groups[wg])

@@ -3,6 +3,7 @@
 # plus a client namespace where our tools and tests run. See README.md for the layout.
 #
 #   testnet.sh up | down | status | wait | exec CMD... | kill-host NAME | start-host NAME
+#   testnet.sh kdc-up | kdc-down     add or remove the Kerberos domain (network must be up)
 #
 # Environment:
 #   VUV_NET_PREFIX   names of namespaces and the state dir (default vuv; letters and digits)
@@ -46,11 +47,13 @@ HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 #   nosmb     nmbd only: announced, but nothing listens on 139/445
 #   dropsmb   nftables drops tcp 139/445 in the host's namespace (silent, no RST)
 #   modern    SMB2+ only, NetBIOS disabled, announced with wsdd (WS-Discovery)
+#   smb1      speaks only SMB1 (NT1), like an old NAS: clients must allow NT1 to reach it
 HOSTS=(
   "S1 ALPHA master          11 Public,Docs"
   "S2 ALPHA member,restrict 12 Private"
   "S3 ALPHA member,nosmb    13 -"
   "S4 ALPHA member          14 Scratch"
+  "OLD1 ALPHA member,smb1   15 Legacy"
   "Z1 ZETA  master          21 Data"
   "Z2 ZETA  member,dropsmb  22 Data"
 )
@@ -318,6 +321,10 @@ populate_Data() {
   put "$1/results.txt" "results"
   put "$1/archive/2023.zip" "zip bytes"
 }
+populate_Legacy() {
+  put "$1/readme.txt" "Legacy share of OLD1"
+  put "$1/scans/scan001.pdf" "%PDF-1.3"
+}
 populate_Media() {
   mkdir -p "$1/music"
   truncate -s 100M "$1/movie.mkv"
@@ -380,6 +387,7 @@ EOF
   server min protocol = SMB2
 EOF
     else
+      if has_flag smb1; then echo "  server max protocol = NT1"; fi
       cat <<EOF
   server min protocol = NT1
   # Never ask a WINS server or DNS: names on this LAN are broadcast.
@@ -557,6 +565,145 @@ write_client() {
   } >"$c/env.sh"
 }
 
+# --- the Kerberos domain (kdc-up) --------------------------------------------------------------
+# A Samba AD domain controller that refuses NTLM, so a listing that works proves Kerberos. It
+# is on the bridge but runs no NetBIOS: the browse lists stay as they are.
+KDC_NAME=DC
+KDC_IP=$SUBNET.40
+KDC_REALM=LAB.TEST
+KDC_DOMAIN=LAB
+KDC_FQDN=dc.lab.test
+KDC_NS=${PREFIX}-dc
+KDC_ADMIN_PASSWORD='Vuv-Admin-2024!'
+KDC_USER=joe
+KDC_USER_PASSWORD='Vuv-Joe-2024!'
+KDC_DIR=$STATE/kdc
+
+# A provisioned domain with its user.
+kdc_provision() {
+  mkdir -p "$KDC_DIR/etc"
+  : >"$KDC_DIR/empty.conf"
+  # Without -s EMPTY it would copy the system smb.conf in.
+  in_ns "$KDC_NS" env -i PATH=$DAEMON_PATH samba-tool domain provision -s "$KDC_DIR/empty.conf" \
+    --targetdir="$KDC_DIR" --realm="$KDC_REALM" --domain="$KDC_DOMAIN" --server-role=dc \
+    --dns-backend=SAMBA_INTERNAL --adminpass="$KDC_ADMIN_PASSWORD" --host-name=dc \
+    --host-ip="$KDC_IP" >"$KDC_DIR/log/provision.log" 2>&1 9>&- ||
+    die "provisioning the domain failed (see $KDC_DIR/log/provision.log)"
+  in_ns "$KDC_NS" env -i PATH=$DAEMON_PATH samba-tool user add "$KDC_USER" "$KDC_USER_PASSWORD" \
+    -s "$KDC_DIR/etc/smb.conf" >>"$KDC_DIR/log/provision.log" 2>&1 9>&- || die "adding $KDC_USER failed"
+}
+
+kdc_conf() {  # the settings provisioning leaves out
+  local d=$KDC_DIR conf=$KDC_DIR/etc/smb.conf
+  sed -i '/dns forwarder/d' "$conf"
+  cat >"$d/global.conf" <<EOF
+  interfaces = lo eth0
+  bind interfaces only = yes
+  disable netbios = yes
+  ntlm auth = disabled
+  restrict anonymous = 2
+  pid directory = $d/run
+  ncalrpc dir = $d/ncalrpc
+  ntp signd socket directory = $d/ntp_signd
+  log file = $d/log/samba.log
+  load printers = no
+  disable spoolss = yes
+EOF
+  sed -i "/^\[global\]/r $d/global.conf" "$conf"
+  cat >>"$conf" <<EOF
+
+[Secure]
+  path = $d/shares/Secure
+  read only = yes
+  guest ok = no
+EOF
+}
+
+kdc_client_env() {
+  cat >"$KDC_DIR/krb5.conf" <<EOF
+[libdefaults]
+  default_realm = $KDC_REALM
+  dns_lookup_kdc = false
+  dns_lookup_realm = false
+  rdns = false
+[realms]
+  $KDC_REALM = {
+    kdc = $KDC_IP
+  }
+[domain_realm]
+  .${KDC_REALM,,} = $KDC_REALM
+  ${KDC_REALM,,} = $KDC_REALM
+EOF
+  {
+    echo "export VUV_NET_KDC=1"
+    echo "export VUV_NET_KDC_HOST=$KDC_FQDN"
+    echo "export VUV_NET_KDC_REALM=$KDC_REALM"
+    echo "export VUV_NET_KDC_USER=$KDC_USER"
+    echo "export VUV_NET_KDC_PASSWORD='$KDC_USER_PASSWORD'"
+    echo "export VUV_NET_KRB5_CONFIG=$KDC_DIR/krb5.conf"
+  } >"$KDC_DIR/env.sh"
+}
+
+# The KDC hands out tickets (kept in check.ccache for kdc_serves).
+kdc_issues_tickets() {
+  in_ns "$NS_CLIENT" env KRB5_CONFIG="$KDC_DIR/krb5.conf" KRB5CCNAME="FILE:$KDC_DIR/check.ccache" \
+    timeout 5 kinit "$KDC_USER@$KDC_REALM" <<<"$KDC_USER_PASSWORD" >>"$KDC_DIR/log/ready.log" 2>&1
+}
+# A listing of the Secure share with nothing but that ticket.
+kdc_serves() {
+  echo "$(date +%T.%N) listing" >>"$KDC_DIR/log/ready.log"
+  in_ns "$NS_CLIENT" env KRB5_CONFIG="$KDC_DIR/krb5.conf" KRB5CCNAME="FILE:$KDC_DIR/check.ccache" \
+    HOME="$STATE/check/home" timeout 5 smbclient "//$KDC_FQDN/Secure" --use-kerberos=required -c ls \
+    >>"$KDC_DIR/log/ready.log" 2>&1
+}
+
+cmd_kdc_up() {
+  local t0=$SECONDS pid
+  [[ -f $STATE/up ]] || die "network '$PREFIX' is not up (run: testnet.sh up)"
+  local tool missing=()
+  for tool in samba samba-tool kinit; do command -v "$tool" >/dev/null || missing+=("$tool"); done
+  ((${#missing[@]} == 0)) || die "missing: ${missing[*]} (scripts/install-deps.sh)"
+  cmd_kdc_down
+  mkdir -p "$KDC_DIR"/{run,ncalrpc,log,samba-run,shares/Secure}
+  echo "$KDC_IP $KDC_FQDN dc" >>"$STATE/etc-hosts"
+  make_ns "$KDC_NS"
+  plug "$KDC_NS" dc "$KDC_IP"
+  # The client must find the DC by name: Kerberos tickets are for names, not addresses.
+  echo "$KDC_IP $KDC_FQDN dc" >>"/etc/netns/$NS_CLIENT/hosts"
+  kdc_provision
+  log "domain provisioned after $((SECONDS - t0))s"
+  kdc_conf
+  put "$KDC_DIR/shares/Secure/plan.txt" "for domain users only"
+  put "$KDC_DIR/shares/Secure/reports/q1.txt" "quarter one"
+  find "$KDC_DIR/shares/Secure" -exec touch -h -d "$STAMP" {} +
+  # smbd finds winbindd only under /run/samba: give the DC a /run/samba of its own, in the
+  # mount namespace `ip netns exec` makes for it. -F: stay in the foreground, detached here.
+  ip netns exec "$KDC_NS" env -i PATH=$DAEMON_PATH setsid sh -c \
+    'mount --bind "$1" /run/samba && exec samba -F -s "$2"' sh "$KDC_DIR/samba-run" "$KDC_DIR/etc/smb.conf" \
+    </dev/null >>"$KDC_DIR/log/samba.out" 2>&1 9>&- &
+  pid=$!
+  record_pid "$KDC_NAME" samba "$pid" || die "the domain controller died at start (see $KDC_DIR/log)"
+  kdc_client_env
+  # Polled, not waited for: under load the DC takes from 2 to 40 s to serve.
+  poll 60 kdc_issues_tickets || die "the domain controller issues no tickets (see $KDC_DIR/log)"
+  log "tickets issued after $((SECONDS - t0))s"
+  poll 60 kdc_serves || die "the domain controller does not serve Kerberos logins (see $KDC_DIR/log)"
+  cat "$KDC_DIR/env.sh" >>"$STATE/client/env.sh"
+  log "Kerberos domain $KDC_REALM up after $((SECONDS - t0))s ($KDC_FQDN, $KDC_IP)"
+}
+
+cmd_kdc_down() {
+  stop_host_processes "$KDC_NAME"
+  if ns_exists "$KDC_NS"; then ip netns del "$KDC_NS" || log "could not delete namespace $KDC_NS"; fi
+  rm -rf "/etc/netns/$KDC_NS" "$KDC_DIR"
+  [[ -d $STATE ]] || return 0
+  local hosts
+  for hosts in "$STATE/etc-hosts" "/etc/netns/$NS_CLIENT/hosts"; do
+    if [[ -f $hosts ]]; then sed -i "/ $KDC_FQDN /d" "$hosts"; fi
+  done
+  if [[ -f $STATE/client/env.sh ]]; then sed -i '/VUV_NET_KDC\|VUV_NET_KRB5/d' "$STATE/client/env.sh"; fi
+}
+
 # --- convergence ----------------------------------------------------------------------------
 # What the browse lists must show: "WORKGROUP<TAB>SERVER" for every NetBIOS host, sorted.
 expected_browse() {
@@ -620,7 +767,7 @@ cmd_down() {
   [[ -f $STATE/namespaces ]] && mapfile -t candidates <"$STATE/namespaces"
   candidates+=("$NS_CLIENT")
   while read -r n; do candidates+=("$PREFIX-${n,,}"); done < <(every_host_name)
-  candidates+=("$NS_BR")
+  candidates+=("$PREFIX-dc" "$NS_BR")
 
   while read -r n; do
     stop_host_processes "$n"
@@ -706,7 +853,7 @@ cmd_status() {
   local rec n f d pid line
   while read -r n _; do
     load_host "$n"
-    line=$(printf '  %-3s %-7s %-15s %-11s ns %-12s shares %s' "$H_NAME" "$H_WG" "$H_FLAGS" "$H_IP" "$H_NS" "$H_SHARES")
+    line=$(printf '  %-4s %-7s %-15s %-11s ns %-12s shares %s' "$H_NAME" "$H_WG" "$H_FLAGS" "$H_IP" "$H_NS" "$H_SHARES")
     for d in nmbd smbd wsdd; do
       f=$STATE/pids/${H_NAME,,}.$d
       [[ -f $f ]] || continue
@@ -746,6 +893,10 @@ main() {
       need_root; [[ -d $STATE ]] || die "network '$PREFIX' is not up"; wait_converged ;;
     status)
       need_root; cmd_status ;;
+    kdc-up)
+      need_root; with_lock; cmd_kdc_up ;;
+    kdc-down)
+      need_root; with_lock; cmd_kdc_down; log "Kerberos domain removed" ;;
     exec)
       need_root; cmd_exec "$@" ;;
     kill-host)

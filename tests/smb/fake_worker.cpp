@@ -4,6 +4,7 @@
 // What it does is chosen by the last path component of the request's URL (percent-decoded):
 //   pid          one entry named after its process id
 //   hello        one entry "domain|user|password|timeoutMs" from its Hello
+//   args         one entry: its command-line arguments joined by "|"
 //   list:N       N entries e0..eN-1 (even ones folders, odd ones files of i*1000 bytes)
 //   slow:N:MS    N one-entry batches, MS milliseconds apart
 //   hold:MS      waits MS milliseconds, then answers like pid
@@ -56,6 +57,7 @@ Entry named(std::string name) { return Entry{EntryKind::File, std::move(name), 0
 void sleepMs(long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 bool g_deaf = false;
+std::string g_arguments;
 
 void serve(smb::MessageChannel& channel, const Hello& hello, const Request& request) {
   const std::string cmd = command(request.target);
@@ -71,6 +73,9 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
     if (cmd.starts_with("hold:")) sleepMs(argument(cmd, 1));
     g_deaf = cmd == "deaf";
     one(std::to_string(::getpid()));
+    done();
+  } else if (cmd == "args") {
+    one(g_arguments);
     done();
   } else if (cmd == "hello") {
     const Credentials& c = hello.credentials;
@@ -138,7 +143,8 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) g_arguments += (i > 1 ? "|" : "") + std::string(argv[i]);
   ::signal(SIGPIPE, SIG_IGN);
   smb::MessageChannel channel(STDIN_FILENO, STDOUT_FILENO);
   auto first = channel.receive();

@@ -66,6 +66,41 @@ TEST_F(RealNetwork, BrowseListsShowWorkgroupsServersAndEveryShare) {
   for (const char* share : {"Public", "Docs", "IPC$"}) EXPECT_TRUE(contains(shares.names, share));
 }
 
+TEST_F(RealNetwork, WorkerTakesItsArgumentsOrRefusesToStart) {
+  struct Case {
+    std::vector<std::string> arguments;
+    bool starts;
+  };
+  const Case cases[] = {
+      {{"--kerberos", "desired", "--debuglevel", "0"}, true},
+      {{"--kerberos", "off", "--configfile", "/dev/null"}, true},
+      {{"--kerberos", "sometimes"}, false},
+      {{"--kerberos", "Required"}, false},
+      {{"--debuglevel", "11"}, false},
+      {{"--debuglevel", "-1"}, false},
+      {{"--debuglevel", "2x"}, false},
+      {{"--configfile"}, false},
+      {{"--configfile", ""}, false},
+      {{"--user", "joe"}, false},
+  };
+  for (const Case& c : cases) {
+    WorkerPoolOptions options;
+    options.workerArguments = c.arguments;
+    WorkerPool pool(options);
+    SmbBrowseService browse(pool);
+    std::uint32_t resume = 0;
+    const BrowseReply shares = browse.listShares("S1", resume, {});
+    const std::string what = c.arguments.front() + " " + (c.arguments.size() > 1 ? c.arguments[1] : "");
+    if (c.starts) {
+      EXPECT_EQ(shares.status, BrowseStatus::Success) << what << ": " << shares.failureDetail;
+    } else {
+      EXPECT_EQ(shares.status, BrowseStatus::Failure) << what;
+      EXPECT_NE(shares.failureDetail.find("exited with status 3"), std::string::npos)
+          << what << ": " << shares.failureDetail;
+    }
+  }
+}
+
 TEST_F(RealNetwork, RefusedAndMissingServicesFailFast) {
   WorkerPool pool;
   SmbBrowseService browse(pool);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <set>
 #include <thread>
 
@@ -21,9 +22,10 @@ using testing::runFake;
 constexpr auto kGenerous = 10s;
 using Clock = std::chrono::steady_clock;
 
-TEST(WorkerPool, ReusesAnIdleWorkerAndPassesTheHello) {
+TEST(WorkerPool, ReusesAnIdleWorkerAndPassesTheHelloAndArguments) {
   WorkerPoolOptions options = fakeOptions(1500ms);
   options.credentials = Credentials{"DOM", "bob", "pw"};
+  options.workerArguments = {"--configfile", "/my files/smb.conf", "--debuglevel", "3"};
   WorkerPool pool(options);
 
   const pid_t first = pidOf(runFake(pool, "pid"));
@@ -34,6 +36,9 @@ TEST(WorkerPool, ReusesAnIdleWorkerAndPassesTheHello) {
   const auto hello = runFake(pool, "hello");
   ASSERT_TRUE(hello.outcome.ok());
   EXPECT_EQ(hello.names, std::vector<std::string>{"DOM|bob|pw|1500"});
+  // Each argument arrives whole, spaces included.
+  EXPECT_EQ(runFake(pool, "args").names,
+            std::vector<std::string>{"--configfile|/my files/smb.conf|--debuglevel|3"});
 }
 
 TEST(WorkerPool, WorkerResultsMapToErrorsAndOutcomes) {
@@ -49,6 +54,13 @@ TEST(WorkerPool, WorkerResultsMapToErrorsAndOutcomes) {
   EXPECT_EQ(failed.outcome.error().code, ErrorCode::NotFound);
   EXPECT_EQ(failed.outcome.error().systemCode, 2);
   EXPECT_EQ(failed.outcome.error().detail, "fake fail:2");
+
+  // The worker's word for an SMB1-only server outside the smb.conf range must reach the user
+  // as the setting that allows it.
+  const auto smb1 = runFake(pool, "fail:" + std::to_string(EPROTONOSUPPORT));
+  ASSERT_FALSE(smb1.outcome.ok());
+  EXPECT_EQ(smb1.outcome.error().code, ErrorCode::ProtocolNotAllowed);
+  EXPECT_NE(describe(smb1.outcome.error()).find("`client min protocol = NT1`"), std::string::npos);
 
   const auto empty = runFake(pool, "empty");
   ASSERT_TRUE(empty.outcome.ok());

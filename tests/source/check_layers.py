@@ -28,6 +28,7 @@ LAYERS = [
     ("core/search/*", "search"),
     ("core/treefile/*", "treefile"),
     ("core/status/*", "status"),
+    ("core/smbconf/*", "smbconf"),
     ("core/protocol/*", "protocol"),
     ("core/wsd/*", "wsd_protocol"),
     ("platform/*", "posix"),
@@ -50,6 +51,7 @@ USES = {
     "tree": ["base"],
     "results": ["base"],
     "status": ["base"],
+    "smbconf": [],
     "discovery": ["tree", "browse", "status"],
     "search": ["tree", "browse", "results", "status"],
     "treefile": ["tree"],
@@ -57,7 +59,7 @@ USES = {
     "wsd_protocol": ["browse_api"],  # it implements host discovery
     "posix": [],
     "smb_channel": ["protocol", "posix"],
-    "smb_worker": ["smb_channel", "browse"],  # browse: smb:// URLs
+    "smb_worker": ["smb_channel", "browse", "smbconf"],  # browse: smb:// URLs
     "smb_client": ["smb_channel", "browse"],
     "wsd_client": ["wsd_protocol", "posix"],
     "session": ["smb_client", "wsd_client", "discovery", "search", "treefile"],
@@ -67,7 +69,7 @@ USES = {
 }
 
 CORE_LAYERS = {"base", "browse_api", "browse", "fakes", "tree", "results", "status", "discovery",
-               "search", "treefile", "protocol", "wsd_protocol"}
+               "search", "treefile", "protocol", "wsd_protocol", "smbconf"}
 
 # The core is standard C++: these and nothing else in angle brackets, but for SYSTEM_EXTRAS.
 STANDARD_HEADERS = set("""

@@ -280,6 +280,22 @@ TEST(MergedBrowse, DiscoveryShowsBothAndSaysWhichSourceFailed) {
   EXPECT_EQ(diagnostics.err(), "NetBIOS browsing failed (error 110): list smb://: timed out\n");
 }
 
+// Guards against the domain listing waiting for a round that no executor thread is free to run.
+TEST(MergedBrowse, DiscoveryEndsOnASingleThread) {
+  Fixture f;
+  f.netbios.addServer("ALPHA", "S1", {"Public"});
+  f.hosts.answer(std::vector{host("M1", "MODERN", "10.0.0.31")});
+  Executor single(1);
+  MergedBrowseService merged(f.netbios, &f.hosts, &f.book, {}, single);
+  NetworkTree tree;
+  testing::RecordingDiagnostics diagnostics;
+  Discovery discovery(tree, merged, diagnostics, single, {});
+  ASSERT_TRUE(discovery.discover().ok());
+  discovery.waitUntilIdle();
+  EXPECT_EQ(testing::dump(tree), "MS Windows Network\n  ALPHA\n    S1\n      Public\n  MODERN\n    M1\n");
+  EXPECT_EQ(f.hosts.rounds.load(), 1);
+}
+
 // Guards against a stopped discovery waiting for the host discovery round (and the service's
 // destructor waiting for a round nobody stopped).
 TEST(MergedBrowse, StoppedCallersDoNotWaitForTheRound) {

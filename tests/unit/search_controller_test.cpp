@@ -4,6 +4,8 @@
 
 #include <condition_variable>
 #include <atomic>
+#include <filesystem>
+#include <iterator>
 #include <map>
 #include <random>
 #include <set>
@@ -405,7 +407,9 @@ TEST(SearchController, NewSearchReplacesOneStillEnding) {
     SCOPED_TRACE(stopFirst ? "stopped, then replaced" : "replaced while running");
     Fixture f;
     const NodeId big = f.addBigShare(f.wg);
-    f.holdPath("\\\\BIG\\big\\f5");
+    // Held past the stop, so the stopped search is still ending when the next one starts.
+    f.gate = std::make_unique<ListingGate>(
+        f.shares, [](const std::string& path) { return path == "\\\\BIG\\big\\f5"; }, /*ignoreStop=*/true);
     Recorder old;
     ASSERT_TRUE(f.controller->start(big, "*.txt", old.events()).ok());
     old.waitForRows(15);
@@ -439,6 +443,64 @@ TEST(SearchController, DestructorWaitsForListingsInFlight) {
   EXPECT_EQ(f.gate->passed(), 1u);
   EXPECT_LE(events.finishes.size(), 1u);
   EXPECT_EQ(events.lateEvents, 0);
+}
+
+// Guards against threads of a search's own beside the executor's (one per share or listing
+// before): a whole network of 12 servers with 3 shares each runs on the budget's 4 threads.
+TEST(SearchController, WholeNetworkRunsOnTheExecutorsThreads) {
+  constexpr std::size_t kBudget = 4;
+  SearchOptions options;
+  options.shareWalk.quickListing = std::chrono::microseconds(0);  // as on a slow network: wide open
+  options.maxNodeWorkers = 2;  // leaves threads for the walks' listings
+  NetworkTree tree;
+  const NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root, InsertPosition::Last);
+  InMemoryShares shares;
+  for (int d = 0; d < 3; ++d) {
+    const NodeId domain = tree.insert(root, "D" + std::to_string(d), NodeKind::Domain, InsertPosition::Sorted);
+    for (int s = 0; s < 4; ++s) {
+      const std::string server = "S" + std::to_string(d) + std::to_string(s);
+      const NodeId node = tree.insert(domain, server, NodeKind::Server, InsertPosition::Sorted);
+      for (int h = 0; h < 3; ++h) {
+        const std::string share = "h" + std::to_string(h);
+        tree.insert(node, share, NodeKind::Share, InsertPosition::Last);
+        for (int f = 0; f < 8; ++f) shares.addFile("\\\\" + server + "\\" + share + "\\f" + std::to_string(f) + "\\x", 1);
+      }
+    }
+  }
+  const auto threadsNow = [] {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                                   std::filesystem::directory_iterator{}));
+  };
+  const std::size_t before = threadsNow();
+  std::atomic<std::size_t> peak{0};
+  shares.setListHook([&](const std::string&, std::stop_token) {
+    std::size_t now = threadsNow();
+    std::size_t seen = peak.load();
+    while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  });
+  Executor executor(kBudget);
+  SearchController controller(tree, shares, executor, options);
+  Recorder events;
+  ASSERT_TRUE(controller.start(root, "*", events.events()).ok());
+  events.waitForFinish();
+  controller.waitUntilIdle();
+  EXPECT_EQ(events.rows.size(), 12u * 3 * 16);
+  EXPECT_LE(peak.load(), before + kBudget);
+}
+
+// Every listing would take an hour: the test ends only because stop() reaches them all.
+TEST(SearchController, StopEndsListingsOnSlowServersAtOnce) {
+  Fixture f;
+  f.shares.setListDelay(std::chrono::hours(1));
+  Recorder events;
+  ASSERT_TRUE(f.controller->start(f.root, "*", events.events()).ok());
+  f.controller->stop();
+  events.waitForFinish();
+  f.controller->waitUntilIdle();
+  EXPECT_TRUE(events.finishes.at(0).stopped);
+  EXPECT_TRUE(events.failures.empty());
 }
 
 TEST(SearchController, FailedFoldersComeWithPathAndReason) {

@@ -22,10 +22,13 @@ class ListingGate {
  public:
   using Predicate = std::function<bool(const std::string& path)>;
 
-  // Holds every listing whose path `hold` accepts until it is let through or its stop token
-  // is requested; installs itself as the shares' hook.
-  ListingGate(InMemoryShares& shares, Predicate hold) : hold_(std::move(hold)) {
-    shares.setListHook([this](const std::string& path, std::stop_token stop) { arrive(path, stop); });
+  // Holds every listing whose path `hold` accepts until it is let through or, unless
+  // `ignoreStop` (a listing slow to notice), its stop token is requested; installs itself as
+  // the shares' hook.
+  ListingGate(InMemoryShares& shares, Predicate hold, bool ignoreStop = false) : hold_(std::move(hold)) {
+    shares.setListHook([this, ignoreStop](const std::string& path, std::stop_token stop) {
+      arrive(path, ignoreStop ? std::stop_token{} : stop);
+    });
   }
 
   // Until `count` listings in all have arrived at the gate.

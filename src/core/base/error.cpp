@@ -27,6 +27,10 @@ ErrorCode errorCodeFromErrno(int err) {
       return ErrorCode::InvalidArgument;
     case ECANCELED:
       return ErrorCode::Cancelled;
+    case EPROTONOSUPPORT:
+      return ErrorCode::ProtocolNotAllowed;
+    case ENOKEY:
+      return ErrorCode::NoKerberosTicket;
     default:
       return ErrorCode::Other;
   }
@@ -39,6 +43,8 @@ int errnoFromError(const Error& error) {
     case ErrorCode::AccessDenied: return EACCES;
     case ErrorCode::Timeout: return ETIMEDOUT;
     case ErrorCode::Unreachable: return EHOSTUNREACH;
+    case ErrorCode::ProtocolNotAllowed: return EPROTONOSUPPORT;
+    case ErrorCode::NoKerberosTicket: return ENOKEY;
     case ErrorCode::Protocol: return EPROTO;
     case ErrorCode::InvalidArgument: return EINVAL;
     case ErrorCode::Cancelled: return ECANCELED;
@@ -55,6 +61,11 @@ const char* summary(ErrorCode code) {
     case ErrorCode::AccessDenied: return "access denied";
     case ErrorCode::Timeout: return "no answer in time";
     case ErrorCode::Unreachable: return "cannot be reached";
+    case ErrorCode::ProtocolNotAllowed:
+      return "the server speaks only SMB1 (NT1); allow it with `client min protocol = NT1` in "
+             "smb.conf";
+    case ErrorCode::NoKerberosTicket:
+      return "Kerberos is required, but there is no ticket (get one with kinit)";
     case ErrorCode::WorkerCrashed: return "the network helper process stopped unexpectedly";
     case ErrorCode::Protocol: return "unexpected answer";
     case ErrorCode::InvalidArgument: return "invalid input";
@@ -70,9 +81,13 @@ const char* summary(ErrorCode code) {
 }  // namespace
 
 std::string reason(const Error& error) {
-  // A server that refuses the protocol versions we may use (an SMB1-only host when SMB1 is off).
-  if (error.systemCode == EPROTONOSUPPORT) return "protocol not allowed";
+  // A server that refuses the protocol versions we may use (an SMB1-only host when SMB1 is off):
+  // the words name the setting that allows it.
+  if (error.code == ErrorCode::ProtocolNotAllowed || error.systemCode == EPROTONOSUPPORT) {
+    return std::string("protocol not allowed: ") + summary(ErrorCode::ProtocolNotAllowed);
+  }
   switch (error.code) {
+    case ErrorCode::NoKerberosTicket: return summary(error.code);
     case ErrorCode::NotFound: return "not found";
     case ErrorCode::AccessDenied: return "access denied";
     case ErrorCode::Timeout: return "timed out";
@@ -88,7 +103,10 @@ std::string reason(const Error& error) {
 std::string describe(const Error& error) {
   std::string text = error.detail.empty() ? std::string() : error.detail + ": ";
   text += summary(error.code);
-  if (error.systemCode != 0 && error.code != ErrorCode::Timeout) {
+  // Their summary says it all; the system's words would only blur it.
+  const bool plain = error.code == ErrorCode::Timeout || error.code == ErrorCode::ProtocolNotAllowed ||
+                     error.code == ErrorCode::NoKerberosTicket;
+  if (error.systemCode != 0 && !plain) {
     text += " (";
     text += std::strerror(error.systemCode);
     text += ")";

@@ -12,6 +12,8 @@ enum class ErrorCode {
   AccessDenied,    // the server refused us (also: needs credentials we do not have)
   Timeout,         // no answer within the request's time limit
   Unreachable,     // the host or its SMB service cannot be reached
+  ProtocolNotAllowed,  // the server speaks only SMB1, which the client's smb.conf excludes
+  NoKerberosTicket,    // Kerberos is required and the ticket cache holds no ticket
   WorkerCrashed,   // the SMB worker process died while serving the request
   Protocol,        // a peer (worker, server) sent something we cannot understand
   InvalidArgument, // the caller's input is not acceptable

@@ -11,7 +11,8 @@
 // behind it can wait for ever once the budget is used up. Long tasks honour their run's stop
 // token, so that a stop frees the threads promptly.
 //
-// Thread safety: every member may be called from any thread, tasks included. The destructor
+// Thread safety: every member may be called from any thread, tasks included, but for the
+// destructor and waitUntilIdle(), which must not run on one of its threads. The destructor
 // drops queued tasks and waits for the running ones; owners end their work first (TaskScope).
 #pragma once
 

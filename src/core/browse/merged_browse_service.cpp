@@ -56,6 +56,7 @@ struct MergedBrowseService::Round {
   std::stop_source stop;
   Mutex mutex;
   CondVar done;
+  bool claimed GUARDED_BY(mutex) = false;        // someone runs it (its task, or a waiter)
   std::optional<Hosts> hosts GUARDED_BY(mutex);  // set when the round has ended
 };
 
@@ -71,21 +72,27 @@ MergedBrowseService::~MergedBrowseService() {
   tasks_.close();
 }
 
+void MergedBrowseService::runRound(Round& round) {
+  {
+    MutexLock lock(round.mutex);
+    if (round.claimed) return;
+    round.claimed = true;
+  }
+  Hosts found = hosts_->discover(round.stop.get_token());
+  if (found && book_ != nullptr) {
+    for (const DiscoveredHost& host : *found) {
+      if (!host.address.empty()) book_->set(host.name, host.address);
+    }
+  }
+  MutexLock lock(round.mutex);
+  round.hosts = std::move(found);
+  round.done.notifyAll();
+}
+
 std::shared_ptr<MergedBrowseService::Round> MergedBrowseService::launchRound() {
   auto round = std::make_shared<Round>();
-  auto task = [round, hosts = hosts_, book = book_] {
-    Hosts found = hosts->discover(round->stop.get_token());
-    if (found && book != nullptr) {
-      for (const DiscoveredHost& host : *found) {
-        if (!host.address.empty()) book->set(host.name, host.address);
-      }
-    }
-    MutexLock lock(round->mutex);
-    round->hosts = std::move(found);
-    round->done.notifyAll();
-  };
-  // Without a thread to spare it runs here; the NetBIOS listing then waits for it.
-  if (!tasks_.post(task, Executor::Priority::High)) task();
+  // Without a thread to spare the first caller to wait for it runs it (await).
+  tasks_.post([this, round] { runRound(*round); }, Executor::Priority::High);
   return round;
 }
 
@@ -104,6 +111,12 @@ std::shared_ptr<MergedBrowseService::Round> MergedBrowseService::currentRound() 
 
 std::optional<MergedBrowseService::Hosts> MergedBrowseService::await(const std::shared_ptr<Round>& round,
                                                                     std::stop_token stop) {
+  // A round that no thread has taken up yet (every executor thread busy, perhaps with callers
+  // like us) runs here rather than be waited for; our stop then ends it.
+  if (!stop.stop_requested()) {
+    std::stop_callback endRound(stop, [&round] { round->stop.request_stop(); });
+    runRound(*round);
+  }
   MutexLock lock(round->mutex);
   const bool ended =
       round->done.wait(round->mutex, stop, [&]() REQUIRES(round->mutex) { return round->hosts.has_value(); });

@@ -61,6 +61,7 @@ class MergedBrowseService final : public BrowseService {
 
   bool usesHosts() const { return sources_.hostDiscovery && hosts_ != nullptr; }
   std::shared_ptr<Round> launchRound() REQUIRES(mutex_);
+  void runRound(Round& round);  // does nothing when someone runs it already
   std::shared_ptr<Round> startRound() EXCLUDES(mutex_);
   std::shared_ptr<Round> currentRound() EXCLUDES(mutex_);
   // The round's hosts, or nullopt when `stop` came first (the round goes on for others).

@@ -49,13 +49,12 @@ Discovery::~Discovery() {
 // our own events (a callback that starts or stops), which the analysis cannot follow.
 void Discovery::deliver(const Run& run, bool evenIfStopped, const std::function<void()>& event)
     NO_THREAD_SAFETY_ANALYSIS {
-  const auto allowed = [&] { return !silenced_ && (evenIfStopped || !run.stopped); };
   if (tlDelivering == this) {
-    if (allowed()) event();
+    if (!silenced_ && (evenIfStopped || !run.stopped)) event();
     return;
   }
   MutexLock lock(deliveryMutex_);
-  if (!allowed()) return;
+  if (silenced_ || (!evenIfStopped && run.stopped)) return;
   DeliveringScope scope(this);
   event();
 }

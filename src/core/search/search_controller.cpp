@@ -63,15 +63,11 @@ class SearchController::Search : public std::enable_shared_from_this<Search> {
   // Called from one of our own events the delivery lock is held already, which the analysis
   // cannot follow.
   void stop(bool silence) NO_THREAD_SAFETY_ANALYSIS {
-    const auto apply = [&] {
-      stopped_ = true;
-      if (silence) silenced_ = true;
-    };
     if (tlDelivering == this) {
-      apply();
+      markStopped(silence);
     } else {
       MutexLock lock(deliveryMutex_);
-      apply();
+      markStopped(silence);
     }
     stopSource_.request_stop();
   }
@@ -108,6 +104,10 @@ class SearchController::Search : public std::enable_shared_from_this<Search> {
  private:
   class RowBatcher;
 
+  void markStopped(bool silence) REQUIRES(deliveryMutex_) {
+    stopped_ = true;
+    if (silence) silenced_ = true;
+  }
   bool postWorker() REQUIRES(queueMutex_);
   void enqueue(NodeId node) REQUIRES(queueMutex_);
   void workerTask() EXCLUDES(queueMutex_);

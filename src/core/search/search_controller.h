@@ -4,8 +4,7 @@
 // Nodes to shares, by the tree's shape only: a start node without children is itself taken as
 // a share. Otherwise every node with children below it (itself included) gets one node worker
 // of its own, and each worker walks its childless children as shares (\\<node>\<leaf>), one
-// after another in tree order. Node workers run concurrently, at most maxNodeWorkers at once;
-// the others queue in the order they were found. Each share is walked by walkShare()
+// after another in tree order. Each share is walked by walkShare()
 // (share_walk.h), so rows of one share come in its fixed order; rows of different shares
 // interleave.
 //
@@ -24,7 +23,9 @@
 // own search), but must not call waitUntilIdle() or destroy the controller. stop() never
 // waits: the listings in flight end promptly because every listing takes the search's stop
 // token. The destructor ends the current search silently (no `finished`), drops queued work
-// and waits only for tasks running; it must not run on an executor thread.
+// and waits only for tasks running; it must not run on an executor thread. A password prompt
+// that a listing opened must return once the listing's stop token is requested
+// (credentials.h), or the destructor would wait for a person.
 #pragma once
 
 #include <chrono>
@@ -32,7 +33,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 

@@ -77,7 +77,7 @@ class OrderedWalk {
   FolderIt startable() REQUIRES(mutex_);
   std::size_t startableCount() REQUIRES(mutex_);
   void take(FolderIt it) REQUIRES(mutex_);
-  void list(MutexLock& lock, FolderIt it) REQUIRES(mutex_);
+  void list(FolderIt it) REQUIRES(mutex_);
   Listing examine(const Result<DirectoryListing>& result, const Folder& folder, std::size_t depth) const;
   void record(FolderIt it, Listing&& listing) REQUIRES(mutex_);
   void adaptParallelism(std::chrono::steady_clock::duration took) REQUIRES(mutex_);
@@ -140,16 +140,16 @@ void OrderedWalk::take(FolderIt it) {
   stats_.peakParallelListings = std::max(stats_.peakParallelListings, listing_);
 }
 
-// Lists a taken folder with mutex_ released.
-void OrderedWalk::list(MutexLock& lock, FolderIt it) {
+// Lists a taken folder with mutex_ released meanwhile; it is held again on return.
+void OrderedWalk::list(FolderIt it) {
   const Folder& folder = it->second;
   const std::size_t depth = it->first.size();
-  lock.unlock();
+  mutex_.unlock();
   const auto started = std::chrono::steady_clock::now();
   const auto entries = lister_.list(folder.path, stop_);
   const auto took = std::chrono::steady_clock::now() - started;
   Listing listing = examine(entries, folder, depth);
-  lock.lock();
+  mutex_.lock();
   adaptParallelism(took);
   record(it, std::move(listing));
 }
@@ -254,7 +254,7 @@ void OrderedWalk::helper() {
     const FolderIt it = startable();
     if (it == folders_.end()) break;
     take(it);
-    list(lock, it);
+    list(it);
   }
   --helpers_;
   // Folders may have become startable while we left: another task picks them up.
@@ -311,7 +311,7 @@ ShareWalkStats OrderedWalk::run(const std::string& share) {
       lock.unlock();
       sink_.waiting();
       lock.lock();
-      list(lock, next);
+      list(next);
       continue;
     }
     lock.unlock();

@@ -57,7 +57,7 @@ std::size_t WorkerPool::workerCount() const {
 }
 
 Result<std::unique_ptr<WorkerProcess>> WorkerPool::startWorker() {
-  auto worker = WorkerProcess::start(options_.workerPath);
+  auto worker = WorkerProcess::start(options_.workerPath, options_.workerArguments);
   if (!worker) return worker.error();
   protocol::Hello hello;
   hello.timeoutMs = static_cast<std::uint32_t>(options_.progressTimeout.count());

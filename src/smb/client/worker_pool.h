@@ -41,6 +41,9 @@ struct WorkerPoolOptions {
   std::chrono::milliseconds progressTimeout = kDefaultProgressTimeout;
   Credentials credentials;             // every worker's first choice; anonymous when empty
   CredentialPrompt* prompt = nullptr;  // not owned; null: servers that refuse anonymous fail
+  // Extra command-line arguments for every worker process (smb.conf, debug level, Kerberos:
+  // see the worker's main.cpp). Never credentials: argv is visible to every local user.
+  std::vector<std::string> workerArguments;
 };
 
 // Where a request's replies go, on the calling thread. Returning false stops the request

@@ -41,7 +41,8 @@ struct SpawnSetup {
 
 }  // namespace
 
-Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(const std::string& executable) {
+Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(
+    const std::string& executable, const std::vector<std::string>& arguments) {
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
     return makeError(ErrorCode::Io, "creating a socket for the SMB worker", errno);
@@ -62,10 +63,12 @@ Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(const std::string& e
   posix_spawnattr_setsigdefault(&setup.attributes, &allSignals);
   posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-  char* argv[] = {const_cast<char*>(executable.c_str()), nullptr};
+  std::vector<char*> argv{const_cast<char*>(executable.c_str())};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
   pid_t pid = 0;
-  const int rc =
-      ::posix_spawn(&pid, executable.c_str(), &setup.actions, &setup.attributes, argv, environ);
+  const int rc = ::posix_spawn(&pid, executable.c_str(), &setup.actions, &setup.attributes,
+                               argv.data(), environ);
   if (rc != 0) return makeError(ErrorCode::Other, "starting " + executable, rc);
   return std::unique_ptr<WorkerProcess>(new WorkerProcess(pid, std::move(ours)));
 }

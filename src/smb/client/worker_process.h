@@ -12,6 +12,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/result.h"
 #include "platform/unique_fd.h"
@@ -24,8 +25,9 @@ inline constexpr std::chrono::milliseconds kShutdownGrace{500};
 
 class WorkerProcess {
  public:
-  // Starts `executable` with no arguments and our environment.
-  static Result<std::unique_ptr<WorkerProcess>> start(const std::string& executable);
+  // Starts `executable` with `arguments` and our environment.
+  static Result<std::unique_ptr<WorkerProcess>> start(const std::string& executable,
+                                                      const std::vector<std::string>& arguments = {});
 
   WorkerProcess(const WorkerProcess&) = delete;
   WorkerProcess& operator=(const WorkerProcess&) = delete;

@@ -36,9 +36,18 @@ void Authenticator::callback(SMBCCTX* context, const char* server, const char* s
     self->lastShare_ = share != nullptr ? share : "";
     credentials = &self->credentialsFor(self->lastServer_);
   }
-  fill(domain, domainSize, credentials->domain);
-  fill(user, userSize, credentials->user);
-  fill(password, passwordSize, credentials->password);
+  const Credentials given = self != nullptr ? self->forLibrary(*credentials) : *credentials;
+  fill(domain, domainSize, given.domain);
+  fill(user, userSize, given.user);
+  fill(password, passwordSize, given.password);
+}
+
+Credentials Authenticator::forLibrary(const Credentials& credentials) const {
+  if (kerberos_ == KerberosUse::Off) return credentials;
+  Credentials out = credentials;
+  if (out.user.empty()) out.user = loginName_;
+  if (kerberos_ == KerberosUse::Required && out.user.find('@') == std::string::npos) out.user += '@';
+  return out;
 }
 
 const Credentials& Authenticator::credentialsFor(std::string_view server) const {

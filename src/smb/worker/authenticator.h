@@ -3,7 +3,12 @@
 // Holds the credentials from the parent's Hello and those the parent gave later for single
 // servers. The C callback finds its Authenticator through the context's user data, and always
 // fills all three buffers (empty strings for anonymous/guest: libsmbclient reads them even
-// then). Single-threaded, like everything that touches libsmbclient.
+// then). With Kerberos on, an empty user name would make libsmbclient log on anonymously, so
+// the callback names the login name instead, with no password; and with Kerberos required,
+// libsmbclient uses the ticket only for a name shaped like a principal (measured: "joe"
+// fails, "joe@", "joe@LAB.TEST", even "nobody@LAB.TEST" work), so such a name gets an "@".
+// Whatever the name, the server sees the ticket's principal. Single-threaded, like everything
+// that touches libsmbclient.
 #pragma once
 
 #include <libsmbclient.h>
@@ -13,12 +18,15 @@
 #include <string_view>
 
 #include "browse/credentials.h"
+#include "smb/worker/kerberos_use.h"
 
 namespace vuv::smb {
 
 class Authenticator {
  public:
-  explicit Authenticator(Credentials given) : given_(std::move(given)) {}
+  explicit Authenticator(Credentials given, KerberosUse kerberos = KerberosUse::Off,
+                         std::string loginName = {})
+      : given_(std::move(given)), kerberos_(kerberos), loginName_(std::move(loginName)) {}
   Authenticator(const Authenticator&) = delete;
   Authenticator& operator=(const Authenticator&) = delete;
 
@@ -39,7 +47,12 @@ class Authenticator {
   void forgetLastAsked();
 
  private:
+  // What the callback hands libsmbclient for these credentials.
+  Credentials forLibrary(const Credentials& credentials) const;
+
   Credentials given_;
+  KerberosUse kerberos_;
+  std::string loginName_;
   std::map<std::string, Credentials> perServer_;  // key: server name in lower case
   std::string lastServer_;
   std::string lastShare_;

@@ -1,9 +1,12 @@
 #include "smb/worker/request_handler.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <variant>
 
 #include "browse/smb_url.h"
@@ -19,6 +22,31 @@ using protocol::Operation;
 constexpr std::size_t kReadChunk = 64 * 1024;
 
 bool refused(int status) { return status == EACCES || status == EPERM; }
+
+// What libsmbclient reports when a server ends the connection during the protocol
+// negotiation: seen with an SMB1-only server and a client range of SMB2_02 and above.
+constexpr int kNegotiationBrokenOff = ECONNABORTED;
+// What we report for a server that speaks only dialects outside the user's range.
+constexpr int kProtocolNotAllowed = EPROTONOSUPPORT;
+// What we report when Kerberos is required and the ticket cache is plainly empty.
+constexpr int kNoKerberosTicket = ENOKEY;
+
+// True only for a file cache that does not exist; other kinds (KEYRING:, KCM:) cannot be
+// looked into without the Kerberos library, so they count as present.
+bool ticketCacheMissing() {
+  const char* name = std::getenv("KRB5CCNAME");
+  std::string path = name != nullptr && *name != '\0' ? name : "FILE:/tmp/krb5cc_" + std::to_string(::getuid());
+  if (path.rfind("FILE:", 0) == 0) {
+    path.erase(0, 5);
+  } else if (path.find(':') != std::string::npos) {
+    return false;
+  }
+  return ::access(path.c_str(), F_OK) != 0;
+}
+
+bool isBrowseList(Operation operation) {
+  return operation == Operation::ListWorkgroups || operation == Operation::ListServers;
+}
 
 // smbc_type values (SMBC_WORKGROUP .. SMBC_FILE) and ours are the same numbers by design;
 // a link is reported as a file.
@@ -47,9 +75,23 @@ Status RequestHandler::serve(const protocol::Request& request) {
   ReplyStream out(channel_, request.id);
   authenticator_.forgetLastAsked();
   Outcome outcome = attempt(request, out);
-  // Retried only when nothing has gone out yet: the parent must not see entries twice.
-  if (refused(outcome.status) && !out.sentAny()) {
+  if (policy_.kerberosRequired) {
+    // A password would not be used: say what Kerberos needs instead. Without a ticket
+    // libsmbclient gives EACCES (measured here) or EINVAL.
+    const bool failedLogOn = refused(outcome.status) || outcome.status == EINVAL;
+    if (failedLogOn && ticketCacheMissing()) {
+      outcome.status = kNoKerberosTicket;
+    } else if (failedLogOn) {
+      outcome.detail += " (Kerberos required: is the ticket valid, and the server named by its "
+                        "DNS name, not its address?)";
+    }
+  } else if (refused(outcome.status) && !out.sentAny()) {
+    // Retried only when nothing has gone out yet: the parent must not see entries twice.
     if (Status asked = retryWithParentCredentials(request, out, outcome); !asked) return asked;
+  }
+  if (outcome.status == kNegotiationBrokenOff && !policy_.filesAllowSmb1 &&
+      !isBrowseList(request.operation) && speaksOnlySmb1(smbUrlComponent(request.target, 0))) {
+    outcome.status = kProtocolNotAllowed;
   }
   out.flush();
   if (!out.status()) return out.status();
@@ -82,6 +124,15 @@ Status RequestHandler::retryWithParentCredentials(const protocol::Request& reque
   if (refused(outcome.status)) authenticator_.forget(server);
   outcome.detail += " (with credentials from the user)";
   return success();
+}
+
+bool RequestHandler::speaksOnlySmb1(const std::string& server) {
+  if (server.empty()) return false;
+  errno = 0;
+  const DirHandle shares = browse_.openDir("smb://" + server + "/");
+  const int err = errno;
+  // Refused after a completed negotiation still proves the dialect.
+  return shares != nullptr || refused(err);
 }
 
 RequestHandler::Outcome RequestHandler::attempt(const protocol::Request& request,

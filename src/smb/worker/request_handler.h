@@ -2,8 +2,12 @@
 // reads, each answered with batches and one Done.
 //
 // Browse lists (smb://, smb://WORKGROUP) go through the NT1 context, everything else through
-// the SMB2/3 one. When a server refuses a request made without credentials of our own, the
-// handler asks the parent (AuthRequest) and retries once with what it gets.
+// the one with the user's protocol range. When a server refuses a request made without
+// credentials of our own, the handler asks the parent (AuthRequest) and retries once with what
+// it gets (not when Kerberos is required: a password would not be used). When that range
+// excludes SMB1 and a server breaks off the negotiation, the NT1 context tries the server: if
+// it answers, the request fails with EPROTONOSUPPORT (ErrorCode::ProtocolNotAllowed), so the
+// user learns which setting would reach it.
 // Single-threaded, like libsmbclient.
 #pragma once
 
@@ -17,11 +21,17 @@ namespace vuv::smb {
 
 class ReplyStream;
 
+struct HandlerPolicy {
+  bool filesAllowSmb1 = false;  // the user's range for shares and files includes NT1
+  bool kerberosRequired = false;
+};
+
 class RequestHandler {
  public:
   RequestHandler(MessageChannel& channel, Authenticator& authenticator, SmbContext& browse,
-                 SmbContext& files)
-      : channel_(channel), authenticator_(authenticator), browse_(browse), files_(files) {}
+                 SmbContext& files, HandlerPolicy policy)
+      : channel_(channel), authenticator_(authenticator), browse_(browse), files_(files),
+        policy_(policy) {}
 
   // Answers `request` up to its Done. An error only when the parent can no longer be
   // reached or broke the protocol: the worker should then end.
@@ -39,6 +49,8 @@ class RequestHandler {
   // it gives. Errors only for a lost parent.
   Status retryWithParentCredentials(const protocol::Request& request, ReplyStream& out,
                                     Outcome& outcome);
+  // After a negotiation the server broke off: does it answer SMB1 (NT1)?
+  bool speaksOnlySmb1(const std::string& server);
   Outcome listNames(SmbContext& context, const std::string& url, protocol::Operation operation,
                     ReplyStream& out);
   Outcome listDirectory(const std::string& url, ReplyStream& out);
@@ -51,6 +63,7 @@ class RequestHandler {
   Authenticator& authenticator_;
   SmbContext& browse_;
   SmbContext& files_;
+  HandlerPolicy policy_;
 };
 
 }  // namespace vuv::smb

@@ -8,33 +8,38 @@
 
 namespace vuv::smb {
 
-namespace {
-
-constexpr int kQuiet = 0;  // libsmbclient debug level
-
-}  // namespace
-
 Result<SmbContext> SmbContext::create(const ContextSettings& settings,
                                       Authenticator& authenticator) {
   SMBCCTX* raw = smbc_new_context();
   if (raw == nullptr) return makeError(ErrorCode::Other, "smbc_new_context", errno);
   SmbContext context(raw, settings);
 
-  smbc_setDebug(raw, kQuiet);
+  smbc_setDebug(raw, settings.debugLevel);
   // Its log would otherwise go to stdout, which carries our protocol.
   smbc_setOptionDebugToStderr(raw, true);
   smbc_setOptionUserData(raw, &authenticator);
   smbc_setFunctionAuthDataWithContext(raw, &Authenticator::callback);
   if (settings.timeoutMs > 0) smbc_setTimeout(raw, settings.timeoutMs);
+  if (settings.kerberos != KerberosUse::Off) {
+    smbc_setOptionUseKerberos(raw, true);
+    smbc_setOptionFallbackAfterKerberos(raw, settings.kerberos == KerberosUse::Desired);
+    // The ticket comes from the cache KRB5CCNAME names (the Kerberos default otherwise).
+    smbc_setOptionUseCCache(raw, true);
+  }
 
   if (smbc_init_context(raw) == nullptr) {
     return makeError(ErrorCode::Other, "smbc_init_context", errno);
+  }
+  // After init, which loads the user's smb.conf: the file given on top of it.
+  if (!settings.configFile.empty() && smbc_setConfiguration(raw, settings.configFile.c_str()) != 0) {
+    return makeError(ErrorCode::Io, "reading " + settings.configFile, errno != 0 ? errno : ENOENT);
   }
   return context;
 }
 
 void SmbContext::applyProtocols() {
-  smbc_setOptionProtocols(context_.get(), settings_.minProtocol, settings_.maxProtocol);
+  smbc_setOptionProtocols(context_.get(), settings_.minProtocol.c_str(),
+                          settings_.maxProtocol.c_str());
 }
 
 DirHandle SmbContext::openDir(const std::string& url) {

@@ -1,9 +1,10 @@
 // One libsmbclient context (SMBCCTX) and RAII owners for the handles it opens.
 //
-// A context is set up for one protocol range (browsing needs NT1; shares and files use
-// SMB2/3), a per-request timeout, and an Authenticator reached through the context's user
-// data. libsmbclient keeps the protocol range process-wide, not per context, so each open
-// applies its context's range again; connections already made keep what they negotiated.
+// A context is set up for one protocol range (browsing needs NT1; shares and files use the
+// range the user's smb.conf allows), a per-request timeout, Kerberos use, and an Authenticator
+// reached through the context's user data. libsmbclient keeps the protocol range and the
+// loaded smb.conf process-wide, not per context, so each open applies its context's range
+// again; connections already made keep what they negotiated.
 // Handles must die before their context. libsmbclient is not thread-safe: one thread.
 #pragma once
 
@@ -13,15 +14,19 @@
 #include <string>
 
 #include "base/result.h"
+#include "smb/worker/kerberos_use.h"
 
 namespace vuv::smb {
 
 class Authenticator;
 
 struct ContextSettings {
-  const char* minProtocol;
-  const char* maxProtocol;
-  int timeoutMs;  // 0: libsmbclient's default
+  std::string minProtocol;
+  std::string maxProtocol;
+  int timeoutMs = 0;        // 0: libsmbclient's default
+  int debugLevel = 0;       // libsmbclient's log, on stderr
+  KerberosUse kerberos = KerberosUse::Off;
+  std::string configFile;   // loaded on top of the user's smb.conf; empty: none
 };
 
 struct DirCloser {
