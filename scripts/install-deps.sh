@@ -7,7 +7,7 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config
   # libraries
-  libsmbclient-dev qt6-base-dev
+  libsmbclient-dev qt6-base-dev libc-ares-dev
   # tests
   libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth
   # the test network: real Samba hosts in network namespaces

@@ -1,9 +1,11 @@
 #include "cli/terminal_prompt.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 
@@ -14,10 +16,19 @@ namespace vuv::cli {
 
 namespace {
 
-std::optional<std::string> readLine(int fd) {
+// How often a prompt waiting for a key looks at the command's stop.
+constexpr int kStopCheckMs = 20;
+
+// nullopt also when `stop` comes first: Ctrl+C must not wait for the Enter key.
+std::optional<std::string> readLine(int fd, std::stop_token stop) {
   std::string line;
   char c = 0;
-  while (::read(fd, &c, 1) == 1) {
+  while (true) {
+    pollfd pfd{fd, POLLIN, 0};
+    const int ready = ::poll(&pfd, 1, kStopCheckMs);
+    if (stop.stop_requested()) return std::nullopt;
+    if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+    if (ready < 0 || ::read(fd, &c, 1) != 1) break;
     if (c == '\n') return line;
     line += c;
   }
@@ -34,7 +45,7 @@ class Terminal {
   bool ok() const { return fd_ >= 0; }
   void write(const std::string& text) const { (void)!::write(fd_, text.data(), text.size()); }
 
-  std::optional<std::string> readLine(bool echo) const {
+  std::optional<std::string> readLine(bool echo, std::stop_token stop = {}) const {
     termios saved{};
     const bool restore = !echo && ::tcgetattr(fd_, &saved) == 0;
     if (restore) {
@@ -42,7 +53,7 @@ class Terminal {
       quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
       ::tcsetattr(fd_, TCSAFLUSH, &quiet);
     }
-    auto line = vuv::cli::readLine(fd_);
+    auto line = vuv::cli::readLine(fd_, stop);
     if (restore) {
       ::tcsetattr(fd_, TCSAFLUSH, &saved);
       write("\n");
@@ -77,10 +88,12 @@ std::optional<Credentials> TerminalCredentialPrompt::credentialsFor(std::string_
   std::string where = "\\\\" + escapeForTerminal(server);
   if (!share.empty()) where += "\\" + escapeForTerminal(share);
   terminal.write(where + " refuses anonymous access.\nUser name ([DOMAIN\\]USER, empty to skip): ");
-  const auto user = terminal.readLine(/*echo=*/true);
+  const auto user = terminal.readLine(/*echo=*/true, stop_);
+  if (stop_.stop_requested()) return std::nullopt;  // not remembered: nobody answered
   if (!user || user->empty()) return answer;
   terminal.write("Password: ");
-  const auto password = terminal.readLine(/*echo=*/false);
+  const auto password = terminal.readLine(/*echo=*/false, stop_);
+  if (stop_.stop_requested()) return std::nullopt;
   Credentials credentials = parseUserArgument(*user).credentials;
   credentials.password = password.value_or("");
   answer = credentials;

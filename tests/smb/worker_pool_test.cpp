@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <set>
+#include <stop_token>
 #include <thread>
 
 #include "fake_worker_pool.h"
@@ -188,6 +189,103 @@ TEST(WorkerPool, HandlerThatStopsCancelsAndTheWorkerIsReplaced) {
   EXPECT_EQ(outcome.error().code, ErrorCode::Cancelled);
   EXPECT_TRUE(isGone(worker));
   EXPECT_GT(pidOf(runFake(pool, "pid")), 0);
+}
+
+TEST(WorkerPool, StopKillsTheWorkerAtOnceAndTheNextRequestGetsAFreshOne) {
+  WorkerPool pool(fakeOptions(60s, 1));  // a time limit no test waits for
+  const pid_t worker = pidOf(runFake(pool, "pid"));
+  std::stop_source stop;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(100ms);
+    stop.request_stop();
+  });
+  ReplyHandlers handlers;
+  handlers.onEntries = [](std::vector<protocol::Entry>&) { return true; };
+  auto hung = pool.run(protocol::Operation::ListDirectory, "smb://fake/hang", handlers, stop.get_token());
+  stopper.join();
+  ASSERT_FALSE(hung.ok());
+  EXPECT_EQ(hung.error().code, ErrorCode::Cancelled);  // not Timeout: the stop ended it
+  EXPECT_TRUE(isGone(worker));
+  EXPECT_EQ(pool.workerCount(), 0u);
+
+  const pid_t fresh = pidOf(runFake(pool, "pid"));
+  EXPECT_GT(fresh, 0);
+  EXPECT_NE(fresh, worker);
+
+  // Already stopped: nothing is sent, and the idle worker stays.
+  auto late = pool.run(protocol::Operation::ListDirectory, "smb://fake/pid", handlers, stop.get_token());
+  EXPECT_EQ(late.error().code, ErrorCode::Cancelled);
+  EXPECT_EQ(pidOf(runFake(pool, "pid")), fresh);
+}
+
+TEST(WorkerPool, StopEndsTheWaitForAFreeWorker) {
+  WorkerPool pool(fakeOptions(60s, 1));
+  std::stop_source holderStop;
+  std::thread holder([&] {
+    ReplyHandlers handlers;
+    handlers.onEntries = [](std::vector<protocol::Entry>&) { return true; };
+    (void)pool.run(protocol::Operation::ListDirectory, "smb://fake/hang", handlers, holderStop.get_token());
+  });
+  while (pool.workerCount() == 0) std::this_thread::sleep_for(1ms);  // the holder has the only worker
+  std::stop_source waiterStop;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(100ms);
+    waiterStop.request_stop();
+  });
+  ReplyHandlers handlers;
+  handlers.onEntries = [](std::vector<protocol::Entry>&) { return true; };
+  auto waited = pool.run(protocol::Operation::ListDirectory, "smb://fake/pid", handlers, waiterStop.get_token());
+  ASSERT_FALSE(waited.ok());
+  EXPECT_EQ(waited.error().code, ErrorCode::Cancelled);
+  stopper.join();
+  holderStop.request_stop();
+  holder.join();
+  EXPECT_EQ(pool.workerCount(), 0u);
+}
+
+// Answers after a pause, so that workers asking at the same time overlap with the question.
+class CountingPrompt : public CredentialPrompt {
+ public:
+  explicit CountingPrompt(std::vector<Credentials> answers) : answers_(std::move(answers)) {}
+  std::optional<Credentials> credentialsFor(std::string_view, std::string_view) override {
+    std::this_thread::sleep_for(50ms);
+    const int n = asked++;
+    return answers_[std::min<std::size_t>(n, answers_.size() - 1)];
+  }
+  std::atomic<int> asked = 0;
+
+ private:
+  std::vector<Credentials> answers_;
+};
+
+TEST(WorkerPool, AcceptedCredentialsReachEveryWorkerAfterOnePrompt) {
+  CountingPrompt prompt({Credentials{"DOM", "alice", "secret"}});
+  WorkerPoolOptions options = fakeOptions(2s, 4);
+  options.prompt = &prompt;
+  WorkerPool pool(options);
+  std::vector<std::thread> threads;
+  std::atomic<int> answered = 0;
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&] {
+      const auto ran = runFake(pool, "authpw:secret");
+      if (ran.outcome.ok() && ran.names == std::vector<std::string>{"user=DOM\\alice:secret"}) ++answered;
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(answered, 4);
+  EXPECT_EQ(prompt.asked, 1);
+  EXPECT_GT(pool.workerCount(), 1u);  // several workers asked, not one worker four times
+}
+
+TEST(WorkerPool, RefusedCredentialsAreForgottenAndAskedAgain) {
+  CountingPrompt prompt({Credentials{"", "alice", "typo"}, Credentials{"", "alice", "secret"}});
+  WorkerPoolOptions options = fakeOptions();
+  options.prompt = &prompt;
+  WorkerPool pool(options);
+  EXPECT_EQ(runFake(pool, "authpw:secret").outcome.error().code, ErrorCode::AccessDenied);
+  EXPECT_TRUE(runFake(pool, "authpw:secret").outcome.ok());
+  EXPECT_TRUE(runFake(pool, "authpw:secret").outcome.ok());
+  EXPECT_EQ(prompt.asked, 2);
 }
 
 TEST(WorkerPool, MissingWorkerExecutableIsAnErrorValue) {

@@ -15,7 +15,7 @@ Error aboutPath(Error error, std::string_view what, std::string_view unc) {
 
 }  // namespace
 
-Result<std::vector<DirectoryEntry>> SmbDirectoryLister::list(std::string_view uncFolder, std::stop_token /*stop*/) {
+Result<std::vector<DirectoryEntry>> SmbDirectoryLister::list(std::string_view uncFolder, std::stop_token stop) {
   Result<std::string> url = smbUrlFromUnc(uncFolder, book_);
   if (!url) return url.error();
 
@@ -29,7 +29,13 @@ Result<std::vector<DirectoryEntry>> SmbDirectoryLister::list(std::string_view un
     }
     return true;
   };
-  Result<RequestOutcome> outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers);
+  Result<RequestOutcome> outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers, stop);
+  // A listing is a read: one whose worker died or was killed from outside is repeated once on
+  // a fresh worker before the folder counts as failed.
+  if (!outcome && outcome.error().code == ErrorCode::WorkerCrashed) {
+    entries.clear();
+    outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers, stop);
+  }
   if (!outcome) return aboutPath(outcome.error(), "listing", uncFolder);
   return entries;
 }
