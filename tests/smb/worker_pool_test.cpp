@@ -243,6 +243,22 @@ TEST(WorkerPool, StopEndsTheWaitForAFreeWorker) {
   EXPECT_EQ(pool.workerCount(), 0u);
 }
 
+// Guards against a repeated read landing on an idle worker that died a moment ago.
+TEST(WorkerPool, FreshChoiceNeverTakesAnIdleWorker) {
+  WorkerPool pool(fakeOptions(2s, 1));
+  const pid_t idle = pidOf(runFake(pool, "pid"));
+  ReplyHandlers handlers;
+  pid_t fresh = -1;
+  handlers.onEntries = [&](std::vector<protocol::Entry>& batch) {
+    fresh = std::stoi(batch.at(0).name);
+    return true;
+  };
+  ASSERT_TRUE(pool.run(protocol::Operation::ListDirectory, "smb://fake/pid", handlers, {}, WorkerChoice::Fresh).ok());
+  EXPECT_NE(fresh, idle);
+  EXPECT_TRUE(isGone(idle));  // retired to stay within the bound of one
+  EXPECT_EQ(pool.workerCount(), 1u);
+}
+
 // Answers after a pause, so that workers asking at the same time overlap with the question.
 class CountingPrompt : public CredentialPrompt {
  public:

@@ -44,15 +44,34 @@ BrowseReply failure(const Error& error) {
   return reply;
 }
 
+BrowseReply cancelled(const std::string& what) {
+  const Error error = makeError(ErrorCode::Cancelled, what);
+  return BrowseReply{BrowseStatus::Failure, errnoFromError(error), 0, {}, describe(error), {}};
+}
+
+// How often a caller waiting for the round looks at its stop token.
+constexpr std::chrono::milliseconds kRoundStopCheck{10};
+
+// False when `stop` came first: a stopped caller leaves the round to the others.
+bool waitForRound(const std::shared_future<Result<std::vector<DiscoveredHost>>>& round,
+                  std::stop_token stop) {
+  while (round.wait_for(kRoundStopCheck) != std::future_status::ready) {
+    if (stop.stop_requested()) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+MergedBrowseService::~MergedBrowseService() { rounds_.request_stop(); }
 
 MergedBrowseService::MergedBrowseService(BrowseService& smb, HostDiscovery* hosts, HostAddressBook* book,
                                          Sources sources)
     : smb_(smb), hosts_(hosts), book_(book), sources_(sources) {}
 
 MergedBrowseService::Round MergedBrowseService::launchRound() {
-  auto task = [hosts = hosts_, book = book_]() -> Hosts {
-    Hosts found = hosts->discover({});
+  auto task = [hosts = hosts_, book = book_, stop = rounds_.get_token()]() -> Hosts {
+    Hosts found = hosts->discover(stop);
     if (found && book != nullptr) {
       for (const DiscoveredHost& host : *found) {
         if (!host.address.empty()) book->set(host.name, host.address);
@@ -92,6 +111,7 @@ BrowseReply MergedBrowseService::listDomains(std::stop_token stop) {
 
   const Round round = startRound();
   const BrowseReply netbios = sources_.netbios ? smb_.listDomains(stop) : BrowseReply{};
+  if (!waitForRound(round, stop)) return cancelled("listing the domains");
   const Hosts& hosts = round.get();
   const bool netbiosFailed = sources_.netbios && netbios.status == BrowseStatus::Failure;
   if (sources_.netbios) {
@@ -130,6 +150,7 @@ BrowseReply MergedBrowseService::listServers(std::string_view domain, std::stop_
   if (!usesHosts()) return sources_.netbios ? smb_.listServers(domain, stop) : BrowseReply{};
 
   const Round round = currentRound();
+  if (!waitForRound(round, stop)) return cancelled("listing " + std::string(domain));
   const Hosts& hosts = round.get();
   std::vector<std::string> announced;
   if (hosts) {

@@ -16,12 +16,15 @@
 // says which source failed; when nothing is left, the failure is NetBIOS's, unchanged.
 //
 // Thread safety: any number of threads at once, as BrowseService requires; concurrent
-// listServers calls share one round. The destructor waits for a running round. The services,
+// listServers calls share one round. A caller whose stop comes while it waits for the round
+// returns a Cancelled failure and leaves the round to the others; the destructor stops a
+// running round and waits for it. The services,
 // the host discovery and the address book must outlive this object.
 #pragma once
 
 #include <future>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -40,6 +43,9 @@ class MergedBrowseService final : public BrowseService {
 
   // `hosts` and `book` may be null: NetBIOS only (or nothing to record).
   MergedBrowseService(BrowseService& smb, HostDiscovery* hosts, HostAddressBook* book, Sources sources);
+  ~MergedBrowseService() override;
+  MergedBrowseService(const MergedBrowseService&) = delete;
+  MergedBrowseService& operator=(const MergedBrowseService&) = delete;
 
   BrowseReply listDomains(std::stop_token stop) override;
   BrowseReply listServers(std::string_view domain, std::stop_token stop) override;
@@ -61,6 +67,7 @@ class MergedBrowseService final : public BrowseService {
   HostAddressBook* book_;
   Sources sources_;
 
+  std::stop_source rounds_;  // stops the round when this service goes
   std::mutex mutex_;
   bool netbiosListed_ = false;               // guarded by mutex_
   std::vector<std::string> netbiosDomains_;  // guarded by mutex_: the last NetBIOS domain list

@@ -31,7 +31,7 @@ BrowseReply SmbBrowseService::list(protocol::Operation operation, const std::str
   // Lists are reads: one whose worker died is asked again once, on a fresh worker.
   if (!outcome && outcome.error().code == ErrorCode::WorkerCrashed) {
     reply.names.clear();
-    outcome = pool_.run(operation, url, handlers, stop);
+    outcome = pool_.run(operation, url, handlers, stop, WorkerChoice::Fresh);
   }
   if (!outcome) {
     return BrowseReply{BrowseStatus::Failure, errnoFromError(outcome.error()), 0, {},

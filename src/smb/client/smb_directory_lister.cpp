@@ -34,7 +34,7 @@ Result<std::vector<DirectoryEntry>> SmbDirectoryLister::list(std::string_view un
   // a fresh worker before the folder counts as failed.
   if (!outcome && outcome.error().code == ErrorCode::WorkerCrashed) {
     entries.clear();
-    outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers, stop);
+    outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers, stop, WorkerChoice::Fresh);
   }
   if (!outcome) return aboutPath(outcome.error(), "listing", uncFolder);
   return entries;

@@ -70,18 +70,22 @@ Result<std::unique_ptr<WorkerProcess>> WorkerPool::startWorker() {
   return worker;
 }
 
-Result<std::unique_ptr<WorkerProcess>> WorkerPool::acquire(std::stop_token stop) {
+Result<std::unique_ptr<WorkerProcess>> WorkerPool::acquire(std::stop_token stop, WorkerChoice choice) {
   std::unique_lock lock(mutex_);
+  // Ends an idle worker outside the lock (a live one leaves on end of input).
+  auto retire = [&](std::unique_ptr<WorkerProcess> worker) {
+    --live_;
+    lock.unlock();
+    worker.reset();
+    lock.lock();
+  };
   while (true) {
     if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, "waiting for an SMB worker");
-    while (!idle_.empty()) {
+    while (choice == WorkerChoice::Any && !idle_.empty()) {
       std::unique_ptr<WorkerProcess> worker = std::move(idle_.back());
       idle_.pop_back();
       if (worker->idleAndAlive()) return worker;
-      --live_;  // died while idle; reaped outside the lock
-      lock.unlock();
-      worker.reset();
-      lock.lock();
+      retire(std::move(worker));  // died while idle
     }
     if (live_ < options_.maxWorkers) {
       ++live_;
@@ -93,6 +97,12 @@ Result<std::unique_ptr<WorkerProcess>> WorkerPool::acquire(std::stop_token stop)
         workerFreed_.notify_one();
       }
       return started;
+    }
+    if (choice == WorkerChoice::Fresh && !idle_.empty()) {
+      std::unique_ptr<WorkerProcess> worker = std::move(idle_.back());
+      idle_.pop_back();
+      retire(std::move(worker));  // makes room for a fresh one
+      continue;
     }
     workerFreed_.wait(lock, stop, [&] { return !idle_.empty() || live_ < options_.maxWorkers; });
   }
@@ -112,8 +122,9 @@ void WorkerPool::giveBack(std::unique_ptr<WorkerProcess> worker, bool reusable) 
 }
 
 Result<RequestOutcome> WorkerPool::run(protocol::Operation operation, const std::string& url,
-                                       const ReplyHandlers& handlers, std::stop_token stop) {
-  auto acquired = acquire(stop);
+                                       const ReplyHandlers& handlers, std::stop_token stop,
+                                       WorkerChoice choice) {
+  auto acquired = acquire(stop, choice);
   if (!acquired) return acquired.error();
   Lease worker(*this, std::move(*acquired));
   // Ends before the lease does, so the worker is never signalled once given back or reaped.

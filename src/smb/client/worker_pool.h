@@ -62,6 +62,10 @@ struct ReplyHandlers {
   ChunkSink onData;
 };
 
+// Which worker a request may run on. A repeated read wants a fresh one: an idle worker may
+// have died a moment ago without showing it yet.
+enum class WorkerChoice { Any, Fresh };
+
 struct RequestOutcome {
   bool openedNothing = false;  // the listing gave no handle and no error (see protocol)
   std::string detail;
@@ -80,7 +84,8 @@ class WorkerPool {
   // said stop, or `stop` was requested). WorkerCrashed means the worker died or was killed
   // from outside; a read may be repeated on a fresh worker.
   Result<RequestOutcome> run(protocol::Operation operation, const std::string& url,
-                             const ReplyHandlers& handlers, std::stop_token stop = {});
+                             const ReplyHandlers& handlers, std::stop_token stop = {},
+                             WorkerChoice choice = WorkerChoice::Any);
 
   // Workers alive now, busy or idle; never above maxWorkers.
   std::size_t workerCount() const;
@@ -88,7 +93,7 @@ class WorkerPool {
  private:
   class Lease;
 
-  Result<std::unique_ptr<WorkerProcess>> acquire(std::stop_token stop);
+  Result<std::unique_ptr<WorkerProcess>> acquire(std::stop_token stop, WorkerChoice choice);
   Result<std::unique_ptr<WorkerProcess>> startWorker();
   void giveBack(std::unique_ptr<WorkerProcess> worker, bool reusable);
   Result<RequestOutcome> converse(WorkerProcess& worker, std::uint32_t id, const std::string& url,
