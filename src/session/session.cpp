@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -84,8 +85,16 @@ Status Session::learnAddressOf(std::string_view server, std::stop_token stop) {
     }
     finished(!failed);  // a round that could not run says nothing about the name
   });
-  std::jthread netbios([&] { finished(answersByNetBios(server, settled.get_token())); });
-  if (wsd::resolvesByName(std::string(server), kResolverLimit, settled.get_token())) settled.request_stop();
+  std::atomic<bool> resolved = false;
+  std::jthread netbios([&] {
+    const bool answered = answersByNetBios(server, settled.get_token());
+    if (answered) resolved = true;
+    finished(answered);
+  });
+  if (wsd::resolvesByName(std::string(server), kResolverLimit, settled.get_token())) {
+    resolved = true;
+    settled.request_stop();
+  }
 
   std::condition_variable_any never;
   {
@@ -95,7 +104,7 @@ Status Session::learnAddressOf(std::string_view server, std::stop_token stop) {
   round.join();
   netbios.join();
   if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, "looking up " + std::string(server));
-  if (book_.lookup(server)) return success();
+  if (resolved || book_.lookup(server)) return success();
   std::lock_guard lock(mutex);
   return announced;  // a round that failed is worth a note; the name may still resolve
 }

@@ -118,6 +118,7 @@ std::map<std::string, std::string> reverseLookup(const std::vector<std::string>&
                                                  std::chrono::milliseconds timeout,
                                                  std::stop_token stop) {
   std::map<std::string, std::string> names;
+  if (stop.stop_requested()) return names;
   std::size_t open = 0;
   std::vector<ReverseQuery> queries;
   queries.reserve(addresses.size());  // the callbacks hold pointers into it
@@ -138,7 +139,7 @@ std::map<std::string, std::string> reverseLookup(const std::vector<std::string>&
 
 bool resolvesByName(const std::string& name, std::chrono::milliseconds timeout,
                     std::stop_token stop) {
-  if (name.empty()) return false;
+  if (name.empty() || stop.stop_requested()) return false;
   ForwardQuery query;
   {
     Resolver resolver;
