@@ -1,37 +1,50 @@
 #include "cli/interrupt_watch.h"
 
-#include <chrono>
+#include <pthread.h>
+
+#include <ctime>
 
 namespace vuv::cli {
 
 namespace {
 
-// A signal handler may only set a flag; the watching thread looks at it this often.
-constexpr auto kWatchInterval = std::chrono::milliseconds(10);
+// How long one wait for the signal lasts before the thread looks at its stop token.
+constexpr long kWaitSliceNs = 10'000'000;
 
-volatile std::sig_atomic_t g_interrupted = 0;
-extern "C" void onSigint(int) { g_interrupted = 1; }
+sigset_t interruptSignal() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  return set;
+}
+
+sigset_t blockInterrupt() {
+  const sigset_t set = interruptSignal();
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &set, &previous);
+  return previous;
+}
 
 }  // namespace
 
 InterruptWatch::InterruptWatch(std::function<void()> onInterrupt)
-    : previous_((g_interrupted = 0, std::signal(SIGINT, onSigint))),
-      watcher_([callback = std::move(onInterrupt)](std::stop_token stop) {
+    : previousMask_(blockInterrupt()),
+      watcher_([this, callback = std::move(onInterrupt)](std::stop_token stop) {
+        const sigset_t set = interruptSignal();
         while (!stop.stop_requested()) {
-          if (g_interrupted) {
+          const timespec slice{0, kWaitSliceNs};
+          if (sigtimedwait(&set, nullptr, &slice) == SIGINT) {
+            interrupted_ = true;
             callback();
             return;
           }
-          std::this_thread::sleep_for(kWatchInterval);
         }
       }) {}
 
 InterruptWatch::~InterruptWatch() {
   watcher_.request_stop();
   watcher_.join();
-  std::signal(SIGINT, previous_);
+  pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
 }
-
-bool InterruptWatch::interrupted() const { return g_interrupted != 0; }
 
 }  // namespace vuv::cli

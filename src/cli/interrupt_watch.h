@@ -1,11 +1,18 @@
 // Ctrl+C for one command: while a watch lives, SIGINT no longer ends the program; instead
 // `onInterrupt` runs once, on the watch's own thread, within a few milliseconds.
 //
-// Thread safety: one watch at a time in the process. interrupted() from any thread. The
-// destructor restores the previous handler and joins the watching thread.
+// SIGINT is blocked in the thread that makes the watch and so in every thread started after it,
+// and taken by the watching thread with sigtimedwait: no signal handler runs, so nothing is
+// shared with one.
+//
+// Thread safety: make the watch before starting the threads it must cover (threads started
+// earlier could still take the signal), one watch at a time. interrupted() from any thread.
+// The destructor joins the watching thread and restores the signal mask.
 #pragma once
 
-#include <csignal>
+#include <signal.h>
+
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -18,12 +25,12 @@ class InterruptWatch {
   InterruptWatch(const InterruptWatch&) = delete;
   InterruptWatch& operator=(const InterruptWatch&) = delete;
 
-  bool interrupted() const;
+  bool interrupted() const { return interrupted_; }
 
  private:
-  using Handler = void (*)(int);
-  Handler previous_;
-  std::jthread watcher_;  // last: started once the handler is in place
+  sigset_t previousMask_;
+  std::atomic<bool> interrupted_ = false;
+  std::jthread watcher_;  // last: started once SIGINT is blocked
 };
 
 }  // namespace vuv::cli

@@ -84,11 +84,14 @@ ExitCode runSearch(const Invocation& invocation) {
   if (auto started = search.start(*start, invocation.pattern, events); !started) {
     return reportError(started.error());
   }
-  {
-    std::unique_lock lock(mutex);
-    while (!done.wait_for(lock, kInterruptPoll, [&] { return summary.has_value(); })) {
-      if (watch.interrupted()) search.stop();
+  while (true) {
+    {
+      std::unique_lock lock(mutex);
+      if (done.wait_for(lock, kInterruptPoll, [&] { return summary.has_value(); })) break;
     }
+    // Without `mutex`: stop() takes the search's delivery lock, under which `finished` takes
+    // `mutex`.
+    if (watch.interrupted()) search.stop();
   }
   search.waitUntilIdle();
   progress.clear();
