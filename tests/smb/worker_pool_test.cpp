@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <stop_token>
 #include <thread>
@@ -291,6 +293,58 @@ TEST(WorkerPool, AcceptedCredentialsReachEveryWorkerAfterOnePrompt) {
   EXPECT_EQ(answered, 4);
   EXPECT_EQ(prompt.asked, 1);
   EXPECT_GT(pool.workerCount(), 1u);  // several workers asked, not one worker four times
+}
+
+// Answers only when released: a prompt left open on the screen.
+class OpenPrompt : public CredentialPrompt {
+ public:
+  std::optional<Credentials> credentialsFor(std::string_view, std::string_view) override {
+    std::unique_lock lock(mutex_);
+    asking_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return released_; });
+    return Credentials{"", "alice", "secret"};
+  }
+  void waitUntilAsking() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return asking_; });
+  }
+  void release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool asking_ = false;
+  bool released_ = false;
+};
+
+TEST(WorkerPool, StopWhileAnotherRequestsPromptIsOpenDoesNotWaitForIt) {
+  OpenPrompt prompt;
+  WorkerPoolOptions options = fakeOptions(60s, 2);
+  options.prompt = &prompt;
+  WorkerPool pool(options);
+  std::thread asker([&] { EXPECT_TRUE(runFake(pool, "authpw:secret").outcome.ok()); });
+  prompt.waitUntilAsking();
+
+  // A second worker wants the same server's credentials and waits for that prompt's answer.
+  std::stop_source stop;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(100ms);
+    stop.request_stop();
+  });
+  ReplyHandlers handlers;
+  handlers.onEntries = [](std::vector<protocol::Entry>&) { return true; };
+  auto waiting = pool.run(protocol::Operation::ListDirectory, "smb://fake/authpw:secret", handlers, stop.get_token());
+  stopper.join();
+  ASSERT_FALSE(waiting.ok());
+  EXPECT_EQ(waiting.error().code, ErrorCode::Cancelled);
+
+  prompt.release();
+  asker.join();
 }
 
 TEST(WorkerPool, RefusedCredentialsAreForgottenAndAskedAgain) {
