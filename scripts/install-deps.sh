@@ -7,7 +7,7 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config
   # libraries
-  libsmbclient-dev qt6-base-dev qt6-svg-dev libcli11-dev
+  libsmbclient-dev qt6-base-dev qt6-svg-dev libcli11-dev libc-ares-dev
   # tests
   libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth imagemagick
   # the case-folding table's generator and its test (CaseFolding.txt)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs every test: unit and worker tests, the unit tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the fuzzers (tree files, WS-Discovery messages) for a bounded time, and the integration
+# Runs every test: unit and worker tests, the unit, worker pool and command line tests again
+# under AddressSanitizer with UndefinedBehaviorSanitizer and under ThreadSanitizer, the fuzzers (tree files, WS-Discovery messages) for a bounded time, and the integration
 # tests on the project's own Samba network (built in network namespaces; needs root).
 #
 #   VUV_FUZZ_SECONDS   how long each fuzzer runs (default 60)
@@ -51,7 +51,8 @@ build_and_test() {
 }
 
 stage "build and unit tests" build_and_test "$root/build" -DVUV_NETWORK_TESTS=ON
-stage "unit tests under ASan/UBSan" build_and_test "$root/build-asan" -DVUV_SANITIZE=ON -DVUV_BUILD_SMB=OFF
+stage "unit, worker pool and CLI tests under ASan/UBSan" build_and_test "$root/build-asan" -DVUV_SANITIZE=address
+stage "unit, worker pool and CLI tests under TSan" build_and_test "$root/build-tsan" -DVUV_SANITIZE=thread
 stage "fuzzing the tree file loader and the WS-Discovery parsers (${fuzz_seconds}s each)" "$root/tests/fuzz/run-fuzz.sh" "$fuzz_seconds"
 stage "integration tests on the test network" bash -c "cd '$root/build' && ctest --output-on-failure -L network"
 

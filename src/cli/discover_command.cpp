@@ -3,22 +3,31 @@
 #include "cli/commands.h"
 #include "cli/network_discovery.h"
 #include "cli/output.h"
-#include "cli/smb_session.h"
+#include "cli/command_session.h"
+#include "cli/interrupt_watch.h"
 #include "treefile/tree_file_writer.h"
 
 namespace vuv::cli {
 
 ExitCode runDiscover(const Invocation& invocation) {
-  auto session = SmbSession::open(invocation.connection, invocation.source);
+  auto session = CommandSession::open(invocation.connection, invocation.source);
   if (!session) return reportError(session.error());
 
   NetworkTree tree;
   ProgressLine progress;
-  if (auto discovered =
-          discoverNetwork(tree, (*session)->browse(), (*session)->executor(), invocation.addWorkgroups, progress);
-      !discovered) {
-    printError(discovered.error());
-    return ExitCode::NetworkError;
+  {
+    // Ctrl+C stops every browse call at once; the workers of the discovery then end quickly.
+    InterruptWatch watch([&] { (*session)->stop(); });
+    const Status discovered =
+        discoverNetwork(tree, (*session)->browse(), (*session)->executor(), invocation.addWorkgroups, progress);
+    if (watch.interrupted()) {
+      progress.clear();
+      return ExitCode::Interrupted;
+    }
+    if (!discovered) {
+      printError(discovered.error());
+      return ExitCode::NetworkError;
+    }
   }
 
   if (!invocation.saveFile.empty()) {

@@ -1,6 +1,5 @@
 // vuvuveva-cli search: find files and folders by name pattern below a node of the network
 // tree or a network path, printing rows as they arrive. Ctrl+C stops like the Stop button.
-#include <csignal>
 #include <condition_variable>
 #include <iostream>
 #include <mutex>
@@ -10,7 +9,8 @@
 #include "cli/network_discovery.h"
 #include "cli/output.h"
 #include "cli/result_writer.h"
-#include "cli/smb_session.h"
+#include "cli/command_session.h"
+#include "cli/interrupt_watch.h"
 #include "cli/tree_printer.h"
 #include "search/search_controller.h"
 #include "treefile/tree_file_reader.h"
@@ -19,27 +19,24 @@ namespace vuv::cli {
 
 namespace {
 
-constexpr auto kInterruptPoll = std::chrono::milliseconds(50);
-
-volatile std::sig_atomic_t interrupted = 0;
-extern "C" void onInterrupt(int) { interrupted = 1; }
+constexpr auto kInterruptPoll = std::chrono::milliseconds(10);
 
 // WS-Discovery failing costs the servers only it finds; the search goes on without them.
 void noteFailure(const Status& learned) {
-  if (!learned) std::cerr << "WS-Discovery failed: " << describe(learned.error()) << "\n";
+  if (!learned && learned.error().code != ErrorCode::Cancelled) std::cerr << "WS-Discovery failed: " << describe(learned.error()) << "\n";
 }
 
 // The tree to search in and the node to start from.
-Result<NodeId> prepareLocation(const Invocation& invocation, SmbSession& session, NetworkTree& tree,
+Result<NodeId> prepareLocation(const Invocation& invocation, CommandSession& session, NetworkTree& tree,
                                ProgressLine& progress) {
   if (isNetworkPath(invocation.location)) {
     const std::string_view path = std::string_view(invocation.location).substr(2);
-    noteFailure(session.learnAddressOf(path.substr(0, path.find('\\'))));
+    noteFailure(session.session().learnAddressOf(path.substr(0, path.find('\\')), session.stopToken()));
     return placeNetworkPath(tree, session.browse(), invocation.location);
   }
   if (!invocation.treeFile.empty()) {
     if (auto root = loadTreeFile(invocation.treeFile, tree); !root) return root.error();
-    noteFailure(session.learnAddresses());
+    noteFailure(session.session().learnAddresses(session.stopToken()));
   } else if (auto discovered = discoverNetwork(tree, session.browse(), session.executor(), {}, progress);
              !discovered) {
     return discovered.error();
@@ -50,12 +47,19 @@ Result<NodeId> prepareLocation(const Invocation& invocation, SmbSession& session
 }  // namespace
 
 ExitCode runSearch(const Invocation& invocation) {
-  auto session = SmbSession::open(invocation.connection, invocation.source);
+  auto session = CommandSession::open(invocation.connection, invocation.source);
   if (!session) return reportError(session.error());
 
+  // Ctrl+C stops the session's calls at once (the lookups and the tree before the search
+  // too); the search itself is stopped below, like the Stop button.
+  InterruptWatch watch([&] { (*session)->stop(); });
   NetworkTree tree;
   ProgressLine progress;
   auto start = prepareLocation(invocation, **session, tree, progress);
+  if (watch.interrupted()) {
+    progress.clear();
+    return ExitCode::Interrupted;
+  }
   if (!start) return reportError(start.error());
 
   std::mutex mutex;
@@ -85,26 +89,25 @@ ExitCode runSearch(const Invocation& invocation) {
   SearchController search(tree, (*session)->lister(), (*session)->executor(), options);
 
   std::cout << resultHeader(invocation.searchFormat);
-  interrupted = 0;
-  const auto previous = std::signal(SIGINT, onInterrupt);
   if (auto started = search.start(*start, invocation.pattern, events); !started) {
-    std::signal(SIGINT, previous);
     return reportError(started.error());
   }
-  {
-    std::unique_lock lock(mutex);
-    while (!done.wait_for(lock, kInterruptPoll, [&] { return summary.has_value(); })) {
-      if (interrupted) search.stop();
+  while (true) {
+    {
+      std::unique_lock lock(mutex);
+      if (done.wait_for(lock, kInterruptPoll, [&] { return summary.has_value(); })) break;
     }
+    // Without `mutex`: stop() takes the search's delivery lock, under which `finished` takes
+    // `mutex`.
+    if (watch.interrupted()) search.stop();
   }
   search.waitUntilIdle();
-  std::signal(SIGINT, previous);
   progress.clear();
 
   std::cerr << searchDoneNotice(summary->rows) << "\n";
   std::cerr << summary->failedFolders << (summary->failedFolders == 1 ? " folder" : " folders")
             << " could not be listed.\n";
-  if (summary->stopped || interrupted) return ExitCode::Interrupted;  // Ctrl+C may come as the search ends
+  if (summary->stopped || watch.interrupted()) return ExitCode::Interrupted;  // Ctrl+C may come as the search ends
   return summary->rows > 0 ? ExitCode::Success : ExitCode::NothingFound;
 }
 

@@ -126,7 +126,9 @@ Outcome readLine(int tty, int wake, std::string& line, int& signal) {
 // Asks on the terminal. Ctrl+C and the like: the terminal is put back, then the signal goes on
 // to the handler it had before (which may end the program); Ctrl+Z: the program stops with the
 // terminal put back, and asks again when continued.
-std::optional<std::string> ask(const std::string& prompt, bool echo) {
+// A stop of `stop` ends the question at once with nullopt, the terminal put back: it comes
+// through the wake-up pipe as "signal" 0.
+std::optional<std::string> ask(const std::string& prompt, bool echo, std::stop_token stop = {}) {
   if (!standardInputIsTerminal()) return std::nullopt;
   std::lock_guard lock(promptMutex);
   const FileDescriptor tty(::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY));
@@ -136,6 +138,10 @@ std::optional<std::string> ask(const std::string& prompt, bool echo) {
   const FileDescriptor wakeRead(pipeFds[0]);
   const FileDescriptor wakeWrite(pipeFds[1]);
   wakeFd = wakeWrite.get();
+  const std::stop_callback onStop(stop, [fd = wakeWrite.get()] {
+    const unsigned char stopped = 0;
+    (void)!::write(fd, &stopped, 1);
+  });
 
   std::optional<std::string> answer;
   for (;;) {
@@ -154,9 +160,10 @@ std::optional<std::string> ask(const std::string& prompt, bool echo) {
     if (outcome != Outcome::Signal) {
       // Ctrl+C right after Enter still counts, as if it had come a moment later.
       unsigned char late = 0;
-      if (::read(wakeRead.get(), &late, 1) == 1) ::raise(late);
+      if (::read(wakeRead.get(), &late, 1) == 1 && late != 0) ::raise(late);
       break;
     }
+    if (signal == 0) break;  // stopped
     // raise(), not kill(): the signal must reach this thread, so that a stop takes effect
     // before we ask again.
     ::raise(signal);
@@ -183,9 +190,9 @@ std::optional<Credentials> TerminalCredentialPrompt::credentialsFor(std::string_
   std::string where = "\r\033[K\\\\" + escapeForTerminal(server);
   if (!share.empty()) where += "\\" + escapeForTerminal(share);
   const auto user = ask(where + " refuses anonymous access.\nUser name ([DOMAIN\\]USER, empty to skip): ",
-                        /*echo=*/true);
+                        /*echo=*/true, stop);
   if (!user || user->empty()) return answer;
-  const auto password = readSecret("Password: ");
+  const auto password = ask("Password: ", /*echo=*/false, stop);
   if (!password) return answer;
   Credentials credentials = parseUserArgument(*user).credentials;
   credentials.password = *password;

@@ -28,8 +28,8 @@ std::optional<std::string> readSecret(const std::string& prompt);
 // may ask at once; they take turns, and a server that was answered once is not asked again.
 class TerminalCredentialPrompt final : public CredentialPrompt {
  public:
-  // Asks nothing once `stop` is requested; a question already on the terminal is not
-  // withdrawn (the terminal read does not watch the token).
+  // Asks nothing once `stop` is requested, and a stop ends a question already on the terminal
+  // at once (nullopt, the terminal put back).
   std::optional<Credentials> credentialsFor(std::string_view server, std::string_view share,
                                             std::stop_token stop) override;
 

@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <map>
+#include <stop_token>
 #include <thread>
 
 #include "browse/merged_browse_service.h"
@@ -26,6 +28,8 @@
 #include "smb/client/worker_pool.h"
 #include "support/recording_diagnostics.h"
 #include "treefile/tree_file_writer.h"
+#include "session/session.h"
+#include "wsd/client/name_lookup.h"
 #include "wsd/client/wsd_host_discovery.h"
 #include "wsd/wsd_messages.h"
 
@@ -79,6 +83,46 @@ TEST(WsdOnNetwork, LookingForOneHostEndsWhenItAnswers) {
   ASSERT_TRUE(hosts.ok()) << describe(hosts.error());
   EXPECT_NE(named(*hosts, "M2"), nullptr);
   EXPECT_LT(Clock::now() - started, 1500ms);
+}
+
+TEST(WsdOnNetwork, StopEndsARoundAtOnce) {
+  REQUIRE_MODERN_NETWORK();
+  wsd::WsdHostDiscovery discovery;
+  std::stop_source stop;
+  std::jthread stopper([&] {
+    std::this_thread::sleep_for(100ms);
+    stop.request_stop();
+  });
+  auto hosts = discovery.discover(stop.get_token());
+  ASSERT_FALSE(hosts.ok());
+  EXPECT_EQ(hosts.error().code, ErrorCode::Cancelled);  // not the 2 s round's hosts
+}
+
+TEST(NameLookupOnNetwork, HostsFileAnswersAndAStoppedLookupGivesUp) {
+  EXPECT_TRUE(wsd::resolvesByName("localhost", 2s));
+  EXPECT_EQ(wsd::reverseLookup({"127.0.0.1", "not an address"}, 2s),
+            (std::map<std::string, std::string>{{"127.0.0.1", "localhost"}}));
+  std::stop_source stopped;
+  stopped.request_stop();
+  EXPECT_FALSE(wsd::resolvesByName("localhost", 2s, stopped.get_token()));
+}
+
+// A name the client's hosts file knows needs no WS-Discovery; one only WS-Discovery knows lands
+// in the address book; an unknown one costs no more than the round.
+TEST(SessionOnNetwork, ServerNamesAreLearnedFromTheQuickestSource) {
+  REQUIRE_MODERN_NETWORK();
+  auto opened = session::Session::open({}, nullptr);
+  ASSERT_TRUE(opened.ok()) << describe(opened.error());
+  session::Session& session = **opened;
+  const Status s1 = session.learnAddressOf("S1");
+  EXPECT_TRUE(s1.ok()) << describe(s1.error());
+  EXPECT_FALSE(session.addresses().lookup("S1"));
+  EXPECT_TRUE(session.learnAddressOf("m1").ok());
+  EXPECT_EQ(session.addresses().lookup("M1"), std::optional<std::string>("10.213.0.31"));
+  const auto started = Clock::now();
+  EXPECT_TRUE(session.learnAddressOf("NOSUCHHOST").ok());
+  EXPECT_FALSE(session.addresses().lookup("NOSUCHHOST"));
+  EXPECT_LT(Clock::now() - started, 5s);
 }
 
 class ModernNetwork : public ::testing::Test {

@@ -12,11 +12,15 @@
 //   fail:E       Done with status E
 //   empty        Done with openedNothing
 //   auth         asks its parent for credentials; answers "user=DOMAIN\user:password" or EACCES
+//   authpw:P     asks like auth, but fails with EACCES unless the password is P
+//   crashonce:T  the first time in the test run (per T), dies by SIGKILL after one batch;
+//                then answers like list:3
 //   hang         never answers
 //   crash        sends one batch, then dies by SIGKILL
 //   deaf         answers like pid, then ignores the end of its input (must be killed)
 //   garbage      sends a frame header announcing 4 GiB
 //   wrongid      finishes a request of another id
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -117,17 +121,29 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
     done(static_cast<int>(argument(cmd, 1)));
   } else if (cmd == "empty") {
     done(0, true);
-  } else if (cmd == "auth") {
+  } else if (cmd == "auth" || cmd.starts_with("authpw:")) {
     (void)channel.send(AuthRequest{id, "FAKESRV", "FAKESHARE"});
     auto reply = channel.receive();
     const auto* auth = reply && reply->has_value() ? std::get_if<AuthReply>(&**reply) : nullptr;
     if (auth == nullptr || auth->id != id) ::_exit(3);
     if (!auth->credentials) return done(EACCES);
     const Credentials& c = *auth->credentials;
+    if (cmd.starts_with("authpw:") && c.password != cmd.substr(7)) return done(EACCES);
     one("user=" + c.domain + "\\" + c.user + ":" + c.password);
     done();
   } else if (cmd == "hang") {
     while (true) ::pause();
+  } else if (cmd.starts_with("crashonce:")) {
+    // The marker's name carries the test process's pid, so every test run starts afresh.
+    const std::string marker = "/tmp/vuv-fake-crashonce-" + std::to_string(::getppid()) + "-" + cmd.substr(10);
+    const int fd = ::open(marker.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+      one("before the crash");
+      ::kill(::getpid(), SIGKILL);
+    }
+    for (int i = 0; i < 3; ++i) one("e" + std::to_string(i));
+    done();
   } else if (cmd == "crash") {
     one("before the crash");
     ::kill(::getpid(), SIGKILL);

@@ -1,6 +1,9 @@
 // SmbBrowseService and SmbDirectoryLister over fake workers: what the core interfaces see of
 // worker replies, worker failures and bad paths.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include "fake_worker_pool.h"
 #include "smb/client/smb_browse_service.h"
@@ -53,6 +56,37 @@ TEST(SmbDirectoryLister, EntriesKeepFolderFlagSizeTimeAndId) {
   EXPECT_EQ(file.size, 3000u);
   EXPECT_EQ(file.modified, 1700000003);
   EXPECT_EQ(file.fileId, 4u);
+}
+
+TEST(SmbDirectoryLister, ListingWhoseWorkerDiedIsRepeatedOnceOnAFreshWorker) {
+  WorkerPool pool(fakeOptions());
+  SmbDirectoryLister lister(pool);
+  const std::string marker = "/tmp/vuv-fake-crashonce-" + std::to_string(::getpid()) + "-lister";
+  auto listed = lister.list("\\\\fake\\crashonce:lister", {});
+  ::unlink(marker.c_str());
+  ASSERT_TRUE(listed.ok()) << describe(listed.error());
+  // Exactly the second run's entries: the batch sent before the crash is not kept.
+  ASSERT_EQ(listed->entries.size(), 3u);
+  EXPECT_EQ(listed->entries[0].name, "e0");
+
+  // A worker that dies every time still fails, after one repeat.
+  auto crashed = lister.list("\\\\fake\\crash", {});
+  ASSERT_FALSE(crashed.ok());
+  EXPECT_EQ(crashed.error().code, ErrorCode::WorkerCrashed);
+}
+
+TEST(SmbDirectoryLister, StoppedListingIsCancelledNotRepeated) {
+  WorkerPool pool(fakeOptions(60s));
+  SmbDirectoryLister lister(pool);
+  std::stop_source stop;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(100ms);
+    stop.request_stop();
+  });
+  auto listed = lister.list("\\\\fake\\hang", stop.get_token());
+  stopper.join();
+  ASSERT_FALSE(listed.ok());
+  EXPECT_EQ(listed.error().code, ErrorCode::Cancelled);
 }
 
 TEST(SmbDirectoryLister, ErrorsNameTheUncPath) {

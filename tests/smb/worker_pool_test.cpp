@@ -4,7 +4,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 #include <set>
+#include <stop_token>
 #include <thread>
 
 #include "fake_worker_pool.h"
@@ -200,6 +203,171 @@ TEST(WorkerPool, HandlerThatStopsCancelsAndTheWorkerIsReplaced) {
   EXPECT_EQ(outcome.error().code, ErrorCode::Cancelled);
   EXPECT_TRUE(isGone(worker));
   EXPECT_GT(pidOf(runFake(pool, "pid")), 0);
+}
+
+TEST(WorkerPool, StopKillsTheWorkerAtOnceAndTheNextRequestGetsAFreshOne) {
+  WorkerPool pool(fakeOptions(60s, 1));  // a time limit no test waits for
+  const pid_t worker = pidOf(runFake(pool, "pid"));
+  std::stop_source stop;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(100ms);
+    stop.request_stop();
+  });
+  ReplyHandlers handlers;
+  handlers.onEntries = [](std::vector<protocol::Entry>&) { return true; };
+  auto hung = pool.run(protocol::Operation::ListDirectory, "smb://fake/hang", handlers, stop.get_token());
+  stopper.join();
+  ASSERT_FALSE(hung.ok());
+  EXPECT_EQ(hung.error().code, ErrorCode::Cancelled);  // not Timeout: the stop ended it
+  EXPECT_TRUE(isGone(worker));
+  EXPECT_EQ(pool.workerCount(), 0u);
+
+  const pid_t fresh = pidOf(runFake(pool, "pid"));
+  EXPECT_GT(fresh, 0);
+  EXPECT_NE(fresh, worker);
+
+  // Already stopped: nothing is sent, and the idle worker stays.
+  auto late = pool.run(protocol::Operation::ListDirectory, "smb://fake/pid", handlers, stop.get_token());
+  EXPECT_EQ(late.error().code, ErrorCode::Cancelled);
+  EXPECT_EQ(pidOf(runFake(pool, "pid")), fresh);
+}
+
+TEST(WorkerPool, StopEndsTheWaitForAFreeWorker) {
+  WorkerPool pool(fakeOptions(60s, 1));
+  std::stop_source holderStop;
+  std::thread holder([&] {
+    ReplyHandlers handlers;
+    handlers.onEntries = [](std::vector<protocol::Entry>&) { return true; };
+    (void)pool.run(protocol::Operation::ListDirectory, "smb://fake/hang", handlers, holderStop.get_token());
+  });
+  while (pool.workerCount() == 0) std::this_thread::sleep_for(1ms);  // the holder has the only worker
+  std::stop_source waiterStop;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(100ms);
+    waiterStop.request_stop();
+  });
+  ReplyHandlers handlers;
+  handlers.onEntries = [](std::vector<protocol::Entry>&) { return true; };
+  auto waited = pool.run(protocol::Operation::ListDirectory, "smb://fake/pid", handlers, waiterStop.get_token());
+  ASSERT_FALSE(waited.ok());
+  EXPECT_EQ(waited.error().code, ErrorCode::Cancelled);
+  stopper.join();
+  holderStop.request_stop();
+  holder.join();
+  EXPECT_EQ(pool.workerCount(), 0u);
+}
+
+// Guards against a repeated read landing on an idle worker that died a moment ago.
+TEST(WorkerPool, FreshChoiceNeverTakesAnIdleWorker) {
+  WorkerPool pool(fakeOptions(2s, 1));
+  const pid_t idle = pidOf(runFake(pool, "pid"));
+  ReplyHandlers handlers;
+  pid_t fresh = -1;
+  handlers.onEntries = [&](std::vector<protocol::Entry>& batch) {
+    fresh = std::stoi(batch.at(0).name);
+    return true;
+  };
+  ASSERT_TRUE(pool.run(protocol::Operation::ListDirectory, "smb://fake/pid", handlers, {}, WorkerChoice::Fresh).ok());
+  EXPECT_NE(fresh, idle);
+  EXPECT_TRUE(isGone(idle));  // retired to stay within the bound of one
+  EXPECT_EQ(pool.workerCount(), 1u);
+}
+
+// Answers after a pause, so that workers asking at the same time overlap with the question.
+class CountingPrompt : public CredentialPrompt {
+ public:
+  explicit CountingPrompt(std::vector<Credentials> answers) : answers_(std::move(answers)) {}
+  std::optional<Credentials> credentialsFor(std::string_view, std::string_view, std::stop_token) override {
+    std::this_thread::sleep_for(50ms);
+    const int n = asked++;
+    return answers_[std::min<std::size_t>(n, answers_.size() - 1)];
+  }
+  std::atomic<int> asked = 0;
+
+ private:
+  std::vector<Credentials> answers_;
+};
+
+TEST(WorkerPool, AcceptedCredentialsReachEveryWorkerAfterOnePrompt) {
+  CountingPrompt prompt({Credentials{"DOM", "alice", "secret"}});
+  WorkerPoolOptions options = fakeOptions(2s, 4);
+  options.prompt = &prompt;
+  WorkerPool pool(options);
+  std::vector<std::thread> threads;
+  std::atomic<int> answered = 0;
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&] {
+      const auto ran = runFake(pool, "authpw:secret");
+      if (ran.outcome.ok() && ran.names == std::vector<std::string>{"user=DOM\\alice:secret"}) ++answered;
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(answered, 4);
+  EXPECT_EQ(prompt.asked, 1);
+  EXPECT_GT(pool.workerCount(), 1u);  // several workers asked, not one worker four times
+}
+
+// Answers only when released: a prompt left open on the screen.
+class OpenPrompt : public CredentialPrompt {
+ public:
+  std::optional<Credentials> credentialsFor(std::string_view, std::string_view, std::stop_token) override {
+    std::unique_lock lock(mutex_);
+    asking_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return released_; });
+    return Credentials{"", "alice", "secret"};
+  }
+  void waitUntilAsking() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return asking_; });
+  }
+  void release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool asking_ = false;
+  bool released_ = false;
+};
+
+TEST(WorkerPool, StopWhileAnotherRequestsPromptIsOpenDoesNotWaitForIt) {
+  OpenPrompt prompt;
+  WorkerPoolOptions options = fakeOptions(60s, 2);
+  options.prompt = &prompt;
+  WorkerPool pool(options);
+  std::thread asker([&] { EXPECT_TRUE(runFake(pool, "authpw:secret").outcome.ok()); });
+  prompt.waitUntilAsking();
+
+  // A second worker wants the same server's credentials and waits for that prompt's answer.
+  std::stop_source stop;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(100ms);
+    stop.request_stop();
+  });
+  ReplyHandlers handlers;
+  handlers.onEntries = [](std::vector<protocol::Entry>&) { return true; };
+  auto waiting = pool.run(protocol::Operation::ListDirectory, "smb://fake/authpw:secret", handlers, stop.get_token());
+  stopper.join();
+  ASSERT_FALSE(waiting.ok());
+  EXPECT_EQ(waiting.error().code, ErrorCode::Cancelled);
+
+  prompt.release();
+  asker.join();
+}
+
+TEST(WorkerPool, RefusedCredentialsAreForgottenAndAskedAgain) {
+  CountingPrompt prompt({Credentials{"", "alice", "typo"}, Credentials{"", "alice", "secret"}});
+  WorkerPoolOptions options = fakeOptions();
+  options.prompt = &prompt;
+  WorkerPool pool(options);
+  EXPECT_EQ(runFake(pool, "authpw:secret").outcome.error().code, ErrorCode::AccessDenied);
+  EXPECT_TRUE(runFake(pool, "authpw:secret").outcome.ok());
+  EXPECT_TRUE(runFake(pool, "authpw:secret").outcome.ok());
+  EXPECT_EQ(prompt.asked, 2);
 }
 
 TEST(WorkerPool, MissingWorkerExecutableIsAnErrorValue) {

@@ -63,8 +63,7 @@ USES = {
     "smb_client": ["smb_channel", "browse"],
     "wsd_client": ["wsd_protocol", "posix"],
     "session": ["smb_client", "wsd_client", "discovery", "search", "treefile"],
-    # smb_client and wsd_client only until the session is wired in a library of its own.
-    "cli": ["session", "smb_client", "wsd_client", "discovery", "search", "treefile"],
+    "cli": ["session", "discovery", "search", "treefile"],
     "app": ["session", "discovery", "search", "treefile"],
 }
 

@@ -2,6 +2,9 @@
 // and domains, smb://WORKGROUP for its servers, smb://SERVER for its shares (all of them,
 // IPC$ and printers included, in the server's order, in one reply).
 //
+// A list whose worker crashed or was killed from outside is asked again once on a fresh worker;
+// a stop kills the worker at once (WorkerPool).
+//
 // Thread safety: as BrowseService requires, any number of threads at once (the pool runs each
 // call on its own worker). The pool must outlive the service.
 #pragma once
@@ -24,7 +27,7 @@ class SmbBrowseService : public BrowseService {
                          std::stop_token stop) override;
 
  private:
-  BrowseReply list(protocol::Operation operation, const std::string& url);
+  BrowseReply list(protocol::Operation operation, const std::string& url, std::stop_token stop);
 
   WorkerPool& pool_;
   const HostAddressBook* book_;

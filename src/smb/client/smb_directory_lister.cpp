@@ -15,7 +15,7 @@ Error aboutPath(Error error, std::string_view what, std::string_view unc) {
 
 }  // namespace
 
-Result<DirectoryListing> SmbDirectoryLister::list(std::string_view uncFolder, std::stop_token /*stop*/) {
+Result<DirectoryListing> SmbDirectoryLister::list(std::string_view uncFolder, std::stop_token stop) {
   Result<std::string> url = smbUrlFromUnc(uncFolder, book_);
   if (!url) return url.error();
 
@@ -34,7 +34,13 @@ Result<DirectoryListing> SmbDirectoryLister::list(std::string_view uncFolder, st
     }
     return true;
   };
-  Result<RequestOutcome> outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers);
+  Result<RequestOutcome> outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers, stop);
+  // A listing is a read: one whose worker died or was killed from outside is repeated once on
+  // a fresh worker before the folder counts as failed.
+  if (!outcome && outcome.error().code == ErrorCode::WorkerCrashed) {
+    listing = {};
+    outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers, stop, WorkerChoice::Fresh);
+  }
   if (!outcome) return aboutPath(outcome.error(), "listing", uncFolder);
   return listing;
 }

@@ -1,6 +1,8 @@
 // Folder listings and file reads on shares, through SMB worker processes. UNC paths
 // (\\server\share\dir) become smb:// URLs (smb_url.h); each listing is one readdirplus2 pass
-// in the worker, with sizes, times and file ids from the listing itself.
+// in the worker, with sizes, times and file ids from the listing itself. A listing whose worker
+// crashed or was killed from outside is repeated once on a fresh worker; a stop kills the
+// worker at once (WorkerPool).
 //
 // Thread safety: any number of threads at once. The pool must outlive the lister.
 #pragma once

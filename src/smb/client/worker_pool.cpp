@@ -42,7 +42,8 @@ class WorkerPool::Lease {
   std::unique_ptr<WorkerProcess> worker_;
 };
 
-WorkerPool::WorkerPool(WorkerPoolOptions options) : options_(withDefaults(std::move(options))) {}
+WorkerPool::WorkerPool(WorkerPoolOptions options)
+    : options_(withDefaults(std::move(options))), credentials_(options_.prompt) {}
 
 WorkerPool::~WorkerPool() {
   // All at once, so that the grace period runs once for all of them.
@@ -69,17 +70,22 @@ Result<std::unique_ptr<WorkerProcess>> WorkerPool::startWorker() {
   return worker;
 }
 
-Result<std::unique_ptr<WorkerProcess>> WorkerPool::acquire() {
+Result<std::unique_ptr<WorkerProcess>> WorkerPool::acquire(std::stop_token stop, WorkerChoice choice) {
   std::unique_lock lock(mutex_);
+  // Ends an idle worker outside the lock (a live one leaves on end of input).
+  auto retire = [&](std::unique_ptr<WorkerProcess> worker) {
+    --live_;
+    lock.unlock();
+    worker.reset();
+    lock.lock();
+  };
   while (true) {
-    while (!idle_.empty()) {
+    if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, "waiting for an SMB worker");
+    while (choice == WorkerChoice::Any && !idle_.empty()) {
       std::unique_ptr<WorkerProcess> worker = std::move(idle_.back());
       idle_.pop_back();
       if (worker->idleAndAlive()) return worker;
-      --live_;  // died while idle; reaped outside the lock
-      lock.unlock();
-      worker.reset();
-      lock.lock();
+      retire(std::move(worker));  // died while idle
     }
     if (live_ < options_.maxWorkers) {
       ++live_;
@@ -92,7 +98,13 @@ Result<std::unique_ptr<WorkerProcess>> WorkerPool::acquire() {
       }
       return started;
     }
-    workerFreed_.wait(lock);
+    if (choice == WorkerChoice::Fresh && !idle_.empty()) {
+      std::unique_ptr<WorkerProcess> worker = std::move(idle_.back());
+      idle_.pop_back();
+      retire(std::move(worker));  // makes room for a fresh one
+      continue;
+    }
+    workerFreed_.wait(lock, stop, [&] { return !idle_.empty() || live_ < options_.maxWorkers; });
   }
 }
 
@@ -110,24 +122,35 @@ void WorkerPool::giveBack(std::unique_ptr<WorkerProcess> worker, bool reusable) 
 }
 
 Result<RequestOutcome> WorkerPool::run(protocol::Operation operation, const std::string& url,
-                                       const ReplyHandlers& handlers) {
-  auto acquired = acquire();
+                                       const ReplyHandlers& handlers, std::stop_token stop,
+                                       WorkerChoice choice) {
+  auto acquired = acquire(stop, choice);
   if (!acquired) return acquired.error();
   Lease worker(*this, std::move(*acquired));
+  // Ends before the lease does, so the worker is never signalled once given back or reaped.
+  std::stop_callback killOnStop(stop, [&process = *worker] { process.interrupt(); });
+  if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, url);
 
   const std::uint32_t id = nextId_++;
   if (Status sent = worker->channel().send(protocol::Request{id, operation, url}); !sent) {
+    if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, url);
     return makeError(ErrorCode::WorkerCrashed, url + " (SMB worker " + worker->kill() + ")");
   }
-  return converse(*worker, id, url, handlers, worker.reusable);
+  return converse(*worker, id, url, handlers, stop, worker.reusable);
 }
 
 Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t id,
                                             const std::string& url,
-                                            const ReplyHandlers& handlers, bool& reusable) {
+                                            const ReplyHandlers& handlers,
+                                            std::stop_token stop, bool& reusable) {
   auto crashed = [&] {
-    return makeError(ErrorCode::WorkerCrashed, url + " (SMB worker " + worker.kill() + ")");
+    const std::string ending = worker.kill();
+    // Killed by our own stop callback: that is a cancellation, not a crash to retry.
+    if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, url);
+    return makeError(ErrorCode::WorkerCrashed, url + " (SMB worker " + ending + ")");
   };
+  // Credentials offered to this request, told to the cache once the request ends.
+  std::optional<std::pair<protocol::AuthRequest, Credentials>> offered;
   auto confused = [&](const char* what) {
     worker.kill();
     return makeError(ErrorCode::Protocol, url + " (SMB worker " + what + ")");
@@ -142,7 +165,9 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
           worker.kill();
           return makeError(ErrorCode::Timeout, url + " (no reply for " + timeoutMs + " ms)",
                            ETIMEDOUT);
-        case ErrorCode::Protocol: return confused("sent a malformed message");
+        case ErrorCode::Protocol:
+          if (stop.stop_requested()) return crashed();  // killed mid-frame
+          return confused("sent a malformed message");
         default: return crashed();
       }
     }
@@ -166,17 +191,23 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
             },
             [&](protocol::AuthRequest& ask) -> std::optional<Result<RequestOutcome>> {
               if (ask.id != id) return confused("asked for credentials out of turn");
-              protocol::AuthReply answer{id, std::nullopt};
-              if (options_.prompt != nullptr) {
-                // run() takes no stop token yet, so nothing can abandon this prompt from here.
-                answer.credentials = options_.prompt->credentialsFor(ask.server, ask.share, {});
-              }
+              protocol::AuthReply answer{id, credentials_.credentialsFor(ask.server, ask.share, stop)};
+              if (stop.stop_requested()) return crashed();
+              if (answer.credentials) offered.emplace(ask, *answer.credentials);
               if (!worker.channel().send(answer)) return crashed();
               return std::nullopt;
             },
             [&](protocol::Done& done) -> std::optional<Result<RequestOutcome>> {
               if (done.id != id) return confused("finished another request");
               reusable = true;
+              if (offered) {
+                const auto& [ask, given] = *offered;
+                if (done.status == EACCES || done.status == EPERM) {
+                  credentials_.refused(ask.server, ask.share, given);
+                } else if (done.status == 0) {
+                  credentials_.accepted(ask.server, ask.share, given);
+                }
+              }
               if (done.status != 0) {
                 return makeError(errorCodeFromErrno(done.status), std::move(done.detail),
                                  done.status);

@@ -8,9 +8,19 @@
 // is not cut); its worker is then killed, so a dead host holds up only the requests sent to
 // it. A worker that dies mid-request costs that request (WorkerCrashed) and nothing else.
 //
+// Stop: when a request's stop token is requested, its worker is killed (SIGKILL) at once and
+// reaped, and run() returns Cancelled within milliseconds; the next request starts a fresh
+// worker. A request still waiting for a free worker returns Cancelled too.
+//
+// Credentials: a worker that asks gets them from the pool's CredentialCache (one per pool, so
+// what one server accepted reaches every worker); the prompt is asked only when the cache has
+// nothing, once per server however many workers ask at the same time.
+//
 // Thread safety: run() may be called from any number of threads at once. Destroy the pool
-// only after every call has returned; the destructor closes the workers' input and reaps
-// them, killing those still running after kShutdownGrace.
+// only after every call has returned (request stop on them first: they return at once, except
+// one blocked in the credential prompt, which returns when the prompt does); the destructor
+// closes the workers' input and reaps them, killing those still running after
+// kShutdownGrace. No thread of the pool's own ever runs.
 #pragma once
 
 #include <atomic>
@@ -20,6 +30,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -27,6 +38,7 @@
 #include "browse/credentials.h"
 #include "browse/directory_lister.h"
 #include "protocol/messages.h"
+#include "smb/client/credential_cache.h"
 
 namespace vuv::smb {
 
@@ -53,6 +65,10 @@ struct ReplyHandlers {
   ChunkSink onData;
 };
 
+// Which worker a request may run on. A repeated read wants a fresh one: an idle worker may
+// have died a moment ago without showing it yet.
+enum class WorkerChoice { Any, Fresh };
+
 struct RequestOutcome {
   bool openedNothing = false;  // the listing gave no handle and no error (see protocol)
   std::string detail;
@@ -67,9 +83,12 @@ class WorkerPool {
 
   // Runs one request on `url` (an smb:// URL, smb_url.h) and passes its replies to
   // `handlers`. A failure reported by the worker carries its errno (Error::systemCode) and the
-  // matching ErrorCode; the pool adds Timeout, WorkerCrashed, Protocol and Cancelled.
+  // matching ErrorCode; the pool adds Timeout, WorkerCrashed, Protocol and Cancelled (a handler
+  // said stop, or `stop` was requested). WorkerCrashed means the worker died or was killed
+  // from outside; a read may be repeated on a fresh worker.
   Result<RequestOutcome> run(protocol::Operation operation, const std::string& url,
-                             const ReplyHandlers& handlers);
+                             const ReplyHandlers& handlers, std::stop_token stop = {},
+                             WorkerChoice choice = WorkerChoice::Any);
 
   // Workers alive now, busy or idle; never above maxWorkers.
   std::size_t workerCount() const;
@@ -77,16 +96,18 @@ class WorkerPool {
  private:
   class Lease;
 
-  Result<std::unique_ptr<WorkerProcess>> acquire();
+  Result<std::unique_ptr<WorkerProcess>> acquire(std::stop_token stop, WorkerChoice choice);
   Result<std::unique_ptr<WorkerProcess>> startWorker();
   void giveBack(std::unique_ptr<WorkerProcess> worker, bool reusable);
   Result<RequestOutcome> converse(WorkerProcess& worker, std::uint32_t id, const std::string& url,
-                                  const ReplyHandlers& handlers, bool& reusable);
+                                  const ReplyHandlers& handlers, std::stop_token stop, bool& reusable);
 
   const WorkerPoolOptions options_;
 
+  CredentialCache credentials_;
+
   mutable std::mutex mutex_;
-  std::condition_variable workerFreed_;
+  std::condition_variable_any workerFreed_;
   std::vector<std::unique_ptr<WorkerProcess>> idle_;  // protected by mutex_
   std::size_t live_ = 0;                              // protected by mutex_; busy + idle
   std::atomic<std::uint32_t> nextId_ = 1;

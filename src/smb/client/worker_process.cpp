@@ -88,6 +88,8 @@ bool WorkerProcess::idleAndAlive() const {
 }
 
 bool WorkerProcess::collect(int flags) {
+  std::lock_guard lock(reapMutex_);
+  if (reaped_) return true;
   int status = 0;
   pid_t done = 0;
   do {
@@ -109,10 +111,15 @@ std::string WorkerProcess::reap(Clock::time_point deadline) {
 
 std::string WorkerProcess::kill() {
   if (!reaped_) {
-    ::kill(pid_, SIGKILL);
+    interrupt();
     collect(0);
   }
   return ending_;
+}
+
+void WorkerProcess::interrupt() {
+  std::lock_guard lock(reapMutex_);
+  if (!reaped_) ::kill(pid_, SIGKILL);
 }
 
 }  // namespace vuv::smb

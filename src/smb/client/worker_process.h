@@ -4,13 +4,17 @@
 // Every descriptor we make is close-on-exec, so no worker holds another one's socket open
 // (which would hide that worker's end of stream). The destructor closes the socket and reaps
 // the process, killing it after kShutdownGrace. Only the PID we started is ever signalled or
-// waited for. One thread at a time.
+// waited for, and never once reaped (its number may then belong to another process).
+//
+// Thread safety: one thread at a time, except interrupt(), which any thread may call at any
+// time (a stop callback kills the worker of a cancelled request while its thread reads).
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -46,6 +50,8 @@ class WorkerProcess {
   std::string reap(Clock::time_point deadline);
   // SIGKILL now, then reap.
   std::string kill();
+  // SIGKILL now unless already reaped; the owner's next read sees the end of stream.
+  void interrupt();
 
  private:
   WorkerProcess(pid_t pid, UniqueFd socket);
@@ -55,7 +61,8 @@ class WorkerProcess {
   pid_t pid_;
   UniqueFd socket_;
   MessageChannel channel_;
-  bool reaped_ = false;
+  std::mutex reapMutex_;  // held while signalling or reaping, so interrupt() never hits a reused pid
+  bool reaped_ = false;   // written under reapMutex_
   std::string ending_;  // how it ended, once reaped
 };
 

@@ -7,6 +7,7 @@
 #include "wsd/client/metadata_fetcher.h"
 #include "wsd/client/multicast_sockets.h"
 #include "wsd/client/name_lookup.h"
+#include "wsd/client/stop_waker.h"
 
 namespace vuv::wsd {
 
@@ -14,6 +15,8 @@ namespace {
 
 // Datagrams taken per wake-up: a flood must not starve the rest of the loop.
 constexpr std::size_t kDatagramsPerPass = 256;
+// How often a loop without an eventfd looks at its stop token.
+constexpr std::chrono::milliseconds kStopCheck{50};
 
 int pollTimeoutMs(Clock::time_point now, Clock::time_point until) {
   if (until <= now) return 0;
@@ -23,15 +26,21 @@ int pollTimeoutMs(Clock::time_point now, Clock::time_point until) {
 
 }  // namespace
 
-Result<std::vector<DiscoveredHost>> WsdHostDiscovery::discover(std::stop_token /*stop*/) { return run(options_.round); }
-
-Result<std::vector<DiscoveredHost>> WsdHostDiscovery::discoverHost(std::string_view name) {
-  RoundOptions round = options_.round;
-  round.wantedName = std::string(name);
-  return run(std::move(round));
+Result<std::vector<DiscoveredHost>> WsdHostDiscovery::discover(std::stop_token stop) {
+  return run(options_.round, stop);
 }
 
-Result<std::vector<DiscoveredHost>> WsdHostDiscovery::run(RoundOptions roundOptions) {
+Result<std::vector<DiscoveredHost>> WsdHostDiscovery::discoverHost(std::string_view name,
+                                                                    std::stop_token stop) {
+  RoundOptions round = options_.round;
+  round.wantedName = std::string(name);
+  return run(std::move(round), stop);
+}
+
+Result<std::vector<DiscoveredHost>> WsdHostDiscovery::run(RoundOptions roundOptions,
+                                                          std::stop_token stop) {
+  const StopWaker waker(stop);
+  if (waker.stopped()) return makeError(ErrorCode::Cancelled, "WS-Discovery");
   auto sockets = MulticastSockets::open(options_.ipv6, options_.listenForAnnouncements);
   if (!sockets) return sockets.error();
 
@@ -43,6 +52,7 @@ Result<std::vector<DiscoveredHost>> WsdHostDiscovery::run(RoundOptions roundOpti
   bool probed = false;
 
   while (!round.finished(now)) {
+    if (waker.stopped()) return makeError(ErrorCode::Cancelled, "WS-Discovery");
     for (const std::string& message : round.takeMulticasts(now)) {
       const std::size_t sent = sockets->sendToAll(message);
       if (!probed && sent == 0) {
@@ -56,7 +66,9 @@ Result<std::vector<DiscoveredHost>> WsdHostDiscovery::run(RoundOptions roundOpti
     sockets->addPollFds(fds);
     const std::size_t firstFetch = fds.size();
     fetcher.addPollFds(fds);
-    const Clock::time_point wake = std::min(round.wakeAt(now), fetcher.nextDeadline());
+    if (waker.fd() >= 0) fds.push_back(pollfd{waker.fd(), POLLIN, 0});
+    Clock::time_point wake = std::min(round.wakeAt(now), fetcher.nextDeadline());
+    if (waker.fd() < 0) wake = std::min(wake, now + kStopCheck);
     if (::poll(fds.data(), fds.size(), pollTimeoutMs(now, wake)) < 0 && errno != EINTR) {
       return makeError(ErrorCode::Other, "waiting for WS-Discovery answers", errno);
     }
@@ -76,7 +88,8 @@ Result<std::vector<DiscoveredHost>> WsdHostDiscovery::run(RoundOptions roundOpti
     if (host.name.empty() && !host.address.empty()) nameless.push_back(host.address);
   }
   const auto names = nameless.empty() ? std::map<std::string, std::string>{}
-                                      : reverseLookup(nameless, options_.reverseLookupTimeout);
+                                      : reverseLookup(nameless, options_.reverseLookupTimeout, stop);
+  if (waker.stopped()) return makeError(ErrorCode::Cancelled, "WS-Discovery");
   return toDiscoveredHosts(found, [&](const std::string& address) {
     auto it = names.find(address);
     return it == names.end() ? std::string() : it->second;

@@ -6,8 +6,11 @@
 // Time: the probe window (default 2 s) plus, at the most, the Resolve and metadata time limits
 // and the reverse lookups' limit; a typical round takes the window and a few milliseconds.
 //
+// Stop: a requested stop wakes the round's poll at once (an eventfd) and the call returns
+// Cancelled, its sockets closed; nothing of the round runs on.
+//
 // Thread safety: discover() and discoverHost() may run on several threads at once; each round
-// has its own sockets. Options are fixed at construction.
+// has its own sockets. Options are fixed at construction. No thread is ever started.
 #pragma once
 
 #include <chrono>
@@ -31,10 +34,10 @@ class WsdHostDiscovery final : public HostDiscovery {
 
   Result<std::vector<DiscoveredHost>> discover(std::stop_token stop) override;
   // A round that ends as soon as the computer `name` is known (ignoring case).
-  Result<std::vector<DiscoveredHost>> discoverHost(std::string_view name);
+  Result<std::vector<DiscoveredHost>> discoverHost(std::string_view name, std::stop_token stop = {});
 
  private:
-  Result<std::vector<DiscoveredHost>> run(RoundOptions round);
+  Result<std::vector<DiscoveredHost>> run(RoundOptions round, std::stop_token stop);
 
   WsdOptions options_;
 };

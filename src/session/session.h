@@ -1,0 +1,89 @@
+// The network side of one user session, shared by the command line tool and the app: the SMB
+// worker pool with the browse and listing services on it, WS-Discovery, the host address book
+// the SMB services consult, and the browse service that merges the chosen sources.
+//
+// Credentials come resolved from the caller (command line options, the app's settings); when a
+// server refuses them, the pool asks `prompt` (a terminal in the command line tool, a dialog in
+// the app) and remembers what servers accept for every worker of the session.
+//
+// Servers found by WS-Discovery go into the address book: such a server is reached at its
+// address even when no NetBIOS lookup finds its name.
+//
+// Thread safety: browse(), lister() and reader() are thread-safe services; learnAddressOf()
+// and learnAddresses() may be called from any thread. Every call honours its stop token and
+// returns within milliseconds of a stop, except one that is blocked in the prompt: it returns
+// when the prompt does (callers waiting for that same answer return at once). To close, first
+// request stop on every call and dismiss an open prompt, wait for the calls to return, then
+// destroy the session: that kills and reaps every worker process; the session runs no thread
+// of its own once its calls have returned.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/executor.h"
+#include "base/result.h"
+#include "browse/credentials.h"
+#include "browse/host_address_book.h"
+#include "browse/merged_browse_service.h"
+#include "smb/client/smb_browse_service.h"
+#include "smb/client/smb_directory_lister.h"
+#include "smb/client/worker_pool.h"
+#include "wsd/client/wsd_host_discovery.h"
+
+namespace vuv::session {
+
+struct SessionOptions {
+  std::string workerPath;  // empty: the worker beside the program or in the build tree
+  std::size_t maxWorkers = smb::kDefaultMaxWorkers;
+  std::chrono::milliseconds timeout = smb::kDefaultProgressTimeout;  // a silent server's limit
+  Credentials credentials;  // every worker's first choice; anonymous when empty
+  std::vector<std::string> workerArguments;  // smb.conf, debug level, Kerberos (worker/main.cpp)
+  MergedBrowseService::Sources sources;
+  wsd::WsdOptions wsd;
+};
+
+class Session {
+ public:
+  // Checks that the worker program can run. `prompt` (may be null: servers that refuse the
+  // given credentials fail) must outlive the session.
+  static Result<std::unique_ptr<Session>> open(SessionOptions options, CredentialPrompt* prompt);
+
+  Session(SessionOptions options, CredentialPrompt* prompt);
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  BrowseService& browse() { return merged_; }
+  DirectoryLister& lister() { return lister_; }
+  FileReader& reader() { return lister_; }
+  const HostAddressBook& addresses() const { return book_; }
+  // Runs discovery and search work: one thread per SMB worker at most.
+  Executor& executor() { return executor_; }
+
+  // Before a search of \\SERVER...: makes sure SERVER can be reached. A name the hosts file,
+  // DNS or NetBIOS resolves needs nothing; WS-Discovery (when a chosen source) races them and
+  // the first answer wins, an address it finds going into the address book. Returns by the
+  // end of the WS-Discovery round at the latest (about 2 s), however silent the server.
+  Status learnAddressOf(std::string_view server, std::stop_token stop = {});
+  // Before a search in a saved tree: one WS-Discovery round for every announced server.
+  Status learnAddresses(std::stop_token stop = {});
+
+ private:
+  Status record(const Result<std::vector<DiscoveredHost>>& found);
+  bool answersByNetBios(std::string_view server, std::stop_token stop);
+
+  const bool useWsd_;
+  smb::WorkerPool pool_;
+  HostAddressBook book_;  // before the services that consult it
+  smb::SmbBrowseService smbBrowse_{pool_, &book_};
+  smb::SmbDirectoryLister lister_{pool_, &book_};
+  wsd::WsdHostDiscovery hostDiscovery_;
+  Executor executor_;  // after the services its tasks use, before the one that posts tasks
+  MergedBrowseService merged_;
+};
+
+}  // namespace vuv::session

@@ -1,0 +1,79 @@
+#include "smb/client/credential_cache.h"
+
+#include "base/casefold.h"
+
+namespace vuv::smb {
+
+namespace {
+
+bool same(const Credentials& a, const Credentials& b) {
+  return a.domain == b.domain && a.user == b.user && a.password == b.password;
+}
+
+// Server names compare ignoring case, as in the address book.
+std::string serverKey(std::string_view server) { return foldCaseUtf8(server); }
+
+}  // namespace
+
+std::optional<Credentials> CredentialCache::credentialsFor(std::string_view server,
+                                                           std::string_view share,
+                                                           std::stop_token stop) {
+  const std::string serverName = serverKey(server);
+  const ShareKey shareKey{serverName, std::string(share)};
+  std::unique_lock lock(mutex_);
+  while (true) {
+    if (auto it = shares_.find(shareKey); it != shares_.end()) return it->second;
+    const bool ownShare = sharesRefusingServer_.contains(shareKey);
+    if (!ownShare) {
+      if (auto it = servers_.find(serverName); it != servers_.end()) return it->second.credentials;
+    }
+    const std::string promptKey = ownShare ? serverName + "\\" + shareKey.second : serverName;
+    if (declined_.contains(promptKey) || prompt_ == nullptr) return std::nullopt;
+    if (!asking_.contains(promptKey)) {
+      asking_.insert(promptKey);
+      lock.unlock();
+      std::optional<Credentials> answer = prompt_->credentialsFor(server, share, stop);
+      lock.lock();
+      asking_.erase(promptKey);
+      answered_.notify_all();
+      if (!answer) {
+        declined_.insert(promptKey);
+      } else if (ownShare) {
+        shares_[shareKey] = *answer;
+      } else {
+        servers_[serverName] = Known{*answer, false};
+      }
+      return answer;
+    }
+    if (!answered_.wait(lock, stop, [&] { return !asking_.contains(promptKey); })) {
+      return std::nullopt;
+    }
+  }
+}
+
+void CredentialCache::accepted(std::string_view server, std::string_view /*share*/,
+                               const Credentials& given) {
+  std::lock_guard lock(mutex_);
+  if (auto it = servers_.find(serverKey(server)); it != servers_.end() && same(it->second.credentials, given)) {
+    it->second.confirmed = true;
+  }
+}
+
+void CredentialCache::refused(std::string_view server, std::string_view share,
+                              const Credentials& given) {
+  std::lock_guard lock(mutex_);
+  const ShareKey shareKey{serverKey(server), std::string(share)};
+  if (auto it = shares_.find(shareKey); it != shares_.end() && same(it->second, given)) {
+    shares_.erase(it);
+    return;
+  }
+  auto it = servers_.find(shareKey.first);
+  if (it == servers_.end() || !same(it->second.credentials, given)) return;  // already replaced
+  if (it->second.confirmed) {
+    sharesRefusingServer_.insert(shareKey);  // right for the server, not for this share
+  } else {
+    servers_.erase(it);  // a wrong password: ask again next time
+  }
+}
+
+}  // namespace vuv::smb

@@ -1,0 +1,60 @@
+// The credentials of one session, shared by every worker: what a server accepted is offered to
+// the next worker that asks about it, without asking the user again.
+//
+// A worker asks (server, share) when a server refused it. The answer is, in this order: what
+// was given for that share, what was given for that server (unless the share refused them
+// although the server took them elsewhere), else the prompt's answer. One prompt per server
+// (or per share, once a share wants its own) at a time: others asking meanwhile wait for that
+// answer. Credentials a server refuses are forgotten, so the next ask prompts again; a prompt
+// the user declined is not repeated in the session.
+//
+// Thread safety: every call from any thread. credentialsFor() calls the prompt without holding
+// the lock, so a prompt left open blocks only the thread that asked: threads waiting for its
+// answer return nullopt at once when their stop is requested.
+#pragma once
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "browse/credentials.h"
+
+namespace vuv::smb {
+
+class CredentialCache {
+ public:
+  explicit CredentialCache(CredentialPrompt* prompt) : prompt_(prompt) {}  // prompt not owned; may be null
+
+  // Credentials for a worker to try, or nullopt: none to offer, or `stop` came while waiting
+  // for another thread's prompt.
+  std::optional<Credentials> credentialsFor(std::string_view server, std::string_view share,
+                                            std::stop_token stop);
+
+  // How a request that was offered `given` for (server, share) ended.
+  void accepted(std::string_view server, std::string_view share, const Credentials& given);
+  void refused(std::string_view server, std::string_view share, const Credentials& given);
+
+ private:
+  using ShareKey = std::pair<std::string, std::string>;  // case-folded server, share
+  struct Known {
+    Credentials credentials;
+    bool confirmed = false;  // some request succeeded with them
+  };
+
+  CredentialPrompt* const prompt_;
+  std::mutex mutex_;
+  std::condition_variable_any answered_;
+  std::map<std::string, Known> servers_;           // guarded by mutex_
+  std::map<ShareKey, Credentials> shares_;         // guarded by mutex_
+  std::set<ShareKey> sharesRefusingServer_;        // guarded by mutex_
+  std::set<std::string> asking_;                   // prompt keys open now; guarded by mutex_
+  std::set<std::string> declined_;                 // guarded by mutex_
+};
+
+}  // namespace vuv::smb
