@@ -2,26 +2,9 @@
 
 #include <utility>
 
+#include "base/delivery_scope.h"
+
 namespace vuv {
-
-namespace {
-
-// The discovery whose event the current thread is running, if any, so that a callback may
-// call stop() without taking the delivery lock it already holds.
-thread_local const void* tlDelivering = nullptr;
-
-class DeliveringScope {
- public:
-  explicit DeliveringScope(const void* discovery) : saved_(std::exchange(tlDelivering, discovery)) {}
-  ~DeliveringScope() { tlDelivering = saved_; }
-  DeliveringScope(const DeliveringScope&) = delete;
-  DeliveringScope& operator=(const DeliveringScope&) = delete;
-
- private:
-  const void* saved_;
-};
-
-}  // namespace
 
 struct Discovery::Run {
   const RunId id = nextRunId();
@@ -49,13 +32,13 @@ Discovery::~Discovery() {
 // our own events (a callback that starts or stops), which the analysis cannot follow.
 void Discovery::deliver(const Run& run, bool evenIfStopped, const std::function<void()>& event)
     NO_THREAD_SAFETY_ANALYSIS {
-  if (tlDelivering == this) {
+  if (DeliveryScope::delivering(this)) {
     if (!silenced_ && (evenIfStopped || !run.stopped)) event();
     return;
   }
   MutexLock lock(deliveryMutex_);
   if (silenced_ || (!evenIfStopped && run.stopped)) return;
-  DeliveringScope scope(this);
+  DeliveryScope scope(this);
   event();
 }
 
@@ -160,7 +143,7 @@ void Discovery::stop() NO_THREAD_SAFETY_ANALYSIS {
     run = current_;
   }
   if (!run) return;
-  if (tlDelivering == this) {
+  if (DeliveryScope::delivering(this)) {
     run->stopped = true;  // called from our own event: the delivery lock is ours already
   } else {
     MutexLock lock(deliveryMutex_);

@@ -5,6 +5,7 @@
 #include <stop_token>
 #include <utility>
 
+#include "base/delivery_scope.h"
 #include "search/wildcard.h"
 
 namespace vuv {
@@ -12,21 +13,6 @@ namespace vuv {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The search whose event the current thread is running, if any, so that a callback may call
-// stop() or start() without taking the delivery lock it already holds.
-thread_local const void* tlDelivering = nullptr;
-
-class DeliveringScope {
- public:
-  explicit DeliveringScope(const void* search) : saved_(std::exchange(tlDelivering, search)) {}
-  ~DeliveringScope() { tlDelivering = saved_; }
-  DeliveringScope(const DeliveringScope&) = delete;
-  DeliveringScope& operator=(const DeliveringScope&) = delete;
-
- private:
-  const void* saved_;
-};
 
 }  // namespace
 
@@ -63,7 +49,7 @@ class SearchController::Search : public std::enable_shared_from_this<Search> {
   // Called from one of our own events the delivery lock is held already, which the analysis
   // cannot follow.
   void stop(bool silence) NO_THREAD_SAFETY_ANALYSIS {
-    if (tlDelivering == this) {
+    if (DeliveryScope::delivering(this)) {
       markStopped(silence);
     } else {
       MutexLock lock(deliveryMutex_);
@@ -81,14 +67,14 @@ class SearchController::Search : public std::enable_shared_from_this<Search> {
     MutexLock lock(deliveryMutex_);
     if (stopped_) return;
     rowsDelivered_ += rows.size();
-    DeliveringScope scope(this);
+    DeliveryScope scope(this);
     if (events_.rows) events_.rows(run_, std::move(rows));
   }
 
   void deliverFailure(const ListingFailure& failure) EXCLUDES(deliveryMutex_) {
     MutexLock lock(deliveryMutex_);
     if (stopped_) return;
-    DeliveringScope scope(this);
+    DeliveryScope scope(this);
     if (events_.failed) events_.failed(run_, failure);
   }
 
@@ -97,7 +83,7 @@ class SearchController::Search : public std::enable_shared_from_this<Search> {
     MutexLock lock(deliveryMutex_);
     if (stopped_ || now - lastStatus_ < options_.statusInterval) return;
     lastStatus_ = now;
-    DeliveringScope scope(this);
+    DeliveryScope scope(this);
     if (events_.status) events_.status(run_, SearchingIn{path});
   }
 
@@ -269,7 +255,7 @@ void SearchController::Search::finish() {
   if (silenced_) return;
   summary.rows = rowsDelivered_;
   summary.stopped = stopped_;
-  DeliveringScope scope(this);
+  DeliveryScope scope(this);
   if (events_.status) events_.status(run_, SearchFinished{});
   if (events_.finished) events_.finished(run_, summary);
 }
