@@ -14,7 +14,7 @@ namespace {
 class ListPrompt : public CredentialPrompt {
  public:
   explicit ListPrompt(std::vector<std::optional<Credentials>> answers) : answers_(std::move(answers)) {}
-  std::optional<Credentials> credentialsFor(std::string_view, std::string_view) override {
+  std::optional<Credentials> credentialsFor(std::string_view, std::string_view, std::stop_token) override {
     return answers_.at(asked++);
   }
   std::size_t asked = 0;
