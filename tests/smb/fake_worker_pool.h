@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,7 @@ struct Ran {
 };
 
 // Runs the fake's `command` (see fake_worker.cpp) as a folder listing.
-inline Ran runFake(WorkerPool& pool, const std::string& command) {
+inline Ran runFake(WorkerPool& pool, const std::string& command, std::stop_token stop = {}) {
   std::vector<std::string> names;
   std::size_t batches = 0;
   ReplyHandlers handlers;
@@ -37,7 +38,7 @@ inline Ran runFake(WorkerPool& pool, const std::string& command) {
     for (auto& e : batch) names.push_back(e.name);
     return true;
   };
-  auto outcome = pool.run(protocol::Operation::ListDirectory, "smb://fake/" + command, handlers);
+  auto outcome = pool.run(protocol::Operation::ListDirectory, "smb://fake/" + command, handlers, std::move(stop));
   return Ran{std::move(outcome), std::move(names), batches};
 }
 
