@@ -334,39 +334,5 @@ TEST(MergedBrowse, StoppedCallersDoNotWaitForTheRound) {
   EXPECT_EQ(f.hosts.rounds.load(), 2);
 }
 
-TEST(EnumerationNotes, FollowTheExistingLinesWhateverTheStatus) {
-  struct Case {
-    const char* what;
-    BrowseReply reply;
-    const char* out;
-    const char* err;
-  };
-  BrowseReply success = listed({"A"});
-  success.notes = {"first note", "second note"};
-  BrowseReply failure = failed(53, "detail");
-  failure.notes = {"a note"};
-  BrowseReply empty = listed({});
-  empty.notes = {"only a note"};
-  BrowseReply more = listed({"A"}, BrowseStatus::MoreData, 5);
-  more.notes = {"a note"};
-  const Case cases[] = {
-      {"success", success, "\nEntries enumerated: 1\n", "first note\nsecond note\n"},
-      {"failure", failure, "", "A system error has occurred: 53\ndetail\na note\n"},
-      {"empty success", empty, "", "only a note\n"},
-      {"more data", more, "\nEntries enumerated: 1\n", "\nMore entries available!!!\nTotal entries: 5a note\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    InMemoryNetwork network;
-    network.scriptDomains(c.reply);
-    NetworkTree tree;
-    testing::RecordingDiagnostics diagnostics;
-    const NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root, InsertPosition::Last);
-    enumerateServers({tree, network, diagnostics, {}, {}, {}}, true, {}, root);
-    EXPECT_EQ(diagnostics.out(), c.out);
-    EXPECT_EQ(diagnostics.err(), c.err);
-  }
-}
-
 }  // namespace
 }  // namespace vuv

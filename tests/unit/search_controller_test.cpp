@@ -132,6 +132,18 @@ struct Fixture {
     return tree.insert(server, "big", NodeKind::Share, InsertPosition::Last);
   }
 
+  // A domain MANY with servers M0.. each sharing \\Mi\s holding one file.
+  NodeId addManyServers(int count) {
+    const NodeId domain = tree.insert(root, "MANY", NodeKind::Domain, InsertPosition::Sorted);
+    for (int i = 0; i < count; ++i) {
+      const std::string server = "M" + std::to_string(i);
+      tree.insert(tree.insert(domain, server, NodeKind::Server, InsertPosition::Sorted), "s", NodeKind::Share,
+                  InsertPosition::Last);
+      shares.addFile("\\\\" + server + "\\s\\x.txt", 1);
+    }
+    return domain;
+  }
+
   void hold(ListingGate::Predicate predicate) { gate = std::make_unique<ListingGate>(shares, std::move(predicate)); }
   void holdPath(const std::string& path) {
     hold([path](const std::string& listed) { return listed == path; });
@@ -236,28 +248,30 @@ TEST(SearchController, RowsComeInBoundedBatchesInShareOrder) {
   }
 }
 
-TEST(SearchController, StatusNamesFoldersAndEndsWithReady) {
-  SearchOptions options;
-  options.statusInterval = std::chrono::milliseconds(0);
-  Fixture f(options);
-  Recorder events;
-  ASSERT_TRUE(f.controller->start(f.shareA, "*", events.events()).ok());
-  events.waitForFinish();
-  f.controller->waitUntilIdle();
-  // The share when its walk starts, then each folder as its rows go out; not the share again
-  // at the end, when its own matches come.
-  EXPECT_EQ(events.statuses, (std::vector<std::string>{"Searching in \\\\S1\\a", "Searching in \\\\S1\\a\\sub",
-                                                       "Search finished"}));
-}
-
-TEST(SearchController, StatusIsRateLimited) {
-  SearchOptions options;
-  options.statusInterval = std::chrono::hours(1);
-  Fixture f(options);
-  Recorder events;
-  ASSERT_TRUE(f.controller->start(f.s1, "*", events.events()).ok());
-  events.waitForFinish();
-  EXPECT_EQ(events.statuses, (std::vector<std::string>{"Searching in \\\\S1\\a", "Search finished"}));
+TEST(SearchController, StatusNamesFoldersRateLimitedAndEndsWithReady) {
+  struct Case {
+    std::chrono::milliseconds interval;
+    NodeId Fixture::*node;
+    std::vector<std::string> statuses;
+  };
+  // Unlimited: the share when its walk starts, then each folder as its rows go out; not the
+  // share again at the end, when its own matches come.
+  const Case cases[] = {
+      {std::chrono::milliseconds(0), &Fixture::shareA,
+       {"Searching in \\\\S1\\a", "Searching in \\\\S1\\a\\sub", "Search finished"}},
+      {std::chrono::hours(1), &Fixture::s1, {"Searching in \\\\S1\\a", "Search finished"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.interval.count());
+    SearchOptions options;
+    options.statusInterval = c.interval;
+    Fixture f(options);
+    Recorder events;
+    ASSERT_TRUE(f.controller->start(f.*c.node, "*", events.events()).ok());
+    events.waitForFinish();
+    f.controller->waitUntilIdle();
+    EXPECT_EQ(events.statuses, c.statuses);
+  }
 }
 
 TEST(SearchController, StopBeforeTheFirstRow) {
@@ -353,13 +367,7 @@ TEST(SearchController, StopDropsQueuedNodeWorkers) {
   SearchOptions options;
   options.maxNodeWorkers = 1;
   Fixture f(options);
-  const NodeId domain = f.tree.insert(f.root, "MANY", NodeKind::Domain, InsertPosition::Sorted);
-  for (int i = 0; i < 5; ++i) {
-    const std::string server = "M" + std::to_string(i);
-    const NodeId node = f.tree.insert(domain, server, NodeKind::Server, InsertPosition::Sorted);
-    f.tree.insert(node, "s", NodeKind::Share, InsertPosition::Last);
-    f.shares.addFile("\\\\" + server + "\\s\\x.txt", 1);
-  }
+  const NodeId domain = f.addManyServers(5);
   f.holdPath("\\\\M0\\s");
   Recorder events;
   ASSERT_TRUE(f.controller->start(domain, "*", events.events()).ok());
@@ -376,13 +384,7 @@ TEST(SearchController, NodeWorkersRunAtMostTheCap) {
   SearchOptions options;
   options.maxNodeWorkers = 2;
   Fixture f(options);
-  const NodeId domain = f.tree.insert(f.root, "MANY", NodeKind::Domain, InsertPosition::Sorted);
-  for (int i = 0; i < 6; ++i) {
-    const std::string server = "M" + std::to_string(i);
-    const NodeId node = f.tree.insert(domain, server, NodeKind::Server, InsertPosition::Sorted);
-    f.tree.insert(node, "s", NodeKind::Share, InsertPosition::Last);
-    f.shares.addFile("\\\\" + server + "\\s\\x.txt", 1);
-  }
+  const NodeId domain = f.addManyServers(6);
   f.hold([](const std::string& path) { return path.rfind("\\\\M", 0) == 0; });
   Recorder events;
   ASSERT_TRUE(f.controller->start(domain, "*", events.events()).ok());

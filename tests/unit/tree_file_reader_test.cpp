@@ -243,15 +243,6 @@ TEST(TreeFileLoad, RoundTrip) {
   EXPECT_EQ(*second, *first);
 }
 
-TEST(TreeFileLoad, OldFilesRoundTripAsUtf8) {
-  NetworkTree tree;
-  auto root = parseTree("2Caf\xE9\r\n0S", tree);
-  ASSERT_TRUE(root.ok());
-  auto saved = formatTree(tree, *root);
-  ASSERT_TRUE(saved.ok());
-  EXPECT_EQ(*saved, "2Caf\xC3\xA9\n0S\n");
-}
-
 TEST(TreeFileLoad, ReplacesTheWholeTree) {
   ExampleTree t;
   t.tree.insertTopLevel("STRAY", NodeKind::Domain, InsertPosition::Last);
