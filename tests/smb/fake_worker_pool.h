@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "smb/client/worker_pool.h"
@@ -45,6 +46,14 @@ inline Ran runFake(WorkerPool& pool, const std::string& command, std::stop_token
 // The pid a "pid" or "hold:MS" command reported.
 inline pid_t pidOf(const Ran& ran) {
   return ran.outcome.ok() && ran.names.size() == 1 ? std::stoi(ran.names[0]) : -1;
+}
+
+// Stops `stop` a moment later, from another thread; joins when it goes out of scope.
+inline std::jthread stopSoon(std::stop_source& stop) {
+  return std::jthread([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stop.request_stop();
+  });
 }
 
 // True once `pid` is neither running nor a zombie: killed and reaped.

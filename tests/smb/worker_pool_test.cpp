@@ -20,18 +20,11 @@ using testing::fakeOptions;
 using testing::isGone;
 using testing::pidOf;
 using testing::runFake;
+using testing::stopSoon;
 
 // Bound for "fails in time" checks: far above the timeouts used, far below a hang.
 constexpr auto kGenerous = 10s;
 using Clock = std::chrono::steady_clock;
-
-// Stops `stop` a moment later, from another thread; joins when it goes out of scope.
-std::jthread stopSoon(std::stop_source& stop) {
-  return std::jthread([&stop] {
-    std::this_thread::sleep_for(100ms);
-    stop.request_stop();
-  });
-}
 
 TEST(WorkerPool, ReusesAnIdleWorkerAndPassesTheHelloAndArguments) {
   WorkerPoolOptions options = fakeOptions(1500ms);
