@@ -11,15 +11,24 @@
 namespace vuv::cli {
 namespace {
 
+// A text and the credentials read from it.
+struct CredentialsCase {
+  const char* text;
+  const char* domain;
+  const char* user;
+  const char* password;
+  bool hasPassword;
+};
+
+void expectCredentials(const UserArgument& got, const CredentialsCase& c) {
+  EXPECT_EQ(got.credentials.domain, c.domain);
+  EXPECT_EQ(got.credentials.user, c.user);
+  EXPECT_EQ(got.credentials.password, c.password);
+  EXPECT_EQ(got.hasPassword, c.hasPassword);
+}
+
 TEST(CredentialOptions, UserArgumentForms) {
-  struct Case {
-    const char* text;
-    const char* domain;
-    const char* user;
-    const char* password;
-    bool hasPassword;
-  };
-  const Case cases[] = {
+  const CredentialsCase cases[] = {
       {"joe", "", "joe", "", false},
       {"joe%", "", "joe", "", true},
       {"joe%p%ss", "", "joe", "p%ss", true},  // only the first % separates
@@ -27,25 +36,14 @@ TEST(CredentialOptions, UserArgumentForms) {
       {"DOM/joe", "DOM", "joe", "", false},
       {"joe%a\\b/c ", "", "joe", "a\\b/c ", true},  // separators inside the password stay
   };
-  for (const Case& c : cases) {
+  for (const CredentialsCase& c : cases) {
     SCOPED_TRACE(c.text);
-    const UserArgument user = parseUserArgument(c.text);
-    EXPECT_EQ(user.credentials.domain, c.domain);
-    EXPECT_EQ(user.credentials.user, c.user);
-    EXPECT_EQ(user.credentials.password, c.password);
-    EXPECT_EQ(user.hasPassword, c.hasPassword);
+    expectCredentials(parseUserArgument(c.text), c);
   }
 }
 
 TEST(CredentialOptions, AuthenticationFileLines) {
-  struct Case {
-    const char* text;
-    const char* domain;
-    const char* user;
-    const char* password;
-    bool hasPassword;
-  };
-  const Case cases[] = {
+  const CredentialsCase cases[] = {
       {"username = anna\npassword = pw\ndomain = OFFICE\n", "OFFICE", "anna", "pw", true},
       {"Username=anna\nPASSWORD=pw\nDomain=OFFICE", "OFFICE", "anna", "pw", true},  // keys in any case
       {"username = OFFICE\\anna%s3 cret\n", "OFFICE", "anna", "s3 cret", true},
@@ -64,14 +62,11 @@ TEST(CredentialOptions, AuthenticationFileLines) {
       {"username = anna \n", "", "anna", "", false},
       {"username = DOM\\anna %pw \n", "DOM", "anna", "pw ", true},
   };
-  for (const Case& c : cases) {
+  for (const CredentialsCase& c : cases) {
     SCOPED_TRACE(c.text);
     auto parsed = parseAuthenticationText(c.text);
     ASSERT_TRUE(parsed.ok()) << parsed.error().detail;
-    EXPECT_EQ(parsed->credentials.domain, c.domain);
-    EXPECT_EQ(parsed->credentials.user, c.user);
-    EXPECT_EQ(parsed->credentials.password, c.password);
-    EXPECT_EQ(parsed->hasPassword, c.hasPassword);
+    expectCredentials(*parsed, c);
   }
 }
 

@@ -5,7 +5,9 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "smb/client/worker_pool.h"
@@ -28,7 +30,7 @@ struct Ran {
 };
 
 // Runs the fake's `command` (see fake_worker.cpp) as a folder listing.
-inline Ran runFake(WorkerPool& pool, const std::string& command) {
+inline Ran runFake(WorkerPool& pool, const std::string& command, std::stop_token stop = {}) {
   std::vector<std::string> names;
   std::size_t batches = 0;
   ReplyHandlers handlers;
@@ -37,13 +39,21 @@ inline Ran runFake(WorkerPool& pool, const std::string& command) {
     for (auto& e : batch) names.push_back(e.name);
     return true;
   };
-  auto outcome = pool.run(protocol::Operation::ListDirectory, "smb://fake/" + command, handlers);
+  auto outcome = pool.run(protocol::Operation::ListDirectory, "smb://fake/" + command, handlers, std::move(stop));
   return Ran{std::move(outcome), std::move(names), batches};
 }
 
 // The pid a "pid" or "hold:MS" command reported.
 inline pid_t pidOf(const Ran& ran) {
   return ran.outcome.ok() && ran.names.size() == 1 ? std::stoi(ran.names[0]) : -1;
+}
+
+// Stops `stop` a moment later, from another thread; joins when it goes out of scope.
+inline std::jthread stopSoon(std::stop_source& stop) {
+  return std::jthread([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stop.request_stop();
+  });
 }
 
 // True once `pid` is neither running nor a zombie: killed and reaped.

@@ -79,12 +79,8 @@ TEST(SmbDirectoryLister, StoppedListingIsCancelledNotRepeated) {
   WorkerPool pool(fakeOptions(60s));
   SmbDirectoryLister lister(pool);
   std::stop_source stop;
-  std::thread stopper([&] {
-    std::this_thread::sleep_for(100ms);
-    stop.request_stop();
-  });
+  const std::jthread stopper = testing::stopSoon(stop);
   auto listed = lister.list("\\\\fake\\hang", stop.get_token());
-  stopper.join();
   ASSERT_FALSE(listed.ok());
   EXPECT_EQ(listed.error().code, ErrorCode::Cancelled);
 }

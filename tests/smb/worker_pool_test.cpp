@@ -20,6 +20,7 @@ using testing::fakeOptions;
 using testing::isGone;
 using testing::pidOf;
 using testing::runFake;
+using testing::stopSoon;
 
 // Bound for "fails in time" checks: far above the timeouts used, far below a hang.
 constexpr auto kGenerous = 10s;
@@ -155,33 +156,38 @@ TEST(WorkerPool, NeverRunsMoreWorkersThanItsBound) {
   EXPECT_LE(mostAlive, kBound);
 }
 
+// Answers after a pause, so that workers asking at the same time overlap with the question;
+// the last answer repeats.
 class ScriptedPrompt : public CredentialPrompt {
  public:
-  explicit ScriptedPrompt(std::optional<Credentials> answer) : answer_(std::move(answer)) {}
-  std::optional<Credentials> credentialsFor(std::string_view server, std::string_view share,
-                                            std::stop_token /*stop*/) override {
-    asked = std::string(server) + "/" + std::string(share);
-    return answer_;
+  explicit ScriptedPrompt(std::vector<std::optional<Credentials>> answers) : answers_(std::move(answers)) {}
+  std::optional<Credentials> credentialsFor(std::string_view server, std::string_view share, std::stop_token) override {
+    std::this_thread::sleep_for(50ms);
+    std::lock_guard lock(mutex_);
+    where = std::string(server) + "/" + std::string(share);
+    return answers_[std::min<std::size_t>(asked++, answers_.size() - 1)];
   }
-  std::string asked;
+  std::atomic<int> asked = 0;
+  std::string where;  // of the last question
 
  private:
-  std::optional<Credentials> answer_;
+  std::mutex mutex_;
+  std::vector<std::optional<Credentials>> answers_;
 };
 
 TEST(WorkerPool, CredentialPromptAnswersTheWorker) {
-  ScriptedPrompt alice(Credentials{"DOM", "alice", "secret"});
+  ScriptedPrompt alice({Credentials{"DOM", "alice", "secret"}});
   WorkerPoolOptions options = fakeOptions();
   options.prompt = &alice;
   WorkerPool pool(options);
   const auto ran = runFake(pool, "auth");
   ASSERT_TRUE(ran.outcome.ok());
   EXPECT_EQ(ran.names, std::vector<std::string>{"user=DOM\\alice:secret"});
-  EXPECT_EQ(alice.asked, "FAKESRV/FAKESHARE");
+  EXPECT_EQ(alice.where, "FAKESRV/FAKESHARE");
 }
 
 TEST(WorkerPool, NoCredentialsToOfferMeansAccessDenied) {
-  ScriptedPrompt nobody(std::nullopt);
+  ScriptedPrompt nobody({std::nullopt});
   WorkerPoolOptions withPrompt = fakeOptions();
   withPrompt.prompt = &nobody;
   for (const WorkerPoolOptions& options : {fakeOptions(), withPrompt}) {
@@ -209,14 +215,8 @@ TEST(WorkerPool, StopKillsTheWorkerAtOnceAndTheNextRequestGetsAFreshOne) {
   WorkerPool pool(fakeOptions(60s, 1));  // a time limit no test waits for
   const pid_t worker = pidOf(runFake(pool, "pid"));
   std::stop_source stop;
-  std::thread stopper([&] {
-    std::this_thread::sleep_for(100ms);
-    stop.request_stop();
-  });
-  ReplyHandlers handlers;
-  handlers.onEntries = [](std::vector<protocol::Entry>&) { return true; };
-  auto hung = pool.run(protocol::Operation::ListDirectory, "smb://fake/hang", handlers, stop.get_token());
-  stopper.join();
+  const std::jthread stopper = stopSoon(stop);
+  auto hung = runFake(pool, "hang", stop.get_token()).outcome;
   ASSERT_FALSE(hung.ok());
   EXPECT_EQ(hung.error().code, ErrorCode::Cancelled);  // not Timeout: the stop ended it
   EXPECT_TRUE(isGone(worker));
@@ -227,7 +227,7 @@ TEST(WorkerPool, StopKillsTheWorkerAtOnceAndTheNextRequestGetsAFreshOne) {
   EXPECT_NE(fresh, worker);
 
   // Already stopped: nothing is sent, and the idle worker stays.
-  auto late = pool.run(protocol::Operation::ListDirectory, "smb://fake/pid", handlers, stop.get_token());
+  auto late = runFake(pool, "pid", stop.get_token()).outcome;
   EXPECT_EQ(late.error().code, ErrorCode::Cancelled);
   EXPECT_EQ(pidOf(runFake(pool, "pid")), fresh);
 }
@@ -235,23 +235,13 @@ TEST(WorkerPool, StopKillsTheWorkerAtOnceAndTheNextRequestGetsAFreshOne) {
 TEST(WorkerPool, StopEndsTheWaitForAFreeWorker) {
   WorkerPool pool(fakeOptions(60s, 1));
   std::stop_source holderStop;
-  std::thread holder([&] {
-    ReplyHandlers handlers;
-    handlers.onEntries = [](std::vector<protocol::Entry>&) { return true; };
-    (void)pool.run(protocol::Operation::ListDirectory, "smb://fake/hang", handlers, holderStop.get_token());
-  });
+  std::thread holder([&] { (void)runFake(pool, "hang", holderStop.get_token()); });
   while (pool.workerCount() == 0) std::this_thread::sleep_for(1ms);  // the holder has the only worker
   std::stop_source waiterStop;
-  std::thread stopper([&] {
-    std::this_thread::sleep_for(100ms);
-    waiterStop.request_stop();
-  });
-  ReplyHandlers handlers;
-  handlers.onEntries = [](std::vector<protocol::Entry>&) { return true; };
-  auto waited = pool.run(protocol::Operation::ListDirectory, "smb://fake/pid", handlers, waiterStop.get_token());
+  const std::jthread stopper = stopSoon(waiterStop);
+  auto waited = runFake(pool, "pid", waiterStop.get_token()).outcome;
   ASSERT_FALSE(waited.ok());
   EXPECT_EQ(waited.error().code, ErrorCode::Cancelled);
-  stopper.join();
   holderStop.request_stop();
   holder.join();
   EXPECT_EQ(pool.workerCount(), 0u);
@@ -273,23 +263,8 @@ TEST(WorkerPool, FreshChoiceNeverTakesAnIdleWorker) {
   EXPECT_EQ(pool.workerCount(), 1u);
 }
 
-// Answers after a pause, so that workers asking at the same time overlap with the question.
-class CountingPrompt : public CredentialPrompt {
- public:
-  explicit CountingPrompt(std::vector<Credentials> answers) : answers_(std::move(answers)) {}
-  std::optional<Credentials> credentialsFor(std::string_view, std::string_view, std::stop_token) override {
-    std::this_thread::sleep_for(50ms);
-    const int n = asked++;
-    return answers_[std::min<std::size_t>(n, answers_.size() - 1)];
-  }
-  std::atomic<int> asked = 0;
-
- private:
-  std::vector<Credentials> answers_;
-};
-
 TEST(WorkerPool, AcceptedCredentialsReachEveryWorkerAfterOnePrompt) {
-  CountingPrompt prompt({Credentials{"DOM", "alice", "secret"}});
+  ScriptedPrompt prompt({Credentials{"DOM", "alice", "secret"}});
   WorkerPoolOptions options = fakeOptions(2s, 4);
   options.prompt = &prompt;
   WorkerPool pool(options);
@@ -344,14 +319,8 @@ TEST(WorkerPool, StopWhileAnotherRequestsPromptIsOpenDoesNotWaitForIt) {
 
   // A second worker wants the same server's credentials and waits for that prompt's answer.
   std::stop_source stop;
-  std::thread stopper([&] {
-    std::this_thread::sleep_for(100ms);
-    stop.request_stop();
-  });
-  ReplyHandlers handlers;
-  handlers.onEntries = [](std::vector<protocol::Entry>&) { return true; };
-  auto waiting = pool.run(protocol::Operation::ListDirectory, "smb://fake/authpw:secret", handlers, stop.get_token());
-  stopper.join();
+  const std::jthread stopper = stopSoon(stop);
+  auto waiting = runFake(pool, "authpw:secret", stop.get_token()).outcome;
   ASSERT_FALSE(waiting.ok());
   EXPECT_EQ(waiting.error().code, ErrorCode::Cancelled);
 
@@ -360,7 +329,7 @@ TEST(WorkerPool, StopWhileAnotherRequestsPromptIsOpenDoesNotWaitForIt) {
 }
 
 TEST(WorkerPool, RefusedCredentialsAreForgottenAndAskedAgain) {
-  CountingPrompt prompt({Credentials{"", "alice", "typo"}, Credentials{"", "alice", "secret"}});
+  ScriptedPrompt prompt({Credentials{"", "alice", "typo"}, Credentials{"", "alice", "secret"}});
   WorkerPoolOptions options = fakeOptions();
   options.prompt = &prompt;
   WorkerPool pool(options);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "browse/in_memory_network.h"
+#include "support/gate.h"
 #include "support/recording_diagnostics.h"
 #include "support/tree_dump.h"
 
@@ -18,6 +19,7 @@ namespace vuv {
 namespace {
 
 using testing::dump;
+using testing::Gate;
 
 // Records events from any thread; counts those of a run after its finish, and statuses and
 // failures of a run after the test closed it (stop() returned).
@@ -53,33 +55,6 @@ struct Events {
     };
     return events;
   }
-};
-
-// Holds every server listing until released, so tests can act while workers run; a stopped
-// listing leaves at once, as a real one would.
-class Gate {
- public:
-  void wait(std::stop_token stop = {}) {
-    std::unique_lock lock(mutex_);
-    ++waiting_;
-    changed_.notify_all();
-    changed_.wait(lock, stop, [this] { return open_; });
-  }
-  void waitForWaiters(int count) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return waiting_ >= count; });
-  }
-  void open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable_any changed_;
-  int waiting_ = 0;
-  bool open_ = false;
 };
 
 struct Fixture {

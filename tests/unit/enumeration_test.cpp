@@ -40,36 +40,38 @@ BrowseReply reply(BrowseStatus status, std::vector<std::string> names, int code 
   return r;
 }
 
-TEST(Enumeration, DomainsAreSortedAndCounted) {
-  Fixture f;
-  f.network.addDomain("ZETA");
-  f.network.addDomain("ALPHA");
-  enumerateServers(f.context(), true, {}, f.root);
-  EXPECT_EQ(dump(f.tree), "MS Windows Network\n  ALPHA\n  ZETA\n");
-  EXPECT_EQ(f.diagnostics.out(), "\nEntries enumerated: 2\n");
-  EXPECT_EQ(f.diagnostics.err(), "");
-}
-
+// Notes of the listing follow the lines of its status, whatever the status.
 TEST(Enumeration, StatusesAndDiagnosticLines) {
   struct Case {
     const char* name;
     BrowseReply domains;
+    std::vector<std::string> notes;
     const char* tree;
     const char* out;
     const char* err;
   };
+  BrowseReply withDetail = reply(BrowseStatus::Failure, {}, 53);
+  withDetail.failureDetail = "detail";
   const Case cases[] = {
-      {"failure", reply(BrowseStatus::Failure, {}, 53), "MS Windows Network\n", "",
+      {"success is sorted and counted", reply(BrowseStatus::Success, {"ZETA", "ALPHA"}), {"first note", "second note"},
+       "MS Windows Network\n  ALPHA\n  ZETA\n", "\nEntries enumerated: 2\n", "first note\nsecond note\n"},
+      {"failure", reply(BrowseStatus::Failure, {}, 53), {}, "MS Windows Network\n", "",
        "A system error has occurred: 53\n"},
-      {"more data keeps the first batch", reply(BrowseStatus::MoreData, {"B", "A"}, 0, 10),
+      {"failure with a detail", withDetail, {"a note"}, "MS Windows Network\n", "",
+       "A system error has occurred: 53\ndetail\na note\n"},
+      {"more data keeps the first batch", reply(BrowseStatus::MoreData, {"B", "A"}, 0, 10), {"a note"},
        "MS Windows Network\n  A\n  B\n", "\nEntries enumerated: 2\n",
-       "\nMore entries available!!!\nTotal entries: 10"},
-      {"empty success says nothing", reply(BrowseStatus::Success, {}), "MS Windows Network\n", "", ""},
+       "\nMore entries available!!!\nTotal entries: 10a note\n"},
+      {"empty success says nothing", reply(BrowseStatus::Success, {}), {}, "MS Windows Network\n", "", ""},
+      {"empty success with a note", reply(BrowseStatus::Success, {}), {"only a note"}, "MS Windows Network\n", "",
+       "only a note\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Fixture f;
-    f.network.scriptDomains(c.domains);
+    BrowseReply domains = c.domains;
+    domains.notes = c.notes;
+    f.network.scriptDomains(domains);
     enumerateServers(f.context(), true, {}, f.root);
     EXPECT_EQ(dump(f.tree), c.tree);
     EXPECT_EQ(f.diagnostics.out(), c.out);

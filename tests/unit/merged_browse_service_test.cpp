@@ -266,34 +266,36 @@ TEST(MergedBrowse, RoundsFillTheAddressBook) {
 }
 
 TEST(MergedBrowse, DiscoveryShowsBothAndSaysWhichSourceFailed) {
-  Fixture f;
-  f.netbios.addServer("ALPHA", "S1", {"Public"});
-  f.netbios.scriptDomains(failed(110, "list smb://: timed out"));
-  f.hosts.answer(std::vector{host("M2", "ALPHA", "10.0.0.32"), host("M1", "MODERN", "10.0.0.31")});
-  MergedBrowseService merged = f.service();
-  NetworkTree tree;
-  testing::RecordingDiagnostics diagnostics;
-  Discovery discovery(tree, merged, diagnostics, f.executor, {});
-  ASSERT_TRUE(discovery.discover().ok());
-  discovery.waitUntilIdle();
-  EXPECT_EQ(testing::dump(tree), "MS Windows Network\n  ALPHA\n    M2\n  MODERN\n    M1\n");
-  EXPECT_EQ(diagnostics.err(), "NetBIOS browsing failed (error 110): list smb://: timed out\n");
-}
-
-// Guards against the domain listing waiting for a round that no executor thread is free to run.
-TEST(MergedBrowse, DiscoveryEndsOnASingleThread) {
-  Fixture f;
-  f.netbios.addServer("ALPHA", "S1", {"Public"});
-  f.hosts.answer(std::vector{host("M1", "MODERN", "10.0.0.31")});
-  Executor single(1);
-  MergedBrowseService merged(f.netbios, &f.hosts, &f.book, {}, single);
-  NetworkTree tree;
-  testing::RecordingDiagnostics diagnostics;
-  Discovery discovery(tree, merged, diagnostics, single, {});
-  ASSERT_TRUE(discovery.discover().ok());
-  discovery.waitUntilIdle();
-  EXPECT_EQ(testing::dump(tree), "MS Windows Network\n  ALPHA\n    S1\n      Public\n  MODERN\n    M1\n");
-  EXPECT_EQ(f.hosts.rounds.load(), 1);
+  struct Case {
+    const char* what;
+    std::size_t threads;
+    bool browseFails;
+    std::string tree;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"browse lists failed", 4, true, "MS Windows Network\n  ALPHA\n    M2\n  MODERN\n    M1\n",
+       "NetBIOS browsing failed (error 110): list smb://: timed out\n"},
+      // Guards against the domain listing waiting for a round that no executor thread is free to run.
+      {"a single thread", 1, false, "MS Windows Network\n  ALPHA\n    M2\n    S1\n      Public\n  MODERN\n    M1\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fixture f;
+    f.netbios.addServer("ALPHA", "S1", {"Public"});
+    if (c.browseFails) f.netbios.scriptDomains(failed(110, "list smb://: timed out"));
+    f.hosts.answer(std::vector{host("M2", "ALPHA", "10.0.0.32"), host("M1", "MODERN", "10.0.0.31")});
+    Executor executor(c.threads);
+    MergedBrowseService merged(f.netbios, &f.hosts, &f.book, {}, executor);
+    NetworkTree tree;
+    testing::RecordingDiagnostics diagnostics;
+    Discovery discovery(tree, merged, diagnostics, executor, {});
+    ASSERT_TRUE(discovery.discover().ok());
+    discovery.waitUntilIdle();
+    EXPECT_EQ(testing::dump(tree), c.tree);
+    EXPECT_EQ(diagnostics.err(), c.err);
+    EXPECT_EQ(f.hosts.rounds.load(), 1);
+  }
 }
 
 // Guards against a stopped discovery waiting for the host discovery round (and the service's
@@ -332,40 +334,6 @@ TEST(MergedBrowse, StoppedCallersDoNotWaitForTheRound) {
   }
   merged.reset();  // stops the round that still runs, and returns
   EXPECT_EQ(f.hosts.rounds.load(), 2);
-}
-
-TEST(EnumerationNotes, FollowTheExistingLinesWhateverTheStatus) {
-  struct Case {
-    const char* what;
-    BrowseReply reply;
-    const char* out;
-    const char* err;
-  };
-  BrowseReply success = listed({"A"});
-  success.notes = {"first note", "second note"};
-  BrowseReply failure = failed(53, "detail");
-  failure.notes = {"a note"};
-  BrowseReply empty = listed({});
-  empty.notes = {"only a note"};
-  BrowseReply more = listed({"A"}, BrowseStatus::MoreData, 5);
-  more.notes = {"a note"};
-  const Case cases[] = {
-      {"success", success, "\nEntries enumerated: 1\n", "first note\nsecond note\n"},
-      {"failure", failure, "", "A system error has occurred: 53\ndetail\na note\n"},
-      {"empty success", empty, "", "only a note\n"},
-      {"more data", more, "\nEntries enumerated: 1\n", "\nMore entries available!!!\nTotal entries: 5a note\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    InMemoryNetwork network;
-    network.scriptDomains(c.reply);
-    NetworkTree tree;
-    testing::RecordingDiagnostics diagnostics;
-    const NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root, InsertPosition::Last);
-    enumerateServers({tree, network, diagnostics, {}, {}, {}}, true, {}, root);
-    EXPECT_EQ(diagnostics.out(), c.out);
-    EXPECT_EQ(diagnostics.err(), c.err);
-  }
 }
 
 }  // namespace

@@ -6,28 +6,19 @@
 #include <vector>
 
 #include "support/tree_dump.h"
+#include "tree_file_test_support.h"
 
 namespace vuv {
 namespace {
 
 using testing::dump;
-
-struct SampleTree {
-  NetworkTree tree;
-  NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root, InsertPosition::Last);
-  NodeId zeta = tree.insert(root, "ZETA", NodeKind::Domain, InsertPosition::Sorted);
-  NodeId alpha = tree.insert(root, "ALPHA", NodeKind::Domain, InsertPosition::Sorted);
-  NodeId s1 = tree.insert(alpha, "SERVER1", NodeKind::Server, InsertPosition::Sorted);
-  NodeId pub = tree.insert(s1, "Public", NodeKind::Share, InsertPosition::Last);
-  NodeId s2 = tree.insert(alpha, "S2", NodeKind::Server, InsertPosition::Sorted);
-};
+using SampleTree = testing::ExampleTree;
 
 TEST(NetworkTree, SortedAndLastInsertion) {
   SampleTree t;
   // Added by name after discovery: last, although it sorts first.
   t.tree.insert(t.root, "AAA", NodeKind::Domain, InsertPosition::Last);
   // Shares keep the server's order, not alphabetical.
-  t.tree.insert(t.s1, "C$", NodeKind::Share, InsertPosition::Last);
   t.tree.insert(t.s1, "ADMIN$", NodeKind::Share, InsertPosition::Last);
   // Sorting ignores case.
   t.tree.insert(t.alpha, "s10", NodeKind::Server, InsertPosition::Sorted);
@@ -36,12 +27,12 @@ TEST(NetworkTree, SortedAndLastInsertion) {
             "MS Windows Network\n"
             "  ALPHA\n"
             "    Beta\n"
+            "    S1\n"
+            "      C$\n"
+            "      Public\n"
+            "      ADMIN$\n"
             "    s10\n"
             "    S2\n"
-            "    SERVER1\n"
-            "      Public\n"
-            "      C$\n"
-            "      ADMIN$\n"
             "  ZETA\n"
             "  AAA\n");
 }
@@ -63,8 +54,8 @@ TEST(NetworkTree, NavigationFollowsDisplayOrder) {
 TEST(NetworkTree, NodePathAndShareLocation) {
   SampleTree t;
   EXPECT_EQ(t.tree.nodePath(t.root), "MS Windows Network");
-  EXPECT_EQ(t.tree.nodePath(t.pub), "MS Windows Network\\ALPHA\\SERVER1\\Public");
-  EXPECT_EQ(t.tree.shareLocation(t.pub), "\\\\SERVER1\\Public");
+  EXPECT_EQ(t.tree.nodePath(t.pub), "MS Windows Network\\ALPHA\\S1\\Public");
+  EXPECT_EQ(t.tree.shareLocation(t.pub), "\\\\S1\\Public");
   // A childless server is walked like a share: domain's name, then its own.
   EXPECT_EQ(t.tree.shareLocation(t.s2), "\\\\ALPHA\\S2");
   EXPECT_EQ(t.tree.shareLocation(t.zeta), "\\\\MS Windows Network\\ZETA");

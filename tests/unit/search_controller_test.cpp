@@ -132,6 +132,18 @@ struct Fixture {
     return tree.insert(server, "big", NodeKind::Share, InsertPosition::Last);
   }
 
+  // A domain MANY with servers M0.. each sharing \\Mi\s holding one file.
+  NodeId addManyServers(int count) {
+    const NodeId domain = tree.insert(root, "MANY", NodeKind::Domain, InsertPosition::Sorted);
+    for (int i = 0; i < count; ++i) {
+      const std::string server = "M" + std::to_string(i);
+      tree.insert(tree.insert(domain, server, NodeKind::Server, InsertPosition::Sorted), "s", NodeKind::Share,
+                  InsertPosition::Last);
+      shares.addFile("\\\\" + server + "\\s\\x.txt", 1);
+    }
+    return domain;
+  }
+
   void hold(ListingGate::Predicate predicate) { gate = std::make_unique<ListingGate>(shares, std::move(predicate)); }
   void holdPath(const std::string& path) {
     hold([path](const std::string& listed) { return listed == path; });
@@ -198,14 +210,13 @@ TEST(SearchController, LeavesOfOneNodeAreWalkedOneAfterAnother) {
 TEST(SearchController, StartRefusesMissingAndStaleNodes) {
   Fixture f;
   Recorder events;
-  const auto none = f.controller->start(kNoNode, "*", events.events());
-  ASSERT_FALSE(none.ok());
-  EXPECT_EQ(none.error().code, ErrorCode::InvalidArgument);
   const NodeId old = f.shareA;
   f.tree.clear();
-  const auto stale = f.controller->start(old, "*", events.events());
-  ASSERT_FALSE(stale.ok());
-  EXPECT_EQ(stale.error().code, ErrorCode::InvalidArgument);
+  for (const NodeId node : {kNoNode, old}) {
+    const auto refused = f.controller->start(node, "*", events.events());
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().code, ErrorCode::InvalidArgument);
+  }
   f.controller->waitUntilIdle();
   EXPECT_TRUE(events.finishes.empty());
   EXPECT_EQ(f.shares.totalListings(), 0u);
@@ -353,13 +364,7 @@ TEST(SearchController, StopDropsQueuedNodeWorkers) {
   SearchOptions options;
   options.maxNodeWorkers = 1;
   Fixture f(options);
-  const NodeId domain = f.tree.insert(f.root, "MANY", NodeKind::Domain, InsertPosition::Sorted);
-  for (int i = 0; i < 5; ++i) {
-    const std::string server = "M" + std::to_string(i);
-    const NodeId node = f.tree.insert(domain, server, NodeKind::Server, InsertPosition::Sorted);
-    f.tree.insert(node, "s", NodeKind::Share, InsertPosition::Last);
-    f.shares.addFile("\\\\" + server + "\\s\\x.txt", 1);
-  }
+  const NodeId domain = f.addManyServers(5);
   f.holdPath("\\\\M0\\s");
   Recorder events;
   ASSERT_TRUE(f.controller->start(domain, "*", events.events()).ok());
@@ -376,13 +381,7 @@ TEST(SearchController, NodeWorkersRunAtMostTheCap) {
   SearchOptions options;
   options.maxNodeWorkers = 2;
   Fixture f(options);
-  const NodeId domain = f.tree.insert(f.root, "MANY", NodeKind::Domain, InsertPosition::Sorted);
-  for (int i = 0; i < 6; ++i) {
-    const std::string server = "M" + std::to_string(i);
-    const NodeId node = f.tree.insert(domain, server, NodeKind::Server, InsertPosition::Sorted);
-    f.tree.insert(node, "s", NodeKind::Share, InsertPosition::Last);
-    f.shares.addFile("\\\\" + server + "\\s\\x.txt", 1);
-  }
+  const NodeId domain = f.addManyServers(6);
   f.hold([](const std::string& path) { return path.rfind("\\\\M", 0) == 0; });
   Recorder events;
   ASSERT_TRUE(f.controller->start(domain, "*", events.events()).ok());

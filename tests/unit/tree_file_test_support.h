@@ -1,4 +1,4 @@
-// Shared by the tree file tests: trees built by hand and a scratch folder on disk.
+// Shared by the tree and tree file tests: trees built by hand and a scratch folder on disk.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -7,22 +7,14 @@
 namespace vuv {
 namespace {
 
-struct Case {
-  std::string pattern;
-  std::string name;
-  bool matches;
-};
-
-void expectCases(const std::initializer_list<Case>& cases) {
-  for (const Case& c : cases) {
-    EXPECT_EQ(WildcardPattern(c.pattern).matches(c.name), c.matches)
-        << "pattern " << testing::PrintToString(c.pattern) << " name "
-        << testing::PrintToString(c.name);
-  }
-}
-
-TEST(Wildcard, StarAndExtension) {
-  expectCases({
+TEST(Wildcard, Matches) {
+  struct Case {
+    std::string pattern;
+    std::string name;
+    bool matches;
+  };
+  const Case cases[] = {
+      // Star and extension
       {"*.txt", "a.txt", true},
       {"*.txt", "a.TXT", true},
       {"*.txt", ".txt", true},
@@ -32,7 +24,6 @@ TEST(Wildcard, StarAndExtension) {
       {"*.txt", "a.txtx", false},
       {"*.txt", "a.b.txt", true},
       {"*", "anything at all", true},
-      {"*", "x", true},
       {"a*", "a", true},
       {"a*", "ba", false},
       {"*a", "ba", true},
@@ -44,11 +35,7 @@ TEST(Wildcard, StarAndExtension) {
       {"report", "REPORT", true},
       {"report", "report1", false},
       {"report", "repor", false},
-  });
-}
-
-TEST(Wildcard, QuestionMarkIsOneCodePoint) {
-  expectCases({
+      // A question mark is one code point
       {"?", "", false},
       {"?", "a", true},
       {"?", "ab", false},
@@ -60,15 +47,10 @@ TEST(Wildcard, QuestionMarkIsOneCodePoint) {
       {"?.doc", "\xF0\x9F\x98\x80.doc", true},   // emoji: four bytes
       {"a?c", "a\xD0\x96" "c", true},
       {"a?c", "ac", false},
-  });
-}
-
-TEST(Wildcard, DotStarAlsoMatchesNamesWithoutDot) {
-  expectCases({
+      // A final ".*" also matches names without a dot
       {"*.*", "README", true},
       {"*.*", ".profile", true},
       {"*.*", "a.b.c", true},
-      {"*.*", "x", true},
       {"abc.*", "abc", true},
       {"abc.*", "ABC.txt", true},
       {"abc.*", "abc.", true},
@@ -80,11 +62,7 @@ TEST(Wildcard, DotStarAlsoMatchesNamesWithoutDot) {
       {"abc.?", "abc", false},  // only a final ".*" gets the rule
       {"abc.", "abc", false},   // dots are never trimmed
       {"abc*.", "abc", false},
-  });
-}
-
-TEST(Wildcard, NothingElseIsSpecial) {
-  expectCases({
+      // Nothing else is special
       {"[ab].txt", "a.txt", false},
       {"[ab].txt", "[AB].txt", true},
       {"a\\*", "a\\b", true},  // backslash escapes nothing
@@ -97,19 +75,7 @@ TEST(Wildcard, NothingElseIsSpecial) {
       {"\"a\"", "\"a\"", true},
       {"a.txt", "a.txt ", false},
       {"\xEF\xBC\x8A", "abc", false},  // a full-width asterisk is just a character
-  });
-}
-
-TEST(Wildcard, EmptyPatternMatchesNothing) {
-  const WildcardPattern empty("");
-  EXPECT_TRUE(empty.empty());
-  EXPECT_FALSE(empty.matches(""));
-  EXPECT_FALSE(empty.matches("a"));
-  EXPECT_FALSE(WildcardPattern("*").empty());
-}
-
-TEST(Wildcard, IgnoresCaseBeyondAscii) {
-  expectCases({
+      // Case is ignored beyond ASCII
       {"\xC3\x9C" "BERSICHT.TXT", "\xC3\xBC" "bersicht.txt", true},  // ÜBERSICHT / übersicht
       {"\xC3\xBC" "*", "\xC3\x9C" "nchen", true},
       {"u*", "\xC3\xBC" "ber", false},                               // ü is not u
@@ -125,11 +91,7 @@ TEST(Wildcard, IgnoresCaseBeyondAscii) {
       {"\xEF\xBC\xA1*", "\xEF\xBD\x81", true},                       // full-width Ａ / ａ
       {"\xEF\xBC\xA1", "A", false},                                   // full-width is not ASCII
       {"i", "\xC4\xB0", false},                                       // İ does not fold to i
-  });
-}
-
-TEST(Wildcard, InvalidUtf8IsOneCharacterPerByte) {
-  expectCases({
+      // Invalid UTF-8 is one character per byte
       {"?", "\xFF", true},
       {"??", "\xC3", false},
       {"?", "\xE2\x82", false},  // a cut-off sequence is two characters
@@ -141,7 +103,19 @@ TEST(Wildcard, InvalidUtf8IsOneCharacterPerByte) {
       {"*.txt", "\xC0\xAF.txt", true},
       {"a*", "a\xF0\x9F\x98", true},
       {"*\xE2\x82", "x\xE2\x82\xAC", false},
-  });
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WildcardPattern(c.pattern).matches(c.name), c.matches)
+        << "pattern " << testing::PrintToString(c.pattern) << " name " << testing::PrintToString(c.name);
+  }
+}
+
+TEST(Wildcard, EmptyPatternMatchesNothing) {
+  const WildcardPattern empty("");
+  EXPECT_TRUE(empty.empty());
+  EXPECT_FALSE(empty.matches(""));
+  EXPECT_FALSE(empty.matches("a"));
+  EXPECT_FALSE(WildcardPattern("*").empty());
 }
 
 TEST(Wildcard, UsesOnlyFirst254Characters) {
