@@ -10,6 +10,8 @@ packages=(
   libsmbclient-dev qt6-base-dev qt6-svg-dev libcli11-dev libc-ares-dev
   # tests
   libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth imagemagick
+  # the window driven through accessibility under Xvfb
+  xdotool at-spi2-core python3-pyatspi dbus-x11
   # the case-folding table's generator and its test (CaseFolding.txt)
   unicode-data
   # the test network: real Samba hosts in network namespaces

@@ -1,0 +1,155 @@
+#include "app/backend/session_backend.h"
+
+#include <QMetaObject>
+#include <iostream>
+#include <utility>
+
+#include "base/error.h"
+
+namespace vuv::app {
+
+SessionBackend::SessionBackend(BrowseService& browse, DirectoryLister& lister, Executor& executor,
+                               SearchOptions searchOptions)
+    // The window has no console to speak of: the enumeration's diagnostic lines go to stderr.
+    : diagnostics_(std::cerr, std::cerr),
+      discovery_(std::make_unique<Discovery>(tree_, browse, diagnostics_, executor, discoveryEvents())),
+      search_(std::make_unique<SearchController>(tree_, lister, executor, searchOptions)) {}
+
+SessionBackend::~SessionBackend() { shutdown(); }
+
+template <class Event>
+void SessionBackend::post(Event event) {
+  // From any thread; runs on the GUI thread unless the backend is shut down first.
+  QMetaObject::invokeMethod(
+      &receiver_,
+      [this, event = std::move(event)]() mutable {
+        if (!shutDown_) event();
+      },
+      Qt::QueuedConnection);
+}
+
+void SessionBackend::refuse(const std::string& message) {
+  post([this, message] {
+    if (events_.error) events_.error(message);
+  });
+}
+
+DiscoveryEvents SessionBackend::discoveryEvents() {
+  DiscoveryEvents events;
+  events.status = [this](RunId run, const StatusUpdate& update) {
+    post([this, run, update] {
+      if (run == discoveryRun_ && events_.status) events_.status(update);
+    });
+  };
+  // A server whose shares could not be listed stays without shares; the diagnostics say why.
+  events.failed = [](RunId, const ListingFailure& failure) { std::cerr << failureText(failure) << '\n'; };
+  events.finished = [this](RunId run) { post([this, run] { discoveryEnded(run); }); };
+  return events;
+}
+
+void SessionBackend::discoveryEnded(RunId run) {
+  if (run != discoveryRun_) return;
+  const bool nothingFound = discoveryRoot_ != kNoNode && !tree_.hasChildren(discoveryRoot_);
+  discoveryRun_ = RunId::None;
+  discoveryRoot_ = kNoNode;
+  // The error box runs an event loop of its own: the window may close meanwhile.
+  if (nothingFound && events_.error) events_.error(kNoDomainMessage);
+  if (!shutDown_ && events_.discoveryFinished) events_.discoveryFinished();
+}
+
+SearchEvents SessionBackend::searchEvents() {
+  SearchEvents events;
+  events.rows = [this](RunId run, std::vector<ResultRow> rows) {
+    post([this, run, rows = std::move(rows)]() mutable {
+      if (run == searchRun_ && events_.rows) events_.rows(std::move(rows));
+    });
+  };
+  events.status = [this](RunId run, const StatusUpdate& update) {
+    post([this, run, update] {
+      if (run == searchRun_ && events_.status) events_.status(update);
+    });
+  };
+  events.failed = [this](RunId run, const ListingFailure& failure) {
+    post([this, run, failure] {
+      if (run == searchRun_) skipped_.push_back(failure);
+    });
+  };
+  events.finished = [this](RunId run, const SearchSummary&) {
+    post([this, run] {
+      if (run != searchRun_) return;
+      searchRun_ = RunId::None;
+      SearchOutcome outcome{std::exchange(skipped_, {})};
+      if (events_.searchFinished) events_.searchFinished(outcome);
+    });
+  };
+  return events;
+}
+
+bool SessionBackend::startDiscovery() {
+  if (shutDown_) return false;
+  if (discoveryRun_ != RunId::None || searchRun_ != RunId::None) {
+    refuse(kBusyMessage);
+    return false;
+  }
+  auto started = discovery_->discover();
+  if (!started) {
+    // Busy: workers of a stopped run still end; the same answer as for a running one.
+    refuse(started.error().code == ErrorCode::Busy ? std::string(kBusyMessage) : describe(started.error()));
+    return false;
+  }
+  discoveryRun_ = started->run;
+  discoveryRoot_ = started->node;
+  return true;
+}
+
+bool SessionBackend::addDomain(const std::string& name) {
+  if (shutDown_) return false;
+  if (name.empty()) {
+    refuse(kEmptyDomainMessage);
+    return false;
+  }
+  if (discoveryRun_ != RunId::None) {
+    refuse(kDiscoveryBusyMessage);
+    return false;
+  }
+  const DiscoveryStarted started = discovery_->addDomain(name);
+  discoveryRun_ = started.run;
+  discoveryRoot_ = kNoNode;  // the name was given: nothing to miss
+  return started.run != RunId::None;
+}
+
+void SessionBackend::startSearch(NodeId node, const std::string& pattern) {
+  if (shutDown_) return;
+  skipped_.clear();
+  auto started = search_->start(node, pattern, searchEvents());
+  if (started) {
+    searchRun_ = *started;
+    return;
+  }
+  // The window waits for an end to every search it started, also one that could not start.
+  searchRun_ = RunId::None;
+  const std::string message = describe(started.error());
+  post([this, message] {
+    if (events_.error) events_.error(message);
+    if (shutDown_) return;
+    if (events_.status) events_.status(SearchFinished{});
+    if (events_.searchFinished) events_.searchFinished({});
+  });
+}
+
+void SessionBackend::stopSearch() {
+  if (!shutDown_) search_->stop();
+}
+
+void SessionBackend::shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  events_ = {};
+  // Both stop first, so their tasks wind down together; then each waits for its running ones.
+  discovery_->stop();
+  search_->stop();
+  search_.reset();
+  discovery_.reset();
+}
+
+}  // namespace vuv::app

@@ -1,0 +1,86 @@
+// The window's backend on the network: discovery and search of the core, run on the session's
+// executor over its browse service and directory lister, with every event handed to the GUI
+// thread.
+//
+// Busy rules: Discover is refused while a discovery or a search still runs (clearing the tree
+// under running workers is not provided for); Add domain is refused while a discovery runs, so
+// that every started addDomain() gets a discoveryFinished of its own. A discovery that finds no
+// domain reports `error` (kNoDomainMessage), then discoveryFinished, so the window is not left
+// busy.
+//
+// Events of the core come on executor threads; each is queued to a QObject living on the GUI
+// thread and checked there against the current run, so a replaced search's rows and finish
+// are dropped even when they were queued before the new search started.
+//
+// Thread rules: construct, call and destroy on the GUI thread (one with an event loop).
+// shutdown() stops every run and waits only for the tasks that are running, which the stop
+// token ends within milliseconds; nothing is delivered after it.
+#pragma once
+
+#include <QObject>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/backend/window_backend.h"
+#include "base/executor.h"
+#include "base/run_id.h"
+#include "browse/browse_service.h"
+#include "browse/directory_lister.h"
+#include "discovery/diagnostics.h"
+#include "discovery/discovery.h"
+#include "search/search_controller.h"
+
+namespace vuv::app {
+
+inline constexpr char kBusyMessage[] =
+    "The network is being read. Wait until the running discovery or search has ended.";
+inline constexpr char kDiscoveryBusyMessage[] =
+    "The network is being read. Wait until the running discovery has ended.";
+inline constexpr char kNoDomainMessage[] =
+    "No domain or workgroup was found on the network.";
+inline constexpr char kEmptyDomainMessage[] = "Enter the name of a domain or workgroup.";
+
+class SessionBackend final : public WindowBackend {
+ public:
+  // Everything given must outlive the backend.
+  SessionBackend(BrowseService& browse, DirectoryLister& lister, Executor& executor,
+                 SearchOptions searchOptions = {});
+  ~SessionBackend() override;
+  SessionBackend(const SessionBackend&) = delete;
+  SessionBackend& operator=(const SessionBackend&) = delete;
+
+  void setEvents(WindowEvents events) override { events_ = std::move(events); }
+  NetworkTree& tree() override { return tree_; }
+  bool startDiscovery() override;
+  bool addDomain(const std::string& name) override;
+  void startSearch(NodeId node, const std::string& pattern) override;
+  void stopSearch() override;
+  void shutdown() override;
+
+ private:
+  template <class Event>
+  void post(Event event);
+  void refuse(const std::string& message);
+  DiscoveryEvents discoveryEvents();
+  SearchEvents searchEvents();
+  void discoveryEnded(RunId run);
+
+  QObject receiver_;  // lives on the GUI thread; queued events die with it
+  WindowEvents events_;
+  bool shutDown_ = false;
+
+  // The current runs, on the GUI thread only; RunId::None when none runs.
+  RunId discoveryRun_ = RunId::None;
+  NodeId discoveryRoot_ = kNoNode;  // where a discovery's domains go
+  RunId searchRun_ = RunId::None;
+  std::vector<ListingFailure> skipped_;  // of the current search
+
+  NetworkTree tree_;
+  StreamDiagnostics diagnostics_;
+  // Last: they are ended first, while the tree and the receiver still exist.
+  std::unique_ptr<Discovery> discovery_;
+  std::unique_ptr<SearchController> search_;
+};
+
+}  // namespace vuv::app

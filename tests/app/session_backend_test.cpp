@@ -1,0 +1,254 @@
+// The session backend over the core's in-memory network and shares: discovery into the tree
+// model, the busy rules, the no-domain case, dropping a replaced search's queued events, and a
+// shutdown that does not wait for the network.
+#include <QAbstractItemModelTester>
+#include <QTest>
+#include <QThread>
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+
+#include "app/backend/session_backend.h"
+#include "app/network/network_tree_model.h"
+#include "browse/in_memory_network.h"
+#include "browse/in_memory_shares.h"
+
+namespace vuv::app::test {
+
+namespace {
+
+// Holds a network call until opened or until the call's stop is requested, as a silent host
+// would.
+class Gate {
+ public:
+  void wait(std::stop_token stop) {
+    std::unique_lock lock(mutex_);
+    entered_ = true;
+    std::stop_callback wake(stop, [this] {
+      std::lock_guard inner(mutex_);
+      changed_.notify_all();
+    });
+    changed_.wait(lock, [&] { return open_ || stop.stop_requested(); });
+    if (!open_) stopped_ = true;
+  }
+  void open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  bool entered() {
+    std::lock_guard lock(mutex_);
+    return entered_;
+  }
+  bool stopped() {
+    std::lock_guard lock(mutex_);
+    return stopped_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = false;
+  bool entered_ = false;
+  bool stopped_ = false;
+};
+
+// Everything the window would be told, as lines, checking the thread rules on the way.
+struct Recorder {
+  QStringList events;
+  std::vector<ResultRow> rows;
+  std::vector<ListingFailure> skipped;
+  bool inCall = false;  // set while the test is inside a backend member
+  int ruleBreaks = 0;   // events off the GUI thread or from inside a call
+
+  void note(const QString& line) {
+    if (inCall || QThread::currentThread() != qApp->thread()) ++ruleBreaks;
+    events << line;
+  }
+  WindowEvents events_() {
+    return WindowEvents{
+        .status = [this](const StatusUpdate& update) { note("status:" + QString::fromStdString(statusText(update))); },
+        .rows = [this](std::vector<ResultRow> batch) {
+          note("rows");
+          rows.insert(rows.end(), batch.begin(), batch.end());
+        },
+        .searchFinished = [this](const SearchOutcome& outcome) {
+          note("searchFinished");
+          skipped = outcome.skipped;
+        },
+        .discoveryFinished = [this] { note("discoveryFinished"); },
+        .error = [this](const std::string& message) { note("error:" + QString::fromStdString(message)); },
+    };
+  }
+  int count(const QString& line) const { return static_cast<int>(events.count(line)); }
+};
+
+struct Rig {
+  InMemoryNetwork network;
+  InMemoryShares shares;
+  Executor executor{8};
+  Recorder recorder;
+  SessionBackend backend{network, shares, executor};
+
+  Rig() { backend.setEvents(recorder.events_()); }
+
+  template <class Call>
+  auto call(Call member) {
+    recorder.inCall = true;
+    auto result = member(backend);
+    recorder.inCall = false;
+    return result;
+  }
+  // A server node with share leaves, as a loaded tree has them.
+  NodeId server(const std::string& name, std::initializer_list<const char*> shareNames) {
+    const NodeId node = backend.tree().insertTopLevel(name, NodeKind::Server, InsertPosition::Last);
+    for (const char* share : shareNames) backend.tree().insert(node, share, NodeKind::Share, InsertPosition::Last);
+    return node;
+  }
+};
+
+QString shapeOf(const QAbstractItemModel& model, const QModelIndex& index) {
+  QString out = index.isValid() ? index.data().toString() : QString("*");
+  if (model.rowCount(index) == 0) return out;
+  QStringList children;
+  for (int row = 0; row < model.rowCount(index); ++row) children << shapeOf(model, model.index(row, 0, index));
+  return out + "(" + children.join(",") + ")";
+}
+
+}  // namespace
+
+class SessionBackendTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void discoveryFillsTheTreeModel() {
+    Rig rig;
+    rig.network.addServer("ZETA", "S2", {"c"});
+    rig.network.addServer("ALPHA", "S1", {"a", "b"});
+    NetworkTreeModel model(rig.backend.tree());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    QVERIFY(rig.call([](SessionBackend& b) { return b.startDiscovery(); }));
+    QTRY_COMPARE(rig.recorder.count("discoveryFinished"), 1);
+    model.applyPendingEvents();
+    QCOMPARE(shapeOf(model, {}), QString("*(MS Windows Network(ALPHA(S1(a,b)),ZETA(S2(c))))"));
+    QCOMPARE(rig.recorder.events.at(rig.recorder.events.size() - 2), "status:" + QString::fromStdString(statusText(Ready{})));
+    QCOMPARE(rig.recorder.ruleBreaks, 0);
+  }
+
+  void noDomainSaysSoAndEnds_data() {
+    QTest::addColumn<int>("domains");  // 0: none, 1: one without servers, -1: the listing fails
+    QTest::addColumn<bool>("said");
+    QTest::newRow("empty network") << 0 << true;
+    QTest::newRow("domain listing fails") << -1 << true;
+    QTest::newRow("a domain without servers") << 1 << false;
+  }
+  void noDomainSaysSoAndEnds() {
+    QFETCH(int, domains);
+    QFETCH(bool, said);
+    Rig rig;
+    if (domains == 1) rig.network.addDomain("EMPTY");
+    if (domains < 0) {
+      BrowseReply failed;
+      failed.status = BrowseStatus::Failure;
+      failed.failureCode = ETIMEDOUT;
+      rig.network.scriptDomains(failed);
+    }
+    QVERIFY(rig.call([](SessionBackend& b) { return b.startDiscovery(); }));
+    QTRY_COMPARE(rig.recorder.count("discoveryFinished"), 1);
+    const QString noDomain = QString("error:") + kNoDomainMessage;
+    QCOMPARE(rig.recorder.count(noDomain), said ? 1 : 0);
+    if (said) QVERIFY(rig.recorder.events.indexOf(noDomain) < rig.recorder.events.indexOf("discoveryFinished"));
+    QCOMPARE(rig.recorder.ruleBreaks, 0);
+  }
+
+  void discoverRefusedWhileBusy_data() {
+    QTest::addColumn<bool>("searching");
+    QTest::newRow("discovery runs") << false;
+    QTest::newRow("search runs") << true;
+  }
+  void discoverRefusedWhileBusy() {
+    QFETCH(bool, searching);
+    Rig rig;
+    Gate gate;
+    rig.network.addServer("ALPHA", "S1", {"a"});
+    rig.network.setCallHook([&](const std::string&, const std::string&, std::stop_token stop) { gate.wait(stop); });
+    rig.shares.addFile("\\\\S9\\docs\\x.txt", 1);
+    rig.shares.setListHook([&](const std::string&, std::stop_token stop) { gate.wait(stop); });
+    if (searching) {
+      const NodeId node = rig.server("S9", {"docs"});
+      rig.call([&](SessionBackend& b) { b.startSearch(node, "*.txt"); return true; });
+    } else {
+      QVERIFY(rig.call([](SessionBackend& b) { return b.startDiscovery(); }));
+    }
+    QTRY_VERIFY(gate.entered());
+
+    QVERIFY(!rig.call([](SessionBackend& b) { return b.startDiscovery(); }));
+    QTRY_COMPARE(rig.recorder.count(QString("error:") + kBusyMessage), 1);
+
+    // Near miss: once the work has ended, Discover starts again.
+    gate.open();
+    QTRY_COMPARE(rig.recorder.count(searching ? "searchFinished" : "discoveryFinished"), 1);
+    QVERIFY(rig.call([](SessionBackend& b) { return b.startDiscovery(); }));
+    QTRY_COMPARE(rig.recorder.count("discoveryFinished"), searching ? 1 : 2);
+    QCOMPARE(rig.recorder.count(QString("error:") + kBusyMessage), 1);
+    QCOMPARE(rig.recorder.ruleBreaks, 0);
+  }
+
+  // Guards against rows and the finish of a replaced search that were already queued for the
+  // GUI thread reaching the window.
+  void replacedSearchDropsItsQueuedEvents() {
+    Rig rig;
+    rig.shares.addFile("\\\\S1\\docs\\a.txt", 10);
+    rig.shares.addFile("\\\\S1\\docs\\b.doc", 20);
+    rig.shares.addFolder("\\\\S1\\docs\\locked");
+    rig.shares.fail("\\\\S1\\docs\\locked", makeError(ErrorCode::AccessDenied));
+    const NodeId node = rig.server("S1", {"docs"});
+
+    rig.call([&](SessionBackend& b) { b.startSearch(node, "*.txt"); return true; });
+    rig.executor.waitUntilIdle();  // the first search has ended; all its events wait in the queue
+    rig.call([&](SessionBackend& b) { b.startSearch(node, "*.doc"); return true; });
+    QTRY_COMPARE(rig.recorder.count("searchFinished"), 1);
+    QTest::qWait(0);
+
+    QCOMPARE(rig.recorder.rows, (std::vector<ResultRow>{fileRow("\\\\S1\\docs\\b.doc", 20)}));
+    QCOMPARE(rig.recorder.skipped.size(), std::size_t{1});
+    QCOMPARE(rig.recorder.skipped.front().path, std::string("\\\\S1\\docs\\locked"));
+    QCOMPARE(rig.recorder.ruleBreaks, 0);
+  }
+
+  void shutdownStopsWorkOnASilentHost_data() {
+    QTest::addColumn<bool>("searching");
+    QTest::newRow("a discovery asks") << false;
+    QTest::newRow("a search lists") << true;
+  }
+  void shutdownStopsWorkOnASilentHost() {
+    QFETCH(bool, searching);
+    Rig rig;
+    Gate silent;  // never opened: only the stop ends the call
+    rig.network.addServer("ALPHA", "S1", {"a"});
+    rig.network.setCallHook([&](const std::string&, const std::string&, std::stop_token stop) { silent.wait(stop); });
+    rig.shares.addFile("\\\\S9\\docs\\x.txt", 1);
+    rig.shares.setListHook([&](const std::string&, std::stop_token stop) { silent.wait(stop); });
+    if (searching) {
+      const NodeId node = rig.server("S9", {"docs"});
+      rig.call([&](SessionBackend& b) { b.startSearch(node, "*.txt"); return true; });
+    } else {
+      QVERIFY(rig.call([](SessionBackend& b) { return b.startDiscovery(); }));
+    }
+    QTRY_VERIFY(silent.entered());
+    const qsizetype before = rig.recorder.events.size();
+
+    rig.call([](SessionBackend& b) { b.shutdown(); return true; });  // hangs if the stop does not reach the call
+    QVERIFY(silent.stopped());
+    QVERIFY(!rig.call([](SessionBackend& b) { return b.startDiscovery(); }));
+    QTest::qWait(0);
+    QCoreApplication::processEvents();
+    QCOMPARE(rig.recorder.events.size(), before);
+  }
+};
+
+}  // namespace vuv::app::test
+
+QTEST_MAIN(vuv::app::test::SessionBackendTest)
+#include "session_backend_test.moc"
