@@ -504,6 +504,9 @@ TEST(SearchController, StopEndsListingsOnSlowServersAtOnce) {
 
 TEST(SearchController, FailedFoldersComeWithPathAndReason) {
   Fixture f;
+  // Guards against walking IPC$ below a chosen node: it holds no files and would only fail.
+  f.tree.insert(f.s1, "ipc$", NodeKind::Share, InsertPosition::Last);
+  f.shares.fail("\\\\S1\\ipc$", makeError(ErrorCode::Unreachable, "ipc$"));
   f.shares.fail("\\\\S1\\a\\sub", makeError(ErrorCode::AccessDenied, "sub"));
   f.shares.fail("\\\\S2\\c", makeError(ErrorCode::Timeout, "c"));
   Recorder events;

@@ -5,6 +5,7 @@
 #include <stop_token>
 #include <utility>
 
+#include "base/casefold.h"
 #include "base/delivery_scope.h"
 #include "search/wildcard.h"
 
@@ -13,6 +14,10 @@ namespace vuv {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// IPC$, the share every SMB server lists for its named pipes, holds no files: walking it
+// would only report a failure. Searched when chosen on its own, like any node.
+bool holdsNoFiles(std::string_view share) { return foldCaseUtf8(share) == foldCaseUtf8("IPC$"); }
 
 }  // namespace
 
@@ -213,6 +218,7 @@ void SearchController::Search::runNodeWorker(NodeId node) {
     std::vector<NodeId> nodes;
     for (const NodeId child : tree_.children(node)) {
       if (std::string leaf = tree_.shareLocation(child); !leaf.empty()) {
+        if (holdsNoFiles(tree_.text(child))) continue;
         leaves.push_back(std::move(leaf));
       } else if (tree_.contains(child)) {
         nodes.push_back(child);

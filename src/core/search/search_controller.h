@@ -4,9 +4,9 @@
 // Nodes to shares, by the tree's shape only: a start node without children is itself taken as
 // a share. Otherwise every node with children below it (itself included) gets one node worker
 // of its own, and each worker walks its childless children as shares (\\<node>\<leaf>), one
-// after another in tree order. Each share is walked by walkShare()
-// (share_walk.h), so rows of one share come in its fixed order; rows of different shares
-// interleave.
+// after another in tree order, except IPC$, which holds no files. Each share is walked by
+// walkShare() (share_walk.h), so rows of one share come in its fixed order; rows of different
+// shares interleave.
 //
 // Threads: node workers and listings are tasks of the executor given to the constructor
 // (base/executor.h), which bounds the threads of every search and discovery together. Node
