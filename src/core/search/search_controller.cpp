@@ -16,8 +16,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // IPC$, the share every SMB server lists for its named pipes, holds no files: walking it
-// would only report a failure. Searched when chosen on its own, like any node.
-bool holdsNoFiles(std::string_view share) { return foldCaseUtf8(share) == foldCaseUtf8("IPC$"); }
+// would only report a failure. Searched when chosen on its own, like any share.
+bool isIpcShare(std::string_view share) { return foldCaseUtf8(share) == foldCaseUtf8("IPC$"); }
 
 }  // namespace
 
@@ -210,15 +210,17 @@ void SearchController::Search::runNodeWorker(NodeId node) {
     ++runningWorkers_;
     stats_.peakNodeWorkers = std::max(stats_.peakNodeWorkers, runningWorkers_);
   }
-  // A node without children is a share; otherwise its childless children are.
+  // A node without children is a share; otherwise its childless children are. A childless
+  // server or domain names no share (\\DOMAIN\SERVER): its walk could only fail, so it
+  // contributes nothing without a walk.
   if (std::string location = tree_.shareLocation(node); !location.empty()) {
-    walk(location);
+    if (tree_.kind(node) == NodeKind::Share) walk(location);
   } else {
     std::vector<std::string> leaves;
     std::vector<NodeId> nodes;
     for (const NodeId child : tree_.children(node)) {
       if (std::string leaf = tree_.shareLocation(child); !leaf.empty()) {
-        if (holdsNoFiles(tree_.text(child))) continue;
+        if (tree_.kind(child) != NodeKind::Share || isIpcShare(tree_.text(child))) continue;
         leaves.push_back(std::move(leaf));
       } else if (tree_.contains(child)) {
         nodes.push_back(child);

@@ -4,7 +4,8 @@
 // Nodes to shares, by the tree's shape only: a start node without children is itself taken as
 // a share. Otherwise every node with children below it (itself included) gets one node worker
 // of its own, and each worker walks its childless children as shares (\\<node>\<leaf>), one
-// after another in tree order, except IPC$, which holds no files. Each share is walked by
+// after another in tree order. A childless server or domain names no share and IPC$ holds no
+// files: these are not walked (the first also not as a start node). Each share is walked by
 // walkShare() (share_walk.h), so rows of one share come in its fixed order; rows of different
 // shares interleave.
 //
