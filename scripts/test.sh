@@ -52,7 +52,9 @@ build_and_test() {
 
 stage "build and unit tests" build_and_test "$root/build" -DVUV_NETWORK_TESTS=ON
 stage "unit, worker pool and CLI tests under ASan/UBSan" build_and_test "$root/build-asan" -DVUV_SANITIZE=address -DVUV_BUILD_SMB=ON
-stage "unit, worker pool and CLI tests under TSan" build_and_test "$root/build-tsan" -DVUV_SANITIZE=thread -DVUV_BUILD_SMB=ON
+# Debian's Qt is not built for ThreadSanitizer, which then reports its inner locking as races:
+# the window's tests run in the other two builds.
+stage "unit, worker pool and CLI tests under TSan" build_and_test "$root/build-tsan" -DVUV_SANITIZE=thread -DVUV_BUILD_SMB=ON -DVUV_BUILD_APP=OFF
 stage "fuzzing the tree file loader and the WS-Discovery parsers (${fuzz_seconds}s each)" "$root/tests/fuzz/run-fuzz.sh" "$fuzz_seconds"
 stage "integration tests on the test network" bash -c "cd '$root/build' && ctest --output-on-failure -L network"
 
