@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-# Drives the real window on the test network through accessibility, as a person would: started
+# Drives the real window on the test network through accessibility, as a person would: a damaged
+# tree file refused in a box, the window still opening; started
 # with a saved tree, pick a server, search "*.txt", read the rows (as the command line tool finds
 # them on the same tree) and the finish box; Discover, pick a share, search "*.txt", read the
 # rows and the finish box, close the window; then once more, closing the window while discovery
@@ -204,6 +205,27 @@ process = None
 # The X server may still be coming up when the script starts; the registry starts on first use.
 until("X display", lambda: subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True).returncode == 0, 10)
 pyatspi.Registry.getDesktop(0).childCount
+# A damaged tree file: the box names its line, and the window opens with an empty tree.
+damaged = os.path.join(os.environ.get("XDG_RUNTIME_DIR", "/tmp"), "damaged.brk")
+with open(damaged, "w") as file:
+    file.write("2ALPHA\n1S1\nx\n")
+app = start_app(damaged)
+refusal = until("box on the damaged file", lambda: next(
+    (node for node in walk(app) if node.getRole() == pyatspi.ROLE_ALERT
+     and any(t.startswith("The tree file could not be loaded: line 3: ") for t in alert_text(node))), None))
+press(until("OK button", lambda: find(refusal, pyatspi.ROLE_PUSH_BUTTON, "OK")))
+tree = until("network tree", lambda: find(app, pyatspi.ROLE_TREE, "Network tree"))
+if find(tree, pyatspi.ROLE_TABLE_CELL) is not None:
+    fail("the window shows a tree after refusing the file")
+try:
+    press(until("Exit menu item", lambda: find(app, pyatspi.ROLE_MENU_ITEM, "Exit")))
+except Exception:  # the program may end before it answers
+    pass
+try:
+    process.wait(timeout=5)
+except subprocess.TimeoutExpired:
+    fail("the program did not end after Exit")
+
 # Started with a saved tree: no discovery, the server is there to pick at once.
 app = start_app(TREE_FILE)
 select_row(app, "S1", "MS Windows Network\\ALPHA\\S1")
