@@ -20,6 +20,10 @@ class FakeBackend : public WindowBackend {
     addedDomains.push_back(name);
     return true;
   }
+  bool loadTree(const std::string& path) override {
+    loadedTrees.push_back(path);
+    return true;
+  }
   void startSearch(NodeId node, const std::string& pattern) override {
     searches.push_back({node, pattern});
   }
@@ -37,6 +41,7 @@ class FakeBackend : public WindowBackend {
   int stops = 0;
   int shutdowns = 0;
   std::vector<std::string> addedDomains;
+  std::vector<std::string> loadedTrees;
   std::vector<Search> searches;
 
  private:

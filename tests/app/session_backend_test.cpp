@@ -1,7 +1,8 @@
 // The session backend over the core's in-memory network and shares: discovery into the tree
-// model, the busy rules, the no-domain case, dropping a replaced search's queued events, and a
+// model, loading a tree file, the busy rules, the no-domain case, dropping a replaced search's queued events, and a
 // shutdown that does not wait for the network.
 #include <QAbstractItemModelTester>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <cerrno>
@@ -107,6 +108,23 @@ struct Rig {
   }
 };
 
+constexpr char kGoodTreeFile[] = "2ALPHA\n1S1\n0a\n0b\n2ZETA\n1S2\n0c\n";
+
+// Writes `bytes` to a file in `dir` and returns its path.
+std::string writeFile(const QTemporaryDir& dir, const QByteArray& bytes) {
+  const QString path = dir.filePath("saved.brk");
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) qFatal("cannot write %s", qPrintable(path));
+  return path.toStdString();
+}
+
+bool holds(const NetworkTree& tree, NodeId node, const std::string& text) {
+  for (NodeId child : tree.children(node)) {
+    if (tree.text(child) == text || holds(tree, child, text)) return true;
+  }
+  return false;
+}
+
 QString shapeOf(const QAbstractItemModel& model, const QModelIndex& index) {
   QString out = index.isValid() ? index.data().toString() : QString("*");
   if (model.rowCount(index) == 0) return out;
@@ -133,6 +151,42 @@ class SessionBackendTest : public QObject {
     model.applyPendingEvents();
     QCOMPARE(shapeOf(model, {}), QString("*(MS Windows Network(ALPHA(S1(a,b)),ZETA(S2(c))))"));
     QCOMPARE(rig.recorder.events.at(rig.recorder.events.size() - 2), "status:" + QString::fromStdString(statusText(Ready{})));
+    QCOMPARE(rig.recorder.ruleBreaks, 0);
+  }
+
+  void loadTreeReplacesTheTreeOrLeavesItAndSaysWhy_data() {
+    QTest::addColumn<QByteArray>("bytes");  // empty: no file at all
+    QTest::addColumn<QString>("shape");     // of the model afterwards
+    QTest::addColumn<QString>("reason");    // in the error message after the common start; empty: none
+    const QString before = "*(OLD(docs))";
+    QTest::newRow("good file") << QByteArray(kGoodTreeFile) << "*(MS Windows Network(ALPHA(S1(a,b)),ZETA(S2(c))))" << "";
+    QTest::newRow("bad code after a blank line") << QByteArray("2ALPHA\n1S1\n\nx\n") << before << "line 4: ";
+    QTest::newRow("server before any domain") << QByteArray("0LONE\n1S1\n") << before << "line 2: ";
+    QTest::newRow("no such file") << QByteArray() << before << "saved.brk";
+  }
+  void loadTreeReplacesTheTreeOrLeavesItAndSaysWhy() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shape);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const std::string path = bytes.isEmpty() ? dir.filePath("saved.brk").toStdString() : writeFile(dir, bytes);
+    Rig rig;
+    rig.server("OLD", {"docs"});
+    NetworkTreeModel model(rig.backend.tree());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    QCOMPARE(rig.call([&](SessionBackend& b) { return b.loadTree(path); }), reason.isEmpty());
+    QTest::qWait(0);
+    QCoreApplication::processEvents();
+    model.applyPendingEvents();
+    QCOMPARE(shapeOf(model, {}), shape);
+    if (reason.isEmpty()) {
+      QVERIFY(rig.recorder.events.isEmpty());
+    } else {
+      QCOMPARE(rig.recorder.events.size(), 1);
+      const QString& error = rig.recorder.events.front();
+      QVERIFY2(error.startsWith(QString("error:") + kLoadFailedMessage) && error.contains(reason), qPrintable(error));
+    }
     QCOMPARE(rig.recorder.ruleBreaks, 0);
   }
 
@@ -185,13 +239,20 @@ class SessionBackendTest : public QObject {
 
     QVERIFY(!rig.call([](SessionBackend& b) { return b.startDiscovery(); }));
     QTRY_COMPARE(rig.recorder.count(QString("error:") + kBusyMessage), 1);
+    // Loading would clear the tree under the workers: refused alike.
+    QTemporaryDir dir;
+    const std::string saved = writeFile(dir, kGoodTreeFile);
+    QVERIFY(!rig.call([&](SessionBackend& b) { return b.loadTree(saved); }));
+    QTRY_COMPARE(rig.recorder.count(QString("error:") + kBusyMessage), 2);
+    QVERIFY(!holds(rig.backend.tree(), kNoNode, "ZETA"));
 
-    // Near miss: once the work has ended, Discover starts again.
+    // Near miss: once the work has ended, loading and Discover start again.
     gate.open();
     QTRY_COMPARE(rig.recorder.count(searching ? "searchFinished" : "discoveryFinished"), 1);
+    QVERIFY(rig.call([&](SessionBackend& b) { return b.loadTree(saved); }));
     QVERIFY(rig.call([](SessionBackend& b) { return b.startDiscovery(); }));
     QTRY_COMPARE(rig.recorder.count("discoveryFinished"), searching ? 1 : 2);
-    QCOMPARE(rig.recorder.count(QString("error:") + kBusyMessage), 1);
+    QCOMPARE(rig.recorder.count(QString("error:") + kBusyMessage), 2);
     QCOMPARE(rig.recorder.ruleBreaks, 0);
   }
 

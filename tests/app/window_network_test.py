@@ -1,10 +1,14 @@
 #!/usr/bin/python3
-# Drives the real window on the test network through accessibility, as a person would: Discover,
-# pick a share, search "*.txt", read the rows and the finish box, close the window; then once
-# more, closing the window while discovery waits for a silent host. Runs inside an X server and
-# a D-Bus session of its own (window_network_test.sh).
+# Drives the real window on the test network through accessibility, as a person would: a damaged
+# tree file refused in a box, the window still opening; started
+# with a saved tree, pick a server, search "*.txt", read the rows (as the command line tool finds
+# them on the same tree) and the finish box; Discover, pick a share, search "*.txt", read the
+# rows and the finish box, close the window; then once more, closing the window while discovery
+# waits for a silent host. Runs inside an X server and a D-Bus session of its own
+# (window_network_test.sh).
 #
-#   window_network_test.py APP SCREENSHOT
+#   window_network_test.py APP CLI TREE_FILE SCREENSHOT
+import json
 import os
 import subprocess
 import sys
@@ -12,7 +16,7 @@ import time
 
 import pyatspi
 
-APP, SCREENSHOT = sys.argv[1], sys.argv[2]
+APP, CLI, TREE_FILE, SCREENSHOT = sys.argv[1:5]
 POLL = 0.05
 Z2_ADDRESS = "10.213.0.22"  # drops SMB silently (tests/network/README.md)
 WAIT = 60.0
@@ -104,10 +108,10 @@ def label_text(app, prefix):
     return None
 
 
-def start_app():
+def start_app(*arguments):
     global process
     env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
-    process = subprocess.Popen([APP], env=env)
+    process = subprocess.Popen([APP, *arguments], env=env)
     app = until("application on the accessibility bus", app_node)
     until("main window", lambda: find(app, pyatspi.ROLE_FRAME, "Vuvuveva"))
     return app
@@ -162,38 +166,84 @@ def finish_box(app):
     return None
 
 
+def search_txt(app):
+    # Searches *.txt where the window looks; returns the finish box's text and the rows' paths.
+    pattern = until("pattern box", lambda: find(app, pyatspi.ROLE_TEXT, "File name pattern"))
+    pattern.queryEditableText().setTextContents("*.txt")
+    started = time.monotonic()
+    press(until("Search button", lambda: find(app, pyatspi.ROLE_PUSH_BUTTON, "Search")))
+    finished = until("search finish box", lambda: finish_box(app))
+    elapsed = time.monotonic() - started
+    results = find(app, pyatspi.ROLE_TREE_TABLE, "Search results") or find(app, pyatspi.ROLE_TREE, "Search results") \
+        or find(app, pyatspi.ROLE_TABLE, "Search results")
+    table = results.queryTable()
+    rows = [table.getAccessibleAt(r, 0).name for r in range(table.nRows)]
+    print("rows:", len(rows), "in %.2f s" % elapsed, sorted(rows), flush=True)
+    if finished != "Search finished. %d files found." % len(rows):
+        fail("finish box says %r with %d rows" % (finished, len(rows)))
+    return finished, rows
+
+
+def select_row(app, text, look_in):
+    # Selects the tree row `text` after expanding everything below the root; checks "Look in: ".
+    tree = until("network tree", lambda: find(app, pyatspi.ROLE_TREE, "Network tree"))
+    click(until("root row", lambda: find(tree, pyatspi.ROLE_TABLE_CELL, "MS Windows Network")))
+    subprocess.run(["xdotool", "key", "KP_Multiply"], check=True)
+    click(until(text + " row", lambda: find(tree, pyatspi.ROLE_TABLE_CELL, text)))
+    wanted = "Look in: " + look_in
+    until('"%s"' % wanted, lambda: label_text(app, "Look in: ") == wanted)
+
+
+def cli_txt_paths(location):
+    # What the command line tool finds for *.txt at `location` of the same tree file.
+    out = subprocess.run([CLI, "search", "--tree", TREE_FILE, "--location", location, "--pattern", "*.txt",
+                          "--format", "json"], capture_output=True, text=True).stdout
+    return sorted(record["path"] for record in map(json.loads, out.splitlines()) if "path" in record)
+
+
 process = None
 # The X server may still be coming up when the script starts; the registry starts on first use.
 until("X display", lambda: subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True).returncode == 0, 10)
 pyatspi.Registry.getDesktop(0).childCount
+# A damaged tree file: the box names its line, and the window opens with an empty tree.
+damaged = os.path.join(os.environ.get("XDG_RUNTIME_DIR", "/tmp"), "damaged.brk")
+with open(damaged, "w") as file:
+    file.write("2ALPHA\n1S1\nx\n")
+app = start_app(damaged)
+refusal = until("box on the damaged file", lambda: next(
+    (node for node in walk(app) if node.getRole() == pyatspi.ROLE_ALERT
+     and any(t.startswith("The tree file could not be loaded: line 3: ") for t in alert_text(node))), None))
+press(until("OK button", lambda: find(refusal, pyatspi.ROLE_PUSH_BUTTON, "OK")))
+tree = until("network tree", lambda: find(app, pyatspi.ROLE_TREE, "Network tree"))
+if find(tree, pyatspi.ROLE_TABLE_CELL) is not None:
+    fail("the window shows a tree after refusing the file")
+try:
+    press(until("Exit menu item", lambda: find(app, pyatspi.ROLE_MENU_ITEM, "Exit")))
+except Exception:  # the program may end before it answers
+    pass
+try:
+    process.wait(timeout=5)
+except subprocess.TimeoutExpired:
+    fail("the program did not end after Exit")
+
+# Started with a saved tree: no discovery, the server is there to pick at once.
+app = start_app(TREE_FILE)
+select_row(app, "S1", "MS Windows Network\\ALPHA\\S1")
+finished, rows = search_txt(app)
+expected = cli_txt_paths("MS Windows Network\\ALPHA\\S1")
+if not expected or sorted(rows) != expected:
+    fail("rows below S1 are not what the command line tool finds there: %r" % expected)
+answer_alert(app, finished)
+close_within_a_second(app, "after a search in a loaded tree")
+
 app = start_app()
 discover(app)
 answer_alert(app, "Network tree updated")
 
 # Pick \\S1\Public: select the root, expand everything below it, click the share.
-tree = until("network tree", lambda: find(app, pyatspi.ROLE_TREE, "Network tree"))
-click(until("root row", lambda: find(tree, pyatspi.ROLE_TABLE_CELL, "MS Windows Network")))
-subprocess.run(["xdotool", "key", "KP_Multiply"], check=True)
-click(until("Public row", lambda: find(tree, pyatspi.ROLE_TABLE_CELL, "Public")))
-look_in = until("Look in on the share", lambda: (label_text(app, "Look in: ") or "").endswith("\\S1\\Public")
-                and label_text(app, "Look in: "))
-if look_in != "Look in: MS Windows Network\\ALPHA\\S1\\Public":
-    fail("unexpected " + look_in)
+select_row(app, "Public", "MS Windows Network\\ALPHA\\S1\\Public")
 
-# Search *.txt.
-pattern = until("pattern box", lambda: find(app, pyatspi.ROLE_TEXT, "File name pattern"))
-pattern.queryEditableText().setTextContents("*.txt")
-started = time.monotonic()
-press(until("Search button", lambda: find(app, pyatspi.ROLE_PUSH_BUTTON, "Search")))
-finished = until("search finish box", lambda: finish_box(app))
-elapsed = time.monotonic() - started
-results = find(app, pyatspi.ROLE_TREE_TABLE, "Search results") or find(app, pyatspi.ROLE_TREE, "Search results") \
-    or find(app, pyatspi.ROLE_TABLE, "Search results")
-table = results.queryTable()
-rows = [table.getAccessibleAt(r, 0).name for r in range(table.nRows)]
-print("rows:", len(rows), "in %.2f s" % elapsed, sorted(rows), flush=True)
-if finished != "Search finished. %d files found." % len(rows):
-    fail("finish box says %r with %d rows" % (finished, len(rows)))
+finished, rows = search_txt(app)
 expected = sorted("\\\\S1\\Public\\" + name for name in [
     "big\\small.txt", "deep\\level1\\level2\\level3\\middle.txt",
     "deep\\level1\\level2\\level3\\level4\\level5\\level6\\level7\\level8\\level9\\level10\\bottom.txt",

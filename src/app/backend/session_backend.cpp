@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/error.h"
+#include "treefile/tree_file_reader.h"
 
 namespace vuv::app {
 
@@ -99,6 +100,21 @@ bool SessionBackend::startDiscovery() {
   }
   discoveryRun_ = started->run;
   discoveryRoot_ = started->node;
+  return true;
+}
+
+bool SessionBackend::loadTree(const std::string& path) {
+  if (shutDown_) return false;
+  // Workers of a stopped discovery may still insert: they would mix their nodes into the file's.
+  if (discoveryRun_ != RunId::None || searchRun_ != RunId::None || discovery_->runningWorkers() > 0) {
+    refuse(kBusyMessage);
+    return false;
+  }
+  auto loaded = loadTreeFile(path, tree_);
+  if (!loaded) {
+    refuse(kLoadFailedMessage + describe(loaded.error()));
+    return false;
+  }
   return true;
 }
 

@@ -2,7 +2,7 @@
 // executor over its browse service and directory lister, with every event handed to the GUI
 // thread.
 //
-// Busy rules: Discover is refused while a discovery or a search still runs (clearing the tree
+// Busy rules: Discover and loading a tree file are refused while a discovery or a search still runs (clearing the tree
 // under running workers is not provided for); Add domain is refused while a discovery runs, so
 // that every started addDomain() gets a discoveryFinished of its own. A discovery that finds no
 // domain reports `error` (kNoDomainMessage), then discoveryFinished, so the window is not left
@@ -39,6 +39,7 @@ inline constexpr char kDiscoveryBusyMessage[] =
     "The network is being read. Wait until the running discovery has ended.";
 inline constexpr char kNoDomainMessage[] =
     "No domain or workgroup was found on the network.";
+inline constexpr char kLoadFailedMessage[] = "The tree file could not be loaded: ";
 inline constexpr char kEmptyDomainMessage[] = "Enter the name of a domain or workgroup.";
 
 class SessionBackend final : public WindowBackend {
@@ -54,6 +55,7 @@ class SessionBackend final : public WindowBackend {
   NetworkTree& tree() override { return tree_; }
   bool startDiscovery() override;
   bool addDomain(const std::string& name) override;
+  bool loadTree(const std::string& path) override;
   void startSearch(NodeId node, const std::string& pattern) override;
   void stopSearch() override;
   void shutdown() override;

@@ -54,6 +54,11 @@ class WindowBackend {
   // Adds one domain or workgroup by name under the root and lists its servers.
   virtual bool addDomain(const std::string& name) = 0;
 
+  // Replaces the tree with the one saved in the tree file at `path`, at once (a tree file is
+  // small and local). Refused while a discovery or a search runs. Returns false when the tree
+  // was left as it was; then `error` tells why, with the file's line number where it has one.
+  virtual bool loadTree(const std::string& path) = 0;
+
   // Searches every share below `node` for names matching `pattern`. Replaces a search that is
   // still ending: from the call on, no rows and no searchFinished of the replaced one arrive,
   // also none that were already queued for the GUI thread.

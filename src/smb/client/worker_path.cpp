@@ -21,9 +21,15 @@ std::string defaultWorkerPath() {
   if (!error) {
     const std::filesystem::path beside = self.parent_path() / kWorkerExecutableName;
     if (isExecutable(beside)) return beside.string();
+    const std::filesystem::path installed =
+        (self.parent_path() / kInstalledWorkerDir / kWorkerExecutableName).lexically_normal();
+    if (isExecutable(installed)) return installed.string();
   }
-#ifdef VUV_SMB_WORKER_BUILD_PATH
-  if (isExecutable(VUV_SMB_WORKER_BUILD_PATH)) return VUV_SMB_WORKER_BUILD_PATH;
+#if defined(VUV_SMB_WORKER_BUILD_PATH) && defined(VUV_BUILD_TREE)
+  const std::string_view buildTree = VUV_BUILD_TREE "/";
+  if (!error && self.string().starts_with(buildTree) && isExecutable(VUV_SMB_WORKER_BUILD_PATH)) {
+    return VUV_SMB_WORKER_BUILD_PATH;
+  }
 #endif
   return std::string(kWorkerExecutableName);
 }

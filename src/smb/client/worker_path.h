@@ -7,9 +7,14 @@
 namespace vuv::smb {
 
 inline constexpr std::string_view kWorkerExecutableName = "vuvuveva-smb-worker";
+// Where `cmake --install` puts the worker, from the directory of the installed programs: a
+// helper program stays out of the PATH.
+inline constexpr std::string_view kInstalledWorkerDir = "../libexec/vuvuveva";
 
-// Beside the running executable (an installed program) if it is there, else where this build
-// put it, else the bare name (starting it then fails with "not found").
+// Beside the running executable if it is there, else in kInstalledWorkerDir from it (an
+// installed program), else, for a program of the build tree only, where this build put it, else
+// the bare name (starting it then fails with "not found"). An installed program never starts a
+// build tree's worker, which may be of another version.
 std::string defaultWorkerPath();
 
 }  // namespace vuv::smb

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# `cmake --install` into a scratch prefix: the programs, the worker where they look for it, and
+# the desktop files that make a file manager open .brk files with the window.
+#   install_test.sh BUILD_DIR
+set -euo pipefail
+build=$1
+# Outside the build tree: a program there would be allowed the build's own worker.
+scratch=$(mktemp -d /tmp/vuv-install.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+prefix=$scratch/usr
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+for file in bin/vuvuveva bin/vuvuveva-cli libexec/vuvuveva/vuvuveva-smb-worker \
+            share/applications/vuvuveva.desktop share/mime/packages/vuvuveva.xml \
+            share/icons/hicolor/scalable/apps/vuvuveva.svg; do
+  [ -f "$prefix/$file" ] || fail "$file was not installed"
+done
+for program in bin/vuvuveva bin/vuvuveva-cli libexec/vuvuveva/vuvuveva-smb-worker; do
+  [ -x "$prefix/$program" ] || fail "$program is not executable"
+done
+[ ! -e "$prefix/bin/vuvuveva-smb-worker" ] || fail "the worker is in the PATH"
+
+# The desktop entry opens a file, and claims the type the MIME package gives *.brk.
+desktop=$prefix/share/applications/vuvuveva.desktop
+grep -qx 'Exec=vuvuveva %f' "$desktop" || fail "the desktop entry does not pass the file"
+grep -qx 'MimeType=application/x-vuvuveva-tree;' "$desktop" || fail "the desktop entry claims no tree file type"
+if command -v desktop-file-validate >/dev/null; then desktop-file-validate "$desktop"; fi
+mime=$prefix/share/mime/packages/vuvuveva.xml
+xmllint --noout "$mime"
+update-mime-database "$prefix/share/mime" >/dev/null 2>&1
+grep -q '^application/x-vuvuveva-tree:\*\.brk$' "$prefix/share/mime/globs" || fail "*.brk is not the tree file type"
+
+# The installed CLI starts the installed worker. A stand-in worker records its path and exits at
+# once, so no network is touched: the search of a loopback share only reports a failure.
+marker=$scratch/started-worker
+cat >"$prefix/libexec/vuvuveva/vuvuveva-smb-worker" <<SCRIPT
+#!/bin/sh
+echo "\$0" >"$marker"
+SCRIPT
+(cd "$scratch" && timeout 30 "$prefix/bin/vuvuveva-cli" search --location '\\127.0.0.1\none' --pattern '*' \
+  --jobs 1 --timeout 1 --source netbios >/dev/null 2>&1) || true
+[ -f "$marker" ] || fail "the installed CLI did not start the installed worker"
+[ "$(cat "$marker")" = "$prefix/libexec/vuvuveva/vuvuveva-smb-worker" ] || fail "started $(cat "$marker")"
+
+# Near miss: without an installed worker the installed CLI must not fall back to the build's.
+rm "$prefix/libexec/vuvuveva/vuvuveva-smb-worker"
+out=$(cd "$scratch" && timeout 30 "$prefix/bin/vuvuveva-cli" search --location '\\127.0.0.1\none' --pattern '*' \
+  --jobs 1 --timeout 1 --source netbios 2>&1) || true
+case $out in
+  *"worker program vuvuveva-smb-worker: not found"*) ;;
+  *) fail "the installed CLI found a worker that was not installed: $out" ;;
+esac
+echo "installed and found: $prefix"
