@@ -34,6 +34,7 @@ class StreamingBackend : public WindowBackend {
   NetworkTree& tree() override { return tree_; }
   bool startDiscovery() override { return false; }
   bool addDomain(const std::string&) override { return false; }
+  bool loadTree(const std::string&) override { return false; }
   void stopSearch() override {}
   void shutdown() override {}
 
