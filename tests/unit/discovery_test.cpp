@@ -197,13 +197,14 @@ TEST(Discovery, StopAtRandomMomentsEndsTheRunOnce) {
   std::mt19937 rng(7);
   for (int round = 0; round < 30; ++round) {
     SCOPED_TRACE(round);
+    // Before the fixture, so that they outlive the tasks of its last run, which use them.
+    std::atomic<int> calls{0};
+    std::mutex stopMutex;
+    std::condition_variable reached;
     Fixture f;
     buildSlowNetwork(f.network);
     const bool slowShares = round % 2 == 0;  // else fast, so stops also land between calls
-    std::atomic<int> calls{0};
     const int stopAt = static_cast<int>(rng() % 12);
-    std::mutex stopMutex;
-    std::condition_variable reached;
     f.network.setCallHook([&](const std::string& what, const std::string&, std::stop_token stop) {
       {
         std::lock_guard lock(stopMutex);
