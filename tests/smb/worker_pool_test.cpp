@@ -4,13 +4,13 @@
 
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <stop_token>
 #include <thread>
 
 #include "fake_worker_pool.h"
+#include "support/gate.h"
 
 namespace vuv::smb {
 namespace {
@@ -286,27 +286,14 @@ TEST(WorkerPool, AcceptedCredentialsReachEveryWorkerAfterOnePrompt) {
 class OpenPrompt : public CredentialPrompt {
  public:
   std::optional<Credentials> credentialsFor(std::string_view, std::string_view, std::stop_token) override {
-    std::unique_lock lock(mutex_);
-    asking_ = true;
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return released_; });
+    gate_.wait();
     return Credentials{"", "alice", "secret"};
   }
-  void waitUntilAsking() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return asking_; });
-  }
-  void release() {
-    std::lock_guard lock(mutex_);
-    released_ = true;
-    changed_.notify_all();
-  }
+  void waitUntilAsking() { gate_.waitForWaiters(1); }
+  void release() { gate_.open(); }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool asking_ = false;
-  bool released_ = false;
+  vuv::testing::Gate gate_;
 };
 
 TEST(WorkerPool, StopWhileAnotherRequestsPromptIsOpenDoesNotWaitForIt) {
