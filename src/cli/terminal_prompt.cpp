@@ -184,20 +184,17 @@ std::optional<Credentials> TerminalCredentialPrompt::credentialsFor(std::string_
                                                                     std::stop_token stop) {
   std::lock_guard lock(mutex_);
   if (stop.stop_requested()) return std::nullopt;
-  if (auto known = answered_.find(server); known != answered_.end()) return known->second;
-  std::optional<Credentials>& answer = answered_[std::string(server)];
   // From the start of a line the progress line may hold.
   std::string where = "\r\033[K\\\\" + escapeForTerminal(server);
   if (!share.empty()) where += "\\" + escapeForTerminal(share);
   const auto user = ask(where + " refuses anonymous access.\nUser name ([DOMAIN\\]USER, empty to skip): ",
                         /*echo=*/true, stop);
-  if (!user || user->empty()) return answer;
+  if (!user || user->empty()) return std::nullopt;
   const auto password = ask("Password: ", /*echo=*/false, stop);
-  if (!password) return answer;
+  if (!password) return std::nullopt;
   Credentials credentials = parseUserArgument(*user).credentials;
   credentials.password = *password;
-  answer = credentials;
-  return answer;
+  return credentials;
 }
 
 }  // namespace vuv::cli

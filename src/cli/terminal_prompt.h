@@ -10,7 +10,6 @@
 // Thread safety: any thread may ask; prompts take turns.
 #pragma once
 
-#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -25,7 +24,8 @@ bool standardInputIsTerminal();
 std::optional<std::string> readSecret(const std::string& prompt);
 
 // Asks for a user name and password when a server refuses anonymous access. Several requests
-// may ask at once; they take turns, and a server that was answered once is not asked again.
+// may ask at once; they take turns. Remembering answers is the worker pool's (its credential
+// cache asks once per server, and again after a refused password).
 class TerminalCredentialPrompt final : public CredentialPrompt {
  public:
   // Asks nothing once `stop` is requested, and a stop ends a question already on the terminal
@@ -34,8 +34,7 @@ class TerminalCredentialPrompt final : public CredentialPrompt {
                                             std::stop_token stop) override;
 
  private:
-  std::mutex mutex_;
-  std::map<std::string, std::optional<Credentials>, std::less<>> answered_;  // by server; guarded by mutex_
+  std::mutex mutex_;  // one question on the terminal at a time
 };
 
 }  // namespace vuv::cli
