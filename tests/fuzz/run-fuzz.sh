@@ -31,7 +31,7 @@ targets=(
 )
 
 CC=clang CXX=clang++ cmake -S "$source_dir" -B "$build_dir" -G Ninja \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVUV_BUILD_FUZZ=ON -DVUV_BUILD_SMB=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVUV_BUILD_FUZZ=ON -DVUV_BUILD_SMB=OFF -DVUV_BUILD_APP=OFF >/dev/null
 names=()
 for t in "${targets[@]}"; do names+=("${t%% *}"); done
 ninja -C "$build_dir" "${names[@]}"
