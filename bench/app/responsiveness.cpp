@@ -36,6 +36,8 @@ class StreamingBackend : public WindowBackend {
   bool addDomain(const std::string&) override { return false; }
   bool loadTree(const std::string&) override { return false; }
   void stopSearch() override {}
+  bool startCopy(const std::string&, bool, const std::string&, bool) override { return false; }
+  void stopCopy() override {}
   void shutdown() override {}
 
   void startSearch(NodeId, const std::string&) override {

@@ -28,6 +28,12 @@ class FakeBackend : public WindowBackend {
     searches.push_back({node, pattern});
   }
   void stopSearch() override { ++stops; }
+  bool startCopy(const std::string& item, bool isFolder, const std::string& folder,
+                 bool replace) override {
+    copies.push_back({item, isFolder, folder, replace});
+    return copyStarts;
+  }
+  void stopCopy() override { ++copyStops; }
   void shutdown() override { ++shutdowns; }
 
   const WindowEvents& events() const { return events_; }
@@ -36,7 +42,16 @@ class FakeBackend : public WindowBackend {
     NodeId node;
     std::string pattern;
   };
+  struct Copy {
+    std::string item;
+    bool isFolder;
+    std::string folder;
+    bool replace;
+  };
   bool discoveryStarts = true;
+  bool copyStarts = true;
+  int copyStops = 0;
+  std::vector<Copy> copies;
   int discoveries = 0;
   int stops = 0;
   int shutdowns = 0;

@@ -78,6 +78,8 @@ struct Recorder {
           skipped = outcome.skipped;
         },
         .discoveryFinished = [this] { note("discoveryFinished"); },
+        .copyProgress = [](const CopyProgress&) {},
+        .copyFinished = [this](const CopyOutcome&) { note("copyFinished"); },
         .error = [this](const std::string& message) { note("error:" + QString::fromStdString(message)); },
     };
   }

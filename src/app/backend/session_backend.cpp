@@ -157,6 +157,13 @@ void SessionBackend::stopSearch() {
   if (!shutDown_) search_->stop();
 }
 
+bool SessionBackend::startCopy(const std::string&, bool, const std::string&, bool) {
+  refuse("Copying is not available yet.");
+  return false;
+}
+
+void SessionBackend::stopCopy() {}
+
 void SessionBackend::shutdown() {
   if (shutDown_) return;
   shutDown_ = true;

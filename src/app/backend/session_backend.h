@@ -58,6 +58,9 @@ class SessionBackend final : public WindowBackend {
   bool loadTree(const std::string& path) override;
   void startSearch(NodeId node, const std::string& pattern) override;
   void stopSearch() override;
+  bool startCopy(const std::string& item, bool isFolder, const std::string& folder,
+                 bool replace) override;
+  void stopCopy() override;
   void shutdown() override;
 
  private:

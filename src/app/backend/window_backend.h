@@ -8,7 +8,10 @@
 // so the window may call back into the backend from a callback.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +26,21 @@ struct SearchOutcome {
   std::vector<ListingFailure> skipped;  // folders the search could not list, and why
 };
 
+// How far a copy has come; for the progress dialog.
+struct CopyProgress {
+  std::uint64_t bytesDone = 0;
+  std::uint64_t bytesTotal = 0;  // of everything the copy takes; known before the first byte
+  double bytesPerSecond = 0;     // recent rate; 0 until it can be told
+  std::optional<std::chrono::seconds> timeLeft;  // nullopt until it can be told
+  std::string currentItem;       // UNC path of the file being copied now
+};
+
+struct CopyOutcome {
+  bool cancelled = false;             // ended by stopCopy(); nothing was left behind
+  std::optional<std::string> error;   // why it failed, in words; nothing was left behind
+  std::string destination;            // on success: the local path of the copy
+};
+
 struct WindowEvents {
   // What the work is doing; the window shows its status line text.
   std::function<void(const StatusUpdate& update)> status;
@@ -34,6 +52,10 @@ struct WindowEvents {
   // The last discovery worker ended; once per startDiscovery() or addDomain() that started
   // work.
   std::function<void()> discoveryFinished;
+  // The running copy made progress; a few times a second at most.
+  std::function<void(const CopyProgress& progress)> copyProgress;
+  // The copy ended: done, failed or cancelled; once per startCopy() that returned true.
+  std::function<void(const CopyOutcome& outcome)> copyFinished;
   // A command was refused or failed; shown to the user in an error box.
   std::function<void(const std::string& message)> error;
 };
@@ -65,6 +87,17 @@ class WindowBackend {
   virtual void startSearch(NodeId node, const std::string& pattern) = 0;
   // Asks the running search to end; its searchFinished still follows.
   virtual void stopSearch() = 0;
+
+  // Copies the file or folder (with everything below it) at UNC path `item` into the local
+  // folder `folder`, under the item's own name. The copy is written beside its place under a
+  // temporary name and renamed into place only when complete, so a failure or a stop leaves
+  // nothing. An existing file or folder of that name is replaced only when `replace` is true
+  // (else copyFinished reports the error). One copy at a time: returns false (and `error`
+  // tells why) while one runs.
+  virtual bool startCopy(const std::string& item, bool isFolder, const std::string& folder,
+                         bool replace) = 0;
+  // Asks the running copy to end; its copyFinished (cancelled) still follows.
+  virtual void stopCopy() = 0;
 
   // The window is closing: stop all work at once. No event is delivered afterwards.
   virtual void shutdown() = 0;

@@ -255,6 +255,8 @@ void CMainDlg::connectBackend() {
       .rows = [this](std::vector<ResultRow> rows) { OnResultRows(std::move(rows)); },
       .searchFinished = [this](const SearchOutcome& outcome) { OnSearchFinished(outcome); },
       .discoveryFinished = [this] { OnDiscoveryFinished(); },
+      .copyProgress = [](const CopyProgress&) {},
+      .copyFinished = [](const CopyOutcome&) {},
       .error = [this](const std::string& message) {
         showError(QString::fromStdString(message));
       },
