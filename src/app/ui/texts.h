@@ -54,5 +54,20 @@ inline constexpr char kResultListTip[] = "Double click file to open";
 inline constexpr char kSelectLocation[] = "Select a location on the left panel to find!";
 inline constexpr char kConfirmDiscover[] =
     "Start retriving network structure. It can take several minutes.";
+inline constexpr char kRetrievingDomain[] = "Retriving information about domain... Please wait.";
+inline constexpr char kNothingToSave[] =
+    "Nothing to save! Press 'Discover network tree' button to obtain network tree!";
+inline constexpr char kCantCreateFile[] = "Can't create file!";
+
+// Add domain dialog.
+inline constexpr char kAddDomainCaption[] = "New Domain or Workgroup";
+inline constexpr char kDomainLabel[] = "Input domain name:";
+inline constexpr char kDomainEditName[] = "Domain name";
+
+// Tree file dialogs.
+inline constexpr char kSaveTreeCaption[] = "Save network tree";
+inline constexpr char kLoadTreeCaption[] = "Load network tree";
+inline constexpr char kTreeFileFilter[] = "Network tree files(*.brk)";
+inline constexpr char kTreeFileSuffix[] = "brk";
 
 }  // namespace vuv::app::text
