@@ -9,6 +9,7 @@
 #include <string>
 #include <variant>
 
+#include "browse/kerberos_ticket.h"
 #include "browse/smb_url.h"
 #include "smb/worker/reply_stream.h"
 
@@ -30,19 +31,6 @@ constexpr int kNegotiationBrokenOff = ECONNABORTED;
 constexpr int kProtocolNotAllowed = EPROTONOSUPPORT;
 // What we report when Kerberos is required and the ticket cache is plainly empty.
 constexpr int kNoKerberosTicket = ENOKEY;
-
-// True only for a file cache that does not exist; other kinds (KEYRING:, KCM:) cannot be
-// looked into without the Kerberos library, so they count as present.
-bool ticketCacheMissing() {
-  const char* name = std::getenv("KRB5CCNAME");
-  std::string path = name != nullptr && *name != '\0' ? name : "FILE:/tmp/krb5cc_" + std::to_string(::getuid());
-  if (path.rfind("FILE:", 0) == 0) {
-    path.erase(0, 5);
-  } else if (path.find(':') != std::string::npos) {
-    return false;
-  }
-  return ::access(path.c_str(), F_OK) != 0;
-}
 
 bool isBrowseList(Operation operation) {
   return operation == Operation::ListWorkgroups || operation == Operation::ListServers;
@@ -79,7 +67,7 @@ Status RequestHandler::serve(const protocol::Request& request) {
     // A password would not be used: say what Kerberos needs instead. Without a ticket
     // libsmbclient gives EACCES (measured here) or EINVAL.
     const bool failedLogOn = refused(outcome.status) || outcome.status == EINVAL;
-    if (failedLogOn && ticketCacheMissing()) {
+    if (failedLogOn && !ticketCachePresent(static_cast<unsigned>(::getuid()))) {
       outcome.status = kNoKerberosTicket;
     } else if (failedLogOn) {
       outcome.detail += " (Kerberos required: is the ticket valid, and the server named by its "
