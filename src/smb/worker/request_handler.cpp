@@ -32,6 +32,18 @@ constexpr int kProtocolNotAllowed = EPROTONOSUPPORT;
 // What we report when Kerberos is required and the ticket cache is plainly empty.
 constexpr int kNoKerberosTicket = ENOKEY;
 
+// smb://server/share/ of a URL below a share's top folder ("smb://s/share/dir"); empty for a
+// URL of a server or of a share itself.
+std::string shareTopUrl(const std::string& url) {
+  constexpr std::string_view kScheme = "smb://";
+  if (url.rfind(kScheme, 0) != 0) return {};
+  const auto serverEnd = url.find('/', kScheme.size());
+  if (serverEnd == std::string::npos) return {};
+  const auto shareEnd = url.find('/', serverEnd + 1);
+  if (shareEnd == std::string::npos || shareEnd + 1 >= url.size()) return {};
+  return url.substr(0, shareEnd + 1);
+}
+
 bool isBrowseList(Operation operation) {
   return operation == Operation::ListWorkgroups || operation == Operation::ListServers;
 }
@@ -97,6 +109,12 @@ Status RequestHandler::retryWithParentCredentials(const protocol::Request& reque
     share = smbUrlComponent(request.target, 1);
   }
   if (!authenticator_.credentialsFor(server).anonymous()) return success();
+  // A folder or file the guest may not open in a share the guest can open: that item's own
+  // rights, not a server asking for a log-on. A search would otherwise ask about every such
+  // folder it passes.
+  if (const std::string top = shareTopUrl(request.target); !top.empty() && files_.openDir(top)) {
+    return success();
+  }
 
   Result<std::optional<Credentials>> answer = askParent(request.id, server, share);
   if (!answer) return answer.error();
