@@ -1,11 +1,13 @@
 // The window with the real session on the test network, offscreen: the share that refuses
 // guests reached through the password dialog (and not asked again once remembered), no
-// question for a denied folder in a share open to guests, and a
+// question for a denied folder in a share open to guests, a domain share reached with a
+// Kerberos ticket, and a
 // discovered tree saved and loaded back through the window's file commands.
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 
 #include "app/backend/dialog_credential_prompt.h"
+#include "app/backend/kerberos_choice.h"
 #include "app/backend/session_backend.h"
 #include "app/network/network_tree_model.h"
 #include "app/results/result_model.h"
@@ -70,8 +73,8 @@ struct RealWindow {
   std::unique_ptr<CMainDlg> window;
   OneFileChooser chooser;
 
-  RealWindow() {
-    auto opened = session::Session::open(session::SessionOptions{}, &prompt);
+  explicit RealWindow(session::SessionOptions options = {}) {
+    auto opened = session::Session::open(std::move(options), &prompt);
     if (!opened) qFatal("no session: %s", describe(opened.error()).c_str());
     session = std::move(*opened);
     backend = std::make_unique<SessionBackend>(session->browse(), session->lister(), session->executor());
@@ -177,6 +180,46 @@ class WindowNetworkDialogsTest : public QObject {
     real.window->OnCommand(ID_FILE_SAVE_TREE);
     QCOMPARE(contentsOf(real.chooser.path), first);
     QVERIFY2(boxes.texts.size() == 2, qPrintable(boxes.texts.join('|')));  // nothing but Discover's
+  }
+
+  // With a ticket the window's workers log on with it: the domain controller, which refuses
+  // NTLM, lists its share without a question. Needs the Kerberos domain (testnet.sh kdc-up).
+  void kerberosTicketReachesTheDomainShareWithoutAQuestion() {
+    if (qEnvironmentVariable("VUV_NET_KDC") != "1") QSKIP("no Kerberos domain (testnet.sh kdc-up)");
+    QTemporaryDir dir;
+    qputenv("KRB5_CONFIG", environment("VUV_NET_KRB5_CONFIG").toLocal8Bit());
+    qputenv("KRB5CCNAME", ("FILE:" + dir.filePath("ccache")).toLocal8Bit());
+    QVERIFY(kerberosWorkerArguments().empty());  // no ticket yet
+    QProcess kinit;
+    kinit.start("kinit", {environment("VUV_NET_KDC_USER") + "@" + environment("VUV_NET_KDC_REALM")});
+    kinit.write((environment("VUV_NET_KDC_PASSWORD") + "\n").toLocal8Bit());
+    kinit.closeWriteChannel();
+    QVERIFY(kinit.waitForFinished(30000) && kinit.exitCode() == 0);
+
+    session::SessionOptions options;
+    options.workerArguments = kerberosWorkerArguments();
+    QCOMPARE(options.workerArguments, (std::vector<std::string>{"--kerberos", "desired"}));
+    const QString saved = dir.filePath("lab.brk");
+    {
+      QFile file(saved);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(("2LAB\n1" + environment("VUV_NET_KDC_HOST") + "\n0Secure\n").toUtf8());
+    }
+    RealWindow real(options);
+    int asked = 0;
+    QObject::connect(&real.prompt, &DialogCredentialPrompt::dialogShown, [&](CPasswordDlg* dialog) {
+      ++asked;
+      dialog->reject();
+    });
+    BoxAnswerer boxes;
+    QVERIFY(real.window->openTreeFile(saved));
+    real.select("Secure");
+    const QStringList rows = real.search(boxes);
+    const QString share = "\\\\" + environment("VUV_NET_KDC_HOST") + "\\Secure\\";
+    QVERIFY2(rows.contains(share + "plan.txt") && rows.contains(share + "reports\\q1.txt"),
+             qPrintable(rows.join(' ')));
+    QCOMPARE(asked, 0);
+    qunsetenv("KRB5CCNAME");
   }
 };
 
