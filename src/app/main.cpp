@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <cstdio>
 
+#include "app/backend/dialog_credential_prompt.h"
+#include "app/backend/kerberos_choice.h"
 #include "app/backend/session_backend.h"
 #include "app/ui/main_dlg.h"
 #include "app/ui/pictures.h"
@@ -28,19 +30,25 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // No password dialog yet: servers that refuse a guest fail with access denied.
-  auto session = vuv::session::Session::open(vuv::session::SessionOptions{}, nullptr);
+  // Declared first, so it goes last: the session's workers may be asking it until the session
+  // has ended.
+  vuv::app::DialogCredentialPrompt prompt;
+  vuv::session::SessionOptions options;
+  options.workerArguments = vuv::app::kerberosWorkerArguments();
+  auto session = vuv::session::Session::open(std::move(options), &prompt);
   if (!session) {
     QMessageBox::critical(nullptr, vuv::app::text::kAppName, QString::fromStdString(describe(session.error())));
     return 1;
   }
   // Declared after the session and before the window: the window goes first, then the
-  // backend's work, then the session with its worker processes.
+  // backend's work (its stop ends any open password question), then the session with its
+  // worker processes, then the prompt.
   vuv::app::SessionBackend backend((*session)->browse(), (*session)->lister(), (*session)->executor());
   vuv::app::CMainDlg window(backend);
+  prompt.setWindow(&window);
   // A bad file is reported in the window's error box once the event loop runs; the window
   // still opens, with an empty tree.
-  if (!files.isEmpty()) backend.loadTree(files.front().toStdString());
+  if (!files.isEmpty()) window.openTreeFile(files.front());
   window.show();
   return QApplication::exec();
 }

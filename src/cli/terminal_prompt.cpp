@@ -179,9 +179,9 @@ bool standardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 
 std::optional<std::string> readSecret(const std::string& prompt) { return ask(prompt, /*echo=*/false); }
 
-std::optional<Credentials> TerminalCredentialPrompt::credentialsFor(std::string_view server,
-                                                                    std::string_view share,
-                                                                    std::stop_token stop) {
+std::optional<CredentialAnswer> TerminalCredentialPrompt::credentialsFor(std::string_view server,
+                                                                         std::string_view share,
+                                                                         std::stop_token stop) {
   std::lock_guard lock(mutex_);
   if (stop.stop_requested()) return std::nullopt;
   // From the start of a line the progress line may hold.
@@ -194,7 +194,7 @@ std::optional<Credentials> TerminalCredentialPrompt::credentialsFor(std::string_
   if (!password) return std::nullopt;
   Credentials credentials = parseUserArgument(*user).credentials;
   credentials.password = *password;
-  return credentials;
+  return CredentialAnswer{std::move(credentials)};  // kept for the session, as a terminal user expects
 }
 
 }  // namespace vuv::cli

@@ -432,6 +432,18 @@ EOF
     die "bad smb.conf for $H_NAME, see $d/log/testparm.err"
 }
 
+# A host that refuses guests has one account, HOST_USER: a Samba user on a Unix user that
+# exists only in the host's namespace (a passwd and group of its own, which `ip netns exec`
+# bind-mounts over /etc like the hosts file).
+add_host_user() {
+  local etc=/etc/netns/$H_NS
+  { cat /etc/passwd; echo "$HOST_USER:x:$HOST_USER_UID:$HOST_USER_UID:Vuvuveva test user:/nonexistent:/usr/sbin/nologin"; } >"$etc/passwd"
+  { cat /etc/group; echo "$HOST_USER:x:$HOST_USER_UID:"; } >"$etc/group"
+  printf '%s\n%s\n' "$HOST_USER_PASSWORD" "$HOST_USER_PASSWORD" |
+    in_ns "$H_NS" env -i PATH=$DAEMON_PATH pdbedit -s "$H_DIR/smb.conf" -a -t -u "$HOST_USER" \
+      >>"$H_DIR/log/pdbedit.out" 2>&1 9>&- || die "$H_NAME: adding $HOST_USER failed (see $H_DIR/log)"
+}
+
 populate_host() {
   local s
   [[ $H_SHARES == - ]] && return 0
@@ -555,6 +567,8 @@ write_client() {
     echo "export VUV_NET_STATE=$STATE"
     echo "export VUV_NET_CLIENT_IP=$CLIENT_IP"
     echo "export VUV_NET_MODERN=$MODERN"
+    echo "export VUV_NET_USER=$HOST_USER"
+    echo "export VUV_NET_PASSWORD='$HOST_USER_PASSWORD'"
     echo "export HOME=$c/home"
     local rec n
     while read -r n _ _ _ _; do
@@ -574,6 +588,11 @@ KDC_REALM=LAB.TEST
 KDC_DOMAIN=LAB
 KDC_FQDN=dc.lab.test
 KDC_NS=${PREFIX}-dc
+# The account of the hosts that refuse guests (S2).
+HOST_USER=vuvuser
+HOST_USER_UID=40001
+HOST_USER_PASSWORD='Vuv-User-2024!'
+
 KDC_ADMIN_PASSWORD='Vuv-Admin-2024!'
 KDC_USER=joe
 KDC_USER_PASSWORD='Vuv-Joe-2024!'
@@ -823,6 +842,7 @@ cmd_up() {
   while read -r n _; do
     load_host "$n"
     write_host_conf
+    if has_flag restrict; then add_host_user; fi
     populate_host
   done < <(all_host_records)
   log "starting daemons"

@@ -13,20 +13,24 @@ namespace {
 // Hands out its answers in turn and counts the questions.
 class ListPrompt : public CredentialPrompt {
  public:
-  explicit ListPrompt(std::vector<std::optional<Credentials>> answers) : answers_(std::move(answers)) {}
-  std::optional<Credentials> credentialsFor(std::string_view, std::string_view, std::stop_token) override {
-    return answers_.at(asked++);
+  explicit ListPrompt(std::vector<std::optional<Credentials>> answers, bool remember = true)
+      : answers_(std::move(answers)), remember_(remember) {}
+  std::optional<CredentialAnswer> credentialsFor(std::string_view, std::string_view, std::stop_token) override {
+    const std::optional<Credentials>& answer = answers_.at(asked++);
+    if (!answer) return std::nullopt;
+    return CredentialAnswer{*answer, remember_};
   }
   std::size_t asked = 0;
 
  private:
   std::vector<std::optional<Credentials>> answers_;
+  bool remember_;
 };
 
 const Credentials kAlice{"", "alice", "a"};
 const Credentials kBob{"", "bob", "b"};
 
-std::string userOf(const std::optional<Credentials>& c) { return c ? c->user : "(none)"; }
+std::string userOf(const std::optional<CredentialAnswer>& c) { return c ? c->credentials.user : "(none)"; }
 
 TEST(CredentialCache, ServerAnswerServesEveryShareUntilAShareRefusesIt) {
   ListPrompt prompt({kAlice, kBob});
@@ -58,6 +62,17 @@ TEST(CredentialCache, WrongPasswordIsForgottenAndADeclinedPromptNotRepeated) {
 
   CredentialCache withoutPrompt(nullptr);
   EXPECT_EQ(userOf(withoutPrompt.credentialsFor("SRV", "", {})), "(none)");
+}
+
+TEST(CredentialCache, AnswerNotToBeRememberedServesOnlyTheRequestThatAsked) {
+  ListPrompt prompt({kAlice, kAlice}, /*remember=*/false);
+  CredentialCache cache(&prompt);
+  const auto first = cache.credentialsFor("SRV", "Docs", {});
+  EXPECT_EQ(userOf(first), "alice");
+  EXPECT_FALSE(first->remember);
+  cache.accepted("SRV", "Docs", kAlice);  // even credentials that worked are not offered again
+  EXPECT_EQ(userOf(cache.credentialsFor("SRV", "Media", {})), "alice");
+  EXPECT_EQ(prompt.asked, 2u);
 }
 
 }  // namespace

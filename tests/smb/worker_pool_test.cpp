@@ -160,12 +160,15 @@ TEST(WorkerPool, NeverRunsMoreWorkersThanItsBound) {
 // the last answer repeats.
 class ScriptedPrompt : public CredentialPrompt {
  public:
-  explicit ScriptedPrompt(std::vector<std::optional<Credentials>> answers) : answers_(std::move(answers)) {}
-  std::optional<Credentials> credentialsFor(std::string_view server, std::string_view share, std::stop_token) override {
+  explicit ScriptedPrompt(std::vector<std::optional<Credentials>> answers, bool remember = true)
+      : answers_(std::move(answers)), remember_(remember) {}
+  std::optional<CredentialAnswer> credentialsFor(std::string_view server, std::string_view share, std::stop_token) override {
     std::this_thread::sleep_for(50ms);
     std::lock_guard lock(mutex_);
     where = std::string(server) + "/" + std::string(share);
-    return answers_[std::min<std::size_t>(asked++, answers_.size() - 1)];
+    const std::optional<Credentials>& answer = answers_[std::min<std::size_t>(asked++, answers_.size() - 1)];
+    if (!answer) return std::nullopt;
+    return CredentialAnswer{*answer, remember_};
   }
   std::atomic<int> asked = 0;
   std::string where;  // of the last question
@@ -173,6 +176,7 @@ class ScriptedPrompt : public CredentialPrompt {
  private:
   std::mutex mutex_;
   std::vector<std::optional<Credentials>> answers_;
+  bool remember_;
 };
 
 TEST(WorkerPool, CredentialPromptAnswersTheWorker) {
@@ -184,6 +188,22 @@ TEST(WorkerPool, CredentialPromptAnswersTheWorker) {
   ASSERT_TRUE(ran.outcome.ok());
   EXPECT_EQ(ran.names, std::vector<std::string>{"user=DOM\\alice:secret"});
   EXPECT_EQ(alice.where, "FAKESRV/FAKESHARE");
+}
+
+// The worker keeps what it was given for a server; for an answer not to be remembered it must
+// not outlive the request.
+TEST(WorkerPool, AnswerNotRememberedEndsItsWorkerAndTheNextRequestAsksAgain) {
+  ScriptedPrompt once({Credentials{"DOM", "alice", "secret"}}, /*remember=*/false);
+  WorkerPoolOptions options = fakeOptions();
+  options.prompt = &once;
+  WorkerPool pool(options);
+  for (int i = 1; i <= 2; ++i) {
+    const auto ran = runFake(pool, "auth");
+    ASSERT_TRUE(ran.outcome.ok());
+    EXPECT_EQ(ran.names, std::vector<std::string>{"user=DOM\\alice:secret"});
+    EXPECT_EQ(pool.workerCount(), 0u);
+    EXPECT_EQ(once.asked, i);
+  }
 }
 
 TEST(WorkerPool, NoCredentialsToOfferMeansAccessDenied) {
@@ -285,9 +305,9 @@ TEST(WorkerPool, AcceptedCredentialsReachEveryWorkerAfterOnePrompt) {
 // Answers only when released: a prompt left open on the screen.
 class OpenPrompt : public CredentialPrompt {
  public:
-  std::optional<Credentials> credentialsFor(std::string_view, std::string_view, std::stop_token) override {
+  std::optional<CredentialAnswer> credentialsFor(std::string_view, std::string_view, std::stop_token) override {
     gate_.wait();
-    return Credentials{"", "alice", "secret"};
+    return CredentialAnswer{Credentials{"", "alice", "secret"}};
   }
   void waitUntilAsking() { gate_.waitForWaiters(1); }
   void release() { gate_.open(); }

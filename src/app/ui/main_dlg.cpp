@@ -4,6 +4,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,13 +23,16 @@
 #include "app/network/network_tree_model.h"
 #include "app/results/result_model.h"
 #include "app/ui/about_dlg.h"
+#include "app/ui/add_domain_dlg.h"
 #include "app/ui/busy_animation.h"
 #include "app/ui/command_ids.h"
 #include "app/ui/command_table.h"
 #include "app/ui/dialog_units.h"
+#include "app/ui/file_chooser.h"
 #include "app/ui/pictures.h"
 #include "app/ui/texts.h"
 #include "status/status_update.h"
+#include "treefile/tree_file_writer.h"
 
 namespace vuv::app {
 namespace {
@@ -48,7 +54,10 @@ CMainDlg::CMainDlg(WindowBackend& backend, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
-      m_backend(backend) {
+      m_backend(backend),
+      m_dialogChooser(std::make_unique<DialogFileChooser>()),
+      m_fileChooser(m_dialogChooser.get()),
+      m_treeFolder(QDir::homePath()) {
   setWindowTitle(text::kAppName);
   setWindowIcon(picture(Picture::AppIcon));
   m_treeModel = new NetworkTreeModel(m_backend.tree(), this);
@@ -318,11 +327,69 @@ void CMainDlg::OnOK() { OnSearch(); }
 
 void CMainDlg::OnCancel() {}
 
-// Tree files, the Add domain dialog and the file actions come with their own dialogs; until
-// then these commands are routed and do nothing.
-void CMainDlg::OnLoadTree() {}
-void CMainDlg::OnSaveTree() {}
-void CMainDlg::OnAddDomain() {}
+void CMainDlg::setFileChooser(FileChooser* chooser) {
+  m_fileChooser = chooser != nullptr ? chooser : m_dialogChooser.get();
+}
+
+std::optional<QString> CMainDlg::chooseTreeFile(bool save) {
+  FileRequest request;
+  request.mode = save ? FileRequest::Mode::Save : FileRequest::Mode::Open;
+  request.caption = save ? text::kSaveTreeCaption : text::kLoadTreeCaption;
+  request.folder = m_treeFolder;
+  request.filter = text::kTreeFileFilter;
+  request.defaultSuffix = text::kTreeFileSuffix;
+  std::optional<QString> path = m_fileChooser->choose(this, request);
+  if (path && !path->isEmpty()) {
+    m_treeFolder = QFileInfo(*path).absolutePath();
+    return path;
+  }
+  return std::nullopt;
+}
+
+void CMainDlg::OnLoadTree() {
+  if (const std::optional<QString> path = chooseTreeFile(false)) openTreeFile(*path);
+}
+
+bool CMainDlg::openTreeFile(const QString& path) {
+  // QFile's encoding of names: the bytes the file system holds.
+  if (!m_backend.loadTree(QFile::encodeName(path).toStdString())) return false;
+  // No node of the cleared tree may stay the location. The label keeps its text until the
+  // next selection, as after a discovery.
+  m_selectedNode = m_backend.tree().root();
+  m_selectRootWhenInserted = false;
+  return true;
+}
+
+// Allowed while a discovery runs: the file holds the nodes present when the walk passed them.
+void CMainDlg::OnSaveTree() {
+  if (m_backend.tree().root() == kNoNode) {
+    showError(text::kNothingToSave);
+    return;
+  }
+  const std::optional<QString> path = chooseTreeFile(true);
+  if (!path) return;
+  const Status saved =
+      saveTreeFile(m_backend.tree(), m_backend.tree().root(), QFile::encodeName(*path).toStdString());
+  if (saved) return;
+  if (isNothingToSave(saved.error())) {  // the tree was cleared while the dialog was open
+    showError(text::kNothingToSave);
+    return;
+  }
+  QMessageBox box(QMessageBox::Critical, text::kErrorCaption, text::kCantCreateFile,
+                  QMessageBox::Ok, this);
+  box.setDetailedText(QString::fromStdString(describe(saved.error())));
+  box.exec();
+}
+
+void CMainDlg::OnAddDomain() {
+  CAddDomainDlg dialog(this);
+  if (dialog.exec() != QDialog::Accepted || dialog.domainName().isEmpty()) return;
+  const QString before = m_statusText->text();
+  m_statusText->setText(text::kRetrievingDomain);
+  // Used as typed. A refusal (a discovery still runs) comes as `error`; nothing started.
+  if (!m_backend.addDomain(dialog.domainName().toStdString())) m_statusText->setText(before);
+}
+
 void CMainDlg::OnOpenFolder() {}
 void CMainDlg::OnCopyFile() {}
 void CMainDlg::OnOpenFile() {}

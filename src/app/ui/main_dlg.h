@@ -11,6 +11,8 @@
 
 #include <QMainWindow>
 #include <QTimer>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/backend/window_backend.h"
@@ -26,6 +28,7 @@ class QTreeView;
 namespace vuv::app {
 
 class BusyAnimation;
+class FileChooser;
 class NetworkTreeModel;
 class ResultModel;
 
@@ -53,6 +56,12 @@ class CMainDlg : public QMainWindow {
   void OnCopyFile();
   void OnOpenFile();
   void OnAbout();
+
+  // Loads a tree file into the backend; when it loads, its root becomes the search location,
+  // as after a discovery. A refusal comes through the backend's `error`.
+  bool openTreeFile(const QString& path);
+  // Where Save and Load ask for files; null: the platform's file dialog. Not owned.
+  void setFileChooser(FileChooser* chooser);
 
   NodeId selectedNode() const { return m_selectedNode; }
   NetworkTreeModel& treeModel() const { return *m_treeModel; }
@@ -86,6 +95,7 @@ class CMainDlg : public QMainWindow {
   void flushResultRows();
   void setSearchIdle(bool idle);
   void showError(const QString& message);
+  std::optional<QString> chooseTreeFile(bool save);
 
   WindowBackend& m_backend;
   NetworkTreeModel* m_treeModel = nullptr;
@@ -110,6 +120,10 @@ class CMainDlg : public QMainWindow {
   NodeId m_selectedNode = kNoNode;  // where a search starts
   bool m_searchIdle = true;         // the button reads "Search"
   bool m_selectRootWhenInserted = false;  // a discovery started; its root becomes the location
+
+  std::unique_ptr<FileChooser> m_dialogChooser;
+  FileChooser* m_fileChooser = nullptr;
+  QString m_treeFolder;  // the folder Save or Load used last; home at start
 };
 
 }  // namespace vuv::app

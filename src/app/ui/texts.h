@@ -19,6 +19,7 @@ inline constexpr char kNetworkTreeButton[] = "Network tree";
 inline constexpr char kNameColumn[] = "Name";
 inline constexpr char kSizeColumn[] = "Size";
 inline constexpr char kOkButton[] = "OK";
+inline constexpr char kCancelButton[] = "Cancel";
 
 // Menu bar.
 inline constexpr char kFileMenu[] = "File";
@@ -54,5 +55,33 @@ inline constexpr char kResultListTip[] = "Double click file to open";
 inline constexpr char kSelectLocation[] = "Select a location on the left panel to find!";
 inline constexpr char kConfirmDiscover[] =
     "Start retriving network structure. It can take several minutes.";
+inline constexpr char kRetrievingDomain[] = "Retriving information about domain... Please wait.";
+inline constexpr char kNothingToSave[] =
+    "Nothing to save! Press 'Discover network tree' button to obtain network tree!";
+inline constexpr char kCantCreateFile[] = "Can't create file!";
+
+// Add domain dialog.
+inline constexpr char kAddDomainCaption[] = "New Domain or Workgroup";
+inline constexpr char kDomainLabel[] = "Input domain name:";
+inline constexpr char kDomainEditName[] = "Domain name";
+
+// Tree file dialogs.
+inline constexpr char kSaveTreeCaption[] = "Save network tree";
+inline constexpr char kLoadTreeCaption[] = "Load network tree";
+inline constexpr char kTreeFileFilter[] = "Network tree files(*.brk)";
+inline constexpr char kTreeFileSuffix[] = "brk";
+
+// Password dialog.
+inline constexpr char kPasswordCaption[] = "Password required";
+inline constexpr char kPasswordMessage[] =
+    "%1 refuses guest access. Log on with a user name and password.";
+inline constexpr char kUserLabel[] = "User:";
+inline constexpr char kPasswordLabel[] = "Password:";
+inline constexpr char kDomainLabelText[] = "Domain:";
+inline constexpr char kUserName[] = "User name";
+inline constexpr char kPasswordName[] = "Password";
+inline constexpr char kDomainName[] = "Domain";
+inline constexpr char kRememberBox[] = "Remember for this session";
+inline constexpr int kCredentialMaxLength = 255;
 
 }  // namespace vuv::app::text

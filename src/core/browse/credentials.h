@@ -26,6 +26,14 @@ struct Credentials {
   bool anonymous() const { return user.empty(); }
 };
 
+// What a person answered: the credentials, and whether the session may offer them again.
+struct CredentialAnswer {
+  Credentials credentials;
+  // True: kept for every later request to that server (or share) in this session, never on
+  // disk. False: tried for the request that asked, then forgotten.
+  bool remember = true;
+};
+
 // Asked when a server refuses anonymous access and no credentials were given for it.
 class CredentialPrompt {
  public:
@@ -35,8 +43,9 @@ class CredentialPrompt {
   // list), or nullopt to give up, which fails the request with AccessDenied. May block while
   // a person answers; the request's time limit does not run meanwhile, but `stop` (the
   // request's) ends the wait.
-  virtual std::optional<Credentials> credentialsFor(std::string_view server, std::string_view share,
-                                                    std::stop_token stop) = 0;
+  virtual std::optional<CredentialAnswer> credentialsFor(std::string_view server,
+                                                         std::string_view share,
+                                                         std::stop_token stop) = 0;
 };
 
 }  // namespace vuv

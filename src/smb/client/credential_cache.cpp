@@ -15,33 +15,37 @@ std::string serverKey(std::string_view server) { return foldCaseUtf8(server); }
 
 }  // namespace
 
-std::optional<Credentials> CredentialCache::credentialsFor(std::string_view server,
+std::optional<CredentialAnswer> CredentialCache::credentialsFor(std::string_view server,
                                                            std::string_view share,
                                                            std::stop_token stop) {
   const std::string serverName = serverKey(server);
   const ShareKey shareKey{serverName, std::string(share)};
   std::unique_lock lock(mutex_);
   while (true) {
-    if (auto it = shares_.find(shareKey); it != shares_.end()) return it->second;
+    if (auto it = shares_.find(shareKey); it != shares_.end()) return CredentialAnswer{it->second};
     const bool ownShare = sharesRefusingServer_.contains(shareKey);
     if (!ownShare) {
-      if (auto it = servers_.find(serverName); it != servers_.end()) return it->second.credentials;
+      if (auto it = servers_.find(serverName); it != servers_.end()) {
+        return CredentialAnswer{it->second.credentials};
+      }
     }
     const std::string promptKey = ownShare ? serverName + "\\" + shareKey.second : serverName;
     if (declined_.contains(promptKey) || prompt_ == nullptr) return std::nullopt;
     if (!asking_.contains(promptKey)) {
       asking_.insert(promptKey);
       lock.unlock();
-      std::optional<Credentials> answer = prompt_->credentialsFor(server, share, stop);
+      std::optional<CredentialAnswer> answer = prompt_->credentialsFor(server, share, stop);
       lock.lock();
       asking_.erase(promptKey);
       answered_.notify_all();
       if (!answer) {
         declined_.insert(promptKey);
+      } else if (!answer->remember) {
+        // Not kept: the next ask prompts again.
       } else if (ownShare) {
-        shares_[shareKey] = *answer;
+        shares_[shareKey] = answer->credentials;
       } else {
-        servers_[serverName] = Known{*answer, false};
+        servers_[serverName] = Known{answer->credentials, false};
       }
       return answer;
     }

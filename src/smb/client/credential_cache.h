@@ -6,7 +6,9 @@
 // although the server took them elsewhere), else the prompt's answer. One prompt per server
 // (or per share, once a share wants its own) at a time: others asking meanwhile wait for that
 // answer. Credentials a server refuses are forgotten, so the next ask prompts again; a prompt
-// the user declined is not repeated in the session.
+// the user declined is not repeated in the session. An answer the user did not want remembered
+// goes to the request that asked and nowhere else: the others waiting meanwhile, and every
+// later request, ask again.
 //
 // Thread safety: every call from any thread. credentialsFor() calls the prompt without holding
 // the lock, so a prompt left open blocks only the thread that asked: threads waiting for its
@@ -32,8 +34,9 @@ class CredentialCache {
   explicit CredentialCache(CredentialPrompt* prompt) : prompt_(prompt) {}  // prompt not owned; may be null
 
   // Credentials for a worker to try, or nullopt: none to offer, or `stop` came while waiting
-  // for another thread's prompt.
-  std::optional<Credentials> credentialsFor(std::string_view server, std::string_view share,
+  // for another thread's prompt. `remember` false: the worker must not keep them beyond this
+  // request.
+  std::optional<CredentialAnswer> credentialsFor(std::string_view server, std::string_view share,
                                             std::stop_token stop);
 
   // How a request that was offered `given` for (server, share) ended.

@@ -151,6 +151,7 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
   };
   // Credentials offered to this request, told to the cache once the request ends.
   std::optional<std::pair<protocol::AuthRequest, Credentials>> offered;
+  bool forgetAfterRequest = false;
   auto confused = [&](const char* what) {
     worker.kill();
     return makeError(ErrorCode::Protocol, url + " (SMB worker " + what + ")");
@@ -191,15 +192,22 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
             },
             [&](protocol::AuthRequest& ask) -> std::optional<Result<RequestOutcome>> {
               if (ask.id != id) return confused("asked for credentials out of turn");
-              protocol::AuthReply answer{id, credentials_.credentialsFor(ask.server, ask.share, stop)};
+              std::optional<CredentialAnswer> given = credentials_.credentialsFor(ask.server, ask.share, stop);
               if (stop.stop_requested()) return crashed();
-              if (answer.credentials) offered.emplace(ask, *answer.credentials);
+              protocol::AuthReply answer{id, std::nullopt};
+              if (given) {
+                answer.credentials = std::move(given->credentials);
+                offered.emplace(ask, *answer.credentials);
+                // The worker keeps what it was given for the server: one that must not keep
+                // them ends with this request.
+                if (!given->remember) forgetAfterRequest = true;
+              }
               if (!worker.channel().send(answer)) return crashed();
               return std::nullopt;
             },
             [&](protocol::Done& done) -> std::optional<Result<RequestOutcome>> {
               if (done.id != id) return confused("finished another request");
-              reusable = true;
+              reusable = !forgetAfterRequest;
               if (offered) {
                 const auto& [ask, given] = *offered;
                 if (done.status == EACCES || done.status == EPERM) {

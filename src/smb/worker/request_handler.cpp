@@ -9,6 +9,7 @@
 #include <string>
 #include <variant>
 
+#include "browse/kerberos_ticket.h"
 #include "browse/smb_url.h"
 #include "smb/worker/reply_stream.h"
 
@@ -31,17 +32,16 @@ constexpr int kProtocolNotAllowed = EPROTONOSUPPORT;
 // What we report when Kerberos is required and the ticket cache is plainly empty.
 constexpr int kNoKerberosTicket = ENOKEY;
 
-// True only for a file cache that does not exist; other kinds (KEYRING:, KCM:) cannot be
-// looked into without the Kerberos library, so they count as present.
-bool ticketCacheMissing() {
-  const char* name = std::getenv("KRB5CCNAME");
-  std::string path = name != nullptr && *name != '\0' ? name : "FILE:/tmp/krb5cc_" + std::to_string(::getuid());
-  if (path.rfind("FILE:", 0) == 0) {
-    path.erase(0, 5);
-  } else if (path.find(':') != std::string::npos) {
-    return false;
-  }
-  return ::access(path.c_str(), F_OK) != 0;
+// smb://server/share/ of a URL below a share's top folder ("smb://s/share/dir"); empty for a
+// URL of a server or of a share itself.
+std::string shareTopUrl(const std::string& url) {
+  constexpr std::string_view kScheme = "smb://";
+  if (url.rfind(kScheme, 0) != 0) return {};
+  const auto serverEnd = url.find('/', kScheme.size());
+  if (serverEnd == std::string::npos) return {};
+  const auto shareEnd = url.find('/', serverEnd + 1);
+  if (shareEnd == std::string::npos || shareEnd + 1 >= url.size()) return {};
+  return url.substr(0, shareEnd + 1);
 }
 
 bool isBrowseList(Operation operation) {
@@ -79,7 +79,7 @@ Status RequestHandler::serve(const protocol::Request& request) {
     // A password would not be used: say what Kerberos needs instead. Without a ticket
     // libsmbclient gives EACCES (measured here) or EINVAL.
     const bool failedLogOn = refused(outcome.status) || outcome.status == EINVAL;
-    if (failedLogOn && ticketCacheMissing()) {
+    if (failedLogOn && !ticketCachePresent(static_cast<unsigned>(::getuid()))) {
       outcome.status = kNoKerberosTicket;
     } else if (failedLogOn) {
       outcome.detail += " (Kerberos required: is the ticket valid, and the server named by its "
@@ -109,6 +109,12 @@ Status RequestHandler::retryWithParentCredentials(const protocol::Request& reque
     share = smbUrlComponent(request.target, 1);
   }
   if (!authenticator_.credentialsFor(server).anonymous()) return success();
+  // A folder or file the guest may not open in a share the guest can open: that item's own
+  // rights, not a server asking for a log-on. A search would otherwise ask about every such
+  // folder it passes.
+  if (const std::string top = shareTopUrl(request.target); !top.empty() && files_.openDir(top)) {
+    return success();
+  }
 
   Result<std::optional<Credentials>> answer = askParent(request.id, server, share);
   if (!answer) return answer.error();

@@ -1,0 +1,196 @@
+// The password dialog and the prompt that brings worker threads' questions to it, offscreen:
+// the fields, OK and Cancel, the remember flag, a stop that ends a waiting worker without the
+// GUI thread, several workers asking at once; and when the window's workers use Kerberos.
+#include <QAccessible>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <map>
+#include <thread>
+
+#include "app/backend/dialog_credential_prompt.h"
+#include "app/backend/kerberos_choice.h"
+#include "app/ui/password_dlg.h"
+
+namespace vuv::app::test {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// One worker thread's question, asked at construction.
+struct Asker {
+  std::stop_source stop;
+  std::future<std::optional<CredentialAnswer>> answer;
+  std::thread thread;
+
+  Asker(DialogCredentialPrompt& prompt, std::string server, std::string share) {
+    std::packaged_task<std::optional<CredentialAnswer>()> task(
+        [&prompt, server, share, token = stop.get_token()] { return prompt.credentialsFor(server, share, token); });
+    answer = task.get_future();
+    thread = std::thread(std::move(task));
+  }
+  ~Asker() {
+    stop.request_stop();
+    thread.join();
+  }
+  bool answeredWithin(std::chrono::milliseconds limit) { return answer.wait_for(limit) == std::future_status::ready; }
+};
+
+template <class T>
+T* field(QWidget* dialog, const char* name) {
+  T* found = dialog->findChild<T*>(name);
+  if (found == nullptr) qFatal("no control %s", name);
+  return found;
+}
+
+void fill(CPasswordDlg* dialog, const QString& user, const QString& password, const QString& domain) {
+  QTest::keyClicks(field<QLineEdit>(dialog, "userEdit"), user);
+  QTest::keyClicks(field<QLineEdit>(dialog, "passwordEdit"), password);
+  QTest::keyClicks(field<QLineEdit>(dialog, "domainEdit"), domain);
+}
+
+}  // namespace
+
+class PasswordPromptTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void dialogFieldsAndTheirRules() {
+    CPasswordDlg dialog("\\\\S2\\Private");
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QCOMPARE(dialog.windowTitle(), QString("Password required"));
+    QVERIFY(field<QLabel>(&dialog, "passwordMessage")->text().contains("\\\\S2\\Private"));
+    QCOMPARE(field<QLineEdit>(&dialog, "passwordEdit")->echoMode(), QLineEdit::Password);
+    QCOMPARE(field<QCheckBox>(&dialog, "rememberBox")->text(), QString("Remember for this session"));
+    QCOMPARE(QApplication::focusWidget(), field<QLineEdit>(&dialog, "userEdit"));
+    for (const char* name : {"passwordMessage", "userEdit", "passwordEdit", "domainEdit", "rememberBox",
+                             "passwordOk", "passwordCancel"}) {
+      QWidget* control = field<QWidget>(&dialog, name);
+      QVERIFY2(!QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).isEmpty(), name);
+    }
+    // No user: OK would only ask for guest access again.
+    auto* ok = field<QPushButton>(&dialog, "passwordOk");
+    QVERIFY(!ok->isEnabled());
+    fill(&dialog, "alice", "secret", "LAB");
+    QVERIFY(ok->isEnabled());
+    QCOMPARE(field<QLineEdit>(&dialog, "passwordEdit")->displayText().contains("secret"), false);
+    const CredentialAnswer answer = dialog.takeAnswer();
+    QCOMPARE(answer.credentials.user, std::string("alice"));
+    QCOMPARE(answer.credentials.password, std::string("secret"));
+    QCOMPARE(answer.credentials.domain, std::string("LAB"));
+    QVERIFY(answer.remember);
+    QVERIFY(field<QLineEdit>(&dialog, "passwordEdit")->text().isEmpty());
+    // Ending the dialog empties the field too.
+    QTest::keyClicks(field<QLineEdit>(&dialog, "passwordEdit"), "again");
+    dialog.reject();
+    QVERIFY(field<QLineEdit>(&dialog, "passwordEdit")->text().isEmpty());
+  }
+
+  void okAnswersTheWaitingWorkerAndCancelDeclines() {
+    DialogCredentialPrompt prompt;
+    {
+      Asker asker(prompt, "S2", "Private");
+      QTRY_VERIFY(prompt.currentDialog() != nullptr);
+      CPasswordDlg* dialog = prompt.currentDialog();
+      QVERIFY(dialog->isModal());
+      QVERIFY(field<QLabel>(dialog, "passwordMessage")->text().contains("\\\\S2\\Private"));
+      fill(dialog, "alice", "secret", "LAB");
+      field<QCheckBox>(dialog, "rememberBox")->setChecked(false);
+      QLineEdit* password = field<QLineEdit>(dialog, "passwordEdit");
+      field<QPushButton>(dialog, "passwordOk")->click();
+      QVERIFY(password->text().isEmpty());  // the dialog is deleted later; nothing stays in it
+      QVERIFY(asker.answeredWithin(5s));
+      const std::optional<CredentialAnswer> answer = asker.answer.get();
+      QVERIFY(answer.has_value());
+      QCOMPARE(answer->credentials.user, std::string("alice"));
+      QCOMPARE(answer->credentials.password, std::string("secret"));
+      QCOMPARE(answer->credentials.domain, std::string("LAB"));
+      QVERIFY(!answer->remember);
+    }
+    {
+      Asker asker(prompt, "S3", "");
+      QTRY_VERIFY(prompt.currentDialog() != nullptr);
+      QVERIFY(field<QLabel>(prompt.currentDialog(), "passwordMessage")->text().startsWith("\\\\S3 "));
+      fill(prompt.currentDialog(), "bob", "pw", "");
+      field<QPushButton>(prompt.currentDialog(), "passwordCancel")->click();
+      QVERIFY(asker.answeredWithin(5s));
+      QVERIFY(!asker.answer.get().has_value());
+    }
+  }
+
+  // The worker must not need the GUI thread to end: here it is busy (not in the event loop)
+  // while the stop comes.
+  void stopEndsTheWaitAtOnceAndClosesTheDialog() {
+    DialogCredentialPrompt prompt;
+    Asker asker(prompt, "S2", "Private");
+    QTRY_VERIFY(prompt.currentDialog() != nullptr);
+    QPointer<CPasswordDlg> dialog = prompt.currentDialog();
+    const auto started = std::chrono::steady_clock::now();
+    asker.stop.request_stop();
+    QVERIFY(asker.answeredWithin(1s));
+    QVERIFY(std::chrono::steady_clock::now() - started < 500ms);
+    QVERIFY(!asker.answer.get().has_value());
+    QTRY_VERIFY(dialog.isNull());
+    QVERIFY(prompt.currentDialog() == nullptr);
+  }
+
+  void severalAsksAreShownOneAtATimeAndEachGetsItsOwnAnswer() {
+    DialogCredentialPrompt prompt;
+    std::vector<QString> shown;
+    connect(&prompt, &DialogCredentialPrompt::dialogShown, this, [&](CPasswordDlg* dialog) {
+      shown.push_back(field<QLabel>(dialog, "passwordMessage")->text().section(' ', 0, 0));
+    });
+    Asker a(prompt, "SA", "");
+    QTRY_COMPARE(shown.size(), std::size_t{1});
+    Asker b(prompt, "SB", "");
+    Asker c(prompt, "SC", "");
+    Asker d(prompt, "SD", "");
+    QTest::qWait(50);  // all queued behind the first
+    QCOMPARE(shown.size(), std::size_t{1});
+    c.stop.request_stop();  // waiting in the queue: ends without ever being shown
+    QVERIFY(c.answeredWithin(1s));
+    QVERIFY(!c.answer.get().has_value());
+
+    std::map<QString, std::string> users{{"\\\\SA", "ua"}, {"\\\\SB", "ub"}, {"\\\\SD", "ud"}};
+    for (std::size_t i = 0; i < 3; ++i) {
+      QTRY_COMPARE(shown.size(), i + 1);
+      QTRY_VERIFY(prompt.currentDialog() != nullptr);
+      fill(prompt.currentDialog(), QString::fromStdString(users.at(shown.back())), "pw", "");
+      field<QPushButton>(prompt.currentDialog(), "passwordOk")->click();
+    }
+    std::sort(shown.begin() + 1, shown.end());  // B and D ask from threads of their own: any order
+    QCOMPARE(shown, (std::vector<QString>{"\\\\SA", "\\\\SB", "\\\\SD"}));
+    for (const auto& [asker, user] : std::initializer_list<std::pair<Asker*, const char*>>{{&a, "ua"}, {&b, "ub"}, {&d, "ud"}}) {
+      QVERIFY(asker->answeredWithin(5s));
+      QCOMPARE(asker->answer.get()->credentials.user, std::string(user));
+    }
+    QTest::qWait(20);
+    QCOMPARE(shown.size(), std::size_t{3});
+  }
+
+  void kerberosOnlyWithATicketCache() {
+    const auto existing = [](const std::string& path) {
+      return path == "/tmp/krb5cc_1000" || path == "/home/joe/cc";
+    };
+    const std::vector<std::string> desired{"--kerberos", "desired"};
+    QCOMPARE(kerberosWorkerArguments(std::nullopt, 1000, existing), desired);
+    QCOMPARE(kerberosWorkerArguments(std::nullopt, 1001, existing), std::vector<std::string>{});
+    QCOMPARE(kerberosWorkerArguments("", 1000, existing), desired);  // empty: the default cache
+    QCOMPARE(kerberosWorkerArguments("FILE:/home/joe/cc", 1001, existing), desired);
+    QCOMPARE(kerberosWorkerArguments("/home/joe/cc", 1001, existing), desired);
+    QCOMPARE(kerberosWorkerArguments("FILE:/home/joe/none", 1000, existing), std::vector<std::string>{});
+    QCOMPARE(kerberosWorkerArguments("KEYRING:persistent:1001", 1001, existing), desired);
+  }
+};
+
+}  // namespace vuv::app::test
+
+QTEST_MAIN(vuv::app::test::PasswordPromptTest)
+#include "password_prompt_test.moc"
