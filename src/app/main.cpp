@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/backend/session_backend.h"
+#include "app/desktop/xdg_desktop.h"
 #include "app/ui/main_dlg.h"
 #include "app/ui/pictures.h"
 #include "app/ui/texts.h"
@@ -37,7 +38,10 @@ int main(int argc, char** argv) {
   // Declared after the session and before the window: the window goes first, then the
   // backend's work, then the session with its worker processes.
   vuv::app::SessionBackend backend((*session)->browse(), (*session)->lister(), (*session)->executor());
+  // Made early: it asks the desktop about smb:// handlers while the window comes up.
+  vuv::app::XdgDesktop desktop;
   vuv::app::CMainDlg window(backend);
+  window.setDesktop(desktop);
   // A bad file is reported in the window's error box once the event loop runs; the window
   // still opens, with an empty tree.
   if (!files.isEmpty()) backend.loadTree(files.front().toStdString());
