@@ -1,6 +1,7 @@
 // The window's file actions offscreen: Open file, Open folder, the popup and double-click, and
 // Copy file with its folder choice, replace question and progress dialog, against a fake
 // backend and a recording desktop.
+#include <QAccessible>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
@@ -300,6 +301,11 @@ class FileActionsTest : public QObject {
     QVERIFY(dialog != nullptr && dialog->isVisible());
     QCOMPARE(dialog->windowModality(), Qt::WindowModal);
     QCOMPARE(progressText("copyItem"), QString::fromStdString(kFolder));
+    for (QWidget* control : dialog->findChildren<QWidget*>()) {
+      QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+      QVERIFY2(accessible != nullptr && !accessible->text(QAccessible::Name).isEmpty(),
+               qPrintable(control->objectName()));
+    }
 
     backend_->events().copyProgress(CopyProgress{3u << 20, 10u << 20, 12.34 * (1 << 20),
                                                  std::chrono::seconds(3723), kFile});
