@@ -12,6 +12,8 @@ packages=(
   libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth imagemagick
   # the window driven through accessibility under Xvfb
   xdotool at-spi2-core python3-pyatspi dbus-x11
+  # the window's file actions: xdg-open, xdg-mime
+  xdg-utils
   # the installed desktop entry and MIME type checked
   desktop-file-utils libxml2-utils shared-mime-info
   # the case-folding table's generator and its test (CaseFolding.txt)

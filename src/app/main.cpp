@@ -7,6 +7,7 @@
 #include "app/backend/dialog_credential_prompt.h"
 #include "app/backend/kerberos_choice.h"
 #include "app/backend/session_backend.h"
+#include "app/desktop/xdg_desktop.h"
 #include "app/ui/main_dlg.h"
 #include "app/ui/pictures.h"
 #include "app/ui/texts.h"
@@ -44,8 +45,11 @@ int main(int argc, char** argv) {
   // backend's work (its stop ends any open password question), then the session with its
   // worker processes, then the prompt.
   vuv::app::SessionBackend backend((*session)->browse(), (*session)->lister(), (*session)->executor());
+  // Made early: it asks the desktop about smb:// handlers while the window comes up.
+  vuv::app::XdgDesktop desktop;
   vuv::app::CMainDlg window(backend);
   prompt.setWindow(&window);
+  window.setDesktop(desktop);
   // A bad file is reported in the window's error box once the event loop runs; the window
   // still opens, with an empty tree.
   if (!files.isEmpty()) window.openTreeFile(files.front());

@@ -2,7 +2,8 @@
 # Drives the real window on the test network through accessibility, as a person would: a damaged
 # tree file refused in a box, the window still opening; started
 # with a saved tree, pick a server, search "*.txt", read the rows (as the command line tool finds
-# them on the same tree) and the finish box; Discover, pick a share, search "*.txt", read the
+# them on the same tree) and the finish box, copy a found file into a local folder through Copy
+# file and the folder dialog; Discover, pick a share, search "*.txt", read the
 # rows and the finish box, close the window; then once more, closing the window while discovery
 # waits for a silent host and the password dialog for S2 is open. Runs inside an X server and a
 # D-Bus session of its own (window_network_test.sh).
@@ -201,6 +202,37 @@ def select_row(app, text, look_in):
     until('"%s"' % wanted, lambda: label_text(app, "Look in: ") == wanted)
 
 
+def copy_row(app, path, folder):
+    # Selects the result row `path`, then Copy file on the toolbar; picks `folder` in the folder
+    # dialog by typing it into its name box and pressing Choose.
+    results = until("result list", lambda: find(app, pyatspi.ROLE_TREE_TABLE, "Search results")
+                    or find(app, pyatspi.ROLE_TREE, "Search results") or find(app, pyatspi.ROLE_TABLE, "Search results"))
+    table = results.queryTable()
+    row = next((r for r in range(table.nRows) if table.getAccessibleAt(r, 0).name == path), None)
+    if row is None:
+        fail("no result row %s" % path)
+    click(table.getAccessibleAt(row, 0))
+    # Clicked, not pressed: the press would wait for the modal dialog it opens.
+    click(until("Copy file button", lambda: find(app, pyatspi.ROLE_PUSH_BUTTON, "Copy file to the local computer")))
+    dialog = until("folder dialog", lambda: find(app, pyatspi.ROLE_DIALOG, "Copy to folder"))
+    name_box = until("folder name box", lambda: find(dialog, pyatspi.ROLE_TEXT))
+    name_box.queryEditableText().setTextContents(folder)
+    until("the typed folder", lambda: name_box.queryText().getText(0, -1) == folder)
+    click(until("Choose button", lambda: find(dialog, pyatspi.ROLE_PUSH_BUTTON, "Choose")))
+
+
+def copied(app, folder, name, content):
+    # The copy, once complete: alone in the folder (nothing half-written beside it). A box
+    # instead means the copy failed or was refused.
+    for node in walk(app):
+        if node.getRole() == pyatspi.ROLE_ALERT:
+            fail("the copy ended in a box: %r" % alert_text(node))
+    if os.listdir(folder) != [name]:
+        return None
+    with open(os.path.join(folder, name), "rb") as file:
+        return file.read() == content
+
+
 def cli_txt_paths(location):
     # What the command line tool finds for *.txt at `location` of the same tree file.
     out = subprocess.run([CLI, "search", "--tree", TREE_FILE, "--location", location, "--pattern", "*.txt",
@@ -241,6 +273,13 @@ expected = cli_txt_paths("MS Windows Network\\ALPHA\\S1")
 if not expected or sorted(rows) != expected:
     fail("rows below S1 are not what the command line tool finds there: %r" % expected)
 answer_alert(app, finished)
+copies = os.path.join(os.environ.get("XDG_RUNTIME_DIR", "/tmp"), "copies")
+os.makedirs(copies)
+started = time.monotonic()
+copy_row(app, "\\\\S1\\Public\\Übersicht.txt", copies)
+until("Übersicht.txt copied", lambda: copied(app, copies, "Übersicht.txt", "Übersicht\n".encode()))
+until("the progress dialog to close", lambda: find(app, pyatspi.ROLE_DIALOG, "Copy file") is None)
+print("copied in %.2f s" % (time.monotonic() - started), flush=True)
 close_within_a_second(app, "after a search in a loaded tree")
 
 app = start_app()

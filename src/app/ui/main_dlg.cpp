@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,6 +23,7 @@
 #include <QTreeView>
 #include <utility>
 
+#include "app/desktop/xdg_desktop.h"
 #include "app/network/network_tree_model.h"
 #include "app/results/result_model.h"
 #include "app/ui/about_dlg.h"
@@ -27,10 +31,13 @@
 #include "app/ui/busy_animation.h"
 #include "app/ui/command_ids.h"
 #include "app/ui/command_table.h"
+#include "app/ui/copy_progress_dlg.h"
 #include "app/ui/dialog_units.h"
 #include "app/ui/file_chooser.h"
+#include "app/ui/folder_chooser.h"
 #include "app/ui/pictures.h"
 #include "app/ui/texts.h"
+#include "browse/smb_url.h"
 #include "status/status_update.h"
 #include "treefile/tree_file_writer.h"
 
@@ -47,6 +54,18 @@ constexpr int kNameColumnWidth = 450;
 constexpr int kSizeColumnWidth = 90;
 constexpr int kToolbarIconPixels = 16;
 constexpr int kRowFlushMs = 50;
+
+// The last component of a UNC path: the name a copy gets.
+QString itemName(const std::string& unc) {
+  const std::size_t slash = unc.rfind('\\');
+  return QString::fromStdString(slash == std::string::npos ? unc : unc.substr(slash + 1));
+}
+
+// Where a copy goes when none went anywhere yet this session.
+QString defaultCopyFolder() {
+  const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+  return !downloads.isEmpty() && QFileInfo(downloads).isDir() ? downloads : QDir::homePath();
+}
 
 }  // namespace
 
@@ -163,9 +182,10 @@ void CMainDlg::buildControls() {
           [this](int column) { OnResultColumnClick(column); });
   connect(m_list, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& position) { OnResultRClick(position); });
-  connect(m_list, &QAbstractItemView::doubleClicked, this, [this] { OnResultDblClk(); });
   // The view copies its current cell's text on Ctrl+C by itself; the row's path is wanted.
   m_list->installEventFilter(this);
+  // A double-click counts also on the list's empty area, where the view sends no signal.
+  m_list->viewport()->installEventFilter(this);
 
   // Over the tree, near its centre; created last so it stays on top.
   m_animation = new BusyAnimation(client);
@@ -264,8 +284,8 @@ void CMainDlg::connectBackend() {
       .rows = [this](std::vector<ResultRow> rows) { OnResultRows(std::move(rows)); },
       .searchFinished = [this](const SearchOutcome& outcome) { OnSearchFinished(outcome); },
       .discoveryFinished = [this] { OnDiscoveryFinished(); },
-      .copyProgress = [](const CopyProgress&) {},
-      .copyFinished = [](const CopyOutcome&) {},
+      .copyProgress = [this](const CopyProgress& progress) { OnCopyProgress(progress); },
+      .copyFinished = [this](const CopyOutcome& outcome) { OnCopyFinished(outcome); },
       .error = [this](const std::string& message) {
         showError(QString::fromStdString(message));
       },
@@ -297,11 +317,17 @@ bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
     OnCopyPath();
     return true;
   }
+  if (watched == m_list->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    OnResultDblClk();
+    return true;  // the view would only start an edit, which the list does not allow
+  }
   return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainDlg::closeEvent(QCloseEvent* event) {
   m_backend.shutdown();
+  delete m_copyDialog;  // the stopped copy sends no end
+  m_copyDialog = nullptr;
   event->accept();
 }
 
@@ -390,10 +416,6 @@ void CMainDlg::OnAddDomain() {
   if (!m_backend.addDomain(dialog.domainName().toStdString())) m_statusText->setText(before);
 }
 
-void CMainDlg::OnOpenFolder() {}
-void CMainDlg::OnCopyFile() {}
-void CMainDlg::OnOpenFile() {}
-void CMainDlg::OnResultDblClk() {}
 
 void CMainDlg::OnExit() { close(); }
 
@@ -444,15 +466,182 @@ void CMainDlg::OnResultColumnClick(int column) {
 }
 
 void CMainDlg::OnResultRClick(const QPoint& position) {
+  // The popup acts on the row under the cursor; over the empty area, on the selected one.
+  const QModelIndex index = m_list->indexAt(position);
+  if (index.isValid()) m_list->setCurrentIndex(index);
   m_popupMenu->popup(m_list->viewport()->mapToGlobal(position));
 }
 
 void CMainDlg::OnCopyPath() {
+  if (const std::optional<ResultRow> row = selectedRow()) {
+    QApplication::clipboard()->setText(QString::fromStdString(row->path));
+  }
+}
+
+std::optional<ResultRow> CMainDlg::selectedRow() {
   flushResultRows();  // keeps rows where they are: only appends at the bottom
   const QModelIndex current = m_list->currentIndex();
-  if (!current.isValid() || !m_list->selectionModel()->isRowSelected(current.row())) return;
-  QApplication::clipboard()->setText(
-      QString::fromStdString(m_resultModel->rowAt(current.row()).path));
+  if (!current.isValid() || !m_list->selectionModel()->isRowSelected(current.row())) {
+    return std::nullopt;
+  }
+  return m_resultModel->rowAt(current.row());
+}
+
+DesktopOpener& CMainDlg::desktop() {
+  if (m_desktop == nullptr) {
+    m_ownDesktop = std::make_unique<XdgDesktop>();
+    m_desktop = m_ownDesktop.get();
+  }
+  return *m_desktop;
+}
+
+FolderChooser& CMainDlg::folderChooser() {
+  if (m_folderChooser == nullptr) {
+    m_ownFolderChooser = std::make_unique<DialogFolderChooser>();
+    m_folderChooser = m_ownFolderChooser.get();
+  }
+  return *m_folderChooser;
+}
+
+void CMainDlg::OnResultDblClk() { OnOpenFolder(); }
+
+void CMainDlg::OnOpenFile() {
+  const std::optional<ResultRow> row = selectedRow();
+  if (!row) {
+    showError(text::kSelectFileFirst);
+    return;
+  }
+  const Result<std::string> url = smbUrlFromUnc(row->path);
+  if (!url) {
+    showError(QString::fromStdString(describe(url.error())));
+    return;
+  }
+  if (desktop().canOpenSmbUrls()) {
+    openUrlOrSay(QString::fromStdString(*url));
+    return;
+  }
+  // Nothing here reads from smb:// itself: open a local copy instead. A whole folder could be
+  // any size, so that one is left to Copy file.
+  if (row->isFolder) {
+    QMessageBox(QMessageBox::Information, text::kAppName, text::kNoSmbFolderHandler,
+                QMessageBox::Ok, this)
+        .exec();
+    return;
+  }
+  if (m_copyDialog != nullptr) {  // one copy at a time
+    m_copyDialog->raise();
+    return;
+  }
+  const QString folder = openCopyFolder();
+  if (!folder.isEmpty()) startCopy(*row, folder, false, CopyPurpose::Open);
+}
+
+void CMainDlg::OnOpenFolder() {
+  const std::optional<ResultRow> row = selectedRow();
+  if (!row) {
+    showError(text::kSelectFileFirst);
+    return;
+  }
+  const std::size_t slash = row->path.rfind('\\');
+  if (slash == std::string::npos || slash == 0) return;
+  const Result<std::string> itemUrl = smbUrlFromUnc(row->path);
+  if (!itemUrl) {
+    showError(QString::fromStdString(describe(itemUrl.error())));
+    return;
+  }
+  const Result<std::string> folderUrl = smbUrlFromUnc(row->path.substr(0, slash));
+  if (!folderUrl) return;  // the item is a server: it has no folder
+  desktop().showItem(QString::fromStdString(*itemUrl),
+                     [self = QPointer<CMainDlg>(this), url = QString::fromStdString(*folderUrl)] {
+                       if (self) self->openUrlOrSay(url);
+                     });
+}
+
+void CMainDlg::openUrlOrSay(const QString& url) {
+  if (!desktop().openUrl(url)) showError(QString(text::kCannotOpen).arg(url));
+}
+
+void CMainDlg::OnCopyFile() {
+  const std::optional<ResultRow> row = selectedRow();
+  if (!row) {
+    showError(text::kSelectFileFirst);
+    return;
+  }
+  if (m_copyDialog != nullptr) {  // one copy at a time
+    m_copyDialog->raise();
+    return;
+  }
+  const QString folder = folderChooser().chooseFolder(
+      this, text::kChooseFolderCaption,
+      m_lastCopyFolder.isEmpty() ? defaultCopyFolder() : m_lastCopyFolder);
+  if (folder.isEmpty()) return;
+  m_lastCopyFolder = folder;
+  const QString name = itemName(row->path);
+  const QFileInfo target(QDir(folder).filePath(name));
+  const bool exists = target.exists() || target.isSymLink();  // also a dangling link
+  if (exists) {
+    QMessageBox question(QMessageBox::Question, text::kAppName,
+                         QString(text::kReplaceQuestion).arg(name, QDir::toNativeSeparators(folder)),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setDefaultButton(QMessageBox::No);
+    if (question.exec() != QMessageBox::Yes) return;
+  }
+  startCopy(*row, folder, exists, CopyPurpose::Keep);
+}
+
+QString CMainDlg::openCopyFolder() {
+  if (m_openCopies == nullptr) {
+    // Not removed at exit: a document opened from it may still be open in its program. The
+    // system's temporary-file cleaning removes it; only this user may read it meanwhile.
+    auto made = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/vuvuveva-open-XXXXXX");
+    if (!made->isValid()) {
+      showError(QString(text::kNoTempFolder).arg(made->errorString()));
+      return {};
+    }
+    made->setAutoRemove(false);
+    m_openCopies = std::move(made);
+  }
+  const QString name = QString::number(++m_openCopyCount);
+  QDir base(m_openCopies->path());
+  if (!base.mkdir(name)) {
+    showError(QString(text::kNoTempFolder).arg(base.filePath(name)));
+    return {};
+  }
+  return base.filePath(name);
+}
+
+void CMainDlg::startCopy(const ResultRow& row, const QString& folder, bool replace,
+                         CopyPurpose purpose) {
+  // A refusal comes as the backend's error event.
+  if (!m_backend.startCopy(row.path, row.isFolder, folder.toStdString(), replace)) return;
+  m_copyPurpose = purpose;
+  m_copyDialog = new CopyProgressDlg(
+      purpose == CopyPurpose::Open ? text::kOpenCopyCaption : text::kCopyCaption,
+      QString::fromStdString(row.path), this);
+  connect(m_copyDialog, &CopyProgressDlg::cancelRequested, this, [this] { m_backend.stopCopy(); });
+  m_copyDialog->show();
+}
+
+void CMainDlg::OnCopyProgress(const CopyProgress& progress) {
+  if (m_copyDialog != nullptr) m_copyDialog->setProgress(progress);
+}
+
+void CMainDlg::OnCopyFinished(const CopyOutcome& outcome) {
+  delete m_copyDialog;
+  m_copyDialog = nullptr;
+  if (outcome.cancelled) return;
+  if (outcome.error) {
+    showError(QString::fromStdString(*outcome.error));
+    return;
+  }
+  const QString destination = QString::fromStdString(outcome.destination);
+  if (m_copyPurpose == CopyPurpose::Open) {
+    if (!desktop().openLocalFile(destination)) {
+      showError(QString(text::kCannotOpen).arg(destination));
+    }
+    return;
+  }
+  m_statusText->setText(QString(text::kCopiedTo).arg(destination));
 }
 
 void CMainDlg::OnResultRows(std::vector<ResultRow> rows) {

@@ -23,12 +23,16 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QToolBar;
+class QTemporaryDir;
 class QTreeView;
 
 namespace vuv::app {
 
 class BusyAnimation;
+class CopyProgressDlg;
+class DesktopOpener;
 class FileChooser;
+class FolderChooser;
 class NetworkTreeModel;
 class ResultModel;
 
@@ -39,6 +43,11 @@ class CMainDlg : public QMainWindow {
   // `backend` must outlive the window.
   explicit CMainDlg(WindowBackend& backend, QWidget* parent = nullptr);
   ~CMainDlg() override;
+
+  // Where the file actions reach the desktop and ask for a folder; each must outlive the
+  // window. Unset, the window uses the freedesktop tools and Qt's folder dialog.
+  void setDesktop(DesktopOpener& desktop) { m_desktop = &desktop; }
+  void setFolderChooser(FolderChooser& chooser) { m_folderChooser = &chooser; }
 
   // Runs the handler that the command table names for `id`; ids without a row do nothing.
   void OnCommand(int id);
@@ -97,6 +106,17 @@ class CMainDlg : public QMainWindow {
   void showError(const QString& message);
   std::optional<QString> chooseTreeFile(bool save);
 
+  // The file actions.
+  enum class CopyPurpose { Keep, Open };  // Open: the copy is opened once complete
+  std::optional<ResultRow> selectedRow();
+  DesktopOpener& desktop();
+  FolderChooser& folderChooser();
+  QString openCopyFolder();
+  void startCopy(const ResultRow& row, const QString& folder, bool replace, CopyPurpose purpose);
+  void OnCopyProgress(const CopyProgress& progress);
+  void OnCopyFinished(const CopyOutcome& outcome);
+  void openUrlOrSay(const QString& url);
+
   WindowBackend& m_backend;
   NetworkTreeModel* m_treeModel = nullptr;
   ResultModel* m_resultModel = nullptr;
@@ -124,6 +144,18 @@ class CMainDlg : public QMainWindow {
   std::unique_ptr<FileChooser> m_dialogChooser;
   FileChooser* m_fileChooser = nullptr;
   QString m_treeFolder;  // the folder Save or Load used last; home at start
+
+  DesktopOpener* m_desktop = nullptr;
+  FolderChooser* m_folderChooser = nullptr;
+  std::unique_ptr<DesktopOpener> m_ownDesktop;  // made on first use when none was set
+  std::unique_ptr<FolderChooser> m_ownFolderChooser;
+  CopyProgressDlg* m_copyDialog = nullptr;  // while a copy runs
+  CopyPurpose m_copyPurpose = CopyPurpose::Keep;
+  QString m_lastCopyFolder;                 // this session's last destination
+  // Copies made to be opened where nothing opens smb:// URLs: one private folder per session,
+  // a numbered folder in it per opening, so equal names never replace a copy still in use.
+  std::unique_ptr<QTemporaryDir> m_openCopies;
+  int m_openCopyCount = 0;
 };
 
 }  // namespace vuv::app

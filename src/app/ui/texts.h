@@ -84,4 +84,26 @@ inline constexpr char kDomainName[] = "Domain";
 inline constexpr char kRememberBox[] = "Remember for this session";
 inline constexpr int kCredentialMaxLength = 255;
 
+// The file actions: Open file, Open folder, Copy file.
+inline constexpr char kSelectFileFirst[] = "Please, select a file first!";
+inline constexpr char kChooseFolderCaption[] = "Copy to folder";
+inline constexpr char kReplaceQuestion[] = "%1 already exists in %2: replace?";
+inline constexpr char kCopiedTo[] = "Copied to %1";
+inline constexpr char kCannotOpen[] = "Cannot open %1: no program to open it could be started.";
+inline constexpr char kNoTempFolder[] = "Cannot create a temporary folder for the copy: %1";
+inline constexpr char kNoSmbFolderHandler[] =
+    "No program on this desktop opens network folders. Use \"Copy file to folder...\" to copy "
+    "the folder to this computer.";
+
+// The copy's progress dialog.
+inline constexpr char kCopyCaption[] = "Copy file";
+inline constexpr char kOpenCopyCaption[] = "Open file";
+inline constexpr char kCopyItemLabel[] = "Copying:";
+inline constexpr char kCopyBytesLabel[] = "Copied:";
+inline constexpr char kCopyRateLabel[] = "Rate:";
+inline constexpr char kCopyTimeLeftLabel[] = "Time left:";
+inline constexpr char kCopyBytesOf[] = "%1 of %2";
+inline constexpr char kCopyUnknown[] = "Estimating...";
+inline constexpr char kCancelling[] = "Cancelling...";
+
 }  // namespace vuv::app::text

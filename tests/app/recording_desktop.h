@@ -1,0 +1,44 @@
+// Stand-ins for the desktop and the folder dialog that record what the window asks.
+#pragma once
+
+#include <QStringList>
+
+#include "app/desktop/desktop_opener.h"
+#include "app/ui/folder_chooser.h"
+
+namespace vuv::app::test {
+
+class RecordingDesktop : public DesktopOpener {
+ public:
+  bool canOpenSmbUrls() override { return smbHandler; }
+  bool openUrl(const QString& url) override {
+    calls << "openUrl " + url;
+    return opens;
+  }
+  bool openLocalFile(const QString& path) override {
+    calls << "openLocalFile " + path;
+    return opens;
+  }
+  void showItem(const QString& url, std::function<void()> fallback) override {
+    calls << "showItem " + url;
+    if (!fileManager) fallback();
+  }
+
+  bool smbHandler = true;   // something opens smb:// URLs
+  bool fileManager = true;  // a file manager takes ShowItems
+  bool opens = true;        // programs start
+  QStringList calls;
+};
+
+class RecordingChooser : public FolderChooser {
+ public:
+  QString chooseFolder(QWidget*, const QString&, const QString& start) override {
+    starts << start;
+    return answer;
+  }
+
+  QString answer;  // empty: the user cancels
+  QStringList starts;
+};
+
+}  // namespace vuv::app::test
