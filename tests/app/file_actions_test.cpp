@@ -84,7 +84,7 @@ class FileActionsTest : public QObject {
     desktop_ = RecordingDesktop{};
     chooser_ = RecordingChooser{};
     window_->setDesktop(desktop_);
-    window_->setFolderChooser(chooser_);
+    window_->setFileChooser(&chooser_);
     destination_ = std::make_unique<QTemporaryDir>();
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));

@@ -4,7 +4,7 @@
 #include <QStringList>
 
 #include "app/desktop/desktop_opener.h"
-#include "app/ui/folder_chooser.h"
+#include "app/ui/file_chooser.h"
 
 namespace vuv::app::test {
 
@@ -30,10 +30,12 @@ class RecordingDesktop : public DesktopOpener {
   QStringList calls;
 };
 
-class RecordingChooser : public FolderChooser {
+class RecordingChooser : public FileChooser {
  public:
-  QString chooseFolder(QWidget*, const QString&, const QString& start) override {
-    starts << start;
+  std::optional<QString> choose(QWidget*, const FileRequest& request) override {
+    if (request.mode != FileRequest::Mode::Folder) return std::nullopt;
+    starts << request.folder;
+    if (answer.isEmpty()) return std::nullopt;
     return answer;
   }
 

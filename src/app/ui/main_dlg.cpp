@@ -34,7 +34,6 @@
 #include "app/ui/copy_progress_dlg.h"
 #include "app/ui/dialog_units.h"
 #include "app/ui/file_chooser.h"
-#include "app/ui/folder_chooser.h"
 #include "app/ui/pictures.h"
 #include "app/ui/texts.h"
 #include "browse/smb_url.h"
@@ -495,14 +494,6 @@ DesktopOpener& CMainDlg::desktop() {
   return *m_desktop;
 }
 
-FolderChooser& CMainDlg::folderChooser() {
-  if (m_folderChooser == nullptr) {
-    m_ownFolderChooser = std::make_unique<DialogFolderChooser>();
-    m_folderChooser = m_ownFolderChooser.get();
-  }
-  return *m_folderChooser;
-}
-
 void CMainDlg::OnResultDblClk() { OnOpenFolder(); }
 
 void CMainDlg::OnOpenFile() {
@@ -571,10 +562,13 @@ void CMainDlg::OnCopyFile() {
     m_copyDialog->raise();
     return;
   }
-  const QString folder = folderChooser().chooseFolder(
-      this, text::kChooseFolderCaption,
-      m_lastCopyFolder.isEmpty() ? defaultCopyFolder() : m_lastCopyFolder);
-  if (folder.isEmpty()) return;
+  FileRequest request;
+  request.mode = FileRequest::Mode::Folder;
+  request.caption = text::kChooseFolderCaption;
+  request.folder = m_lastCopyFolder.isEmpty() ? defaultCopyFolder() : m_lastCopyFolder;
+  const std::optional<QString> chosen = m_fileChooser->choose(this, request);
+  if (!chosen || chosen->isEmpty()) return;
+  const QString folder = *chosen;
   m_lastCopyFolder = folder;
   const QString name = itemName(row->path);
   const QFileInfo target(QDir(folder).filePath(name));

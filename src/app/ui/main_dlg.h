@@ -32,7 +32,6 @@ class BusyAnimation;
 class CopyProgressDlg;
 class DesktopOpener;
 class FileChooser;
-class FolderChooser;
 class NetworkTreeModel;
 class ResultModel;
 
@@ -44,10 +43,9 @@ class CMainDlg : public QMainWindow {
   explicit CMainDlg(WindowBackend& backend, QWidget* parent = nullptr);
   ~CMainDlg() override;
 
-  // Where the file actions reach the desktop and ask for a folder; each must outlive the
-  // window. Unset, the window uses the freedesktop tools and Qt's folder dialog.
+  // Where the file actions reach the desktop; must outlive the window. Unset, the window
+  // uses the freedesktop tools.
   void setDesktop(DesktopOpener& desktop) { m_desktop = &desktop; }
-  void setFolderChooser(FolderChooser& chooser) { m_folderChooser = &chooser; }
 
   // Runs the handler that the command table names for `id`; ids without a row do nothing.
   void OnCommand(int id);
@@ -69,7 +67,8 @@ class CMainDlg : public QMainWindow {
   // Loads a tree file into the backend; when it loads, its root becomes the search location,
   // as after a discovery. A refusal comes through the backend's `error`.
   bool openTreeFile(const QString& path);
-  // Where Save and Load ask for files; null: the platform's file dialog. Not owned.
+  // Where Save, Load and Copy file ask for files and folders; null: Qt's file dialog. Not
+  // owned.
   void setFileChooser(FileChooser* chooser);
 
   NodeId selectedNode() const { return m_selectedNode; }
@@ -110,7 +109,6 @@ class CMainDlg : public QMainWindow {
   enum class CopyPurpose { Keep, Open };  // Open: the copy is opened once complete
   std::optional<ResultRow> selectedRow();
   DesktopOpener& desktop();
-  FolderChooser& folderChooser();
   QString openCopyFolder();
   void startCopy(const ResultRow& row, const QString& folder, bool replace, CopyPurpose purpose);
   void OnCopyProgress(const CopyProgress& progress);
@@ -146,9 +144,7 @@ class CMainDlg : public QMainWindow {
   QString m_treeFolder;  // the folder Save or Load used last; home at start
 
   DesktopOpener* m_desktop = nullptr;
-  FolderChooser* m_folderChooser = nullptr;
   std::unique_ptr<DesktopOpener> m_ownDesktop;  // made on first use when none was set
-  std::unique_ptr<FolderChooser> m_ownFolderChooser;
   CopyProgressDlg* m_copyDialog = nullptr;  // while a copy runs
   CopyPurpose m_copyPurpose = CopyPurpose::Keep;
   QString m_lastCopyFolder;                 // this session's last destination
