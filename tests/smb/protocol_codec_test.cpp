@@ -138,6 +138,16 @@ TEST(ProtocolCodec, OversizedFramesAreRefusedFromTheHeader) {
   Result<std::string> tooBig = encodeFrame(DataChunk{1, std::string(kMaxFramePayload, 'x')});
   ASSERT_FALSE(tooBig.ok());
   EXPECT_EQ(tooBig.error().code, ErrorCode::InvalidArgument);
+  EXPECT_FALSE(encodeDataFrameStart(1, kMaxFramePayload).ok());
+}
+
+// File data goes out as a frame start followed by the bytes where they are: the same frame.
+TEST(ProtocolCodec, DataFrameStartAndBytesMakeTheWholeFrame) {
+  for (const std::string& bytes : {std::string(), std::string("abc"), std::string(70000, '\x7f')}) {
+    Result<std::string> start = encodeDataFrameStart(0xA1B2C3D4, bytes.size());
+    ASSERT_TRUE(start.ok());
+    EXPECT_EQ(*start + bytes, frameOf(DataChunk{0xA1B2C3D4, bytes}));
+  }
 }
 
 TEST(ProtocolCodec, RandomAndMutatedInputNeverCrashes) {

@@ -158,6 +158,14 @@ Result<Message> readWhole(WireReader& r) {
 
 }  // namespace
 
+std::string encodeDataChunkPrefix(std::uint32_t id, std::size_t size) {
+  WireWriter w;
+  w.u8(static_cast<std::uint8_t>(MessageType::DataChunk));
+  w.u32(id);
+  w.u32(static_cast<std::uint32_t>(size));
+  return w.take();
+}
+
 std::string encodeMessage(const Message& message) {
   WireWriter w;
   std::visit([&](const auto& m) { write(w, m); }, message);

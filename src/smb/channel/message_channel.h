@@ -7,7 +7,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "base/result.h"
 #include "protocol/frame.h"
@@ -23,6 +25,8 @@ class MessageChannel {
 
   // Io with the errno when the peer is gone.
   Status send(const protocol::Message& message);
+  // The same as send(DataChunk{id, bytes}), without copying the bytes into a message first.
+  Status sendData(std::uint32_t id, std::string_view bytes);
 
   // The next message. nullopt: the peer closed the stream between two messages.
   // Errors: Timeout when `deadline` passes first (the channel stays usable), Protocol for a
