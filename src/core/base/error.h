@@ -21,6 +21,12 @@ enum class ErrorCode {
   BadFormat,       // a file's contents are not what we expect
   Busy,            // the operation cannot run while another one is running
   Cancelled,       // stopped on request
+  AlreadyExists,   // a local file or folder of that name is in the way
+  LocalWrite,      // the local copy could not be made; systemCode says why (ENOSPC, EROFS...)
+  EndedEarly,      // fewer bytes arrived than the file held when it was opened
+  FileChanged,     // more bytes arrived than the file held when it was opened
+  UnsafeName,      // a name from the network cannot be used as a local name (".", "/"...)
+  LinkLoop,        // a folder leads back into a folder above it
   Other,           // anything else; systemCode and detail say more
 };
 
