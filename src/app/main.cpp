@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
   }
   // Declared after the session and before the window: the window goes first, then the
   // backend's work, then the session with its worker processes.
-  vuv::app::SessionBackend backend((*session)->browse(), (*session)->lister(), (*session)->executor());
+  vuv::app::SessionBackend backend((*session)->browse(), (*session)->lister(), (*session)->reader(),
+                                   (*session)->executor());
   vuv::app::CMainDlg window(backend);
   // A bad file is reported in the window's error box once the event loop runs; the window
   // still opens, with an empty tree.
