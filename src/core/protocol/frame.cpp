@@ -58,6 +58,18 @@ char* FrameDecoder::prepare(std::size_t size) {
 
 void FrameDecoder::commit(std::size_t size) { filled_ = std::min(filled_ + size, buffer_.size()); }
 
+std::optional<FrameDecoder::DataView> FrameDecoder::nextData() {
+  if (failed_) return std::nullopt;
+  const std::string_view pending = std::string_view(buffer_).substr(offset_, filled_ - offset_);
+  WireReader header(pending);
+  std::uint32_t size = 0;
+  if (!header.u32(size) || size > kMaxFramePayload || header.remaining() < size) return std::nullopt;
+  DataView view;
+  if (!viewDataChunk(pending.substr(kFrameHeaderBytes, size), view.id, view.bytes)) return std::nullopt;
+  offset_ += kFrameHeaderBytes + size;
+  return view;
+}
+
 Result<std::optional<Message>> FrameDecoder::next() {
   if (failed_) return makeError(ErrorCode::Protocol, "stream already failed");
   const std::string_view pending = std::string_view(buffer_).substr(offset_, filled_ - offset_);

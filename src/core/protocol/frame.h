@@ -38,6 +38,14 @@ class FrameDecoder {
   // The next whole message, or nullopt until more bytes arrive.
   Result<std::optional<Message>> next();
 
+  struct DataView {
+    std::uint32_t id = 0;
+    std::string_view bytes;  // in the decoder's buffer: valid until the next call
+  };
+  // When the next whole frame is a well-formed DataChunk, takes it and shows its bytes where
+  // they lie, without the copy next() makes; else nullopt and the frame stays for next().
+  std::optional<DataView> nextData();
+
   // True when bytes of an unfinished frame are buffered (the stream may not end here).
   bool midFrame() const { return offset_ < filled_; }
 

@@ -20,6 +20,9 @@ std::string encodeMessage(const Message& message);
 // that writes the bytes from where they are instead of copying them into one message.
 std::string encodeDataChunkPrefix(std::uint32_t id, std::size_t size);
 
+// When `payload` is a well-formed DataChunk: its id, and its bytes as a view into `payload`.
+bool viewDataChunk(std::string_view payload, std::uint32_t& id, std::string_view& bytes);
+
 Result<Message> decodeMessage(std::string_view payload);
 
 }  // namespace vuv::protocol

@@ -87,24 +87,46 @@ Status MessageChannel::waitReadable(std::optional<Clock::time_point> deadline) {
   }
 }
 
+Result<std::optional<protocol::Message>> MessageChannel::receive(std::chrono::milliseconds idle,
+                                                                const DataSink& onData) {
+  Clock::time_point deadline = Clock::now() + idle;
+  while (true) {
+    while (auto data = decoder_.nextData()) {
+      if (!onData(data->id, data->bytes)) return makeError(ErrorCode::Cancelled, "data refused");
+      deadline = Clock::now() + idle;
+    }
+    auto next = decoder_.next();
+    if (!next || next->has_value()) return next;
+    Result<bool> more = readSome(deadline);
+    if (!more) return more.error();
+    if (!*more) return std::optional<protocol::Message>();
+  }
+}
+
 Result<std::optional<protocol::Message>> MessageChannel::receive(
     std::optional<Clock::time_point> deadline) {
   while (true) {
     auto next = decoder_.next();
     if (!next || next->has_value()) return next;
+    Result<bool> more = readSome(deadline);
+    if (!more) return more.error();
+    if (!*more) return std::optional<protocol::Message>();
+  }
+}
 
+Result<bool> MessageChannel::readSome(std::optional<Clock::time_point> deadline) {
+  while (true) {
     if (Status ready = waitReadable(deadline); !ready) return ready.error();
     const ssize_t n = ::read(readFd_, decoder_.prepare(kReadChunk), kReadChunk);
     if (n > 0) {
       decoder_.commit(static_cast<std::size_t>(n));
-    } else if (n == 0) {
-      if (decoder_.midFrame()) {
-        return makeError(ErrorCode::Protocol, "stream ended inside a message");
-      }
-      return std::optional<protocol::Message>();
-    } else if (errno != EINTR && errno != EAGAIN) {
-      return makeError(ErrorCode::Io, "reading from the peer", errno);
+      return true;
     }
+    if (n == 0) {
+      if (decoder_.midFrame()) return makeError(ErrorCode::Protocol, "stream ended inside a message");
+      return false;
+    }
+    if (errno != EINTR && errno != EAGAIN) return makeError(ErrorCode::Io, "reading from the peer", errno);
   }
 }
 
