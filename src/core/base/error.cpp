@@ -17,6 +17,8 @@ ErrorCode errorCodeFromErrno(int err) {
       return ErrorCode::AccessDenied;
     case ETIMEDOUT:
       return ErrorCode::Timeout;
+    case ECONNABORTED:
+      return ErrorCode::ConnectionLost;
     case EHOSTUNREACH:
     case ENETUNREACH:
     case ECONNREFUSED:
@@ -43,6 +45,7 @@ int errnoFromError(const Error& error) {
     case ErrorCode::AccessDenied: return EACCES;
     case ErrorCode::Timeout: return ETIMEDOUT;
     case ErrorCode::Unreachable: return EHOSTUNREACH;
+    case ErrorCode::ConnectionLost: return ECONNABORTED;
     case ErrorCode::ProtocolNotAllowed: return EPROTONOSUPPORT;
     case ErrorCode::NoKerberosTicket: return ENOKEY;
     case ErrorCode::Protocol: return EPROTO;
@@ -64,6 +67,7 @@ const char* summary(ErrorCode code) {
     case ErrorCode::AccessDenied: return "access denied";
     case ErrorCode::Timeout: return "no answer in time";
     case ErrorCode::Unreachable: return "cannot be reached";
+    case ErrorCode::ConnectionLost: return "the server ended the connection";
     case ErrorCode::ProtocolNotAllowed:
       return "the server speaks only SMB1 (NT1); allow it with `client min protocol = NT1` in "
              "smb.conf";
@@ -118,6 +122,7 @@ std::string reason(const Error& error) {
     case ErrorCode::AccessDenied: return "access denied";
     case ErrorCode::Timeout: return "timed out";
     case ErrorCode::Unreachable: return "host unreachable";
+    case ErrorCode::ConnectionLost: return "connection lost";
     case ErrorCode::WorkerCrashed: return "worker crashed";
     case ErrorCode::Cancelled: return "stopped";
     case ErrorCode::LocalWrite:
@@ -138,6 +143,7 @@ std::string describe(const Error& error) {
   // Their summary says it all; the system's words would only blur it.
   const bool plain = error.code == ErrorCode::Timeout || error.code == ErrorCode::ProtocolNotAllowed ||
                      error.code == ErrorCode::NoKerberosTicket || error.code == ErrorCode::AlreadyExists ||
+                     error.code == ErrorCode::ConnectionLost ||
                      error.code == ErrorCode::LinkLoop || error.code == ErrorCode::UnsafeName ||
                      // "access denied (Permission denied)" says the same thing twice.
                      (error.code == ErrorCode::AccessDenied && (error.systemCode == EACCES || error.systemCode == EPERM)) ||
