@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "transfer/copy_plan.h"
+#include "transfer/writeback.h"
 
 namespace vuv {
 
@@ -179,6 +180,7 @@ Status CopyJob::fillAndClose(int fd, const std::string& unc, const std::string& 
   bool grew = false;
   std::optional<Error> failedLocally;
   state_.currentItem = unc;
+  std::optional<BackgroundWriteback> writeback(std::in_place, fd);
 
   ReadHandlers handlers;
   handlers.opened = [&](const FileFacts& facts) {
@@ -205,15 +207,14 @@ Status CopyJob::fillAndClose(int fd, const std::string& unc, const std::string& 
       }
       done += static_cast<std::size_t>(n);
     }
-    // Starts writing this chunk to the disk now, while the next one comes over the network,
-    // so that the fsync at the end has little left to wait for.
-    if (!holeAtEnd) ::sync_file_range(fd, static_cast<off_t>(received), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
     received += size;
+    if (!holeAtEnd) writeback->written(received);
     state_.bytesDone += size;
     report();
     return true;
   };
   const Status read = reader_.read(unc, handlers, stop_);
+  writeback.reset();  // before the descriptor closes
 
   auto fail = [&](Error error) -> Status {
     calls.close(fd);
