@@ -10,12 +10,15 @@
 #   --prefix NAME    test network prefix (default vcopy); a network already up under that
 #                    prefix is used and left up, else one is brought up and torn down after
 #   --cli PATH       vuvuveva-cli to use (default: build-bench/, built if needed)
+#   --dest DIR       the local folder both tools write into is made in DIR (default /tmp);
+#                    /dev/shm takes the disk out of the figures (our fsync then costs nothing)
 #   --results FILE   also write the report to FILE
 #
 # The file goes into S1's Public share folder on the host side (\\S1\Public\bench-copy.bin)
 # and is removed at the end. Both tools run in the client namespace (testnet.sh exec) and
 # write into the same local folder; each time covers the whole command (start, name lookup,
-# log-on, transfer; ours also fsyncs the file before renaming it into place).
+# log-on, transfer; ours also fsyncs the file before renaming it into place). Each run starts
+# with the earlier copies removed and everything synced, outside the timed part.
 # Exit status: 0 copies correct (the target is reported, not enforced), 1 a copy was wrong,
 # 2 usage, other: the benchmark could not run.
 set -euo pipefail
@@ -29,9 +32,10 @@ SIZE_MB=100
 REPEAT=5
 PREFIX=vcopy
 CLI=
+DEST=/tmp
 RESULTS=
 
-usage() { sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 need_value() { (($# >= 2)) || { echo "bench: $1 needs a value" >&2; exit 2; }; }
 is_count() { [[ $1 =~ ^[0-9]+$ ]] && (($1 >= $2)); }
 
@@ -41,6 +45,7 @@ while (($#)); do
     --repeat) need_value "$@"; REPEAT=$2; shift 2 ;;
     --prefix) need_value "$@"; PREFIX=$2; shift 2 ;;
     --cli) need_value "$@"; CLI=$2; shift 2 ;;
+    --dest) need_value "$@"; DEST=$2; shift 2 ;;
     --results) need_value "$@"; RESULTS=$2; shift 2 ;;
     -h|--help) usage ;;
     *) echo "bench: unknown option '$1'" >&2; usage ;;
@@ -96,7 +101,8 @@ else
   log "bringing up test network '$PREFIX'"
   "$TESTNET" up >/dev/null 2>&1 || die "testnet.sh up failed"
 fi
-WORK=$(mktemp -d /tmp/vuv-copy-bench.XXXXXX)
+[[ -d $DEST ]] || die "no folder $DEST"
+WORK=$(mktemp -d "$DEST/vuv-copy-bench.XXXXXX")
 chmod 755 "$WORK"
 
 log "writing $SIZE_MB MB of random bytes to \\\\S1\\Public\\bench-copy.bin"
@@ -108,7 +114,7 @@ run_smbclient() {
   "$TESTNET" exec smbclient //S1/Public -N -c "get bench-copy.bin $WORK/smbclient.bin" >"$WORK/smbclient.log" 2>&1
 }
 run_ours() {
-  "$TESTNET" exec "$CLI" copy --replace '\\S1\Public\bench-copy.bin' "$WORK/ours" >"$WORK/ours.log" 2>&1
+  "$TESTNET" exec "$CLI" copy '\\S1\Public\bench-copy.bin' "$WORK/ours" >"$WORK/ours.log" 2>&1
 }
 mkdir -p "$WORK/ours"
 # One untimed run each: the server's page cache and the name caches start warm for both.
@@ -119,16 +125,19 @@ cmp -s "$SOURCE" "$WORK/smbclient.bin" || die "smbclient's copy differs from the
 
 : >"$WORK/times.tsv"
 for ((i = 1; i <= REPEAT; i++)); do
-  rm -f "$WORK/smbclient.bin"
+  # Removing a copy frees its blocks, which takes a while: never inside a timed run.
+  rm -f "$WORK/smbclient.bin" "$WORK/ours/bench-copy.bin"
+  sync
   t=$(now_ns); run_smbclient || die "smbclient get failed: $(cat "$WORK/smbclient.log")"
   printf 'smbclient\t%s\n' "$(($(now_ns) - t))" >>"$WORK/times.tsv"
+  sync  # smbclient's copy is not on the disk yet: its writes must not land in our run
   t=$(now_ns); run_ours || die "our copy failed: $(cat "$WORK/ours.log")"
   printf 'ours\t%s\n' "$(($(now_ns) - t))" >>"$WORK/times.tsv"
   cmp -s "$SOURCE" "$WORK/ours/bench-copy.bin" || { log "our copy differs from the original (run $i)"; exit 1; }
   log "run $i of $REPEAT: $(tail -2 "$WORK/times.tsv" | awk '{printf "%s %.2f s  ", $1, $2 / 1e9}')"
 done
 
-report=$(python3 - "$WORK/times.tsv" "$BYTES" <<'PY'
+report=$(python3 - "$WORK/times.tsv" "$BYTES" "$DEST" <<'PY'
 import statistics, sys
 times = {}
 for line in open(sys.argv[1]):
@@ -136,7 +145,7 @@ for line in open(sys.argv[1]):
     times.setdefault(tool, []).append(int(ns) / 1e9)
 size = int(sys.argv[2])
 rate = {tool: size / statistics.median(t) / 1e6 for tool, t in times.items()}
-print(f"file: {size / 1e6:.0f} MB, {len(times['ours'])} runs each, median")
+print(f"file: {size / 1e6:.0f} MB, {len(times['ours'])} runs each, median; written to {sys.argv[3]}")
 for tool in ("smbclient", "ours"):
     t = times[tool]
     print(f"{tool:10s} {statistics.median(t):6.2f} s  {rate[tool]:7.1f} MB/s"
