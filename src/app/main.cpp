@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
   // Declared after the session and before the window: the window goes first, then the
   // backend's work (its stop ends any open password question), then the session with its
   // worker processes, then the prompt.
-  vuv::app::SessionBackend backend((*session)->browse(), (*session)->lister(), (*session)->executor());
+  vuv::app::SessionBackend backend((*session)->browse(), (*session)->lister(), (*session)->reader(),
+                                   (*session)->executor());
   // Made early: it asks the desktop about smb:// handlers while the window comes up.
   vuv::app::XdgDesktop desktop;
   vuv::app::CMainDlg window(backend);

@@ -163,7 +163,7 @@ std::vector<std::string> forParser(const std::vector<std::string>& args) {
 }
 
 bool isCommandWord(const std::string& word) {
-  static const std::string kWords[] = {"discover", "tree", "search", "help", "version"};
+  static const std::string kWords[] = {"discover", "tree", "search", "copy", "help", "version"};
   return std::find(std::begin(kWords), std::end(kWords), word) != std::end(kWords);
 }
 
@@ -200,6 +200,13 @@ Result<Invocation> parseArguments(const std::vector<std::string>& args) {
   single(search->add_option("--pattern", invocation.pattern));
   single(search->add_option("--tree", invocation.treeFile));
   single(search->add_option("--format", typed.format));
+
+  CLI::App* copy = app.add_subcommand("copy");
+  addHelpAndVersion(*copy, typed);
+  addConnectionOptions(*copy, invocation, typed);
+  copy->add_option("SOURCE", invocation.copySource);
+  copy->add_option("DEST_FOLDER", invocation.copyDestination);
+  copy->add_flag("--replace", invocation.replace);
 
   CLI::App* help = app.add_subcommand("help");
   CLI::App* version = app.add_subcommand("version");
@@ -250,6 +257,15 @@ Result<Invocation> parseArguments(const std::vector<std::string>& args) {
     invocation.patternGiven = search->count("--pattern") > 0;
     if (invocation.location.empty()) return usage("search needs --location");
     if (!invocation.patternGiven) return usage("search needs --pattern");
+  } else if (copy->parsed()) {
+    invocation.command = Command::Copy;
+    if (auto s = checkConnectionOptions(*copy, invocation, typed); !s) return s.error();
+    if (invocation.copySource.empty() || invocation.copyDestination.empty()) {
+      return usage("copy needs a network path and a destination folder");
+    }
+    if (invocation.copySource.rfind("\\\\", 0) != 0) {
+      return usage("copy takes a network path (\\\\SERVER\\SHARE\\PATH), not '" + invocation.copySource + "'");
+    }
   } else {
     return usage("no command given (try --help)");
   }
@@ -264,6 +280,7 @@ std::string usageText() {
   vuvuveva-cli search --location LOC --pattern PAT [--tree FILE]
                       [--format text|csv|json] [--source netbios|wsd|all]
                       [CONNECTION OPTIONS]
+  vuvuveva-cli copy [--replace] [CONNECTION OPTIONS] \\SERVER\SHARE\PATH DEST_FOLDER
   vuvuveva-cli -h|--help | -V|--version
 
 discover   Finds the workgroups and domains of the network, their servers and each
@@ -278,6 +295,12 @@ search     Finds files and folders whose names match PAT (wildcards * and ?, let
            network path (\\SERVER, \\SERVER\SHARE, \\SERVER\SHARE\FOLDER). Unless
            --source is netbios, WS-Discovery first finds the addresses of servers that
            have no NetBIOS name.
+copy       Copies the file or folder (with everything below it) at the network path
+           into the local folder DEST_FOLDER, under its own name, and prints the copy's
+           local path. The copy is written under a hidden temporary name and renamed
+           into place when complete: a failure or Ctrl+C leaves nothing behind. An
+           existing file or folder of that name stays, and the copy fails, unless
+           --replace is given. Progress goes to standard error on a terminal.
 
 Values may follow their option (-U joe, --user joe, --user=joe) or be attached to a
 short one (-Ujoe, -j8). After --, every argument is a file name, even one that starts
@@ -313,7 +336,9 @@ Exit codes:
   1    search completed and found nothing
   2    usage error
   3    a file could not be read, parsed or written
-  4    network access could not start, or the location is unknown
+  4    network access could not start, the location is unknown, or a copy could
+       not read from the network
+  5    copy: a file or folder of that name is already in the destination folder
   130  interrupted (Ctrl+C)
 )";
 }

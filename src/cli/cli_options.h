@@ -11,7 +11,7 @@
 
 namespace vuv::cli {
 
-enum class Command { Help, Version, Discover, Tree, Search };
+enum class Command { Help, Version, Discover, Tree, Search, Copy };
 enum class TreeFormat { Tree, Brk };
 enum class SearchFormat { Text, Csv, Json };
 enum class DiscoverySource { All, NetBios, WsDiscovery };
@@ -56,6 +56,11 @@ struct Invocation {
   std::string pattern;
   bool patternGiven = false;
   SearchFormat searchFormat = SearchFormat::Text;
+
+  // copy
+  std::string copySource;       // \\SERVER\SHARE\PATH
+  std::string copyDestination;  // a local folder
+  bool replace = false;
 };
 
 // Short options of the network commands, for code that must read the arguments as the parser

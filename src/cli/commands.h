@@ -9,5 +9,6 @@ namespace vuv::cli {
 ExitCode runDiscover(const Invocation& invocation);
 ExitCode runTree(const Invocation& invocation);
 ExitCode runSearch(const Invocation& invocation);
+ExitCode runCopy(const Invocation& invocation);
 
 }  // namespace vuv::cli

@@ -7,8 +7,9 @@ enum class ExitCode : int {
   Success = 0,
   NothingFound = 1,     // a search that completed and found no row
   Usage = 2,            // the arguments are not understood
-  FileError = 3,        // a tree file or credentials file cannot be read, parsed or written
-  NetworkError = 4,     // SMB access could not start, or the location is unknown
+  FileError = 3,        // a tree file, credentials file or local copy cannot be read, parsed or written
+  NetworkError = 4,     // SMB access could not start, the location is unknown, or a copy's read failed
+  AlreadyExists = 5,    // copy: the name is taken in the destination folder (no --replace)
   Interrupted = 130,    // stopped by Ctrl+C (128 + SIGINT)
 };
 

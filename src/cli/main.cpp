@@ -29,6 +29,8 @@ int main(int argc, char** argv) {
       return toInt(runTree(*invocation));
     case Command::Search:
       return toInt(runSearch(*invocation));
+    case Command::Copy:
+      return toInt(runCopy(*invocation));
   }
   return toInt(ExitCode::Usage);
 }

@@ -1,13 +1,16 @@
 // The session backend over the core's in-memory network and shares: discovery into the tree
-// model, loading a tree file, the busy rules, the no-domain case, dropping a replaced search's queued events, and a
-// shutdown that does not wait for the network.
+// model, loading a tree file, the busy rules, the no-domain case, dropping a replaced search's queued events, copies
+// with progress, stop and the one-at-a-time rule, and a shutdown that does not wait for the network.
 #include <QAbstractItemModelTester>
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 #include "app/backend/session_backend.h"
 #include "app/network/network_tree_model.h"
@@ -59,6 +62,8 @@ struct Recorder {
   QStringList events;
   std::vector<ResultRow> rows;
   std::vector<ListingFailure> skipped;
+  std::vector<CopyProgress> progress;
+  std::optional<CopyOutcome> copied;
   bool inCall = false;  // set while the test is inside a backend member
   int ruleBreaks = 0;   // events off the GUI thread or from inside a call
 
@@ -78,8 +83,14 @@ struct Recorder {
           skipped = outcome.skipped;
         },
         .discoveryFinished = [this] { note("discoveryFinished"); },
-        .copyProgress = [](const CopyProgress&) {},
-        .copyFinished = [this](const CopyOutcome&) { note("copyFinished"); },
+        .copyProgress = [this](const CopyProgress& p) {
+          if (inCall || QThread::currentThread() != qApp->thread()) ++ruleBreaks;
+          progress.push_back(p);
+        },
+        .copyFinished = [this](const CopyOutcome& outcome) {
+          note("copyFinished");
+          copied = outcome;
+        },
         .error = [this](const std::string& message) { note("error:" + QString::fromStdString(message)); },
     };
   }
@@ -91,7 +102,7 @@ struct Rig {
   InMemoryShares shares;
   Executor executor{8};
   Recorder recorder;
-  SessionBackend backend{network, shares, executor};
+  SessionBackend backend{network, shares, shares, executor};
 
   Rig() { backend.setEvents(recorder.events_()); }
 
@@ -280,20 +291,64 @@ class SessionBackendTest : public QObject {
     QCOMPARE(rig.recorder.ruleBreaks, 0);
   }
 
+  void copyReportsProgressRunsOneAtATimeAndStopsWithoutLeftovers() {
+    Rig rig;
+    QTemporaryDir dest;
+    const std::string file = "\\\\S1\\docs\\big.bin";
+    rig.shares.addFile(file, 3 * InMemoryShares::kReadChunk);
+    QVERIFY(rig.call([&](SessionBackend& b) { return b.startCopy(file, false, dest.path().toStdString(), false); }));
+    QTRY_COMPARE(rig.recorder.count("copyFinished"), 1);
+    QVERIFY(rig.recorder.copied && !rig.recorder.copied->error && !rig.recorder.copied->cancelled);
+    QCOMPARE(rig.recorder.copied->destination, dest.filePath("big.bin").toStdString());
+    QCOMPARE(QFileInfo(dest.filePath("big.bin")).size(), qint64{3 * InMemoryShares::kReadChunk});
+    QVERIFY(!rig.recorder.progress.empty());
+    QCOMPARE(rig.recorder.progress.front().bytesTotal, std::uint64_t{3 * InMemoryShares::kReadChunk});
+
+    // Held in its second chunk: a second copy is refused, a stop ends the first with nothing left.
+    Gate held;
+    rig.shares.setReadHook([&](const std::string&, std::uint64_t offset, std::stop_token stop) {
+      if (offset > 0) held.wait(stop);
+    });
+    QVERIFY(rig.call([&](SessionBackend& b) { return b.startCopy(file, false, dest.path().toStdString(), true); }));
+    QVERIFY(!rig.call([&](SessionBackend& b) { return b.startCopy(file, false, dest.path().toStdString(), true); }));
+    QTRY_VERIFY(held.entered());
+    rig.call([](SessionBackend& b) { b.stopCopy(); return true; });
+    QTRY_COMPARE(rig.recorder.count("copyFinished"), 2);
+    QVERIFY(rig.recorder.copied->cancelled);
+    QCOMPARE(rig.recorder.count(QString("error:") + kCopyBusyMessage), 1);
+    QCOMPARE(QDir(dest.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"big.bin"});
+
+    // A failure comes in words, once.
+    QVERIFY(rig.call([&](SessionBackend& b) { return b.startCopy(file, false, dest.path().toStdString(), false); }));
+    QTRY_COMPARE(rig.recorder.count("copyFinished"), 3);
+    QVERIFY(rig.recorder.copied->error.has_value());
+    QVERIFY(QString::fromStdString(*rig.recorder.copied->error).contains("already there"));
+    QCOMPARE(rig.recorder.ruleBreaks, 0);
+  }
+
   void shutdownStopsWorkOnASilentHost_data() {
-    QTest::addColumn<bool>("searching");
-    QTest::newRow("a discovery asks") << false;
-    QTest::newRow("a search lists") << true;
+    QTest::addColumn<int>("work");
+    QTest::newRow("a discovery asks") << 0;
+    QTest::newRow("a search lists") << 1;
+    QTest::newRow("a copy reads") << 2;
   }
   void shutdownStopsWorkOnASilentHost() {
-    QFETCH(bool, searching);
+    QFETCH(int, work);
+    const bool searching = work == 1;
     Rig rig;
+    QTemporaryDir dest;
     Gate silent;  // never opened: only the stop ends the call
     rig.network.addServer("ALPHA", "S1", {"a"});
     rig.network.setCallHook([&](const std::string&, const std::string&, std::stop_token stop) { silent.wait(stop); });
     rig.shares.addFile("\\\\S9\\docs\\x.txt", 1);
+    rig.shares.addFile("\\\\S9\\docs\\big.bin", 2 * InMemoryShares::kReadChunk);
     rig.shares.setListHook([&](const std::string&, std::stop_token stop) { silent.wait(stop); });
-    if (searching) {
+    rig.shares.setReadHook([&](const std::string&, std::uint64_t offset, std::stop_token stop) {
+      if (offset > 0) silent.wait(stop);
+    });
+    if (work == 2) {
+      QVERIFY(rig.call([&](SessionBackend& b) { return b.startCopy("\\\\S9\\docs\\big.bin", false, dest.path().toStdString(), false); }));
+    } else if (searching) {
       const NodeId node = rig.server("S9", {"docs"});
       rig.call([&](SessionBackend& b) { b.startSearch(node, "*.txt"); return true; });
     } else {
@@ -308,6 +363,7 @@ class SessionBackendTest : public QObject {
     QTest::qWait(0);
     QCoreApplication::processEvents();
     QCOMPARE(rig.recorder.events.size(), before);
+    QVERIFY(QDir(dest.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
   }
 };
 

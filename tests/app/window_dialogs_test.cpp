@@ -193,7 +193,7 @@ class WindowDialogsTest : public QObject {
     Executor executor{4};
     network.addServer("ZETA", "S2", {"c"});
     network.addServer("ALPHA", "S1", {"a", "b"});
-    SessionBackend backend(network, shares, executor);
+    SessionBackend backend(network, shares, shares, executor);
     CMainDlg window(backend);
     window.show();
     RecordingChooser chooser;

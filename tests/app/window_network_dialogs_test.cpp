@@ -77,7 +77,8 @@ struct RealWindow {
     auto opened = session::Session::open(std::move(options), &prompt);
     if (!opened) qFatal("no session: %s", describe(opened.error()).c_str());
     session = std::move(*opened);
-    backend = std::make_unique<SessionBackend>(session->browse(), session->lister(), session->executor());
+    backend = std::make_unique<SessionBackend>(session->browse(), session->lister(), session->reader(),
+                                               session->executor());
     window = std::make_unique<CMainDlg>(*backend);
     window->setFileChooser(&chooser);
     prompt.setWindow(window.get());

@@ -95,6 +95,12 @@ TEST(CliOptions, OptionSpellings) {
       {{"help"}, [](auto& i) { return i.command == Command::Help; }},
       {{"search", "--help"}, [](auto& i) { return i.command == Command::Help; }},  // no --location needed
       {{"tree", "-h"}, [](auto& i) { return i.command == Command::Help; }},
+      {{"copy", "-N", "\\\\S\\share\\a b.txt", "--replace", "/tmp/to"},
+       [&](auto& i) {
+         return i.command == Command::Copy && i.copySource == "\\\\S\\share\\a b.txt" &&
+                i.copyDestination == "/tmp/to" && i.replace && c(i).noPassword;
+       }},
+      {{"copy", "\\\\S\\share", "--", "-dest"}, [](auto& i) { return i.copyDestination == "-dest" && !i.replace; }},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(joined(test.args));
@@ -145,6 +151,9 @@ TEST(CliOptions, RefusesWhatItCannotUse) {
       {{"search", "--location", "\\\\S"}, "search needs --pattern"},
       {{"search", "--location", "\\\\S", "--pattern", "*", "--format", "brk"}, "--format takes text, csv or json"},
       {{"search", "--location", "\\\\S", "--pattern", "*", "--format"}, "--format"},
+      {{"copy", "\\\\S\\share\\a.txt"}, "copy needs a network path and a destination folder"},
+      {{"copy", "a.txt", "/tmp"}, "copy takes a network path"},
+      {{"copy", "\\\\S\\share\\a.txt", "/tmp", "/var"}, "/var"},
   };
   for (const Case& test : refused) {
     SCOPED_TRACE(joined(test.args));
@@ -161,7 +170,7 @@ TEST(CliOptions, HelpNamesEveryOption) {
                              "-W, --workgroup", "-k, --kerberos", "--use-kerberos required|desired|off",
                              "-s, --configfile", "-d, --debuglevel", "-t, --timeout", "-j, --jobs",
                              "--add-workgroup", "--save", "--format", "--source netbios|wsd|all", "--location", "--pattern",
-                             "--tree", "--help", "--version", "PASSWD_FILE"}) {
+                             "--tree", "--replace", "--help", "--version", "PASSWD_FILE"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
 }

@@ -8,7 +8,8 @@
 //   list:N       N entries e0..eN-1 (even ones folders, odd ones files of i*1000 bytes)
 //   slow:N:MS    N one-entry batches, MS milliseconds apart
 //   hold:MS      waits MS milliseconds, then answers like pid
-//   data:N       N bytes (byte i is i % 251) in chunks
+//   data:N       the file's size N, then N bytes (byte i is i % 251) in chunks
+//   unsized:N    N bytes like data:N, without telling the size first
 //   fail:E       Done with status E
 //   empty        Done with openedNothing
 //   auth         asks its parent for credentials; answers "user=DOMAIN\user:password" or EACCES
@@ -106,8 +107,11 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
       one("s" + std::to_string(i));
     }
     done();
-  } else if (cmd.starts_with("data:")) {
+  } else if (cmd.starts_with("data:") || cmd.starts_with("unsized:")) {
     const long n = argument(cmd, 1);
+    if (cmd.starts_with("data:")) {
+      (void)channel.send(EntriesBatch{id, {Entry{EntryKind::File, "", static_cast<std::uint64_t>(n), 1700000000, 7}}});
+    }
     std::string bytes;
     for (long i = 0; i < n; ++i) {
       bytes += static_cast<char>(i % kByteCycle);

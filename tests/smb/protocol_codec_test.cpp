@@ -138,6 +138,33 @@ TEST(ProtocolCodec, OversizedFramesAreRefusedFromTheHeader) {
   Result<std::string> tooBig = encodeFrame(DataChunk{1, std::string(kMaxFramePayload, 'x')});
   ASSERT_FALSE(tooBig.ok());
   EXPECT_EQ(tooBig.error().code, ErrorCode::InvalidArgument);
+  EXPECT_FALSE(encodeDataFrameStart(1, kMaxFramePayload).ok());
+}
+
+// File data goes out as a frame start followed by the bytes where they are: the same frame.
+TEST(ProtocolCodec, DataFrameStartAndBytesMakeTheWholeFrame) {
+  for (const std::string& bytes : {std::string(), std::string("abc"), std::string(70000, '\x7f')}) {
+    Result<std::string> start = encodeDataFrameStart(0xA1B2C3D4, bytes.size());
+    ASSERT_TRUE(start.ok());
+    EXPECT_EQ(*start + bytes, frameOf(DataChunk{0xA1B2C3D4, bytes}));
+
+    // Seen in place by the decoder, after a message of another kind that nextData() leaves.
+    FrameDecoder decoder;
+    decoder.append(frameOf(Done{1, 0, false, ""}) + *start + bytes);
+    EXPECT_FALSE(decoder.nextData().has_value());
+    ASSERT_TRUE(decoder.next().ok());
+    auto view = decoder.nextData();
+    ASSERT_TRUE(view.has_value());
+    EXPECT_EQ(view->id, 0xA1B2C3D4u);
+    EXPECT_EQ(view->bytes, bytes);
+  }
+  // A chunk whose byte count disagrees with its frame is not shown; next() refuses it.
+  std::string bad = frameOf(DataChunk{7, "abcd"});
+  bad[9] = 3;  // the byte count's low byte, after the frame header, type and id
+  FrameDecoder decoder;
+  decoder.append(bad);
+  EXPECT_FALSE(decoder.nextData().has_value());
+  EXPECT_FALSE(decoder.next().ok());
 }
 
 TEST(ProtocolCodec, RandomAndMutatedInputNeverCrashes) {

@@ -155,11 +155,19 @@ TEST_F(RealNetwork, ReadsFilesAndReportsMissingOrDeniedPaths) {
   SmbDirectoryLister lister(pool);
   auto readAll = [&](const std::string& unc) -> Result<std::string> {
     std::string bytes;
-    Status read = lister.read(unc, [&](const char* data, std::size_t size) {
+    std::uint64_t announced = 0;
+    ReadHandlers handlers;
+    handlers.opened = [&](const FileFacts& facts) {
+      announced = facts.size;
+      return true;
+    };
+    handlers.data = [&](const char* data, std::size_t size) {
       bytes.append(data, size);
       return true;
-    });
+    };
+    Status read = lister.read(unc, handlers, {});
     if (!read) return read.error();
+    EXPECT_EQ(announced, bytes.size()) << unc;
     return bytes;
   };
   auto readme = readAll(R"(\\S1\Public\readme.txt)");

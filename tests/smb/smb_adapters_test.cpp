@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <optional>
 #include <thread>
 
 #include "fake_worker_pool.h"
@@ -99,23 +100,39 @@ TEST(SmbDirectoryLister, ErrorsNameTheUncPath) {
   EXPECT_EQ(pool.workerCount(), 1u);  // the bad path never reached a worker
 }
 
-TEST(SmbDirectoryLister, ReadDeliversEveryByteInOrderAndCanStop) {
+TEST(SmbDirectoryLister, ReadTellsTheSizeFirstDeliversEveryByteInOrderAndCanStop) {
   WorkerPool pool(fakeOptions());
   SmbDirectoryLister reader(pool);
   std::string bytes;
-  Status read = reader.read(R"(\\srv\share\data:5000)", [&](const char* data, std::size_t size) {
+  std::optional<FileFacts> facts;
+  ReadHandlers handlers;
+  handlers.opened = [&](const FileFacts& told) {
+    EXPECT_TRUE(bytes.empty());
+    facts = told;
+    return true;
+  };
+  handlers.data = [&](const char* data, std::size_t size) {
     bytes.append(data, size);
     return true;
-  });
+  };
+  Status read = reader.read(R"(\\srv\share\data:5000)", handlers, {});
   ASSERT_TRUE(read.ok()) << describe(read.error());
+  ASSERT_TRUE(facts.has_value());
+  EXPECT_EQ(facts->size, 5000u);
+  EXPECT_EQ(facts->modified, 1700000000);
   ASSERT_EQ(bytes.size(), 5000u);
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     ASSERT_EQ(static_cast<unsigned char>(bytes[i]), i % 251) << i;
   }
 
-  Status stopped = reader.read(R"(\\srv\share\data:5000)", [](const char*, std::size_t) {
-    return false;
-  });
+  // A worker that sends bytes without the size first is not believed.
+  Status unsized = reader.read(R"(\\srv\share\unsized:10)", handlers, {});
+  ASSERT_FALSE(unsized.ok());
+  EXPECT_EQ(unsized.error().code, ErrorCode::Protocol);
+
+  bytes.clear();
+  handlers.data = [](const char*, std::size_t) { return false; };
+  Status stopped = reader.read(R"(\\srv\share\data:5000)", handlers, {});
   ASSERT_FALSE(stopped.ok());
   EXPECT_EQ(stopped.error().code, ErrorCode::Cancelled);
 }

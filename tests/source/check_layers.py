@@ -27,6 +27,7 @@ LAYERS = [
     ("core/discovery/*", "discovery"),
     ("core/search/*", "search"),
     ("core/treefile/*", "treefile"),
+    ("core/transfer/*", "transfer"),
     ("core/status/*", "status"),
     ("core/smbconf/*", "smbconf"),
     ("core/protocol/*", "protocol"),
@@ -55,6 +56,7 @@ USES = {
     "discovery": ["tree", "browse", "status"],
     "search": ["tree", "browse", "results", "status"],
     "treefile": ["tree"],
+    "transfer": ["browse_api"],
     "protocol": ["browse_api"],  # credentials travel to the worker
     "wsd_protocol": ["browse_api"],  # it implements host discovery
     "posix": [],
@@ -62,13 +64,13 @@ USES = {
     "smb_worker": ["smb_channel", "browse", "smbconf"],  # browse: smb:// URLs
     "smb_client": ["smb_channel", "browse"],
     "wsd_client": ["wsd_protocol", "posix"],
-    "session": ["smb_client", "wsd_client", "discovery", "search", "treefile"],
-    "cli": ["session", "discovery", "search", "treefile"],
-    "app": ["session", "discovery", "search", "treefile"],
+    "session": ["smb_client", "wsd_client", "discovery", "search", "treefile", "transfer"],
+    "cli": ["session", "discovery", "search", "treefile", "transfer"],
+    "app": ["session", "discovery", "search", "treefile", "transfer"],
 }
 
 CORE_LAYERS = {"base", "browse_api", "browse", "fakes", "tree", "results", "status", "discovery",
-               "search", "treefile", "protocol", "wsd_protocol", "smbconf"}
+               "search", "treefile", "transfer", "protocol", "wsd_protocol", "smbconf"}
 
 # The core is standard C++: these and nothing else in angle brackets, but for SYSTEM_EXTRAS.
 STANDARD_HEADERS = set("""
@@ -83,8 +85,9 @@ string string_view syncstream system_error thread tuple type_traits typeindex ty
 unordered_map unordered_set utility valarray variant vector version
 """.split())
 
-# The atomic save of tree files needs fsync and friends.
-SYSTEM_EXTRAS = {"treefile": {"fcntl.h", "unistd.h", "sys/stat.h", "sys/types.h"}}
+# The atomic save of tree files and the local side of copies need fsync and friends.
+SYSTEM_EXTRAS = {"treefile": {"fcntl.h", "unistd.h", "sys/stat.h", "sys/types.h"},
+                 "transfer": {"fcntl.h", "unistd.h", "sys/stat.h", "sys/types.h"}}
 
 # libsmbclient is neither thread-safe nor crash-proof: only the worker process may use it.
 SYSTEM_ONLY_IN = [

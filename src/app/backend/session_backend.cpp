@@ -5,14 +5,17 @@
 #include <utility>
 
 #include "base/error.h"
+#include "transfer/copy_job.h"
 #include "treefile/tree_file_reader.h"
 
 namespace vuv::app {
 
-SessionBackend::SessionBackend(BrowseService& browse, DirectoryLister& lister, Executor& executor,
-                               SearchOptions searchOptions)
-    // The window has no console to speak of: the enumeration's diagnostic lines go to stderr.
-    : diagnostics_(std::cerr, std::cerr),
+SessionBackend::SessionBackend(BrowseService& browse, DirectoryLister& lister, FileReader& reader,
+                               Executor& executor, SearchOptions searchOptions)
+    : lister_(lister),
+      reader_(reader),
+      // The window has no console to speak of: the enumeration's diagnostic lines go to stderr.
+      diagnostics_(std::cerr, std::cerr),
       discovery_(std::make_unique<Discovery>(tree_, browse, diagnostics_, executor, discoveryEvents())),
       search_(std::make_unique<SearchController>(tree_, lister, executor, searchOptions)) {}
 
@@ -157,12 +160,48 @@ void SessionBackend::stopSearch() {
   if (!shutDown_) search_->stop();
 }
 
-bool SessionBackend::startCopy(const std::string&, bool, const std::string&, bool) {
-  refuse("Copying is not available yet.");
-  return false;
+bool SessionBackend::startCopy(const std::string& item, bool isFolder, const std::string& folder,
+                               bool replace) {
+  if (shutDown_) return false;
+  if (copyRun_ != RunId::None) {
+    refuse(kCopyBusyMessage);
+    return false;
+  }
+  if (copy_.joinable()) copy_.join();  // ended: its last event has been delivered
+  const RunId run = nextRunId();
+  copyRun_ = run;
+  CopyRequest request{item, isFolder, folder, replace};
+  copy_ = std::jthread([this, run, request = std::move(request)](std::stop_token stop) {
+    const auto progress = [this, run](const TransferProgress& p) {
+      CopyProgress shown{p.bytesDone, p.bytesTotal, p.bytesPerSecond, p.timeLeft, p.currentItem};
+      post([this, run, shown] {
+        if (run == copyRun_ && events_.copyProgress) events_.copyProgress(shown);
+      });
+    };
+    auto copied = copyToFolder(request, lister_, reader_, stop, progress);
+    CopyOutcome outcome;
+    if (copied) {
+      outcome.destination = *copied;
+    } else if (copied.error().code == ErrorCode::Cancelled) {
+      outcome.cancelled = true;
+    } else {
+      outcome.error = describe(copied.error());
+    }
+    post([this, run, outcome] { copyEnded(run, outcome); });
+  });
+  return true;
 }
 
-void SessionBackend::stopCopy() {}
+void SessionBackend::copyEnded(RunId run, const CopyOutcome& outcome) {
+  if (run != copyRun_) return;
+  copyRun_ = RunId::None;
+  if (copy_.joinable()) copy_.join();  // it has posted its last event: it ends at once
+  if (events_.copyFinished) events_.copyFinished(outcome);
+}
+
+void SessionBackend::stopCopy() {
+  if (!shutDown_ && copyRun_ != RunId::None) copy_.request_stop();
+}
 
 void SessionBackend::shutdown() {
   if (shutDown_) return;
@@ -171,8 +210,12 @@ void SessionBackend::shutdown() {
   // Both stop first, so their tasks wind down together; then each waits for its running ones.
   discovery_->stop();
   search_->stop();
+  copy_.request_stop();
   search_.reset();
   discovery_.reset();
+  // A stopped copy removes what it wrote before it ends; its events are dropped.
+  if (copy_.joinable()) copy_.join();
+  copyRun_ = RunId::None;
 }
 
 }  // namespace vuv::app

@@ -1,6 +1,7 @@
 // The window's backend on the network: discovery and search of the core, run on the session's
-// executor over its browse service and directory lister, with every event handed to the GUI
-// thread.
+// executor over its browse service and directory lister, and copies (transfer/copy_job.h) on a
+// thread of their own (one copy at a time: a long copy must not hold one of the executor's
+// threads that searches share), with every event handed to the GUI thread.
 //
 // Busy rules: Discover and loading a tree file are refused while a discovery or a search still runs (clearing the tree
 // under running workers is not provided for); Add domain is refused while a discovery runs, so
@@ -14,12 +15,14 @@
 //
 // Thread rules: construct, call and destroy on the GUI thread (one with an event loop).
 // shutdown() stops every run and waits only for the tasks that are running, which the stop
-// token ends within milliseconds; nothing is delivered after it.
+// token ends within milliseconds, and for a running copy to remove what it wrote; nothing is
+// delivered after it.
 #pragma once
 
 #include <QObject>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/backend/window_backend.h"
@@ -41,11 +44,12 @@ inline constexpr char kNoDomainMessage[] =
     "No domain or workgroup was found on the network.";
 inline constexpr char kLoadFailedMessage[] = "The tree file could not be loaded: ";
 inline constexpr char kEmptyDomainMessage[] = "Enter the name of a domain or workgroup.";
+inline constexpr char kCopyBusyMessage[] = "A copy is running. Wait until it has ended, or stop it.";
 
 class SessionBackend final : public WindowBackend {
  public:
   // Everything given must outlive the backend.
-  SessionBackend(BrowseService& browse, DirectoryLister& lister, Executor& executor,
+  SessionBackend(BrowseService& browse, DirectoryLister& lister, FileReader& reader, Executor& executor,
                  SearchOptions searchOptions = {});
   ~SessionBackend() override;
   SessionBackend(const SessionBackend&) = delete;
@@ -70,6 +74,7 @@ class SessionBackend final : public WindowBackend {
   DiscoveryEvents discoveryEvents();
   SearchEvents searchEvents();
   void discoveryEnded(RunId run);
+  void copyEnded(RunId run, const CopyOutcome& outcome);
 
   QObject receiver_;  // lives on the GUI thread; queued events die with it
   WindowEvents events_;
@@ -80,12 +85,17 @@ class SessionBackend final : public WindowBackend {
   NodeId discoveryRoot_ = kNoNode;  // where a discovery's domains go
   RunId searchRun_ = RunId::None;
   std::vector<ListingFailure> skipped_;  // of the current search
+  RunId copyRun_ = RunId::None;
+
+  DirectoryLister& lister_;
+  FileReader& reader_;
 
   NetworkTree tree_;
   StreamDiagnostics diagnostics_;
   // Last: they are ended first, while the tree and the receiver still exist.
   std::unique_ptr<Discovery> discovery_;
   std::unique_ptr<SearchController> search_;
+  std::jthread copy_;  // the running copy, or one that has ended and waits to be joined
 };
 
 }  // namespace vuv::app

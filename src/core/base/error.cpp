@@ -17,6 +17,8 @@ ErrorCode errorCodeFromErrno(int err) {
       return ErrorCode::AccessDenied;
     case ETIMEDOUT:
       return ErrorCode::Timeout;
+    case ECONNABORTED:
+      return ErrorCode::ConnectionLost;
     case EHOSTUNREACH:
     case ENETUNREACH:
     case ECONNREFUSED:
@@ -43,12 +45,16 @@ int errnoFromError(const Error& error) {
     case ErrorCode::AccessDenied: return EACCES;
     case ErrorCode::Timeout: return ETIMEDOUT;
     case ErrorCode::Unreachable: return EHOSTUNREACH;
+    case ErrorCode::ConnectionLost: return ECONNABORTED;
     case ErrorCode::ProtocolNotAllowed: return EPROTONOSUPPORT;
     case ErrorCode::NoKerberosTicket: return ENOKEY;
     case ErrorCode::Protocol: return EPROTO;
     case ErrorCode::InvalidArgument: return EINVAL;
     case ErrorCode::Cancelled: return ECANCELED;
     case ErrorCode::Busy: return EBUSY;
+    case ErrorCode::AlreadyExists: return EEXIST;
+    case ErrorCode::UnsafeName: return EINVAL;
+    case ErrorCode::LinkLoop: return ELOOP;
     default: return EIO;
   }
 }
@@ -61,6 +67,7 @@ const char* summary(ErrorCode code) {
     case ErrorCode::AccessDenied: return "access denied";
     case ErrorCode::Timeout: return "no answer in time";
     case ErrorCode::Unreachable: return "cannot be reached";
+    case ErrorCode::ConnectionLost: return "the server ended the connection";
     case ErrorCode::ProtocolNotAllowed:
       return "the server speaks only SMB1 (NT1); allow it with `client min protocol = NT1` in "
              "smb.conf";
@@ -73,9 +80,32 @@ const char* summary(ErrorCode code) {
     case ErrorCode::BadFormat: return "not in the expected format";
     case ErrorCode::Busy: return "busy with another operation";
     case ErrorCode::Cancelled: return "stopped";
+    case ErrorCode::AlreadyExists: return "a file or folder of that name is already there";
+    case ErrorCode::LocalWrite: return "the local copy could not be written";
+    case ErrorCode::EndedEarly: return "the file ended early (fewer bytes arrived than it held)";
+    case ErrorCode::FileChanged: return "the file grew while it was being copied";
+    case ErrorCode::UnsafeName: return "the name cannot be used on this computer";
+    case ErrorCode::LinkLoop: return "the folder leads back into a folder above it (a link loop)";
     case ErrorCode::Other: return "failed";
   }
   return "failed";
+}
+
+// Why the local side of a copy failed, in the words of the one who sits at it; null when the
+// system's own words must do.
+const char* localSummary(int systemCode) {
+  switch (systemCode) {
+    case ENOSPC: return "no space left on the local disk";
+    case EDQUOT: return "the disk quota on the local disk is used up";
+    case EACCES:
+    case EPERM: return "no permission to write in the local folder";
+    case EROFS: return "the local disk is read-only";
+    case ENOENT: return "the destination folder does not exist";
+    case ENOTDIR: return "the destination is not a folder";
+    case ENAMETOOLONG: return "the local name would be too long";
+    case EIO: return "the local disk reported an input/output error";
+    default: return nullptr;
+  }
 }
 
 }  // namespace
@@ -92,8 +122,12 @@ std::string reason(const Error& error) {
     case ErrorCode::AccessDenied: return "access denied";
     case ErrorCode::Timeout: return "timed out";
     case ErrorCode::Unreachable: return "host unreachable";
+    case ErrorCode::ConnectionLost: return "connection lost";
     case ErrorCode::WorkerCrashed: return "worker crashed";
     case ErrorCode::Cancelled: return "stopped";
+    case ErrorCode::LocalWrite:
+      if (const char* words = localSummary(error.systemCode)) return words;
+      break;
     default: break;
   }
   if (error.systemCode != 0) return std::strerror(error.systemCode);
@@ -102,10 +136,18 @@ std::string reason(const Error& error) {
 
 std::string describe(const Error& error) {
   std::string text = error.detail.empty() ? std::string() : error.detail + ": ";
+  if (error.code == ErrorCode::LocalWrite) {
+    if (const char* words = localSummary(error.systemCode)) return text + words;
+  }
   text += summary(error.code);
   // Their summary says it all; the system's words would only blur it.
   const bool plain = error.code == ErrorCode::Timeout || error.code == ErrorCode::ProtocolNotAllowed ||
-                     error.code == ErrorCode::NoKerberosTicket;
+                     error.code == ErrorCode::NoKerberosTicket || error.code == ErrorCode::AlreadyExists ||
+                     error.code == ErrorCode::ConnectionLost ||
+                     error.code == ErrorCode::LinkLoop || error.code == ErrorCode::UnsafeName ||
+                     // "access denied (Permission denied)" says the same thing twice.
+                     (error.code == ErrorCode::AccessDenied && (error.systemCode == EACCES || error.systemCode == EPERM)) ||
+                     (error.code == ErrorCode::NotFound && error.systemCode == ENOENT);
   if (error.systemCode != 0 && !plain) {
     text += " (";
     text += std::strerror(error.systemCode);

@@ -12,6 +12,7 @@ enum class ErrorCode {
   AccessDenied,    // the server refused us (also: needs credentials we do not have)
   Timeout,         // no answer within the request's time limit
   Unreachable,     // the host or its SMB service cannot be reached
+  ConnectionLost,  // the server ended the connection in the middle of the work
   ProtocolNotAllowed,  // the server speaks only SMB1, which the client's smb.conf excludes
   NoKerberosTicket,    // Kerberos is required and the ticket cache holds no ticket
   WorkerCrashed,   // the SMB worker process died while serving the request
@@ -21,6 +22,12 @@ enum class ErrorCode {
   BadFormat,       // a file's contents are not what we expect
   Busy,            // the operation cannot run while another one is running
   Cancelled,       // stopped on request
+  AlreadyExists,   // a local file or folder of that name is in the way
+  LocalWrite,      // the local copy could not be made; systemCode says why (ENOSPC, EROFS...)
+  EndedEarly,      // fewer bytes arrived than the file held when it was opened
+  FileChanged,     // more bytes arrived than the file held when it was opened
+  UnsafeName,      // a name from the network cannot be used as a local name (".", "/"...)
+  LinkLoop,        // a folder leads back into a folder above it
   Other,           // anything else; systemCode and detail say more
 };
 

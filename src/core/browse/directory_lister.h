@@ -42,11 +42,26 @@ class DirectoryLister {
 // Receives a file's bytes in order; returning false stops the transfer (Cancelled).
 using ChunkSink = std::function<bool(const char* data, std::size_t size)>;
 
+// What a reader tells of a file once it has opened it, before the first byte.
+struct FileFacts {
+  std::uint64_t size = 0;     // bytes the file holds now
+  std::int64_t modified = 0;  // seconds since the Unix epoch; 0 when unknown
+};
+
+struct ReadHandlers {
+  // Once, before any data; returning false stops the transfer (Cancelled).
+  std::function<bool(const FileFacts& facts)> opened;
+  ChunkSink data;
+};
+
 class FileReader {
  public:
   virtual ~FileReader() = default;
 
-  virtual Status read(std::string_view uncFile, const ChunkSink& sink) = 0;
+  // Streams the file's bytes, in order, to `handlers`. The reader announces the size it found
+  // at the open; the caller compares it with what arrived (a file can shrink or grow while it
+  // is read). Once `stop` is requested the call returns promptly with Cancelled.
+  virtual Status read(std::string_view uncFile, const ReadHandlers& handlers, std::stop_token stop) = 0;
 };
 
 }  // namespace vuv

@@ -1,5 +1,7 @@
 #include "browse/in_memory_shares.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 
 namespace vuv {
@@ -75,6 +77,33 @@ void InMemoryShares::addLink(std::string_view unc, std::string_view target) {
 void InMemoryShares::addEntry(std::string_view folder, DirectoryEntry entry) {
   std::lock_guard lock(mutex_);
   ensureFolder(folder, std::nullopt).entries.push_back(std::move(entry));
+}
+
+char InMemoryShares::generatedByte(std::string_view unc, std::uint64_t offset) {
+  std::uint64_t seed = 1469598103934665603ULL;  // FNV-1a of the path
+  for (char c : unc) seed = (seed ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  return static_cast<char>((seed + offset * 131 + (offset >> 8)) & 0xff);
+}
+
+void InMemoryShares::setContents(std::string_view unc, std::string bytes, std::int64_t modified) {
+  std::lock_guard lock(mutex_);
+  DirectoryEntry entry;
+  entry.name = std::string(nameOf(unc));
+  entry.size = bytes.size();
+  entry.modified = modified;
+  entry.fileId = freshId();
+  parentFolder(unc).entries.push_back(std::move(entry));
+  contents_[std::string(unc)] = std::move(bytes);
+}
+
+void InMemoryShares::failRead(std::string_view unc, std::uint64_t after, std::optional<Error> error) {
+  std::lock_guard lock(mutex_);
+  readFaults_[std::string(unc)] = ReadFault{after, std::move(error)};
+}
+
+void InMemoryShares::setReadHook(ReadHook hook) {
+  std::lock_guard lock(mutex_);
+  readHook_ = std::move(hook);
 }
 
 void InMemoryShares::fail(std::string_view unc, Error error) {
@@ -156,6 +185,48 @@ Result<DirectoryListing> InMemoryShares::list(std::string_view uncFolder, std::s
   const Folder* folder = resolve(path);
   if (!folder) return makeError(ErrorCode::NotFound, path);
   return DirectoryListing{folder->entries, folder->fileId};
+}
+
+Status InMemoryShares::read(std::string_view uncFile, const ReadHandlers& handlers, std::stop_token stop) {
+  const std::string path(uncFile);
+  DirectoryEntry file;
+  std::optional<std::string> contents;
+  std::optional<ReadFault> fault;
+  ReadHook hook;
+  {
+    std::lock_guard lock(mutex_);
+    const Folder* folder = resolve(parentOf(path));
+    const auto found = folder == nullptr ? std::vector<DirectoryEntry>::const_iterator{}
+                                         : std::find_if(folder->entries.begin(), folder->entries.end(),
+                                                        [&](const DirectoryEntry& e) { return e.name == nameOf(path); });
+    if (folder == nullptr || found == folder->entries.end()) return makeError(ErrorCode::NotFound, path);
+    if (found->isFolder) return makeError(ErrorCode::Other, path, EISDIR);
+    file = *found;
+    if (auto it = contents_.find(path); it != contents_.end()) contents = it->second;
+    if (auto it = readFaults_.find(path); it != readFaults_.end()) fault = it->second;
+    hook = readHook_;
+  }
+  if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, path);
+  if (handlers.opened && !handlers.opened(FileFacts{file.size, file.modified})) {
+    return makeError(ErrorCode::Cancelled, path);
+  }
+  const std::uint64_t end = fault ? std::min(fault->after, file.size) : file.size;
+  std::string chunk;
+  for (std::uint64_t offset = 0; offset < end;) {
+    if (hook) hook(path, offset, stop);
+    if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, path);
+    const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(kReadChunk, end - offset));
+    if (contents) {
+      chunk.assign(*contents, static_cast<std::size_t>(offset), size);
+    } else {
+      chunk.resize(size);
+      for (std::size_t i = 0; i < size; ++i) chunk[i] = generatedByte(path, offset + i);
+    }
+    if (!handlers.data(chunk.data(), chunk.size())) return makeError(ErrorCode::Cancelled, path);
+    offset += size;
+  }
+  if (fault && fault->error) return *fault->error;
+  return success();
 }
 
 }  // namespace vuv

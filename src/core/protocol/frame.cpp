@@ -1,5 +1,7 @@
 #include "protocol/frame.h"
 
+#include <algorithm>
+
 #include "protocol/message_codec.h"
 #include "protocol/wire.h"
 
@@ -23,17 +25,54 @@ Result<std::string> encodeFrame(const Message& message) {
   return header.take() + payload;
 }
 
-void FrameDecoder::append(std::string_view bytes) {
-  if (offset_ >= kCompactThreshold || offset_ == buffer_.size()) {
-    buffer_.erase(0, offset_);
+Result<std::string> encodeDataFrameStart(std::uint32_t id, std::size_t size) {
+  std::string prefix = encodeDataChunkPrefix(id, size);
+  if (size > kMaxFramePayload - prefix.size()) {
+    return makeError(ErrorCode::InvalidArgument, "data chunk of " + std::to_string(size) + " bytes is too large");
+  }
+  WireWriter header;
+  header.u32(static_cast<std::uint32_t>(prefix.size() + size));
+  return header.take() + prefix;
+}
+
+void FrameDecoder::compact() {
+  if (offset_ >= kCompactThreshold || offset_ == filled_) {
+    // The buffer keeps its size: growing it again would zero the room each time.
+    std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(offset_), buffer_.begin() + static_cast<std::ptrdiff_t>(filled_),
+              buffer_.begin());
+    filled_ -= offset_;
     offset_ = 0;
   }
-  buffer_ += bytes;
+}
+
+void FrameDecoder::append(std::string_view bytes) {
+  std::copy(bytes.begin(), bytes.end(), prepare(bytes.size()));
+  commit(bytes.size());
+}
+
+char* FrameDecoder::prepare(std::size_t size) {
+  compact();
+  if (buffer_.size() < filled_ + size) buffer_.resize(filled_ + size);
+  return buffer_.data() + filled_;
+}
+
+void FrameDecoder::commit(std::size_t size) { filled_ = std::min(filled_ + size, buffer_.size()); }
+
+std::optional<FrameDecoder::DataView> FrameDecoder::nextData() {
+  if (failed_) return std::nullopt;
+  const std::string_view pending = std::string_view(buffer_).substr(offset_, filled_ - offset_);
+  WireReader header(pending);
+  std::uint32_t size = 0;
+  if (!header.u32(size) || size > kMaxFramePayload || header.remaining() < size) return std::nullopt;
+  DataView view;
+  if (!viewDataChunk(pending.substr(kFrameHeaderBytes, size), view.id, view.bytes)) return std::nullopt;
+  offset_ += kFrameHeaderBytes + size;
+  return view;
 }
 
 Result<std::optional<Message>> FrameDecoder::next() {
   if (failed_) return makeError(ErrorCode::Protocol, "stream already failed");
-  const std::string_view pending = std::string_view(buffer_).substr(offset_);
+  const std::string_view pending = std::string_view(buffer_).substr(offset_, filled_ - offset_);
   WireReader header(pending);
   std::uint32_t size = 0;
   if (!header.u32(size)) return std::optional<Message>();

@@ -23,19 +23,37 @@ inline constexpr std::size_t kMaxFramePayload = 16 * 1024 * 1024;
 
 // Header and payload of `message`; InvalidArgument when it exceeds kMaxFramePayload.
 Result<std::string> encodeFrame(const Message& message);
+// The frame of DataChunk{id, bytes} up to the bytes: followed by them, the same frame as
+// encodeFrame gives. InvalidArgument when the frame would exceed kMaxFramePayload.
+Result<std::string> encodeDataFrameStart(std::uint32_t id, std::size_t size);
 
 class FrameDecoder {
  public:
   void append(std::string_view bytes);
+  // Room for `size` more bytes at the end of the buffer, to read into; then commit() what
+  // arrived. Saves a copy of every byte on a fast stream.
+  char* prepare(std::size_t size);
+  void commit(std::size_t size);
 
   // The next whole message, or nullopt until more bytes arrive.
   Result<std::optional<Message>> next();
 
+  struct DataView {
+    std::uint32_t id = 0;
+    std::string_view bytes;  // in the decoder's buffer: valid until the next call
+  };
+  // When the next whole frame is a well-formed DataChunk, takes it and shows its bytes where
+  // they lie, without the copy next() makes; else nullopt and the frame stays for next().
+  std::optional<DataView> nextData();
+
   // True when bytes of an unfinished frame are buffered (the stream may not end here).
-  bool midFrame() const { return offset_ < buffer_.size(); }
+  bool midFrame() const { return offset_ < filled_; }
 
  private:
+  void compact();
+
   std::string buffer_;
+  std::size_t filled_ = 0;  // bytes of buffer_ in use; the rest is room prepare() gave
   std::size_t offset_ = 0;  // start of the first unread frame in buffer_
   bool failed_ = false;
 };

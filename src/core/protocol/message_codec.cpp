@@ -158,6 +158,26 @@ Result<Message> readWhole(WireReader& r) {
 
 }  // namespace
 
+std::string encodeDataChunkPrefix(std::uint32_t id, std::size_t size) {
+  WireWriter w;
+  w.u8(static_cast<std::uint8_t>(MessageType::DataChunk));
+  w.u32(id);
+  w.u32(static_cast<std::uint32_t>(size));
+  return w.take();
+}
+
+bool viewDataChunk(std::string_view payload, std::uint32_t& id, std::string_view& bytes) {
+  constexpr std::size_t kPrefix = 1 + 4 + 4;  // type, id, byte count
+  if (payload.size() < kPrefix || static_cast<std::uint8_t>(payload[0]) != static_cast<std::uint8_t>(MessageType::DataChunk)) {
+    return false;
+  }
+  WireReader r(payload.substr(1, kPrefix - 1));
+  std::uint32_t size = 0;
+  if (!r.u32(id) || !r.u32(size) || size != payload.size() - kPrefix) return false;
+  bytes = payload.substr(kPrefix);
+  return true;
+}
+
 std::string encodeMessage(const Message& message) {
   WireWriter w;
   std::visit([&](const auto& m) { write(w, m); }, message);

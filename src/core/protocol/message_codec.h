@@ -16,6 +16,13 @@ namespace vuv::protocol {
 
 std::string encodeMessage(const Message& message);
 
+// What encodeMessage(DataChunk{id, bytes}) puts before the bytes themselves, for a sender
+// that writes the bytes from where they are instead of copying them into one message.
+std::string encodeDataChunkPrefix(std::uint32_t id, std::size_t size);
+
+// When `payload` is a well-formed DataChunk: its id, and its bytes as a view into `payload`.
+bool viewDataChunk(std::string_view payload, std::uint32_t& id, std::string_view& bytes);
+
 Result<Message> decodeMessage(std::string_view payload);
 
 }  // namespace vuv::protocol

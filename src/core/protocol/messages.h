@@ -4,6 +4,8 @@
 //   parent -> worker  Hello once, first; then Request, and AuthReply when asked
 //   worker -> parent  for each Request: any number of EntriesBatch or DataChunk, at most one
 //                     AuthRequest (answered by AuthReply before it goes on), then one Done
+// A ReadFile answer starts with one EntriesBatch holding the file's own Entry (its size and
+// time at the open), then its bytes as DataChunks in order.
 // Every reply carries the id of its Request. Plain values; thread-safe.
 #pragma once
 
@@ -17,8 +19,9 @@
 
 namespace vuv::protocol {
 
-// Raised whenever the encoding changes; a worker refuses a Hello of another version.
-inline constexpr std::uint16_t kProtocolVersion = 1;
+// Raised whenever the encoding or the order of replies changes; a worker refuses a Hello of
+// another version. 2: a ReadFile answer tells the file's size first.
+inline constexpr std::uint16_t kProtocolVersion = 2;
 
 enum class Operation : std::uint8_t {
   ListWorkgroups = 1,  // smb://

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,7 +11,8 @@ namespace vuv::smb {
 
 namespace {
 
-constexpr std::size_t kReadChunk = 64 * 1024;
+// Large reads keep the number of system calls per file chunk small.
+constexpr std::size_t kReadChunk = 1024 * 1024;
 
 // A stream socket gets MSG_NOSIGNAL; anything else (a pipe, a terminal) a plain write.
 ssize_t writeSome(int fd, const char* data, std::size_t size) {
@@ -36,6 +38,37 @@ Status MessageChannel::send(const protocol::Message& message) {
   return success();
 }
 
+Status MessageChannel::sendData(std::uint32_t id, std::string_view bytes) {
+  Result<std::string> start = protocol::encodeDataFrameStart(id, bytes.size());
+  if (!start) return start.error();
+  iovec parts[2] = {{start->data(), start->size()}, {const_cast<char*>(bytes.data()), bytes.size()}};
+  iovec* next = parts;
+  int count = 2;
+  while (count > 0) {
+    msghdr message{};
+    message.msg_iov = next;
+    message.msg_iovlen = static_cast<std::size_t>(count);
+    ssize_t n = ::sendmsg(writeFd_, &message, MSG_NOSIGNAL);
+    if (n < 0 && errno == ENOTSOCK) n = ::writev(writeFd_, next, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return makeError(ErrorCode::Io, "sending to the peer", errno);
+    }
+    // Drop what went out: whole parts, then the front of a part sent in part.
+    auto sent = static_cast<std::size_t>(n);
+    while (count > 0 && sent >= next->iov_len) {
+      sent -= next->iov_len;
+      ++next;
+      --count;
+    }
+    if (count > 0) {
+      next->iov_base = static_cast<char*>(next->iov_base) + sent;
+      next->iov_len -= sent;
+    }
+  }
+  return success();
+}
+
 Status MessageChannel::waitReadable(std::optional<Clock::time_point> deadline) {
   while (true) {
     int timeoutMs = -1;
@@ -54,25 +87,46 @@ Status MessageChannel::waitReadable(std::optional<Clock::time_point> deadline) {
   }
 }
 
+Result<std::optional<protocol::Message>> MessageChannel::receive(std::chrono::milliseconds idle,
+                                                                const DataSink& onData) {
+  Clock::time_point deadline = Clock::now() + idle;
+  while (true) {
+    while (auto data = decoder_.nextData()) {
+      if (!onData(data->id, data->bytes)) return makeError(ErrorCode::Cancelled, "data refused");
+      deadline = Clock::now() + idle;
+    }
+    auto next = decoder_.next();
+    if (!next || next->has_value()) return next;
+    Result<bool> more = readSome(deadline);
+    if (!more) return more.error();
+    if (!*more) return std::optional<protocol::Message>();
+  }
+}
+
 Result<std::optional<protocol::Message>> MessageChannel::receive(
     std::optional<Clock::time_point> deadline) {
-  char buffer[kReadChunk];
   while (true) {
     auto next = decoder_.next();
     if (!next || next->has_value()) return next;
+    Result<bool> more = readSome(deadline);
+    if (!more) return more.error();
+    if (!*more) return std::optional<protocol::Message>();
+  }
+}
 
+Result<bool> MessageChannel::readSome(std::optional<Clock::time_point> deadline) {
+  while (true) {
     if (Status ready = waitReadable(deadline); !ready) return ready.error();
-    const ssize_t n = ::read(readFd_, buffer, sizeof buffer);
+    const ssize_t n = ::read(readFd_, decoder_.prepare(kReadChunk), kReadChunk);
     if (n > 0) {
-      decoder_.append(std::string_view(buffer, static_cast<std::size_t>(n)));
-    } else if (n == 0) {
-      if (decoder_.midFrame()) {
-        return makeError(ErrorCode::Protocol, "stream ended inside a message");
-      }
-      return std::optional<protocol::Message>();
-    } else if (errno != EINTR && errno != EAGAIN) {
-      return makeError(ErrorCode::Io, "reading from the peer", errno);
+      decoder_.commit(static_cast<std::size_t>(n));
+      return true;
     }
+    if (n == 0) {
+      if (decoder_.midFrame()) return makeError(ErrorCode::Protocol, "stream ended inside a message");
+      return false;
+    }
+    if (errno != EINTR && errno != EAGAIN) return makeError(ErrorCode::Io, "reading from the peer", errno);
   }
 }
 

@@ -7,7 +7,10 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <optional>
+#include <string_view>
 
 #include "base/result.h"
 #include "protocol/frame.h"
@@ -23,6 +26,8 @@ class MessageChannel {
 
   // Io with the errno when the peer is gone.
   Status send(const protocol::Message& message);
+  // The same as send(DataChunk{id, bytes}), without copying the bytes into a message first.
+  Status sendData(std::uint32_t id, std::string_view bytes);
 
   // The next message. nullopt: the peer closed the stream between two messages.
   // Errors: Timeout when `deadline` passes first (the channel stays usable), Protocol for a
@@ -30,8 +35,16 @@ class MessageChannel {
   Result<std::optional<protocol::Message>> receive(
       std::optional<Clock::time_point> deadline = std::nullopt);
 
+  // Like receive(), but every DataChunk goes to `onData` (id, bytes) straight from the receive
+  // buffer, without a copy, and the wait goes on: the next other message is returned. The
+  // time limit `idle` starts again after each chunk. Cancelled once `onData` returns false.
+  using DataSink = std::function<bool(std::uint32_t id, std::string_view bytes)>;
+  Result<std::optional<protocol::Message>> receive(std::chrono::milliseconds idle, const DataSink& onData);
+
  private:
   Status waitReadable(std::optional<Clock::time_point> deadline);
+  // Reads what has arrived into the decoder; false when the peer closed the stream.
+  Result<bool> readSome(std::optional<Clock::time_point> deadline);
 
   int readFd_;
   int writeFd_;

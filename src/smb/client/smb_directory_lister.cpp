@@ -45,14 +45,39 @@ Result<DirectoryListing> SmbDirectoryLister::list(std::string_view uncFolder, st
   return listing;
 }
 
-Status SmbDirectoryLister::read(std::string_view uncFile, const ChunkSink& sink) {
+Status SmbDirectoryLister::read(std::string_view uncFile, const ReadHandlers& handlers,
+                                std::stop_token stop) {
   Result<std::string> url = smbUrlFromUnc(uncFile, book_);
   if (!url) return url.error();
 
-  ReplyHandlers handlers;
-  handlers.onData = sink;
-  Result<RequestOutcome> outcome = pool_.run(protocol::Operation::ReadFile, *url, handlers);
+  // The worker tells the file's size first, in a batch of one entry, then sends its bytes.
+  bool announced = false;
+  const char* broken = nullptr;  // what the worker did out of order
+  ReplyHandlers replies;
+  replies.onEntries = [&](std::vector<protocol::Entry>& batch) {
+    if (announced || batch.size() != 1) {
+      broken = "sent stray entries";
+      return false;
+    }
+    announced = true;
+    return !handlers.opened || handlers.opened(FileFacts{batch.front().size, batch.front().modified});
+  };
+  replies.onData = [&](const char* data, std::size_t size) {
+    if (!announced) {
+      broken = "sent data before the file's size";
+      return false;
+    }
+    return handlers.data(data, size);
+  };
+  // Not repeated after a crash: part of the file may have gone out already.
+  Result<RequestOutcome> outcome = pool_.run(protocol::Operation::ReadFile, *url, replies, stop);
+  if (broken != nullptr) {
+    return aboutPath(makeError(ErrorCode::Protocol, std::string("SMB worker ") + broken), "reading", uncFile);
+  }
   if (!outcome) return aboutPath(outcome.error(), "reading", uncFile);
+  if (!announced) {
+    return aboutPath(makeError(ErrorCode::Protocol, "SMB worker did not tell the file's size"), "reading", uncFile);
+  }
   return success();
 }
 

@@ -1,8 +1,8 @@
 // Folder listings and file reads on shares, through SMB worker processes. UNC paths
 // (\\server\share\dir) become smb:// URLs (smb_url.h); each listing is one readdirplus2 pass
 // in the worker, with sizes, times and file ids from the listing itself. A listing whose worker
-// crashed or was killed from outside is repeated once on a fresh worker; a stop kills the
-// worker at once (WorkerPool).
+// crashed or was killed from outside is repeated once on a fresh worker; a read is never
+// repeated (its bytes may have gone out already). A stop kills the worker at once (WorkerPool).
 //
 // Thread safety: any number of threads at once. The pool must outlive the lister.
 #pragma once
@@ -19,7 +19,7 @@ class SmbDirectoryLister : public DirectoryLister, public FileReader {
   explicit SmbDirectoryLister(WorkerPool& pool, const HostAddressBook* book = nullptr) : pool_(pool), book_(book) {}
 
   Result<DirectoryListing> list(std::string_view uncFolder, std::stop_token stop) override;
-  Status read(std::string_view uncFile, const ChunkSink& sink) override;
+  Status read(std::string_view uncFile, const ReadHandlers& handlers, std::stop_token stop) override;
 
  private:
   WorkerPool& pool_;

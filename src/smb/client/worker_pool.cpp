@@ -158,8 +158,22 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
   };
   const auto timeoutMs = std::to_string(options_.progressTimeout.count());
 
+  // File data goes to its handler straight from the channel's buffer; an end it makes waits
+  // here for the channel to return.
+  std::optional<Result<RequestOutcome>> dataEnd;
+  const auto onData = [&](std::uint32_t chunkId, std::string_view bytes) {
+    if (chunkId != id || !handlers.onData) {
+      dataEnd = confused("sent stray data");
+    } else if (!handlers.onData(bytes.data(), bytes.size())) {
+      worker.kill();
+      dataEnd = makeError(ErrorCode::Cancelled, url);
+    }
+    return !dataEnd;
+  };
+
   while (true) {
-    auto received = worker.channel().receive(Clock::now() + options_.progressTimeout);
+    auto received = worker.channel().receive(options_.progressTimeout, onData);
+    if (dataEnd) return std::move(*dataEnd);
     if (!received) {
       switch (received.error().code) {
         case ErrorCode::Timeout:

@@ -39,6 +39,8 @@ struct SpawnSetup {
   SpawnSetup& operator=(const SpawnSetup&) = delete;
 };
 
+constexpr int kWorkerSendBuffer = 8 * 1024 * 1024;
+
 }  // namespace
 
 Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(
@@ -49,6 +51,11 @@ Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(
   }
   UniqueFd ours(fds[0]);
   UniqueFd theirs(fds[1]);
+  // A file's chunk fits in the worker's send buffer, so the worker reads the next one from
+  // the network while we take this one in. The system caps the size (net.core.wmem_max);
+  // a smaller buffer only costs speed.
+  const int sendBuffer = kWorkerSendBuffer;
+  ::setsockopt(theirs.get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
 
   SpawnSetup setup;
   // dup2 clears close-on-exec on the copies, so only fds 0 and 1 survive the exec.

@@ -8,7 +8,9 @@ void ReplyStream::add(protocol::Entry entry) {
 }
 
 void ReplyStream::data(std::string_view bytes) {
-  send(protocol::DataChunk{id_, std::string(bytes)});
+  if (!status_) return;
+  status_ = channel_.sendData(id_, bytes);
+  sentAny_ = true;
 }
 
 void ReplyStream::flush() {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "browse/kerberos_ticket.h"
 #include "browse/smb_url.h"
@@ -20,7 +21,11 @@ namespace {
 using protocol::EntryKind;
 using protocol::Operation;
 
-constexpr std::size_t kReadChunk = 64 * 1024;
+// libsmbclient splits a large read into requests it keeps in flight at once, so a big read
+// runs at the link's speed where small ones wait a round trip each. Measured on the test
+// network (100 MB): 64 KiB reads took twice as long as 1 MiB; 2 MiB was quickest; 4 and
+// 8 MiB were slower again (the parent waits longer for each chunk before it can write it).
+constexpr std::size_t kReadChunk = 2 * 1024 * 1024;
 
 bool refused(int status) { return status == EACCES || status == EPERM; }
 
@@ -203,12 +208,23 @@ RequestHandler::Outcome RequestHandler::listDirectory(const std::string& url, Re
 RequestHandler::Outcome RequestHandler::readFile(const std::string& url, ReplyStream& out) {
   FileHandle file = files_.openFile(url);
   if (!file) return {errno != 0 ? errno : EIO, false, "open " + url};
-  char buffer[kReadChunk];
+  // The size at the open goes first, as the one entry of a batch: the parent compares it with
+  // the bytes that arrive, so a connection that ends early is never taken for the file's end.
+  struct stat status {};
+  if (files_.stat(file.get(), &status) != 0) return {errno != 0 ? errno : EIO, false, "stat " + url};
+  if (S_ISDIR(status.st_mode)) return {EISDIR, false, "open " + url};
+  out.add(protocol::Entry{EntryKind::File, std::string(),
+                          static_cast<std::uint64_t>(status.st_size),
+                          static_cast<std::int64_t>(status.st_mtime),
+                          static_cast<std::uint64_t>(status.st_ino)});
+  out.flush();
+  if (!out.status()) return {EPIPE, false, "read " + url};
+  std::vector<char> buffer(kReadChunk);
   while (true) {
-    const ssize_t n = files_.read(file.get(), buffer, sizeof buffer);
+    const ssize_t n = files_.read(file.get(), buffer.data(), buffer.size());
     if (n < 0) return {errno != 0 ? errno : EIO, false, "read " + url};
     if (n == 0) return {0, false, "read " + url};
-    out.data(std::string_view(buffer, static_cast<std::size_t>(n)));
+    out.data(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
     if (!out.status()) return {EPIPE, false, "read " + url};
   }
 }

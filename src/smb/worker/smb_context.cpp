@@ -66,6 +66,10 @@ ssize_t SmbContext::read(SMBCFILE* file, char* buffer, std::size_t size) {
   return smbc_getFunctionRead(context_.get())(context_.get(), file, buffer, size);
 }
 
+int SmbContext::stat(SMBCFILE* file, struct stat* status) {
+  return smbc_getFunctionFstat(context_.get())(context_.get(), file, status);
+}
+
 void SmbContext::forgetConnections() {
   smbc_getFunctionPurgeCachedServers(context_.get())(context_.get());
 }

@@ -53,6 +53,8 @@ class SmbContext {
   smbc_dirent* readDir(SMBCFILE* dir);
   const libsmb_file_info* readDirPlus(SMBCFILE* dir, struct stat* status);
   ssize_t read(SMBCFILE* file, char* buffer, std::size_t size);
+  // 0, or -1 with errno set.
+  int stat(SMBCFILE* file, struct stat* status);
 
   // Drops cached server connections, so that new credentials take effect.
   void forgetConnections();

@@ -1,0 +1,325 @@
+// Copies from in-memory shares into a real temporary folder: what lands where, what is left
+// after every kind of failure (nothing), how the errors read, and the progress arithmetic.
+#include "transfer/copy_job.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "browse/in_memory_shares.h"
+#include "transfer/transfer_progress.h"
+
+namespace vuv {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::string kShare = R"(\\srv\share)";
+
+std::string at(const std::string& relative) { return kShare + '\\' + relative; }
+
+std::string readLocal(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+std::string generated(const std::string& unc, std::uint64_t size) {
+  std::string bytes(size, '\0');
+  for (std::uint64_t i = 0; i < size; ++i) bytes[i] = InMemoryShares::generatedByte(unc, i);
+  return bytes;
+}
+
+// Every name in `folder`, hidden ones included, recursively, as relative paths.
+std::vector<std::string> everything(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    names.push_back(fs::relative(entry.path(), folder).string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class CopyJobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("vuv-copy-test-" + std::to_string(::getpid()) + "-" +
+                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(dest_ = root_ / "dest");
+    shares_.addFolder(kShare);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  Result<std::string> copy(const std::string& item, bool isFolder, bool replace = false,
+                           std::stop_token stop = {}, const CopySettings& settings = {}) {
+    return copyToFolder(CopyRequest{item, isFolder, dest_.string(), replace}, shares_, shares_, stop,
+                        [this](const TransferProgress& p) { progress_.push_back(p); }, settings);
+  }
+
+  fs::path root_;
+  fs::path dest_;
+  InMemoryShares shares_;
+  std::vector<TransferProgress> progress_;
+};
+
+TEST_F(CopyJobTest, FileArrivesWholeUnderItsNameWithItsTimeAndNothingElse) {
+  const std::string unc = at(R"(dir\report.bin)");
+  const std::uint64_t size = 5 * InMemoryShares::kReadChunk + 123;  // several chunks, a short last one
+  shares_.addFile(unc, size);
+  shares_.setContents(at("dir\\dated.txt"), "dated", 1700000000);
+
+  auto copied = copy(unc, false);
+  ASSERT_TRUE(copied.ok()) << describe(copied.error());
+  EXPECT_EQ(*copied, (dest_ / "report.bin").string());
+  EXPECT_EQ(readLocal(*copied), generated(unc, size));
+  ASSERT_FALSE(progress_.empty());
+  EXPECT_EQ(progress_.front().bytesTotal, size);
+  EXPECT_EQ(progress_.back().currentItem, unc);
+
+  ASSERT_TRUE(copy(at("dir\\dated.txt"), false).ok());
+  EXPECT_EQ(readLocal(dest_ / "dated.txt"), "dated");
+  struct stat status {};
+  ASSERT_EQ(::stat((dest_ / "dated.txt").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mtime, 1700000000);
+  EXPECT_EQ((status.st_mode & 0777), 0666 & ~[] { const mode_t m = ::umask(0); ::umask(m); return m; }());
+  EXPECT_EQ(everything(dest_), (std::vector<std::string>{"dated.txt", "report.bin"}));
+}
+
+TEST_F(CopyJobTest, ZeroBlocksStaySparseAndTheLengthIsKept) {
+  const std::string unc = at("disk.img");
+  std::string bytes(3 * InMemoryShares::kReadChunk, '\0');
+  bytes[InMemoryShares::kReadChunk + 7] = 'x';  // data between two holes, a hole at the end
+  shares_.setContents(unc, bytes);
+  ASSERT_TRUE(copy(unc, false).ok());
+  EXPECT_EQ(readLocal(dest_ / "disk.img"), bytes);
+}
+
+TEST_F(CopyJobTest, FolderCopyTakesEverythingBelowWithOneProgressAgainstTheTotal) {
+  shares_.setContents(at(R"(proj\a.txt)"), "alpha", 1600000000);
+  shares_.addFile(at(R"(proj\src\main.bin)"), 70000);
+  shares_.setContents(at(R"(proj\src\deep\z.txt)"), "zed");
+  shares_.addFolder(at(R"(proj\empty)"));
+  shares_.addFile(at(R"(proj\.hidden\h)"), 10);
+  const std::uint64_t total = 5 + 70000 + 3 + 10;
+
+  CopySettings settings;
+  TransferClock::time_point now{};
+  settings.clock = [&] { return now += 100ms; };
+  auto copied = copy(at("proj"), true, false, {}, settings);
+  ASSERT_TRUE(copied.ok()) << describe(copied.error());
+  const fs::path top = dest_ / "proj";
+  EXPECT_EQ(*copied, top.string());
+  EXPECT_EQ(everything(dest_), (std::vector<std::string>{"proj", "proj/.hidden", "proj/.hidden/h", "proj/a.txt",
+                                                          "proj/empty", "proj/src", "proj/src/deep",
+                                                          "proj/src/deep/z.txt", "proj/src/main.bin"}));
+  EXPECT_EQ(readLocal(top / "src" / "main.bin"), generated(at(R"(proj\src\main.bin)"), 70000));
+  EXPECT_EQ(readLocal(top / "src" / "deep" / "z.txt"), "zed");
+  struct stat status {};
+  ASSERT_EQ(::stat((top / "a.txt").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mtime, 1600000000);
+
+  // The total is known before the first byte and never changes; bytes only grow.
+  const auto first = std::find_if(progress_.begin(), progress_.end(), [](const auto& p) { return p.bytesDone > 0; });
+  ASSERT_NE(first, progress_.end());
+  for (auto it = first; it != progress_.end(); ++it) {
+    EXPECT_EQ(it->bytesTotal, total);
+    if (it != first) {
+      EXPECT_GE(it->bytesDone, (it - 1)->bytesDone);
+    }
+  }
+}
+
+TEST_F(CopyJobTest, ExistingNamesStayUnlessReplacedAndReplacingSwapsKinds) {
+  shares_.setContents(at("a.txt"), "new file");
+  shares_.setContents(at(R"(box\inside.txt)"), "new folder");
+  { std::ofstream(dest_ / "a.txt") << "old file"; }
+  fs::create_directories(dest_ / "box" / "old-sub");
+
+  auto refused = copy(at("a.txt"), false);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().code, ErrorCode::AlreadyExists);
+  EXPECT_EQ(describe(refused.error()), "Could not copy " + at("a.txt") + " to " + (dest_ / "a.txt").string() +
+                                           ": a file or folder of that name is already there");
+  EXPECT_EQ(shares_.listCount(kShare), 0u);  // refused before anything was read
+  ASSERT_FALSE(copy(at("box"), true).ok());
+  EXPECT_EQ(readLocal(dest_ / "a.txt"), "old file");
+
+  ASSERT_TRUE(copy(at("a.txt"), false, true).ok());
+  EXPECT_EQ(readLocal(dest_ / "a.txt"), "new file");
+  ASSERT_TRUE(copy(at("box"), true, true).ok());
+  EXPECT_EQ(everything(dest_), (std::vector<std::string>{"a.txt", "box", "box/inside.txt"}));
+
+  // A folder in place of a file and a file in place of a folder.
+  shares_.setContents(at("box2"), "now a file");
+  fs::create_directories(dest_ / "box2" / "x");
+  shares_.addFile(at(R"(a2\f)"), 3);
+  { std::ofstream(dest_ / "a2") << "was a file"; }
+  ASSERT_TRUE(copy(at("box2"), false, true).ok());
+  ASSERT_TRUE(copy(at("a2"), true, true).ok());
+  EXPECT_EQ(readLocal(dest_ / "box2"), "now a file");
+  EXPECT_TRUE(fs::is_regular_file(dest_ / "a2" / "f"));
+  EXPECT_EQ(everything(dest_).size(), 6u);  // a.txt box box/inside.txt box2 a2 a2/f: no leftovers
+}
+
+TEST_F(CopyJobTest, StopOrAFailingReadMidCopyLeavesNothingAndAnOldFileUntouched) {
+  const std::string big = at(R"(tree\sub\big.bin)");
+  shares_.setContents(at(R"(tree\first.txt)"), "first");
+  shares_.addFile(big, 10 * InMemoryShares::kReadChunk);
+  { std::ofstream(dest_ / "big.bin") << "old"; }
+
+  // Stop while the third chunk is read, in a file copy that replaces and in a folder copy.
+  for (const bool folder : {false, true}) {
+    std::stop_source stop;
+    shares_.setReadHook([&](const std::string&, std::uint64_t offset, std::stop_token) {
+      if (offset >= 2 * InMemoryShares::kReadChunk) stop.request_stop();
+    });
+    auto stopped = copy(folder ? at("tree") : big, folder, true, stop.get_token());
+    ASSERT_FALSE(stopped.ok());
+    EXPECT_EQ(stopped.error().code, ErrorCode::Cancelled);
+    EXPECT_EQ(everything(dest_), std::vector<std::string>{"big.bin"});
+    EXPECT_EQ(readLocal(dest_ / "big.bin"), "old");
+  }
+  shares_.setReadHook({});
+
+  shares_.failRead(big, 3 * InMemoryShares::kReadChunk, makeError(ErrorCode::AccessDenied, "reading", EACCES));
+  for (const bool folder : {false, true}) {
+    auto failed = copy(folder ? at("tree") : big, folder, true);
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error().code, ErrorCode::AccessDenied);
+    EXPECT_EQ(describe(failed.error()).rfind("Could not copy " + big + ": access denied", 0), 0u) << describe(failed.error());
+    EXPECT_EQ(everything(dest_), std::vector<std::string>{"big.bin"});
+  }
+}
+
+TEST_F(CopyJobTest, FewerOrMoreBytesThanAnnouncedFailTheCopy) {
+  const std::string unc = at("short.bin");
+  shares_.addFile(unc, 200000);
+  shares_.failRead(unc, 150000, std::nullopt);  // the stream ends without an error
+  auto shortened = copy(unc, false);
+  ASSERT_FALSE(shortened.ok());
+  EXPECT_EQ(shortened.error().code, ErrorCode::EndedEarly);
+  EXPECT_NE(describe(shortened.error()).find("the file ended early"), std::string::npos);
+  EXPECT_TRUE(everything(dest_).empty());
+
+  // A reader that sends more than it announced.
+  struct GrowingReader final : FileReader {
+    Status read(std::string_view, const ReadHandlers& handlers, std::stop_token) override {
+      handlers.opened(FileFacts{4, 0});
+      if (!handlers.data("abcd", 4) || !handlers.data("e", 1)) return makeError(ErrorCode::Cancelled);
+      return success();
+    }
+  } growing;
+  auto grown = copyToFolder(CopyRequest{unc, false, dest_.string(), false}, shares_, growing, {}, {});
+  ASSERT_FALSE(grown.ok());
+  EXPECT_EQ(grown.error().code, ErrorCode::FileChanged);
+  EXPECT_TRUE(everything(dest_).empty());
+}
+
+TEST_F(CopyJobTest, UnsafeNamesAndLinkLoopsAreRefusedWithoutWritingAnything) {
+  for (const std::string& bad : std::vector<std::string>{"..", ".", "", "a/b", std::string("nul\0in", 6)}) {
+    InMemoryShares shares;
+    shares.setContents(R"(\\srv\share\f\ok.txt)", "ok");
+    shares.addEntry(R"(\\srv\share\f)", DirectoryEntry{bad, false, 1, 0, 0});
+    auto copied = copyToFolder(CopyRequest{R"(\\srv\share\f)", true, dest_.string(), false}, shares, shares, {}, {});
+    ASSERT_FALSE(copied.ok()) << bad;
+    EXPECT_EQ(copied.error().code, ErrorCode::UnsafeName) << bad;
+    EXPECT_TRUE(everything(root_) == std::vector<std::string>{"dest"}) << bad;
+  }
+
+  shares_.setContents(at(R"(loops\here.txt)"), "here");
+  shares_.addLink(at(R"(loops\sub\back)"), at("loops"));
+  auto looped = copy(at("loops"), true);
+  ASSERT_FALSE(looped.ok());
+  EXPECT_EQ(looped.error().code, ErrorCode::LinkLoop);
+  EXPECT_EQ(describe(looped.error()),
+            "Could not copy " + at(R"(loops\sub\back)") + ": the folder leads back into a folder above it (a link loop)");
+  EXPECT_TRUE(everything(dest_).empty());
+}
+
+TEST_F(CopyJobTest, LocalFailuresReadWellAndLeaveNothing) {
+  const std::string unc = at(R"(d\data.bin)");
+  shares_.addFile(unc, 4 * InMemoryShares::kReadChunk);
+
+  CopySettings full;
+  std::uint64_t room = InMemoryShares::kReadChunk + 10;
+  full.calls.pwrite = [&](int fd, const void* data, size_t size, off_t offset) -> ssize_t {
+    if (size > room) {
+      errno = ENOSPC;
+      return -1;
+    }
+    room -= size;
+    return ::pwrite(fd, data, size, offset);
+  };
+  for (const bool folder : {false, true}) {
+    room = InMemoryShares::kReadChunk + 10;
+    auto copied = copy(folder ? at("d") : unc, folder, false, {}, full);
+    ASSERT_FALSE(copied.ok());
+    EXPECT_EQ(copied.error().code, ErrorCode::LocalWrite);
+    const std::string local = (dest_ / (folder ? "d/data.bin" : "data.bin")).string();
+    EXPECT_EQ(describe(copied.error()), "Could not copy " + unc + " to " + local + ": no space left on the local disk");
+    EXPECT_TRUE(everything(dest_).empty());
+  }
+
+  CopySettings failingSync;
+  failingSync.calls.fsync = [](int) {
+    errno = EIO;
+    return -1;
+  };
+  ASSERT_FALSE(copy(unc, false, false, {}, failingSync).ok());
+  EXPECT_TRUE(everything(dest_).empty());
+
+  auto nowhere = copyToFolder(CopyRequest{unc, false, (root_ / "missing").string(), false}, shares_, shares_, {}, {});
+  ASSERT_FALSE(nowhere.ok());
+  EXPECT_EQ(describe(nowhere.error()),
+            "Could not copy " + unc + " to " + (root_ / "missing").string() + ": the destination folder does not exist");
+}
+
+TEST(TransferProgress, RateOverTheRecentWindowTimeLeftAndThrottle) {
+  const TransferClock::time_point t0{};
+  RateMeter meter(3s, 500ms);
+  meter.sample(t0, 0);
+  EXPECT_EQ(meter.bytesPerSecond(), 0);  // one sample tells no rate
+  meter.sample(t0 + 200ms, 1000);
+  EXPECT_EQ(meter.bytesPerSecond(), 0);  // too short a span
+  EXPECT_FALSE(meter.timeLeft(1000, 5000).has_value());
+  meter.sample(t0 + 1s, 10'000'000);
+  EXPECT_DOUBLE_EQ(meter.bytesPerSecond(), 10'000'000.0);
+  EXPECT_EQ(meter.timeLeft(10'000'000, 25'000'001), 2s);  // 1.5 s and a bit: rounded up
+  EXPECT_EQ(meter.timeLeft(30, 20), 0s);
+
+  // Ten seconds at 1 MB/s after a fast start: only the last three seconds count.
+  for (int s = 2; s <= 11; ++s) meter.sample(t0 + std::chrono::seconds(s), 10'000'000 + (s - 1) * 1'000'000ULL);
+  EXPECT_NEAR(meter.bytesPerSecond(), 1'000'000.0, 1.0);
+
+  ProgressThrottle throttle(250ms);
+  EXPECT_TRUE(throttle.due(t0));
+  EXPECT_FALSE(throttle.due(t0 + 100ms));
+  EXPECT_FALSE(throttle.due(t0 + 249ms));
+  EXPECT_TRUE(throttle.due(t0 + 250ms));
+  EXPECT_FALSE(throttle.due(t0 + 400ms));
+}
+
+TEST_F(CopyJobTest, ProgressComesAFewTimesASecondAtMost) {
+  const std::string unc = at("f.bin");
+  shares_.addFile(unc, 100 * InMemoryShares::kReadChunk);
+  CopySettings settings;
+  TransferClock::time_point now{};
+  settings.clock = [&] { return now += 10ms; };  // every look at the clock: 10 ms later
+  ASSERT_TRUE(copy(unc, false, false, {}, settings).ok());
+  ASSERT_GE(progress_.size(), 2u);
+  EXPECT_LE(progress_.size(), 100 * 10ms / 250ms + 3);
+  EXPECT_GT(progress_.back().bytesPerSecond, 0);
+  EXPECT_TRUE(progress_.back().timeLeft.has_value());
+}
+
+}  // namespace
+}  // namespace vuv
