@@ -64,6 +64,8 @@ bool Session::answersByNetBios(std::string_view server, std::stop_token stop) {
 
 Status Session::learnAddressOf(std::string_view server, std::stop_token stop) {
   if (!useWsd_ || book_.lookup(server)) return success();
+  // A name the hosts file holds needs no race: no worker started and killed, no round.
+  if (wsd::inHostsFile(std::string(server))) return success();
 
   // Three at once: the hosts file and DNS, NetBIOS (milliseconds when it knows the name), and
   // a WS-Discovery round (it ends as soon as the server answers). The first answer settles it,

@@ -100,6 +100,8 @@ TEST(WsdOnNetwork, StopEndsARoundAtOnce) {
 
 TEST(NameLookupOnNetwork, HostsFileAnswersAndAStoppedLookupGivesUp) {
   EXPECT_TRUE(wsd::resolvesByName("localhost", 2s));
+  EXPECT_TRUE(wsd::inHostsFile("localhost"));
+  EXPECT_FALSE(wsd::inHostsFile("no-such-host.invalid"));
   EXPECT_EQ(wsd::reverseLookup({"127.0.0.1", "not an address"}, 2s),
             (std::map<std::string, std::string>{{"127.0.0.1", "localhost"}}));
   std::stop_source stopped;

@@ -607,7 +607,9 @@ QString CMainDlg::openCopyFolder() {
 void CMainDlg::startCopy(const ResultRow& row, const QString& folder, bool replace,
                          CopyPurpose purpose) {
   // A refusal comes as the backend's error event.
-  if (!m_backend.startCopy(row.path, row.isFolder, folder.toStdString(), replace)) return;
+  if (!m_backend.startCopy(row.path, row.isFolder, QFile::encodeName(folder).toStdString(), replace)) {
+    return;
+  }
   m_copyPurpose = purpose;
   m_copyDialog = new CopyProgressDlg(
       purpose == CopyPurpose::Open ? text::kOpenCopyCaption : text::kCopyCaption,
@@ -628,7 +630,7 @@ void CMainDlg::OnCopyFinished(const CopyOutcome& outcome) {
     showError(QString::fromStdString(*outcome.error));
     return;
   }
-  const QString destination = QString::fromStdString(outcome.destination);
+  const QString destination = QFile::decodeName(QByteArray::fromStdString(outcome.destination));
   if (m_copyPurpose == CopyPurpose::Open) {
     if (!desktop().openLocalFile(destination)) {
       showError(QString(text::kCannotOpen).arg(destination));

@@ -137,6 +137,20 @@ std::map<std::string, std::string> reverseLookup(const std::vector<std::string>&
   return names;
 }
 
+bool inHostsFile(const std::string& name) {
+  if (name.empty()) return false;
+  Resolver resolver;
+  if (!resolver.ok()) return false;
+  for (const int family : {AF_INET, AF_INET6}) {
+    hostent* host = nullptr;
+    if (::ares_gethostbyname_file(resolver.channel(), name.c_str(), family, &host) == ARES_SUCCESS) {
+      ::ares_free_hostent(host);
+      return true;
+    }
+  }
+  return false;
+}
+
 bool resolvesByName(const std::string& name, std::chrono::milliseconds timeout,
                     std::stop_token stop) {
   if (name.empty() || stop.stop_requested()) return false;
