@@ -80,19 +80,9 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-if [[ -z $CLI ]]; then
-  BUILD=$REPO/build-bench
-  if [[ ! -f $BUILD/build.ninja ]]; then
-    log "configuring $BUILD"
-    cmake -S "$REPO" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  fi
-  log "building vuvuveva-cli and vuvuveva-smb-worker in $BUILD"
-  ninja -C "$BUILD" -j2 vuvuveva-cli vuvuveva-smb-worker >/dev/null
-  CLI=$BUILD/src/cli/vuvuveva-cli
-fi
-[[ -x $CLI ]] || die "no vuvuveva-cli at $CLI"
-CLI=$(cd "$(dirname "$CLI")" && pwd)/$(basename "$CLI")
-command -v smbclient >/dev/null || die "smbclient is not installed (scripts/install-deps.sh)"
+# shellcheck source=bench/bench_cli.sh
+source "$HERE/bench_cli.sh"
+bench_cli
 
 if "$TESTNET" status >/dev/null 2>&1; then
   log "using the running test network '$PREFIX'"

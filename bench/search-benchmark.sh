@@ -152,19 +152,9 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 # --- the program under test -----------------------------------------------------------------
-if [[ -z $CLI ]]; then
-  BUILD=$REPO/build-bench
-  if [[ ! -f $BUILD/build.ninja ]]; then
-    log "configuring $BUILD"
-    cmake -S "$REPO" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  fi
-  log "building vuvuveva-cli and vuvuveva-smb-worker in $BUILD"
-  ninja -C "$BUILD" -j2 vuvuveva-cli vuvuveva-smb-worker >/dev/null
-  CLI=$BUILD/src/cli/vuvuveva-cli
-fi
-[[ -x $CLI ]] || die "no vuvuveva-cli at $CLI"
-CLI=$(cd "$(dirname "$CLI")" && pwd)/$(basename "$CLI")
-command -v smbclient >/dev/null || die "smbclient is not installed (scripts/install-deps.sh)"
+# shellcheck source=bench/bench_cli.sh
+source "$HERE/bench_cli.sh"
+bench_cli
 # The CLI's default --jobs, from its help ("... (default 8)"), for the report and the sweep.
 DEFAULT_JOBS=$("$CLI" --help 2>&1 | sed -n 's/.*--jobs N.*(default \([0-9]*\)).*/\1/p' | head -n1)
 if [[ $SWEEP == default ]]; then

@@ -56,7 +56,7 @@ USES = {
     "discovery": ["tree", "browse", "status"],
     "search": ["tree", "browse", "results", "status"],
     "treefile": ["tree"],
-    "transfer": ["browse_api"],
+    "transfer": ["browse"],
     "protocol": ["browse_api"],  # credentials travel to the worker
     "wsd_protocol": ["browse_api"],  # it implements host discovery
     "posix": [],

@@ -4,23 +4,11 @@
 #include <cerrno>
 #include <condition_variable>
 
+#include "browse/unc_path.h"
+
 namespace vuv {
 
 namespace {
-
-// "\\server\share\a\b" -> {"server", "share", "a", "b"}; empty when not a UNC path.
-std::vector<std::string_view> components(std::string_view unc) {
-  std::vector<std::string_view> parts;
-  if (unc.substr(0, 2) != "\\\\") return parts;
-  unc.remove_prefix(2);
-  while (true) {
-    const auto cut = unc.find('\\');
-    parts.push_back(unc.substr(0, cut));
-    if (cut == std::string_view::npos) break;
-    unc.remove_prefix(cut + 1);
-  }
-  return parts;
-}
 
 std::string_view parentOf(std::string_view unc) { return unc.substr(0, unc.rfind('\\')); }
 std::string_view nameOf(std::string_view unc) { return unc.substr(unc.rfind('\\') + 1); }
@@ -35,7 +23,7 @@ InMemoryShares::Folder& InMemoryShares::ensureFolder(std::string_view unc,
                                                      std::optional<std::uint64_t> fileId) {
   if (auto it = folders_.find(unc); it != folders_.end()) return it->second;
   const std::uint64_t id = fileId ? *fileId : freshId();
-  if (components(unc).size() > 2) {  // a share top has no parent entry
+  if (uncComponents(unc).size() > 2) {  // a share top has no parent entry
     DirectoryEntry entry;
     entry.name = std::string(nameOf(unc));
     entry.isFolder = true;
@@ -145,7 +133,7 @@ std::size_t InMemoryShares::folderCount() const {
 // Follows the path component by component from its share top, so a link leads on below its
 // target however often the path passes through it.
 const InMemoryShares::Folder* InMemoryShares::resolve(std::string_view unc) const {
-  const auto parts = components(unc);
+  const auto parts = uncComponents(unc);
   if (parts.size() < 2) return nullptr;
   std::string current = "\\\\" + std::string(parts[0]) + '\\' + std::string(parts[1]);
   auto it = folders_.find(current);

@@ -10,6 +10,7 @@
 
 #include "base/mutex.h"
 #include "base/task_scope.h"
+#include "browse/unc_path.h"
 
 namespace vuv {
 
@@ -18,27 +19,14 @@ namespace {
 // Child indexes from the share top; lexicographic order is emission order (pre-order).
 using Key = std::vector<std::uint32_t>;
 
-// The file ids of a folder and of the folders it was reached through; siblings share the tail.
-struct IdChain {
-  std::uint64_t fileId = 0;
-  std::shared_ptr<const IdChain> up;
-};
-
-bool chainHas(const IdChain* chain, std::uint64_t fileId) {
-  for (; chain != nullptr; chain = chain->up.get()) {
-    if (chain->fileId == fileId) return true;
-  }
-  return false;
-}
-
 enum class State { Pending, Listing, Listed, Failed };
 
 struct Folder {
-  Folder(std::string folderPath, std::shared_ptr<const IdChain> folderIds)
+  Folder(std::string folderPath, std::shared_ptr<const FolderIdChain> folderIds)
       : path(std::move(folderPath)), ids(std::move(folderIds)) {}
 
   std::string path;
-  std::shared_ptr<const IdChain> ids;  // null for the top until its listing gives its own id
+  std::shared_ptr<const FolderIdChain> ids;  // null for the top until its listing gives its own id
   State state = State::Pending;
   std::vector<ResultRow> matches;      // once Listed, until emitted
   std::vector<ListingFailure> failures;  // its own (Failed) or its cut subfolders', until emitted
@@ -55,7 +43,7 @@ struct ByKey {
 struct Listing {
   std::optional<Error> error;  // set: the listing failed
   std::vector<ResultRow> matches;
-  std::vector<std::pair<std::string, std::shared_ptr<const IdChain>>> subfolders;  // to enter
+  std::vector<std::pair<std::string, std::shared_ptr<const FolderIdChain>>> subfolders;  // to enter
   std::vector<ListingFailure> cut;  // not entered: too deep or path too long
   std::uint64_t loops = 0;          // not entered: repeated file id
 };
@@ -173,8 +161,8 @@ Listing OrderedWalk::examine(const Result<DirectoryListing>& result, const Folde
     return out;
   }
   // The top's own id is in no parent's listing: only its own listing tells it.
-  std::shared_ptr<const IdChain> ids = folder.ids;
-  if (!ids && result->folderId != 0) ids = std::make_shared<const IdChain>(IdChain{result->folderId, nullptr});
+  std::shared_ptr<const FolderIdChain> ids = folder.ids;
+  if (!ids && result->folderId != 0) ids = std::make_shared<const FolderIdChain>(FolderIdChain{result->folderId, nullptr});
   for (const DirectoryEntry& entry : result->entries) {
     const std::string& name = entry.name;
     if (name.empty() || name == "." || name == "..") continue;
@@ -183,12 +171,12 @@ Listing OrderedWalk::examine(const Result<DirectoryListing>& result, const Folde
     if (!matches && !enter) continue;
     std::string path = folder.path + '\\' + name;
     if (enter) {
-      if (entry.fileId != 0 && chainHas(ids.get(), entry.fileId)) {
+      if (entry.fileId != 0 && FolderIdChain::holds(ids.get(), entry.fileId)) {
         ++out.loops;
       } else if (depth + 1 > limits_.maxDepth || path.size() > limits_.maxPathBytes) {
         out.cut.push_back(ListingFailure{path, makeError(ErrorCode::InvalidArgument, "folders nested too deep")});
       } else {
-        out.subfolders.emplace_back(path, std::make_shared<const IdChain>(IdChain{entry.fileId, ids}));
+        out.subfolders.emplace_back(path, std::make_shared<const FolderIdChain>(FolderIdChain{entry.fileId, ids}));
       }
     }
     if (matches) {

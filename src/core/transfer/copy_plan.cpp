@@ -6,43 +6,19 @@
 #include <memory>
 
 #include "base/casefold.h"
+#include "browse/unc_path.h"
 
 namespace vuv {
 
 namespace {
 
-// The file ids of the folders a folder was reached through, the top's included.
-struct IdChain {
-  std::uint64_t fileId = 0;
-  std::shared_ptr<const IdChain> up;
-};
-
-bool chainHas(const IdChain* chain, std::uint64_t fileId) {
-  for (; chain != nullptr; chain = chain->up.get()) {
-    if (chain->fileId == fileId) return true;
-  }
-  return false;
-}
-
 struct PendingFolder {
   std::string unc;
   std::string relative;
   std::size_t depth = 0;
-  std::shared_ptr<const IdChain> ids;
+  std::shared_ptr<const FolderIdChain> ids;
 };
 
-std::vector<std::string_view> uncParts(std::string_view unc) {
-  std::vector<std::string_view> parts;
-  if (unc.substr(0, 2) != "\\\\") return parts;
-  unc.remove_prefix(2);
-  while (true) {
-    const auto cut = unc.find('\\');
-    parts.push_back(unc.substr(0, cut));
-    if (cut == std::string_view::npos) break;
-    unc.remove_prefix(cut + 1);
-  }
-  return parts;
-}
 
 }  // namespace
 
@@ -54,7 +30,7 @@ Status checkLocalName(std::string_view name) {
 }
 
 Result<std::string> copiedName(std::string_view unc) {
-  const auto parts = uncParts(unc);
+  const auto parts = uncComponents(unc);
   const bool blank = std::any_of(parts.begin(), parts.end(), [](std::string_view p) { return p.empty(); });
   if (parts.size() < 2 || blank) {
     return makeError(ErrorCode::InvalidArgument, std::string(unc) + " is no path to a share, folder or file");
@@ -80,7 +56,7 @@ Result<CopyPlan> planFolderCopy(DirectoryLister& lister, std::string_view uncFol
     auto listed = lister.list(folder.unc, stop);
     if (!listed) return fail(listed.error(), folder.unc);
     if (top && listed->folderId != 0) {
-      folder.ids = std::make_shared<const IdChain>(IdChain{listed->folderId, nullptr});
+      folder.ids = std::make_shared<const FolderIdChain>(FolderIdChain{listed->folderId, nullptr});
     }
     top = false;
 
@@ -97,10 +73,10 @@ Result<CopyPlan> planFolderCopy(DirectoryLister& lister, std::string_view uncFol
         plan.totalBytes += entry.size;
         continue;
       }
-      if (entry.fileId != 0 && chainHas(folder.ids.get(), entry.fileId)) {
+      if (entry.fileId != 0 && FolderIdChain::holds(folder.ids.get(), entry.fileId)) {
         return fail(makeError(ErrorCode::LinkLoop), unc);
       }
-      auto ids = entry.fileId == 0 ? folder.ids : std::make_shared<const IdChain>(IdChain{entry.fileId, folder.ids});
+      auto ids = entry.fileId == 0 ? folder.ids : std::make_shared<const FolderIdChain>(FolderIdChain{entry.fileId, folder.ids});
       subfolders.push_back(PendingFolder{unc, relative, folder.depth + 1, std::move(ids)});
     }
     // Reversed onto the stack, so the first subfolder is listed next.
@@ -112,7 +88,7 @@ Result<CopyPlan> planFolderCopy(DirectoryLister& lister, std::string_view uncFol
 Result<DirectoryEntry> lookUpItem(DirectoryLister& lister, std::string_view unc, std::stop_token stop) {
   auto name = copiedName(unc);
   if (!name) return name.error();
-  const auto parts = uncParts(unc);
+  const auto parts = uncComponents(unc);
   if (parts.size() == 2) return DirectoryEntry{*name, true, 0, 0, 0};
   const std::string_view parent = unc.substr(0, unc.rfind('\\'));
   auto listed = lister.list(parent, stop);

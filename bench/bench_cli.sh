@@ -1,0 +1,18 @@
+# Sourced by the benchmarks: the vuvuveva-cli under test. Sets CLI to an absolute path: the one
+# given in CLI when set, else a Release build in build-bench/ (configured and built as needed).
+# Needs REPO, log and die from the sourcing script.
+bench_cli() {
+  if [[ -z $CLI ]]; then
+    local build=$REPO/build-bench
+    if [[ ! -f $build/build.ninja ]]; then
+      log "configuring $build"
+      cmake -S "$REPO" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    fi
+    log "building vuvuveva-cli and vuvuveva-smb-worker in $build"
+    ninja -C "$build" -j2 vuvuveva-cli vuvuveva-smb-worker >/dev/null
+    CLI=$build/src/cli/vuvuveva-cli
+  fi
+  [[ -x $CLI ]] || die "no vuvuveva-cli at $CLI"
+  CLI=$(cd "$(dirname "$CLI")" && pwd)/$(basename "$CLI")
+  command -v smbclient >/dev/null || die "smbclient is not installed (scripts/install-deps.sh)"
+}
