@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
   // Made early: it asks the desktop about smb:// handlers while the window comes up.
   vuv::app::XdgDesktop desktop;
   vuv::app::CMainDlg window(backend);
+  backend.setRunStart([&session = **session] { session.startRun(); });
   prompt.setWindow(&window);
   window.setDesktop(desktop);
   // A bad file is reported in the window's error box once the event loop runs; the window

@@ -64,6 +64,11 @@ class Session {
   // Runs discovery and search work: one thread per SMB worker at most.
   Executor& executor() { return executor_; }
 
+  // A search, discovery or copy begins: what the user answered for one run only is forgotten,
+  // and servers whose question was declined are asked again. The command line tool, one run
+  // per command, needs none.
+  void startRun() { pool_.startRun(); }
+
   // Before a search of \\SERVER...: makes sure SERVER can be reached. A name the hosts file,
   // DNS or NetBIOS resolves needs nothing; WS-Discovery (when a chosen source) races them and
   // the first answer wins, an address it finds going into the address book. Returns by the

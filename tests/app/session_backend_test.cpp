@@ -242,6 +242,8 @@ class SessionBackendTest : public QObject {
     rig.network.setCallHook([&](const std::string&, const std::string&, std::stop_token stop) { gate.wait(stop); });
     rig.shares.addFile("\\\\S9\\docs\\x.txt", 1);
     rig.shares.setListHook([&](const std::string&, std::stop_token stop) { gate.wait(stop); });
+    int runs = 0;  // a new run of password answers per started piece of work, none per refusal
+    rig.backend.setRunStart([&] { ++runs; });
     if (searching) {
       const NodeId node = rig.server("S9", {"docs"});
       rig.call([&](SessionBackend& b) { b.startSearch(node, "*.txt"); return true; });
@@ -258,6 +260,7 @@ class SessionBackendTest : public QObject {
     QVERIFY(!rig.call([&](SessionBackend& b) { return b.loadTree(saved); }));
     QTRY_COMPARE(rig.recorder.count(QString("error:") + kBusyMessage), 2);
     QVERIFY(!holds(rig.backend.tree(), kNoNode, "ZETA"));
+    QCOMPARE(runs, 1);
 
     // Near miss: once the work has ended, loading and Discover start again.
     gate.open();
@@ -267,6 +270,7 @@ class SessionBackendTest : public QObject {
     QTRY_COMPARE(rig.recorder.count("discoveryFinished"), searching ? 1 : 2);
     QCOMPARE(rig.recorder.count(QString("error:") + kBusyMessage), 2);
     QCOMPARE(rig.recorder.ruleBreaks, 0);
+    QCOMPARE(runs, 2);
   }
 
   // Guards against rows and the finish of a replaced search that were already queued for the

@@ -64,15 +64,27 @@ TEST(CredentialCache, WrongPasswordIsForgottenAndADeclinedPromptNotRepeated) {
   EXPECT_EQ(userOf(withoutPrompt.credentialsFor("SRV", "", {})), "(none)");
 }
 
-TEST(CredentialCache, AnswerNotToBeRememberedServesOnlyTheRequestThatAsked) {
-  ListPrompt prompt({kAlice, kAlice}, /*remember=*/false);
+TEST(CredentialCache, AnswerNotToBeRememberedAndADeclinedPromptLastOneRun) {
+  ListPrompt prompt({kAlice, std::nullopt, kBob}, /*remember=*/false);
   CredentialCache cache(&prompt);
   const auto first = cache.credentialsFor("SRV", "Docs", {});
   EXPECT_EQ(userOf(first), "alice");
   EXPECT_FALSE(first->remember);
-  cache.accepted("SRV", "Docs", kAlice);  // even credentials that worked are not offered again
-  EXPECT_EQ(userOf(cache.credentialsFor("SRV", "Media", {})), "alice");
+  cache.accepted("SRV", "Docs", kAlice);
+  // The rest of the run: no question, and every request is told not to keep them.
+  const auto again = cache.credentialsFor("SRV", "Media", {});
+  EXPECT_EQ(userOf(again), "alice");
+  EXPECT_FALSE(again->remember);
+  EXPECT_EQ(prompt.asked, 1u);
+
+  // The next run asks again; a declined question stays declined for that run only.
+  cache.startRun();
+  EXPECT_EQ(userOf(cache.credentialsFor("SRV", "Docs", {})), "(none)");
+  EXPECT_EQ(userOf(cache.credentialsFor("SRV", "Docs", {})), "(none)");
   EXPECT_EQ(prompt.asked, 2u);
+  cache.startRun();
+  EXPECT_EQ(userOf(cache.credentialsFor("SRV", "Docs", {})), "bob");
+  EXPECT_EQ(prompt.asked, 3u);
 }
 
 }  // namespace

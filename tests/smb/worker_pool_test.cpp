@@ -192,18 +192,21 @@ TEST(WorkerPool, CredentialPromptAnswersTheWorker) {
 
 // The worker keeps what it was given for a server; for an answer not to be remembered it must
 // not outlive the request.
-TEST(WorkerPool, AnswerNotRememberedEndsItsWorkerAndTheNextRequestAsksAgain) {
-  ScriptedPrompt once({Credentials{"DOM", "alice", "secret"}}, /*remember=*/false);
+TEST(WorkerPool, AnswerNotRememberedEndsItsWorkerAndServesTheRunOnly) {
+  ScriptedPrompt twice({Credentials{"DOM", "alice", "secret"}, Credentials{"DOM", "bob", "pw"}},
+                       /*remember=*/false);
   WorkerPoolOptions options = fakeOptions();
-  options.prompt = &once;
+  options.prompt = &twice;
   WorkerPool pool(options);
-  for (int i = 1; i <= 2; ++i) {
+  const char* const expected[] = {"user=DOM\\alice:secret", "user=DOM\\alice:secret", "user=DOM\\bob:pw"};
+  for (int i = 0; i < 3; ++i) {
+    if (i == 2) pool.startRun();
     const auto ran = runFake(pool, "auth");
     ASSERT_TRUE(ran.outcome.ok());
-    EXPECT_EQ(ran.names, std::vector<std::string>{"user=DOM\\alice:secret"});
-    EXPECT_EQ(pool.workerCount(), 0u);
-    EXPECT_EQ(once.asked, i);
+    EXPECT_EQ(ran.names, std::vector<std::string>{expected[i]});
+    EXPECT_EQ(pool.workerCount(), 0u);  // no worker keeps them
   }
+  EXPECT_EQ(twice.asked, 2);
 }
 
 TEST(WorkerPool, NoCredentialsToOfferMeansAccessDenied) {

@@ -95,6 +95,7 @@ bool SessionBackend::startDiscovery() {
     refuse(kBusyMessage);
     return false;
   }
+  if (runStart_) runStart_();
   auto started = discovery_->discover();
   if (!started) {
     // Busy: workers of a stopped run still end; the same answer as for a running one.
@@ -131,6 +132,7 @@ bool SessionBackend::addDomain(const std::string& name) {
     refuse(kDiscoveryBusyMessage);
     return false;
   }
+  if (runStart_) runStart_();
   const DiscoveryStarted started = discovery_->addDomain(name);
   discoveryRun_ = started.run;
   discoveryRoot_ = kNoNode;  // the name was given: nothing to miss
@@ -140,6 +142,7 @@ bool SessionBackend::addDomain(const std::string& name) {
 void SessionBackend::startSearch(NodeId node, const std::string& pattern) {
   if (shutDown_) return;
   skipped_.clear();
+  if (runStart_) runStart_();
   auto started = search_->start(node, pattern, searchEvents());
   if (started) {
     searchRun_ = *started;
@@ -168,6 +171,7 @@ bool SessionBackend::startCopy(const std::string& item, bool isFolder, const std
     return false;
   }
   if (copy_.joinable()) copy_.join();  // ended: its last event has been delivered
+  if (runStart_) runStart_();
   const RunId run = nextRunId();
   copyRun_ = run;
   CopyRequest request{item, isFolder, folder, replace};

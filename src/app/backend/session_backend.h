@@ -20,6 +20,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -55,6 +56,10 @@ class SessionBackend final : public WindowBackend {
   SessionBackend(const SessionBackend&) = delete;
   SessionBackend& operator=(const SessionBackend&) = delete;
 
+  // Called (GUI thread) as each discovery, Add domain, search or copy starts: the session
+  // begins a new run of its password answers there (Session::startRun).
+  void setRunStart(std::function<void()> runStart) { runStart_ = std::move(runStart); }
+
   void setEvents(WindowEvents events) override { events_ = std::move(events); }
   NetworkTree& tree() override { return tree_; }
   bool startDiscovery() override;
@@ -78,6 +83,7 @@ class SessionBackend final : public WindowBackend {
 
   QObject receiver_;  // lives on the GUI thread; queued events die with it
   WindowEvents events_;
+  std::function<void()> runStart_;
   bool shutDown_ = false;
 
   // The current runs, on the GUI thread only; RunId::None when none runs.

@@ -30,7 +30,8 @@ struct Credentials {
 struct CredentialAnswer {
   Credentials credentials;
   // True: kept for every later request to that server (or share) in this session, never on
-  // disk. False: tried for the request that asked, then forgotten.
+  // disk. False: kept only for the run that asked (a search, a discovery, a copy: whatever
+  // the program counts as one), never by a worker beyond the request it served.
   bool remember = true;
 };
 

@@ -22,11 +22,13 @@ std::optional<CredentialAnswer> CredentialCache::credentialsFor(std::string_view
   const ShareKey shareKey{serverName, std::string(share)};
   std::unique_lock lock(mutex_);
   while (true) {
-    if (auto it = shares_.find(shareKey); it != shares_.end()) return CredentialAnswer{it->second};
+    if (auto it = shares_.find(shareKey); it != shares_.end()) {
+      return CredentialAnswer{it->second.credentials, it->second.remember};
+    }
     const bool ownShare = sharesRefusingServer_.contains(shareKey);
     if (!ownShare) {
       if (auto it = servers_.find(serverName); it != servers_.end()) {
-        return CredentialAnswer{it->second.credentials};
+        return CredentialAnswer{it->second.credentials, it->second.remember};
       }
     }
     const std::string promptKey = ownShare ? serverName + "\\" + shareKey.second : serverName;
@@ -40,12 +42,10 @@ std::optional<CredentialAnswer> CredentialCache::credentialsFor(std::string_view
       answered_.notify_all();
       if (!answer) {
         declined_.insert(promptKey);
-      } else if (!answer->remember) {
-        // Not kept: the next ask prompts again.
       } else if (ownShare) {
-        shares_[shareKey] = answer->credentials;
+        shares_[shareKey] = Known{answer->credentials, false, answer->remember};
       } else {
-        servers_[serverName] = Known{answer->credentials, false};
+        servers_[serverName] = Known{answer->credentials, false, answer->remember};
       }
       return answer;
     }
@@ -53,6 +53,13 @@ std::optional<CredentialAnswer> CredentialCache::credentialsFor(std::string_view
       return std::nullopt;
     }
   }
+}
+
+void CredentialCache::startRun() {
+  std::lock_guard lock(mutex_);
+  std::erase_if(servers_, [](const auto& entry) { return !entry.second.remember; });
+  std::erase_if(shares_, [](const auto& entry) { return !entry.second.remember; });
+  declined_.clear();
 }
 
 void CredentialCache::accepted(std::string_view server, std::string_view /*share*/,
@@ -67,7 +74,7 @@ void CredentialCache::refused(std::string_view server, std::string_view share,
                               const Credentials& given) {
   std::lock_guard lock(mutex_);
   const ShareKey shareKey{serverKey(server), std::string(share)};
-  if (auto it = shares_.find(shareKey); it != shares_.end() && same(it->second, given)) {
+  if (auto it = shares_.find(shareKey); it != shares_.end() && same(it->second.credentials, given)) {
     shares_.erase(it);
     return;
   }

@@ -6,9 +6,12 @@
 // although the server took them elsewhere), else the prompt's answer. One prompt per server
 // (or per share, once a share wants its own) at a time: others asking meanwhile wait for that
 // answer. Credentials a server refuses are forgotten, so the next ask prompts again; a prompt
-// the user declined is not repeated in the session. An answer the user did not want remembered
-// goes to the request that asked and nowhere else: the others waiting meanwhile, and every
-// later request, ask again.
+// the user declined is not repeated in the run. An answer the user did not want remembered
+// serves the rest of the run (so a search does not ask again for every folder) and is gone
+// with it; each request offered it is told so (`remember` false), so that no worker keeps it.
+//
+// A run is what the program counts as one, from one startRun() to the next; a program that
+// never calls it (the command line tool: one command, one run) has one run per session.
 //
 // Thread safety: every call from any thread. credentialsFor() calls the prompt without holding
 // the lock, so a prompt left open blocks only the thread that asked: threads waiting for its
@@ -39,6 +42,10 @@ class CredentialCache {
   std::optional<CredentialAnswer> credentialsFor(std::string_view server, std::string_view share,
                                             std::stop_token stop);
 
+  // A new run begins: answers for the last run only are forgotten, and declined prompts may
+  // be asked again.
+  void startRun();
+
   // How a request that was offered `given` for (server, share) ended.
   void accepted(std::string_view server, std::string_view share, const Credentials& given);
   void refused(std::string_view server, std::string_view share, const Credentials& given);
@@ -48,13 +55,14 @@ class CredentialCache {
   struct Known {
     Credentials credentials;
     bool confirmed = false;  // some request succeeded with them
+    bool remember = true;    // false: for this run only
   };
 
   CredentialPrompt* const prompt_;
   std::mutex mutex_;
   std::condition_variable_any answered_;
   std::map<std::string, Known> servers_;           // guarded by mutex_
-  std::map<ShareKey, Credentials> shares_;         // guarded by mutex_
+  std::map<ShareKey, Known> shares_;               // guarded by mutex_
   std::set<ShareKey> sharesRefusingServer_;        // guarded by mutex_
   std::set<std::string> asking_;                   // prompt keys open now; guarded by mutex_
   std::set<std::string> declined_;                 // guarded by mutex_

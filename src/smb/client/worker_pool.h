@@ -90,6 +90,10 @@ class WorkerPool {
                              const ReplyHandlers& handlers, std::stop_token stop = {},
                              WorkerChoice choice = WorkerChoice::Any);
 
+  // A new run begins for the credential cache (credential_cache.h): answers given for the last
+  // run only are forgotten, and declined questions may be asked again.
+  void startRun() { credentials_.startRun(); }
+
   // Workers alive now, busy or idle; never above maxWorkers.
   std::size_t workerCount() const;
 
