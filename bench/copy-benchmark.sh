@@ -25,6 +25,8 @@ set -euo pipefail
 umask 022
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=bench/bench_common.sh
+source "$HERE/bench_common.sh"
 REPO=$(dirname "$HERE")
 TESTNET=$REPO/tests/network/testnet.sh
 
@@ -36,8 +38,6 @@ DEST=/tmp
 RESULTS=
 
 usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
-need_value() { (($# >= 2)) || { echo "bench: $1 needs a value" >&2; exit 2; }; }
-is_count() { [[ $1 =~ ^[0-9]+$ ]] && (($1 >= $2)); }
 
 while (($#)); do
   case $1 in
@@ -80,8 +80,6 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# shellcheck source=bench/bench_cli.sh
-source "$HERE/bench_cli.sh"
 bench_cli
 
 if "$TESTNET" status >/dev/null 2>&1; then

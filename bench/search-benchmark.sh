@@ -31,6 +31,8 @@ set -euo pipefail
 umask 022
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=bench/bench_common.sh
+source "$HERE/bench_common.sh"
 REPO=$(dirname "$HERE")
 TESTNET=$REPO/tests/network/testnet.sh
 
@@ -49,9 +51,7 @@ CLI=
 RESULTS=
 KEEP_WORK=0
 
-usage() { sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
-need_value() { (($# >= 2)) || { echo "bench: $1 needs a value" >&2; exit 2; }; }
-is_count() { [[ $1 =~ ^[0-9]+$ ]] && (($1 >= $2)); }
+usage() { sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 
 while (($#)); do
   case $1 in
@@ -152,8 +152,6 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 # --- the program under test -----------------------------------------------------------------
-# shellcheck source=bench/bench_cli.sh
-source "$HERE/bench_cli.sh"
 bench_cli
 # The CLI's default --jobs, from its help ("... (default 8)"), for the report and the sweep.
 DEFAULT_JOBS=$("$CLI" --help 2>&1 | sed -n 's/.*--jobs N.*(default \([0-9]*\)).*/\1/p' | head -n1)
