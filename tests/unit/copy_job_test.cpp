@@ -269,13 +269,23 @@ TEST_F(CopyJobTest, LocalFailuresReadWellAndLeaveNothing) {
     EXPECT_TRUE(everything(dest_).empty());
   }
 
+  // Replacing, the new bytes must reach the disk before the old file goes: a failing fsync
+  // keeps the old file and leaves nothing else. A copy under a new name needs no fsync.
+  int syncs = 0;
   CopySettings failingSync;
-  failingSync.calls.fsync = [](int) {
+  failingSync.calls.fsync = [&](int) {
+    ++syncs;
     errno = EIO;
     return -1;
   };
-  ASSERT_FALSE(copy(unc, false, false, {}, failingSync).ok());
-  EXPECT_TRUE(everything(dest_).empty());
+  ASSERT_TRUE(copy(unc, false, false, {}, failingSync).ok());
+  EXPECT_EQ(syncs, 0);
+  { std::ofstream(dest_ / "data.bin") << "old"; }
+  ASSERT_FALSE(copy(unc, false, true, {}, failingSync).ok());
+  EXPECT_EQ(syncs, 1);
+  EXPECT_EQ(everything(dest_), std::vector<std::string>{"data.bin"});
+  EXPECT_EQ(readLocal(dest_ / "data.bin"), "old");
+  std::filesystem::remove(dest_ / "data.bin");
 
   auto nowhere = copyToFolder(CopyRequest{unc, false, (root_ / "missing").string(), false}, shares_, shares_, {}, {});
   ASSERT_FALSE(nowhere.ok());

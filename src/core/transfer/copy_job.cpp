@@ -68,6 +68,9 @@ class CopyJob {
   std::stop_token stop_;
   const CopyProgressSink& progress_;
   const CopySettings& settings_;
+  // The copy replaces something: its bytes and names reach the disk before the rename, so
+  // that a crash cannot take the old item away and leave a new one the disk has not got.
+  bool durable_ = false;
   TransferProgress state_;
   RateMeter meter_;
   ProgressThrottle throttle_;
@@ -82,13 +85,13 @@ Result<std::string> CopyJob::run() {
   if (::stat(folder.empty() ? "." : folder.c_str(), &status) != 0) return local(errno, request_.item, folder);
   if (!S_ISDIR(status.st_mode)) return local(ENOTDIR, request_.item, folder);
   const std::string target = joinLocalPath(folder, *name);
-  if (!request_.replace && ::lstat(target.c_str(), &status) == 0) {
-    return placed(makeError(ErrorCode::AlreadyExists), target);
-  }
+  const bool exists = ::lstat(target.c_str(), &status) == 0;
+  if (exists && !request_.replace) return placed(makeError(ErrorCode::AlreadyExists), target);
+  durable_ = exists;
   if (stop_.stop_requested()) return cancelled();
   state_.currentItem = request_.item;
   auto copied = request_.isFolder ? copyFolder(target) : copyFile(*name, target);
-  if (copied) syncFolder(folder);
+  if (copied && durable_) syncFolder(folder);
   return copied;
 }
 
@@ -156,7 +159,7 @@ Status CopyJob::copyFolderItems(const CopyPlan& plan, const std::string& temp, c
     if (Status filled = fillAndClose(fd, item.unc, finalPath, item.size, item.modified); !filled) return filled;
   }
   // Files are in: now the folders' times (a new entry would change them again), deepest first,
-  // and their names made durable before the rename publishes them.
+  // and, when the copy replaces something, their names made durable before the rename.
   for (auto it = plan.items.rbegin(); it != plan.items.rend(); ++it) {
     if (!it->isFolder) continue;
     const std::string path = temp + '/' + it->relative;
@@ -164,9 +167,9 @@ Status CopyJob::copyFolderItems(const CopyPlan& plan, const std::string& temp, c
       const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(it->modified), 0}};
       ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
     }
-    syncFolder(path);
+    if (durable_) syncFolder(path);
   }
-  syncFolder(temp);
+  if (durable_) syncFolder(temp);
   return success();
 }
 
@@ -230,7 +233,7 @@ Status CopyJob::fillAndClose(int fd, const std::string& unc, const std::string& 
     const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(modified), 0}};
     ::futimens(fd, times);  // the bytes matter more than their time: not a failure
   }
-  if (calls.fsync(fd) != 0) return fail(local(errno, unc, finalPath));
+  if (durable_ && calls.fsync(fd) != 0) return fail(local(errno, unc, finalPath));
   // Some file systems (NFS) report a failed write only at close; the descriptor is gone
   // afterwards whatever close returned.
   if (calls.close(fd) != 0) return local(errno, unc, finalPath);

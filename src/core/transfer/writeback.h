@@ -1,6 +1,7 @@
 // Starts the disk writes of a file's new bytes on a thread of its own, so that the thread that
 // receives them never waits for the disk (asking the kernel to start writing blocks while the
-// disk's queue is full), and the fsync at the end finds little left to do.
+// disk's queue is full). A big copy then leaves no gigabytes of unwritten pages behind it, and
+// the fsync of a copy that replaces something finds little left to do.
 //
 // The thread starts only once a file has kEagerWritebackBytes written: small files, as a
 // folder copy has many of, cost no thread.
