@@ -1,12 +1,15 @@
-# Sourced by the benchmark scripts: what they share.
+# Sourced by the benchmark scripts: what they share. Sets HERE (bench/), REPO and TESTNET.
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+REPO=$(dirname "$HERE")
+TESTNET=$REPO/tests/network/testnet.sh
 
 # Option parsing: `need_value "$@"` before taking $2; `is_count VALUE MIN`.
 need_value() { (($# >= 2)) || { echo "bench: $1 needs a value" >&2; exit 2; }; }
 is_count() { [[ $1 =~ ^[0-9]+$ ]] && (($1 >= $2)); }
 
 # The vuvuveva-cli under test. Sets CLI to an absolute path: the one given in CLI when set,
-# else a Release build in build-bench/ (configured and built as needed). Needs REPO, log and
-# die from the sourcing script.
+# else a Release build in build-bench/ (configured and built as needed). Needs log and die
+# from the sourcing script.
 bench_cli() {
   if [[ -z $CLI ]]; then
     local build=$REPO/build-bench

@@ -24,11 +24,8 @@
 set -euo pipefail
 umask 022
 
-HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=bench/bench_common.sh
-source "$HERE/bench_common.sh"
-REPO=$(dirname "$HERE")
-TESTNET=$REPO/tests/network/testnet.sh
+source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
 SIZE_MB=100
 REPEAT=5
@@ -37,7 +34,7 @@ CLI=
 DEST=/tmp
 RESULTS=
 
-usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 
 while (($#)); do
   case $1 in

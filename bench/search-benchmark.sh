@@ -30,11 +30,8 @@
 set -euo pipefail
 umask 022
 
-HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=bench/bench_common.sh
-source "$HERE/bench_common.sh"
-REPO=$(dirname "$HERE")
-TESTNET=$REPO/tests/network/testnet.sh
+source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
 FOLDERS=2400
 FILES=20000
