@@ -4,22 +4,12 @@
 #include <vector>
 
 #include "base/casefold.h"
+#include "browse/unc_path.h"
 #include "discovery/enumeration.h"
 
 namespace vuv::cli {
 
 namespace {
-
-std::vector<std::string_view> splitAtBackslashes(std::string_view text) {
-  std::vector<std::string_view> parts;
-  std::size_t start = 0;
-  for (;;) {
-    const auto end = text.find('\\', start);
-    parts.push_back(text.substr(start, end == std::string_view::npos ? end : end - start));
-    if (end == std::string_view::npos) return parts;
-    start = end + 1;
-  }
-}
 
 NodeId findChild(const NetworkTree& tree, NodeId parent, std::string_view name) {
   const auto children = tree.children(parent);

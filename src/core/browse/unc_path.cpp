@@ -2,17 +2,19 @@
 
 namespace vuv {
 
-std::vector<std::string_view> uncComponents(std::string_view unc) {
+std::vector<std::string_view> splitAtBackslashes(std::string_view text) {
   std::vector<std::string_view> parts;
-  if (unc.substr(0, 2) != "\\\\") return parts;
-  unc.remove_prefix(2);
   while (true) {
-    const auto cut = unc.find('\\');
-    parts.push_back(unc.substr(0, cut));
-    if (cut == std::string_view::npos) break;
-    unc.remove_prefix(cut + 1);
+    const auto cut = text.find('\\');
+    parts.push_back(text.substr(0, cut));
+    if (cut == std::string_view::npos) return parts;
+    text.remove_prefix(cut + 1);
   }
-  return parts;
+}
+
+std::vector<std::string_view> uncComponents(std::string_view unc) {
+  if (unc.substr(0, 2) != "\\\\") return {};
+  return splitAtBackslashes(unc.substr(2));
 }
 
 }  // namespace vuv

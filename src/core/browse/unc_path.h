@@ -9,6 +9,9 @@
 
 namespace vuv {
 
+// "a\b\\c" -> {"a", "b", "", "c"}: every piece, empty ones too.
+std::vector<std::string_view> splitAtBackslashes(std::string_view text);
+
 // "\\server\share\a\b" -> {"server", "share", "a", "b"}; empty when not a UNC path.
 std::vector<std::string_view> uncComponents(std::string_view unc);
 
