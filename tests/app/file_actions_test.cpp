@@ -31,25 +31,6 @@ const std::string kFile = "\\\\srv\\share\\dir\\a b.txt";
 const std::string kTopFile = "\\\\srv\\share\\a.txt";
 const std::string kFolder = "\\\\srv\\share\\dir";
 
-// Answers the next message box with `answer` and keeps its text.
-class BoxAnswer {
- public:
-  explicit BoxAnswer(QMessageBox::StandardButton answer) {
-    timer_.setInterval(1);
-    QObject::connect(&timer_, &QTimer::timeout, [this, answer] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box == nullptr) return;
-      texts << box->text();
-      box->button(answer)->click();
-    });
-    timer_.start();
-  }
-  QStringList texts;
-
- private:
-  QTimer timer_;
-};
-
 }  // namespace
 
 class FileActionsTest : public QObject {
@@ -274,17 +255,17 @@ class FileActionsTest : public QObject {
     showRows({fileRow(kFile, 1), fileRow(kTopFile, 1)}, 0);
     chooser_.answer = destination_->path();
     {
-      BoxAnswer no(QMessageBox::No);
+      ModalWatcher no(QMessageBox::No);
       window_->OnCommand(ID_TB_COPY_FILE);
-      QCOMPARE(no.texts.size(), 1);
-      QCOMPARE(no.texts[0], QString("a b.txt already exists in %1: replace?").arg(destination_->path()));
+      QCOMPARE(no.boxes.size(), std::size_t{1});
+      QCOMPARE(no.boxes[0].text, QString("a b.txt already exists in %1: replace?").arg(destination_->path()));
     }
     QVERIFY(backend_->copies.empty());
     for (int row : {0, 1}) {
       list()->setCurrentIndex(window_->resultModel().index(row, 0));
-      BoxAnswer yes(QMessageBox::Yes);
+      ModalWatcher yes(QMessageBox::Yes);
       window_->OnCommand(ID_TB_COPY_FILE);
-      QCOMPARE(yes.texts.size(), 1);
+      QCOMPARE(yes.boxes.size(), std::size_t{1});
       QCOMPARE(backend_->copies.size(), std::size_t(row + 1));
       QVERIFY(backend_->copies.back().replace);
       backend_->events().copyFinished(CopyOutcome{true, std::nullopt, {}});
