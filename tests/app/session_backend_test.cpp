@@ -119,6 +119,26 @@ struct Rig {
     for (const char* share : shareNames) backend.tree().insert(node, share, NodeKind::Share, InsertPosition::Last);
     return node;
   }
+  // Holds every network call, listing and read past the first chunk at `gate`, as a silent host.
+  void holdAt(Gate& gate) {
+    network.addServer("ALPHA", "S1", {"a"});
+    network.setCallHook([&](const std::string&, const std::string&, std::stop_token stop) { gate.wait(stop); });
+    shares.addFile("\\\\S9\\docs\\x.txt", 1);
+    shares.addFile("\\\\S9\\docs\\big.bin", 2 * InMemoryShares::kReadChunk);
+    shares.setListHook([&](const std::string&, std::stop_token stop) { gate.wait(stop); });
+    shares.setReadHook([&](const std::string&, std::uint64_t offset, std::stop_token stop) {
+      if (offset > 0) gate.wait(stop);
+    });
+  }
+  // Starts a discovery (0), a search of \\S9\docs (1) or a copy of its big.bin into `folder` (2).
+  bool start(int work, const std::string& folder = {}) {
+    if (work == 1) {
+      const NodeId node = server("S9", {"docs"});
+      return call([&](SessionBackend& b) { b.startSearch(node, "*.txt"); return true; });
+    }
+    if (work == 2) return call([&](SessionBackend& b) { return b.startCopy("\\\\S9\\docs\\big.bin", false, folder, false); });
+    return call([](SessionBackend& b) { return b.startDiscovery(); });
+  }
 };
 
 constexpr char kGoodTreeFile[] = "2ALPHA\n1S1\n0a\n0b\n2ZETA\n1S2\n0c\n";
@@ -238,18 +258,10 @@ class SessionBackendTest : public QObject {
     QFETCH(bool, searching);
     Rig rig;
     Gate gate;
-    rig.network.addServer("ALPHA", "S1", {"a"});
-    rig.network.setCallHook([&](const std::string&, const std::string&, std::stop_token stop) { gate.wait(stop); });
-    rig.shares.addFile("\\\\S9\\docs\\x.txt", 1);
-    rig.shares.setListHook([&](const std::string&, std::stop_token stop) { gate.wait(stop); });
+    rig.holdAt(gate);
     int runs = 0;  // a new run of password answers per started piece of work, none per refusal
     rig.backend.setRunStart([&] { ++runs; });
-    if (searching) {
-      const NodeId node = rig.server("S9", {"docs"});
-      rig.call([&](SessionBackend& b) { b.startSearch(node, "*.txt"); return true; });
-    } else {
-      QVERIFY(rig.call([](SessionBackend& b) { return b.startDiscovery(); }));
-    }
+    QVERIFY(rig.start(searching ? 1 : 0));
     QTRY_VERIFY(gate.entered());
 
     QVERIFY(!rig.call([](SessionBackend& b) { return b.startDiscovery(); }));
@@ -338,26 +350,11 @@ class SessionBackendTest : public QObject {
   }
   void shutdownStopsWorkOnASilentHost() {
     QFETCH(int, work);
-    const bool searching = work == 1;
     Rig rig;
     QTemporaryDir dest;
     Gate silent;  // never opened: only the stop ends the call
-    rig.network.addServer("ALPHA", "S1", {"a"});
-    rig.network.setCallHook([&](const std::string&, const std::string&, std::stop_token stop) { silent.wait(stop); });
-    rig.shares.addFile("\\\\S9\\docs\\x.txt", 1);
-    rig.shares.addFile("\\\\S9\\docs\\big.bin", 2 * InMemoryShares::kReadChunk);
-    rig.shares.setListHook([&](const std::string&, std::stop_token stop) { silent.wait(stop); });
-    rig.shares.setReadHook([&](const std::string&, std::uint64_t offset, std::stop_token stop) {
-      if (offset > 0) silent.wait(stop);
-    });
-    if (work == 2) {
-      QVERIFY(rig.call([&](SessionBackend& b) { return b.startCopy("\\\\S9\\docs\\big.bin", false, dest.path().toStdString(), false); }));
-    } else if (searching) {
-      const NodeId node = rig.server("S9", {"docs"});
-      rig.call([&](SessionBackend& b) { b.startSearch(node, "*.txt"); return true; });
-    } else {
-      QVERIFY(rig.call([](SessionBackend& b) { return b.startDiscovery(); }));
-    }
+    rig.holdAt(silent);
+    QVERIFY(rig.start(work, dest.path().toStdString()));
     QTRY_VERIFY(silent.entered());
     const qsizetype before = rig.recorder.events.size();
 
