@@ -60,7 +60,7 @@ class XdgDesktopTest : public QObject {
 
   // The window on the real desktop side with one selected row.
   struct Window {
-    explicit Window(XdgDesktop& desktop, const ResultRow& row) : window(backend) {
+    explicit Window(const ResultRow& row) : window(backend) {
       window.setDesktop(desktop);
       backend.events().rows({row});
       if (!QTest::qWaitFor([this] { return window.resultModel().rowCount() == 1; })) {
@@ -69,6 +69,7 @@ class XdgDesktopTest : public QObject {
       auto* list = window.findChild<QTreeView*>("resultList");
       list->setCurrentIndex(window.resultModel().index(0, 0));
     }
+    XdgDesktop desktop;
     FakeBackend backend;
     CMainDlg window;
   };
@@ -127,8 +128,7 @@ class XdgDesktopTest : public QObject {
 
   void openFileStartsXdgOpenWithTheUrlAsOneArgument() {
     standIn("xdg-mime", "echo other.desktop");
-    XdgDesktop desktop;
-    Window w(desktop, fileRow(kItem, 1));
+    Window w(fileRow(kItem, 1));
     w.window.OnCommand(ID_POPUP_OPEN_FILE);
     QTRY_COMPARE(recorded().size(), 2);
     QCOMPARE(recorded().at(1), "xdg-open|" + kItemUrl);
@@ -136,8 +136,7 @@ class XdgDesktopTest : public QObject {
 
   void openFileWithoutAHandlerOpensTheLocalCopy() {
     standIn("xdg-mime", "echo");
-    XdgDesktop desktop;
-    Window w(desktop, fileRow(kItem, 1));
+    Window w(fileRow(kItem, 1));
     w.window.OnCommand(ID_POPUP_OPEN_FILE);
     QCOMPARE(w.backend.copies.size(), std::size_t{1});
     const QString copy = QString::fromStdString(w.backend.copies[0].folder) + "/a;b $(touch x)'.txt";
@@ -149,8 +148,7 @@ class XdgDesktopTest : public QObject {
 
   void openFolderAsksTheFileManagerElseOpensTheFolder() {
     standIn("xdg-mime", "echo other.desktop");
-    XdgDesktop desktop;
-    Window w(desktop, fileRow(kItem, 1));
+    Window w(fileRow(kItem, 1));
     {
       FileManager manager;
       QDBusConnection bus = QDBusConnection::sessionBus();
