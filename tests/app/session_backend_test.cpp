@@ -194,7 +194,6 @@ class SessionBackendTest : public QObject {
     const QString before = "*(OLD(docs))";
     QTest::newRow("good file") << QByteArray(kGoodTreeFile) << "*(MS Windows Network(ALPHA(S1(a,b)),ZETA(S2(c))))" << "";
     QTest::newRow("bad code after a blank line") << QByteArray("2ALPHA\n1S1\n\nx\n") << before << "line 4: ";
-    QTest::newRow("server before any domain") << QByteArray("0LONE\n1S1\n") << before << "line 2: ";
     QTest::newRow("no such file") << QByteArray() << before << "saved.brk";
   }
   void loadTreeReplacesTheTreeOrLeavesItAndSaysWhy() {
