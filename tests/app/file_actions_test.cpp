@@ -142,7 +142,9 @@ class FileActionsTest : public QObject {
     QVERIFY(desktop_.calls.isEmpty());
   }
 
-  void doubleClickAnywhereInTheListOpensTheFolder() {
+  // A double-click anywhere opens the selected row's folder; a right-click selects the row under
+  // the cursor, if any, and shows the popup.
+  void doubleClickAndRightClick() {
     showRows({fileRow(kFile, 1), fileRow(kTopFile, 2)}, -1);
     const QRect second = list()->visualRect(window_->resultModel().index(1, 0));
     // A person's double-click: the first press selects, then the double-click.
@@ -153,26 +155,23 @@ class FileActionsTest : public QObject {
                        QPoint(10, list()->viewport()->height() - 5));
     QCOMPARE(desktop_.calls.size(), 2);  // the selected row's folder again, not Open file
     QCOMPARE(desktop_.calls[1], QString("showItem smb://srv/share/a.txt"));
-  }
 
-  void rightClickSelectsTheRowUnderTheCursorAndShowsThePopup() {
-    showRows({fileRow(kFile, 1), fileRow(kTopFile, 2)}, 0);
     QWidget* viewport = list()->viewport();
-    const QPoint at = list()->visualRect(window_->resultModel().index(1, 0)).center();
+    const QPoint at = list()->visualRect(window_->resultModel().index(0, 0)).center();
     QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
     QApplication::sendEvent(viewport, &event);
     auto* popup = window_->findChild<QMenu*>("filesPopup");
     QTRY_VERIFY(popup->isVisible());
     popup->hide();
-    QCOMPARE(list()->currentIndex().row(), 1);
-    QVERIFY(list()->selectionModel()->isRowSelected(1));
+    QCOMPARE(list()->currentIndex().row(), 0);
+    QVERIFY(list()->selectionModel()->isRowSelected(0));
     // Over the empty area the selection stays.
     const QPoint below(10, viewport->height() - 5);
     QContextMenuEvent empty(QContextMenuEvent::Mouse, below, viewport->mapToGlobal(below));
     QApplication::sendEvent(viewport, &empty);
     QTRY_VERIFY(popup->isVisible());
     popup->hide();
-    QVERIFY(list()->selectionModel()->isRowSelected(1));
+    QVERIFY(list()->selectionModel()->isRowSelected(0));
   }
 
   void openFileOpensTheItemsUrl() {
