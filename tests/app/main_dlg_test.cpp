@@ -265,29 +265,27 @@ class MainDlgTest : public QObject {
     QVERIFY(watcher.boxes.empty());
   }
 
-  void searchWithoutLocationSaysSo() {
-    ModalWatcher watcher;
-    QTest::keyClick(child<QLineEdit>("patternEdit"), Qt::Key_Return);
-    QCOMPARE(watcher.boxes.size(), std::size_t{1});
-    QCOMPARE(watcher.boxes[0].caption, QString("Error"));
-    QCOMPARE(watcher.boxes[0].text, QString("Select a location on the left panel to find!"));
-    QCOMPARE(watcher.boxes[0].icon, QMessageBox::Critical);
-    QVERIFY(backend_->searches.empty());
-    QCOMPARE(child<QPushButton>("searchButton")->text(), QString("Search"));
-  }
-
-  void selectionSetsTheLocationLabel() {
+  // Without a location Enter says so; a selection sets the location; then Enter toggles Search
+  // and Stop.
+  void enterSearchesTheSelectedLocationAndStops() {
+    {
+      ModalWatcher watcher;
+      QTest::keyClick(child<QLineEdit>("patternEdit"), Qt::Key_Return);
+      QCOMPARE(watcher.boxes.size(), std::size_t{1});
+      QCOMPARE(watcher.boxes[0].caption, QString("Error"));
+      QCOMPARE(watcher.boxes[0].text, QString("Select a location on the left panel to find!"));
+      QCOMPARE(watcher.boxes[0].icon, QMessageBox::Critical);
+      QVERIFY(backend_->searches.empty());
+      QCOMPARE(child<QPushButton>("searchButton")->text(), QString("Search"));
+    }
     const NodeId server = buildTree();
+    select(backend_->tree().root());
+    QCOMPARE(child<QLabel>("lookInLabel")->text(), QString("Look in: MS Windows Network"));
     select(server);
     QCOMPARE(child<QLabel>("lookInLabel")->text(),
              QString("Look in: MS Windows Network\\ALPHA\\S1"));
     QCOMPARE(window_->selectedNode(), server);
-    select(backend_->tree().root());
-    QCOMPARE(child<QLabel>("lookInLabel")->text(), QString("Look in: MS Windows Network"));
-  }
 
-  void enterTogglesSearchAndStop() {
-    select(buildTree());
     backend_->events().rows({fileRow("\\\\S1\\Public\\old.txt", 1)});
     auto* edit = child<QLineEdit>("patternEdit");
     edit->setText("*.doc");
@@ -295,7 +293,7 @@ class MainDlgTest : public QObject {
     QTest::keyClick(edit, Qt::Key_Return);
     QCOMPARE(backend_->searches.size(), std::size_t{1});
     QCOMPARE(backend_->searches[0].pattern, std::string("*.doc"));
-    QCOMPARE(backend_->searches[0].node, window_->selectedNode());
+    QCOMPARE(backend_->searches[0].node, server);
     QCOMPARE(child<QPushButton>("searchButton")->text(), QString("Stop"));
     QCOMPARE(child<QLabel>("statusText")->text(), QString("Searching..."));
     QCOMPARE(window_->resultModel().rowCount(), 0);  // the last search's rows are gone
