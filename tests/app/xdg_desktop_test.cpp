@@ -98,12 +98,16 @@ class XdgDesktopTest : public QObject {
         {"echo other.desktop", true},
         {"echo", false},                            // nothing registered
         {"echo other.desktop; exit 3", false},      // failed
+        {"exec sleep 30", false},                   // hangs: nothing after a brief wait
     };
     for (const Case& c : cases) {
       QFile::remove(record_);
       standIn("xdg-mime", c.body);
       XdgDesktop desktop;
+      QElapsedTimer clock;
+      clock.start();
       QCOMPARE(desktop.canOpenSmbUrls(), c.handler);
+      QVERIFY(clock.elapsed() < 3000);
       QCOMPARE(desktop.canOpenSmbUrls(), c.handler);
       QCOMPARE(recorded(), QStringList{"xdg-mime|query|default|x-scheme-handler/smb"});
     }
@@ -114,16 +118,6 @@ class XdgDesktopTest : public QObject {
     XdgDesktop desktop;
     QVERIFY(!desktop.canOpenSmbUrls());
     qputenv("PATH", path);
-  }
-
-  void aQueryThatHangsCountsAsNothingAfterABriefWait() {
-    standIn("xdg-mime", "exec sleep 30");
-    XdgDesktop desktop;
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(!desktop.canOpenSmbUrls());
-    QVERIFY(clock.elapsed() < 3000);
-    QVERIFY(!desktop.canOpenSmbUrls());
   }
 
   // With an smb handler xdg-open gets the URL as one argument; without one, the local copy.
