@@ -8,54 +8,19 @@
 #include <QTest>
 #include <QThread>
 #include <cerrno>
-#include <condition_variable>
-#include <mutex>
 #include <optional>
 
 #include "app/backend/session_backend.h"
 #include "app/network/network_tree_model.h"
 #include "browse/in_memory_network.h"
 #include "browse/in_memory_shares.h"
+#include "support/gate.h"
 
 namespace vuv::app::test {
 
 namespace {
 
-// Holds a network call until opened or until the call's stop is requested, as a silent host
-// would.
-class Gate {
- public:
-  void wait(std::stop_token stop) {
-    std::unique_lock lock(mutex_);
-    entered_ = true;
-    std::stop_callback wake(stop, [this] {
-      std::lock_guard inner(mutex_);
-      changed_.notify_all();
-    });
-    changed_.wait(lock, [&] { return open_ || stop.stop_requested(); });
-    if (!open_) stopped_ = true;
-  }
-  void open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-  bool entered() {
-    std::lock_guard lock(mutex_);
-    return entered_;
-  }
-  bool stopped() {
-    std::lock_guard lock(mutex_);
-    return stopped_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool open_ = false;
-  bool entered_ = false;
-  bool stopped_ = false;
-};
+using testing::Gate;
 
 // Everything the window would be told, as lines, checking the thread rules on the way.
 struct Recorder {
@@ -261,7 +226,7 @@ class SessionBackendTest : public QObject {
     int runs = 0;  // a new run of password answers per started piece of work, none per refusal
     rig.backend.setRunStart([&] { ++runs; });
     QVERIFY(rig.start(searching ? 1 : 0));
-    QTRY_VERIFY(gate.entered());
+    gate.waitForWaiters(1);
 
     QVERIFY(!rig.call([](SessionBackend& b) { return b.startDiscovery(); }));
     QTRY_COMPARE(rig.recorder.count(QString("error:") + kBusyMessage), 1);
@@ -326,7 +291,7 @@ class SessionBackendTest : public QObject {
     });
     QVERIFY(rig.call([&](SessionBackend& b) { return b.startCopy(file, false, dest.path().toStdString(), true); }));
     QVERIFY(!rig.call([&](SessionBackend& b) { return b.startCopy(file, false, dest.path().toStdString(), true); }));
-    QTRY_VERIFY(held.entered());
+    held.waitForWaiters(1);
     rig.call([](SessionBackend& b) { b.stopCopy(); return true; });
     QTRY_COMPARE(rig.recorder.count("copyFinished"), 2);
     QVERIFY(rig.recorder.copied->cancelled);
@@ -354,11 +319,10 @@ class SessionBackendTest : public QObject {
     Gate silent;  // never opened: only the stop ends the call
     rig.holdAt(silent);
     QVERIFY(rig.start(work, dest.path().toStdString()));
-    QTRY_VERIFY(silent.entered());
+    silent.waitForWaiters(1);
     const qsizetype before = rig.recorder.events.size();
 
     rig.call([](SessionBackend& b) { b.shutdown(); return true; });  // hangs if the stop does not reach the call
-    QVERIFY(silent.stopped());
     QVERIFY(!rig.call([](SessionBackend& b) { return b.startDiscovery(); }));
     QTest::qWait(0);
     QCoreApplication::processEvents();
