@@ -31,25 +31,6 @@ const std::string kFile = "\\\\srv\\share\\dir\\a b.txt";
 const std::string kTopFile = "\\\\srv\\share\\a.txt";
 const std::string kFolder = "\\\\srv\\share\\dir";
 
-// Answers the next message box with `answer` and keeps its text.
-class BoxAnswer {
- public:
-  explicit BoxAnswer(QMessageBox::StandardButton answer) {
-    timer_.setInterval(1);
-    QObject::connect(&timer_, &QTimer::timeout, [this, answer] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box == nullptr) return;
-      texts << box->text();
-      box->button(answer)->click();
-    });
-    timer_.start();
-  }
-  QStringList texts;
-
- private:
-  QTimer timer_;
-};
-
 }  // namespace
 
 class FileActionsTest : public QObject {
@@ -149,19 +130,21 @@ class FileActionsTest : public QObject {
     window_->OnCommand(ID_POPUP_OPEN_FOLDER);
     QCOMPARE(watcher.boxes.size(), std::size_t{1});
     QVERIFY(watcher.boxes[0].text.contains("smb://srv/share"));
-  }
 
-  void openFolderWithoutAUsableBackslashDoesNothing() {
+    // Without a usable backslash nothing happens.
+    desktop_.calls.clear();
+    window_->resultModel().clear();
     showRows({fileRow("noslash", 1), fileRow("\\name", 1)}, 0);
-    ModalWatcher watcher;
     window_->OnCommand(ID_TB_OPEN_FOLDER);
     list()->setCurrentIndex(window_->resultModel().index(1, 0));
     window_->OnCommand(ID_TB_OPEN_FOLDER);
-    QVERIFY(watcher.boxes.empty());
+    QCOMPARE(watcher.boxes.size(), std::size_t{1});
     QVERIFY(desktop_.calls.isEmpty());
   }
 
-  void doubleClickAnywhereInTheListOpensTheFolder() {
+  // A double-click anywhere opens the selected row's folder; a right-click selects the row under
+  // the cursor, if any, and shows the popup.
+  void doubleClickAndRightClick() {
     showRows({fileRow(kFile, 1), fileRow(kTopFile, 2)}, -1);
     const QRect second = list()->visualRect(window_->resultModel().index(1, 0));
     // A person's double-click: the first press selects, then the double-click.
@@ -172,42 +155,38 @@ class FileActionsTest : public QObject {
                        QPoint(10, list()->viewport()->height() - 5));
     QCOMPARE(desktop_.calls.size(), 2);  // the selected row's folder again, not Open file
     QCOMPARE(desktop_.calls[1], QString("showItem smb://srv/share/a.txt"));
-  }
 
-  void rightClickSelectsTheRowUnderTheCursorAndShowsThePopup() {
-    showRows({fileRow(kFile, 1), fileRow(kTopFile, 2)}, 0);
     QWidget* viewport = list()->viewport();
-    const QPoint at = list()->visualRect(window_->resultModel().index(1, 0)).center();
+    const QPoint at = list()->visualRect(window_->resultModel().index(0, 0)).center();
     QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
     QApplication::sendEvent(viewport, &event);
     auto* popup = window_->findChild<QMenu*>("filesPopup");
     QTRY_VERIFY(popup->isVisible());
     popup->hide();
-    QCOMPARE(list()->currentIndex().row(), 1);
-    QVERIFY(list()->selectionModel()->isRowSelected(1));
+    QCOMPARE(list()->currentIndex().row(), 0);
+    QVERIFY(list()->selectionModel()->isRowSelected(0));
     // Over the empty area the selection stays.
     const QPoint below(10, viewport->height() - 5);
     QContextMenuEvent empty(QContextMenuEvent::Mouse, below, viewport->mapToGlobal(below));
     QApplication::sendEvent(viewport, &empty);
     QTRY_VERIFY(popup->isVisible());
     popup->hide();
-    QVERIFY(list()->selectionModel()->isRowSelected(1));
+    QVERIFY(list()->selectionModel()->isRowSelected(0));
   }
 
-  void openFileOpensTheItemsUrl() {
-    showRows({fileRow(kFile, 1), folderRow(kFolder)}, 0);
+  // Open file opens the item's URL; when nothing opens smb:// URLs, the file is copied into a
+  // private folder and the copy opened.
+  void openFileOpensTheUrlElseALocalCopy() {
+    showRows({fileRow(kFile, 1), folderRow(kFolder)}, 1);
     window_->OnCommand(ID_POPUP_OPEN_FILE);
-    list()->setCurrentIndex(window_->resultModel().index(1, 0));
+    list()->setCurrentIndex(window_->resultModel().index(0, 0));
     window_->OnCommand(ID_POPUP_OPEN_FILE);
-    QCOMPARE(desktop_.calls, (QStringList{"openUrl smb://srv/share/dir/a%20b.txt",
-                                          "openUrl smb://srv/share/dir"}));
+    QCOMPARE(desktop_.calls, (QStringList{"openUrl smb://srv/share/dir",
+                                          "openUrl smb://srv/share/dir/a%20b.txt"}));
     QVERIFY(backend_->copies.empty());
-  }
 
-  // Nothing opens smb:// URLs: the file is copied into a private folder and the copy opened.
-  void openFileWithoutAnSmbHandlerOpensALocalCopy() {
     desktop_.smbHandler = false;
-    showRows({fileRow(kFile, 1), folderRow(kFolder)}, 0);
+    desktop_.calls.clear();
     window_->OnCommand(ID_POPUP_OPEN_FILE);
     QCOMPARE(backend_->copies.size(), std::size_t{1});
     const FakeBackend::Copy copy = backend_->copies[0];
@@ -274,17 +253,17 @@ class FileActionsTest : public QObject {
     showRows({fileRow(kFile, 1), fileRow(kTopFile, 1)}, 0);
     chooser_.answer = destination_->path();
     {
-      BoxAnswer no(QMessageBox::No);
+      ModalWatcher no(QMessageBox::No);
       window_->OnCommand(ID_TB_COPY_FILE);
-      QCOMPARE(no.texts.size(), 1);
-      QCOMPARE(no.texts[0], QString("a b.txt already exists in %1: replace?").arg(destination_->path()));
+      QCOMPARE(no.boxes.size(), std::size_t{1});
+      QCOMPARE(no.boxes[0].text, QString("a b.txt already exists in %1: replace?").arg(destination_->path()));
     }
     QVERIFY(backend_->copies.empty());
     for (int row : {0, 1}) {
       list()->setCurrentIndex(window_->resultModel().index(row, 0));
-      BoxAnswer yes(QMessageBox::Yes);
+      ModalWatcher yes(QMessageBox::Yes);
       window_->OnCommand(ID_TB_COPY_FILE);
-      QCOMPARE(yes.texts.size(), 1);
+      QCOMPARE(yes.boxes.size(), std::size_t{1});
       QCOMPARE(backend_->copies.size(), std::size_t(row + 1));
       QVERIFY(backend_->copies.back().replace);
       backend_->events().copyFinished(CopyOutcome{true, std::nullopt, {}});
@@ -362,11 +341,9 @@ class FileActionsTest : public QObject {
     backend_->copyStarts = false;  // refused: the backend says why, no dialog
     window_->OnCommand(ID_TB_COPY_FILE);
     QVERIFY(progressDialog() == nullptr);
-  }
 
-  void closingDuringACopyStopsItAndTheDialogGoes() {
-    showRows({fileRow(kFile, 1)}, 0);
-    chooser_.answer = destination_->path();
+    // Closing the window during a copy stops it and the dialog goes.
+    backend_->copyStarts = true;
     window_->OnCommand(ID_TB_COPY_FILE);
     QVERIFY(progressDialog() != nullptr);
     window_->close();

@@ -20,9 +20,13 @@ struct SeenBox {
 class ModalWatcher {
  public:
   // `accept`: press OK (accept) rather than Cancel (reject).
-  explicit ModalWatcher(bool accept = true) : accept_(accept) {
+  explicit ModalWatcher(bool accept = true)
+      : ModalWatcher(accept ? QMessageBox::Ok : QMessageBox::Cancel) {}
+  // Presses `answer` where a box has it (Yes/No questions), else Cancel, else OK.
+  explicit ModalWatcher(QMessageBox::StandardButton answer)
+      : accept_(answer == QMessageBox::Ok || answer == QMessageBox::Yes) {
     timer_.setInterval(1);
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
+    QObject::connect(&timer_, &QTimer::timeout, [this, answer] {
       auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
       if (dialog == nullptr) return;
       SeenBox seen{dialog->windowTitle(), {}, {}, QMessageBox::NoIcon};
@@ -30,8 +34,8 @@ class ModalWatcher {
         seen.text = box->text();
         seen.details = box->detailedText();
         seen.icon = box->icon();
-        if (accept_ && box->button(QMessageBox::Ok) != nullptr) {
-          box->button(QMessageBox::Ok)->click();
+        if (box->button(answer) != nullptr) {
+          box->button(answer)->click();
         } else if (box->button(QMessageBox::Cancel) != nullptr) {
           box->button(QMessageBox::Cancel)->click();
         } else {

@@ -98,23 +98,8 @@ class NetworkTreeModelTest : public QObject {
     QTRY_COMPARE(shapeOf(model, {}), shapeOf(tree, kNoNode));
   }
 
-  void aClearDropsWhatCameBeforeIt() {
-    NetworkTree tree;
-    NetworkTreeModel model(tree);
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    tree.insertTopLevel("OLD", NodeKind::Domain, InsertPosition::Last);
-    model.applyPendingEvents();
-    // Inserted and cleared before the model saw it: never shown, no stale text.
-    tree.insertTopLevel("GONE", NodeKind::Domain, InsertPosition::Last);
-    tree.clear();
-    const NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root,
-                                    InsertPosition::Last);
-    tree.insert(root, "NEW", NodeKind::Domain, InsertPosition::Sorted);
-    model.applyPendingEvents();
-    QCOMPARE(shapeOf(model, {}), QString("*(MS Windows Network(NEW))"));
-  }
-
-  void takesOverATreeThatIsAlreadyFilled() {
+  // Takes over a tree that is already filled; a clear drops what came before it.
+  void takesOverAFilledTreeAndAClearDropsWhatCameBefore() {
     NetworkTree tree;
     const NodeId domain = tree.insertTopLevel("ALPHA", NodeKind::Domain, InsertPosition::Last);
     tree.insert(domain, "S1", NodeKind::Server, InsertPosition::Sorted);
@@ -124,6 +109,14 @@ class NetworkTreeModelTest : public QObject {
     tree.insert(domain, "S0", NodeKind::Server, InsertPosition::Sorted);
     model.applyPendingEvents();
     QCOMPARE(shapeOf(model, {}), QString("*(ALPHA(S0,S1))"));
+    // Inserted and cleared before the model saw it: never shown, no stale text.
+    tree.insertTopLevel("GONE", NodeKind::Domain, InsertPosition::Last);
+    tree.clear();
+    const NodeId root = tree.insertTopLevel(std::string(kRootText), NodeKind::Root,
+                                    InsertPosition::Last);
+    tree.insert(root, "NEW", NodeKind::Domain, InsertPosition::Sorted);
+    model.applyPendingEvents();
+    QCOMPARE(shapeOf(model, {}), QString("*(MS Windows Network(NEW))"));
   }
 };
 

@@ -93,7 +93,7 @@ class PasswordPromptTest : public QObject {
     QVERIFY(field<QLineEdit>(&dialog, "passwordEdit")->text().isEmpty());
   }
 
-  void okAnswersTheWaitingWorkerAndCancelDeclines() {
+  void okAnswersTheWaitingWorkerCancelDeclinesAndStopEnds() {
     DialogCredentialPrompt prompt;
     {
       Asker asker(prompt, "S2", "Private");
@@ -123,12 +123,8 @@ class PasswordPromptTest : public QObject {
       QVERIFY(asker.answeredWithin(5s));
       QVERIFY(!asker.answer.get().has_value());
     }
-  }
-
-  // The worker must not need the GUI thread to end: here it is busy (not in the event loop)
-  // while the stop comes.
-  void stopEndsTheWaitAtOnceAndClosesTheDialog() {
-    DialogCredentialPrompt prompt;
+    // A stop ends the wait at once and closes the dialog. The worker must not need the GUI
+    // thread to end: here it is busy (not in the event loop) while the stop comes.
     Asker asker(prompt, "S2", "Private");
     QTRY_VERIFY(prompt.currentDialog() != nullptr);
     QPointer<CPasswordDlg> dialog = prompt.currentDialog();

@@ -121,31 +121,9 @@ class WindowDialogsTest : public QObject {
     QCOMPARE(QApplication::focusWidget(), ok);
   }
 
-  void addDomainEnterInTheEditIsOkAndTheNameIsCut() {
-    FakeBackend backend;
-    CMainDlg window(backend);
-    window.show();
-    const QString typed = QString(253, 'x') + "yz" + QString(45, 'w');
-    addDomain(window, [&](CAddDomainDlg* dialog) {
-      auto* edit = dialog->findChild<QLineEdit*>("domainEdit");
-      QTest::keyClicks(edit, typed);
-      QTest::keyClick(edit, Qt::Key_Return);
-    });
-    QCOMPARE(backend.addedDomains.size(), std::size_t{1});
-    QCOMPARE(QString::fromStdString(backend.addedDomains[0]), QString(253, 'x') + "y");
-    QCOMPARE(window.findChild<QLabel*>("statusText")->text(),
-             QString("Retriving information about domain... Please wait."));
-
-    // Used as typed: blanks stay.
-    addDomain(window, [](CAddDomainDlg* dialog) {
-      dialog->findChild<QLineEdit*>("domainEdit")->setText(" Lab Net ");
-      dialog->findChild<QPushButton*>("addDomainOk")->click();
-    });
-    QCOMPARE(backend.addedDomains.size(), std::size_t{2});
-    QCOMPARE(backend.addedDomains[1], std::string(" Lab Net "));
-  }
-
-  void addDomainEscCloseAndEmptyNameDoNothing() {
+  // Esc, the close box and an empty name add nothing; Enter in the edit is OK, the name is cut
+  // at 254 and used as typed.
+  void addDomainAnswers() {
     FakeBackend backend;
     CMainDlg window(backend);
     window.show();
@@ -165,23 +143,48 @@ class WindowDialogsTest : public QObject {
     });
     QVERIFY(backend.addedDomains.empty());
     QCOMPARE(status->text(), QString("Ready"));
+
+    const QString typed = QString(253, 'x') + "yz" + QString(45, 'w');
+    addDomain(window, [&](CAddDomainDlg* dialog) {
+      auto* edit = dialog->findChild<QLineEdit*>("domainEdit");
+      QTest::keyClicks(edit, typed);
+      QTest::keyClick(edit, Qt::Key_Return);
+    });
+    addDomain(window, [](CAddDomainDlg* dialog) {
+      dialog->findChild<QLineEdit*>("domainEdit")->setText(" Lab Net ");
+      dialog->findChild<QPushButton*>("addDomainOk")->click();
+    });
+    QCOMPARE(backend.addedDomains,
+             (std::vector<std::string>{std::string(253, 'x') + "y", " Lab Net "}));
+    QCOMPARE(status->text(), QString("Retriving information about domain... Please wait."));
   }
 
-  void saveWithoutRootSaysSoAndAsksForNoFile() {
+  // Without a root nothing is asked; a file that cannot be made says why and leaves nothing.
+  void saveErrorsAreCriticalBoxes() {
     FakeBackend backend;
-    // Only an added domain: no root.
-    backend.tree().insertTopLevel("ALPHA", NodeKind::Domain, InsertPosition::Last);
+    backend.tree().insertTopLevel("ALPHA", NodeKind::Domain, InsertPosition::Last);  // no root
     CMainDlg window(backend);
     RecordingChooser chooser;
     window.setFileChooser(&chooser);
+    QTemporaryDir dir;
+    chooser.answers = {dir.filePath("missing/tree.brk")};
     ModalWatcher watcher;
     window.OnCommand(ID_TB_SAVE_TREE);
-    QCOMPARE(watcher.boxes.size(), std::size_t{1});
-    QCOMPARE(watcher.boxes[0].caption, QString("Error"));
-    QCOMPARE(watcher.boxes[0].icon, QMessageBox::Critical);
+    QVERIFY(chooser.requests.empty());
+    backend.tree().insertTopLevel("MS Windows Network", NodeKind::Root, InsertPosition::Last);
+    window.OnCommand(ID_FILE_SAVE_TREE);
+    QCOMPARE(watcher.boxes.size(), std::size_t{2});
+    for (const SeenBox& box : watcher.boxes) {
+      QCOMPARE(box.caption, QString("Error"));
+      QCOMPARE(box.icon, QMessageBox::Critical);
+    }
     QCOMPARE(watcher.boxes[0].text,
              QString("Nothing to save! Press 'Discover network tree' button to obtain network tree!"));
-    QVERIFY(chooser.requests.empty());
+    QCOMPARE(watcher.boxes[1].text, QString("Can't create file!"));
+    QVERIFY2(watcher.boxes[1].details.contains("missing/tree.brk") &&
+                 watcher.boxes[1].details.contains("No such file or directory"),
+             qPrintable(watcher.boxes[1].details));
+    QVERIFY(!QFile::exists(dir.filePath("missing")));
   }
 
   // The real backend over an in-memory network: discover, save, change the selection, load
@@ -252,26 +255,6 @@ class WindowDialogsTest : public QObject {
     QCOMPARE(backend.tree().root(), root);
     QCOMPARE(window.selectedNode(), root);
     window.close();
-  }
-
-  void saveFailureSaysCantCreateFileWithTheReason() {
-    FakeBackend backend;
-    backend.tree().insertTopLevel("MS Windows Network", NodeKind::Root, InsertPosition::Last);
-    CMainDlg window(backend);
-    RecordingChooser chooser;
-    window.setFileChooser(&chooser);
-    QTemporaryDir dir;
-    chooser.answers = {dir.filePath("missing/tree.brk")};
-    ModalWatcher watcher;
-    window.OnCommand(ID_FILE_SAVE_TREE);
-    QCOMPARE(watcher.boxes.size(), std::size_t{1});
-    QCOMPARE(watcher.boxes[0].caption, QString("Error"));
-    QCOMPARE(watcher.boxes[0].icon, QMessageBox::Critical);
-    QCOMPARE(watcher.boxes[0].text, QString("Can't create file!"));
-    QVERIFY2(watcher.boxes[0].details.contains("missing/tree.brk") &&
-                 watcher.boxes[0].details.contains("No such file or directory"),
-             qPrintable(watcher.boxes[0].details));
-    QVERIFY(!QFile::exists(dir.filePath("missing")));
   }
 
   // The platform dialog (the widget one, offscreen): the suffix is added, and replacing an
