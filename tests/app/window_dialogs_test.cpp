@@ -57,8 +57,10 @@ class RecordingChooser final : public FileChooser {
     requests.push_back(request);
     parents.push_back(parent);
     if (answers.empty()) return std::nullopt;
-    std::optional<QString> answer = answers.front();
+    const QString answer = answers.front().value_or(QString());
+    const bool cancelled = !answers.front().has_value();
     answers.pop_front();
+    if (cancelled) return std::nullopt;
     return answer;
   }
   std::deque<std::optional<QString>> answers;
