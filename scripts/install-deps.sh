@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkg-config ccache
   # libraries
   libsmbclient-dev qt6-base-dev qt6-svg-dev libcli11-dev libc-ares-dev
   # tests
