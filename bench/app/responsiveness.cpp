@@ -38,6 +38,8 @@ class StreamingBackend : public WindowBackend {
   void stopSearch() override {}
   bool startCopy(const std::string&, bool, const std::string&, bool) override { return false; }
   void stopCopy() override {}
+  bool logOn(NodeId) override { return false; }
+  Result<std::string> desktopUrl(const std::string& path) const override { return path; }
   void shutdown() override {}
 
   void startSearch(NodeId, const std::string&) override {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/backend/window_backend.h"
+#include "browse/smb_url.h"
 
 namespace vuv::app::test {
 
@@ -34,6 +35,11 @@ class FakeBackend : public WindowBackend {
     return copyStarts;
   }
   void stopCopy() override { ++copyStops; }
+  bool logOn(NodeId server) override {
+    logOns.push_back(server);
+    return true;
+  }
+  Result<std::string> desktopUrl(const std::string& path) const override { return smbUrlFromUnc(path); }
   void shutdown() override { ++shutdowns; }
 
   const WindowEvents& events() const { return events_; }
@@ -56,6 +62,7 @@ class FakeBackend : public WindowBackend {
   int stops = 0;
   int shutdowns = 0;
   std::vector<std::string> addedDomains;
+  std::vector<NodeId> logOns;
   std::vector<std::string> loadedTrees;
   std::vector<Search> searches;
 

@@ -85,16 +85,26 @@ TEST(NetworkTree, IdsFromBeforeClearNameNothing) {
   EXPECT_EQ(dump(t.tree), "NEW\n");
 }
 
-TEST(NetworkTree, ObserverSeesRowsInOrder) {
+// A late observer is told of the nodes already there first, so a model built while discovery
+// inserts loses none of them.
+TEST(NetworkTree, ObserverSeesExistingNodesThenChangesInOrder) {
   NetworkTree tree;
-  std::vector<std::size_t> rows;
-  tree.setObserver([&](NodeId, NodeId, std::size_t row) { rows.push_back(row); });
   const NodeId root = tree.insertTopLevel("R", NodeKind::Root, InsertPosition::Last);
-  tree.insert(root, "M", NodeKind::Domain, InsertPosition::Sorted);
+  const NodeId m = tree.insert(root, "M", NodeKind::Domain, InsertPosition::Sorted);
+  tree.setNeedsLogon(m, true);
+  std::vector<std::string> seen;
+  tree.setObserver([&](const TreeChange& c) {
+    const char* kind = c.kind == TreeChange::Kind::Inserted ? "+" : c.kind == TreeChange::Kind::Changed ? "*" : "clear";
+    seen.push_back(kind + std::to_string(c.row));
+  });
   tree.insert(root, "A", NodeKind::Domain, InsertPosition::Sorted);
   tree.insert(root, "Z", NodeKind::Domain, InsertPosition::Sorted);
   tree.insert(root, "B", NodeKind::Domain, InsertPosition::Last);
-  EXPECT_EQ(rows, (std::vector<std::size_t>{0, 0, 0, 2, 3}));
+  tree.setNeedsLogon(m, true);  // no change, no notice
+  tree.setNeedsLogon(m, false);
+  tree.clear();
+  EXPECT_EQ(seen, (std::vector<std::string>{"+0", "+0", "*0", "+0", "+2", "+3", "*1", "clear0"}));
+  EXPECT_FALSE(tree.needsLogon(m));  // stale
 }
 
 // Guards against unsynchronised access while discovery inserts and the search reads.

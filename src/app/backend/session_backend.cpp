@@ -1,5 +1,7 @@
 #include "app/backend/session_backend.h"
 
+#include "browse/smb_url.h"
+
 #include <QMetaObject>
 #include <iostream>
 #include <utility>
@@ -202,6 +204,14 @@ void SessionBackend::copyEnded(RunId run, const CopyOutcome& outcome) {
   if (copy_.joinable()) copy_.join();  // it has posted its last event: it ends at once
   if (events_.copyFinished) events_.copyFinished(outcome);
 }
+
+// Interim, until the session's use-case layer serves both.
+bool SessionBackend::logOn(NodeId) {
+  refuse("Log on is not available yet.");
+  return false;
+}
+
+Result<std::string> SessionBackend::desktopUrl(const std::string& path) const { return smbUrlFromUnc(path); }
 
 void SessionBackend::stopCopy() {
   if (!shutDown_ && copyRun_ != RunId::None) copy_.request_stop();

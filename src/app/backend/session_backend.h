@@ -64,6 +64,8 @@ class SessionBackend final : public WindowBackend {
   NetworkTree& tree() override { return tree_; }
   bool startDiscovery() override;
   bool addDomain(const std::string& name) override;
+  bool logOn(NodeId server) override;
+  Result<std::string> desktopUrl(const std::string& path) const override;
   bool loadTree(const std::string& path) override;
   void startSearch(NodeId node, const std::string& pattern) override;
   void stopSearch() override;

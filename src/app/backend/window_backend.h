@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "results/result_row.h"
 #include "status/listing_failure.h"
 #include "status/status_update.h"
@@ -75,6 +76,14 @@ class WindowBackend {
   virtual bool startDiscovery() = 0;
   // Adds one domain or workgroup by name under the root and lists its servers.
   virtual bool addDomain(const std::string& name) = 0;
+  // Logs on to a server that discovery marked (NetworkTree::needsLogon): asks the person for
+  // credentials, lists its shares into the tree and clears the mark. Returns false when it did
+  // not start (then `error` tells why); a listing that fails comes through `error` too.
+  virtual bool logOn(NodeId server) = 0;
+
+  // The smb:// URL to hand the desktop for the item at UNC path `path` (Open file, Open
+  // folder): a server known only by its announced address is named by that address.
+  virtual Result<std::string> desktopUrl(const std::string& path) const = 0;
 
   // Replaces the tree with the one saved in the tree file at `path`, at once (a tree file is
   // small and local). Refused while a discovery or a search runs. Returns false when the tree

@@ -12,39 +12,26 @@ NetworkTreeModel::NetworkTreeModel(NetworkTree& tree, QObject* parent)
     : QAbstractItemModel(parent), tree_(tree), inbox_(std::make_shared<Inbox>()) {
   for (int kind = 0; kind < 4; ++kind) icons_[kind] = nodeIcon(static_cast<NodeKind>(kind));
   entries_[kNoNode] = Entry{};
-  takeOverExisting();
 
-  // Only the first event of a burst posts a flush; the others join the waiting batch.
+  // Only the first event of a burst posts a flush; the others join the waiting batch. The
+  // tree first tells of the nodes already there, applied at once below.
   QPointer<NetworkTreeModel> self(this);
-  tree_.setObserver([inbox = inbox_, self](NodeId node, NodeId parentNode, std::size_t row) {
+  tree_.setObserver([inbox = inbox_, self](const TreeChange& change) {
     bool first = false;
     {
       std::lock_guard lock(inbox->mutex);
       first = inbox->events.empty();
-      inbox->events.push_back({node, parentNode, row});
+      inbox->events.push_back(change);
     }
     if (first) {
       QMetaObject::invokeMethod(
           self.data(), [self] { if (self) self->applyPendingEvents(); }, Qt::QueuedConnection);
     }
   });
+  applyPendingEvents();
 }
 
 NetworkTreeModel::~NetworkTreeModel() { tree_.setObserver(nullptr); }
-
-void NetworkTreeModel::takeOverExisting() {
-  std::vector<NodeId> pending = tree_.children(kNoNode);
-  std::vector<Event> events;
-  for (std::size_t i = 0; i < pending.size(); ++i) {
-    const NodeId node = pending[i];
-    const NodeId parentNode = tree_.parent(node);
-    events.push_back({node, parentNode, entries_[parentNode].children.size()});
-    entries_[parentNode].children.push_back(node);
-    entries_[node] = Entry{parentNode, {}, QString::fromStdString(tree_.text(node)),
-                           tree_.kind(node)};
-    for (NodeId child : tree_.children(node)) pending.push_back(child);
-  }
-}
 
 void NetworkTreeModel::applyPendingEvents() {
   std::vector<Event> events;
@@ -52,14 +39,20 @@ void NetworkTreeModel::applyPendingEvents() {
     std::lock_guard lock(inbox_->mutex);
     events.swap(inbox_->events);
   }
-  // A clear splits the batch: what came before it is gone with it.
+  // A clear or a change splits the batch: insertions before it are applied first.
   std::size_t begin = 0;
   for (std::size_t i = 0; i <= events.size(); ++i) {
-    const bool isClear = i < events.size() && events[i].node == kNoNode;
-    if (i == events.size() || isClear) {
+    const bool isClear = i < events.size() && events[i].kind == TreeChange::Kind::Cleared;
+    const bool isChange = i < events.size() && events[i].kind == TreeChange::Kind::Changed;
+    if (i == events.size() || isClear || isChange) {
       applyInserts({events.begin() + static_cast<std::ptrdiff_t>(begin),
                     events.begin() + static_cast<std::ptrdiff_t>(i)});
       begin = i + 1;
+    }
+    if (isChange && entries_.count(events[i].node) != 0) {
+      entries_[events[i].node].needsLogon = tree_.needsLogon(events[i].node);
+      const QModelIndex changed = indexOf(events[i].node);
+      emit dataChanged(changed, changed);
     }
     if (isClear) {
       beginResetModel();

@@ -8,9 +8,9 @@
 // The model keeps its own copy of the shape (parent, children, text, kind), changed only when
 // an event is applied, so the views never see the tree change behind their back.
 //
-// Thread rules: construct, use and destroy on the GUI thread. Construct before other threads
-// insert into the tree (the nodes already there are taken over at construction). The model
-// replaces the tree's observer and removes it in its destructor.
+// Thread rules: construct, use and destroy on the GUI thread. Other threads may insert into the
+// tree meanwhile: the nodes already there are taken over at construction, atomically with the
+// observer's start. The model replaces the tree's observer and removes it in its destructor.
 #pragma once
 
 #include <QAbstractItemModel>
@@ -45,11 +45,7 @@ class NetworkTreeModel : public QAbstractItemModel {
   void applyPendingEvents();
 
  private:
-  struct Event {
-    NodeId node;
-    NodeId parent;
-    std::size_t row;
-  };
+  using Event = TreeChange;
   // Shared with the observer so that a late event never touches a destroyed model.
   struct Inbox {
     std::mutex mutex;
@@ -60,12 +56,12 @@ class NetworkTreeModel : public QAbstractItemModel {
     std::vector<NodeId> children;
     QString text;
     NodeKind kind = NodeKind::Domain;
+    bool needsLogon = false;
     mutable std::size_t rowHint = 0;  // where the node was last found among its siblings
   };
 
   void applyInserts(const std::vector<Event>& events);
   void insertUnder(NodeId parent, const std::vector<Event>& inserts);
-  void takeOverExisting();
   const Entry* entry(NodeId node) const;
   int rowOf(NodeId node) const;
 

@@ -17,6 +17,7 @@ struct NetworkTree::Node {
   NodeKind kind;
   std::uint32_t parent;                 // kStale for top-level nodes
   std::vector<std::uint32_t> children;  // display order
+  bool needsLogon = false;
 };
 
 NetworkTree::NetworkTree() = default;
@@ -65,7 +66,7 @@ NodeId NetworkTree::insertAt(std::uint32_t parentIndex, std::string text, NodeKi
   // Growing nodes_ may move Node objects, but siblings refers into a Node only until here.
   nodes_.push_back(Node{std::move(text), kind, parentIndex, {}});
   const NodeId id = idOf(index);
-  if (observer_) observer_(id, parentIndex == kStale ? kNoNode : idOf(parentIndex), row);
+  if (observer_) observer_({TreeChange::Kind::Inserted, id, parentIndex == kStale ? kNoNode : idOf(parentIndex), row});
   return id;
 }
 
@@ -76,7 +77,7 @@ void NetworkTree::clear() {
     topLevel_.clear();
     ++generation_;
     if (generation_ == 0) generation_ = 1;  // 0 would make a valid id look like kNoNode
-    if (observer_) observer_(kNoNode, kNoNode, 0);
+    if (observer_) observer_({TreeChange::Kind::Cleared, kNoNode, kNoNode, 0});
   }
 }
 
@@ -174,9 +175,40 @@ std::string NetworkTree::shareLocation(NodeId node) const {
   return "\\\\" + parentText + '\\' + nodes_[index].text;
 }
 
+bool NetworkTree::needsLogon(NodeId node) const {
+  std::shared_lock lock(mutex_);
+  const auto index = indexOf(node);
+  return index != kStale && nodes_[index].needsLogon;
+}
+
+void NetworkTree::setNeedsLogon(NodeId node, bool needs) {
+  std::unique_lock lock(mutex_);
+  const auto index = indexOf(node);
+  if (index == kStale || nodes_[index].needsLogon == needs) return;
+  nodes_[index].needsLogon = needs;
+  if (!observer_) return;
+  const auto parentIndex = nodes_[index].parent;
+  const auto& siblings = parentIndex == kStale ? topLevel_ : nodes_[parentIndex].children;
+  const auto row = static_cast<std::size_t>(std::find(siblings.begin(), siblings.end(), index) - siblings.begin());
+  observer_({TreeChange::Kind::Changed, node, parentIndex == kStale ? kNoNode : idOf(parentIndex), row});
+}
+
+// Requires the lock; parents before their children, each list in display order.
+void NetworkTree::replay(const std::vector<std::uint32_t>& siblings, std::uint32_t parentIndex) const {
+  for (std::size_t row = 0; row < siblings.size(); ++row) {
+    const auto index = siblings[row];
+    observer_({TreeChange::Kind::Inserted, idOf(index), parentIndex == kStale ? kNoNode : idOf(parentIndex), row});
+    if (nodes_[index].needsLogon) {
+      observer_({TreeChange::Kind::Changed, idOf(index), parentIndex == kStale ? kNoNode : idOf(parentIndex), row});
+    }
+    replay(nodes_[index].children, index);
+  }
+}
+
 void NetworkTree::setObserver(Observer observer) {
   std::unique_lock lock(mutex_);
   observer_ = std::move(observer);
+  if (observer_) replay(topLevel_, kStale);
 }
 
 }  // namespace vuv

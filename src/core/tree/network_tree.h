@@ -8,7 +8,7 @@
 // Thread safety: every member may be called from any thread. Each call is atomic with respect to
 // the others (one internal reader/writer lock). A walk made of several calls can see nodes that
 // other threads insert meanwhile; that is intended, discovery fills the tree while it is read.
-// The observer runs on the inserting thread while the tree is locked, so it sees every change
+// The observer runs on the changing thread while the tree is locked, so it sees every change
 // in order; it must not call back into the tree (hand the change to another thread instead).
 #pragma once
 
@@ -35,11 +35,22 @@ enum class InsertPosition {
 
 inline constexpr std::string_view kRootText = "MS Windows Network";
 
+// One change of the tree, as its observer is told of it.
+struct TreeChange {
+  enum class Kind {
+    Inserted,  // `node` took `row` among the children of `parent` (kNoNode: top level)
+    Changed,   // `node`'s state (needsLogon) changed; parent and row as for Inserted
+    Cleared,   // every node is gone; node and parent are kNoNode
+  };
+  Kind kind;
+  NodeId node;
+  NodeId parent;
+  std::size_t row;
+};
+
 class NetworkTree {
  public:
-  // Told of every insertion: the new node, its parent (kNoNode for top level), and the row it
-  // took among its siblings. Told of every clear with kNoNode for all three.
-  using Observer = std::function<void(NodeId node, NodeId parent, std::size_t row)>;
+  using Observer = std::function<void(const TreeChange& change)>;
 
   NetworkTree();
   ~NetworkTree();
@@ -69,6 +80,14 @@ class NetworkTree {
   // For a node without children: \\<parent's text>\<node's text>. Empty for other nodes.
   std::string shareLocation(NodeId node) const;
 
+  // A server that would not list its shares to a guest: the person may log on to it. False for
+  // stale ids.
+  bool needsLogon(NodeId node) const;
+  void setNeedsLogon(NodeId node, bool needs);
+
+  // Replaces the observer. The new one is first told of every node already in the tree, as
+  // insertions in display order, under the same lock as later changes: nothing inserted
+  // meanwhile is missed or told twice.
   void setObserver(Observer observer);
 
  private:
@@ -76,6 +95,7 @@ class NetworkTree {
   std::uint32_t indexOf(NodeId id) const;  // requires the lock; UINT32_MAX when stale
   NodeId idOf(std::uint32_t index) const;
   NodeId insertAt(std::uint32_t parentIndex, std::string text, NodeKind kind, InsertPosition position);
+  void replay(const std::vector<std::uint32_t>& siblings, std::uint32_t parentIndex) const;
 
   mutable std::shared_mutex mutex_;        // guards everything below
   std::vector<Node> nodes_;                // index = id's low half - 1
