@@ -8,11 +8,12 @@
 #include <mutex>
 #include <random>
 #include <set>
-#include <vector>
+#include <variant>
 
 #include "browse/in_memory_network.h"
 #include "support/gate.h"
 #include "support/recording_diagnostics.h"
+#include "support/run_log.h"
 #include "support/tree_dump.h"
 
 namespace vuv {
@@ -21,50 +22,26 @@ namespace {
 using testing::dump;
 using testing::Gate;
 
-// Records events from any thread; counts those of a run after its finish, and statuses and
-// failures of a run after the test closed it (stop() returned).
-struct Events {
-  std::mutex mutex;
-  std::vector<std::string> statuses;
-  std::vector<RunId> runs;  // of every event, in order
-  std::atomic<int> finished{0};
-  std::set<RunId> finishedRuns;
-  std::set<RunId> closedRuns;
-  int lateEvents = 0;
-
-  void record(RunId run, const std::string& status) {
-    std::lock_guard lock(mutex);
-    if (finishedRuns.count(run) > 0) ++lateEvents;
-    if (closedRuns.count(run) > 0 && status != "Ready") ++lateEvents;
-    statuses.push_back(status);
-    runs.push_back(run);
-  }
-  void close(RunId run) {
-    std::lock_guard lock(mutex);
-    closedRuns.insert(run);
-  }
-
-  DiscoveryEvents callbacks() {
-    DiscoveryEvents events;
-    events.status = [this](RunId run, const StatusUpdate& s) { record(run, statusText(s)); };
-    events.failed = [this](RunId run, const ListingFailure& failure) { record(run, failureText(failure)); };
-    events.finished = [this](RunId run) {
-      std::lock_guard lock(mutex);
-      if (!finishedRuns.insert(run).second) ++lateEvents;
-      ++finished;
-    };
-    return events;
-  }
-};
-
 struct Fixture {
   NetworkTree tree;
   InMemoryNetwork network;
   testing::RecordingDiagnostics diagnostics;
-  Events events;
+  testing::RunLog log;
   Executor executor{8};
-  Discovery discovery{tree, network, diagnostics, executor, events.callbacks()};
+  Discovery discovery{tree, network, diagnostics, executor, events()};
+
+  DiscoveryEvents events() {
+    DiscoveryEvents e;
+    e.status = [this](RunId run, const StatusUpdate& s) {
+      log.status(run, statusText(s), std::holds_alternative<Ready>(s));
+    };
+    e.failed = [this](RunId run, const ListingFailure& failure) { log.failure(run, failureText(failure)); };
+    e.finished = [this](RunId run) { log.finish(run); };
+    return e;
+  }
 };
+
+std::string getting(const std::string& what) { return statusText(GettingInformation{what}); }
 
 TEST(Discovery, TwoWorkgroupsOneCompletion) {
   Fixture f;
@@ -77,40 +54,28 @@ TEST(Discovery, TwoWorkgroupsOneCompletion) {
   EXPECT_EQ(dump(f.tree),
             "MS Windows Network\n  ALPHA\n    S1\n      Public\n  ZETA\n    Z1\n      Data\n");
   EXPECT_EQ(f.tree.root(), started->node);
-  EXPECT_EQ(std::set<RunId>(f.events.runs.begin(), f.events.runs.end()), std::set<RunId>{started->run});
-  EXPECT_EQ(f.events.finished.load(), 1);
-  ASSERT_FALSE(f.events.statuses.empty());
-  EXPECT_EQ(f.events.statuses.front(), "Retriving network tree...");
-  EXPECT_EQ(f.events.statuses.back(), "Ready");
-  for (const char* expected : {"Getting information about ALPHA", "Getting information about ZETA",
-                               "Getting information about ALPHA\\S1", "Getting information about ZETA\\Z1"}) {
-    EXPECT_NE(std::find(f.events.statuses.begin(), f.events.statuses.end(), expected), f.events.statuses.end())
-        << expected;
+  EXPECT_EQ(f.log.runs, std::set<RunId>{started->run});
+  EXPECT_EQ(f.log.finishes.load(), 1);
+  ASSERT_FALSE(f.log.statuses.empty());
+  EXPECT_EQ(f.log.statuses.front(), statusText(RetrievingTree{}));
+  EXPECT_EQ(f.log.statuses.back(), statusText(Ready{}));
+  for (const std::string& expected : {getting("ALPHA"), getting("ZETA"), getting("ALPHA\\S1"), getting("ZETA\\Z1")}) {
+    EXPECT_NE(std::find(f.log.statuses.begin(), f.log.statuses.end(), expected), f.log.statuses.end()) << expected;
   }
 }
 
 // Guards against a completion per early finisher while discover() is still starting workers.
-TEST(Discovery, ManyInstantWorkersCompleteOnce) {
-  Fixture f;
-  for (int i = 0; i < 50; ++i) f.network.addDomain("D" + std::to_string(i));  // no servers: instant
-  ASSERT_TRUE(f.discovery.discover().ok());
-  f.discovery.waitUntilIdle();
-  EXPECT_EQ(f.events.finished.load(), 1);
-  EXPECT_EQ(f.discovery.runningWorkers(), 0);
-}
-
-TEST(Discovery, NoDomainsStillCompletes) {
-  Fixture f;
-  BrowseReply failed;
-  failed.status = BrowseStatus::Failure;
-  failed.failureCode = 6118;
-  f.network.scriptDomains(failed);
-  ASSERT_TRUE(f.discovery.discover().ok());
-  f.discovery.waitUntilIdle();
-  EXPECT_EQ(dump(f.tree), "MS Windows Network\n");
-  EXPECT_EQ(f.events.finished.load(), 1);
-  EXPECT_EQ(f.events.statuses.back(), "Ready");
-  EXPECT_EQ(f.diagnostics.err(), "A system error has occurred: 6118\n");
+TEST(Discovery, ManyInstantWorkersOrNoneCompleteOnce) {
+  for (const int domains : {50, 0}) {
+    Fixture f;
+    for (int i = 0; i < domains; ++i) f.network.addDomain("D" + std::to_string(i));  // no servers: instant
+    if (domains == 0) f.network.scriptDomains(BrowseReply{BrowseStatus::Failure, 6118});
+    ASSERT_TRUE(f.discovery.discover().ok());
+    f.discovery.waitUntilIdle();
+    EXPECT_EQ(f.log.finishes.load(), 1);
+    EXPECT_EQ(f.log.statuses.back(), statusText(Ready{}));
+    EXPECT_EQ(f.discovery.runningWorkers(), 0);
+  }
 }
 
 TEST(Discovery, RefusedWhileWorkersInsert) {
@@ -125,10 +90,10 @@ TEST(Discovery, RefusedWhileWorkersInsert) {
   auto again = f.discovery.discover();
   ASSERT_FALSE(again.ok());
   EXPECT_EQ(again.error().code, ErrorCode::Busy);
-  EXPECT_EQ(f.events.finished.load(), 0);
+  EXPECT_EQ(f.log.finishes.load(), 0);
   gate.open();
   f.discovery.waitUntilIdle();
-  EXPECT_EQ(f.events.finished.load(), 1);
+  EXPECT_EQ(f.log.finishes.load(), 1);
   EXPECT_EQ(dump(f.tree), "MS Windows Network\n  ALPHA\n    S1\n      Public\n");
 }
 
@@ -142,7 +107,7 @@ TEST(Discovery, AddDomainBeforeAndAfterDiscovery) {
   f.discovery.waitUntilIdle();
   EXPECT_EQ(dump(f.tree), "BETA\n  B1\n    Share\n");
   EXPECT_EQ(f.tree.root(), kNoNode);
-  EXPECT_EQ(f.events.statuses.front(), "Retriving information about domain... Please wait.");
+  EXPECT_EQ(f.log.statuses.front(), statusText(RetrievingDomain{}));
 
   ASSERT_TRUE(f.discovery.discover().ok());
   f.discovery.waitUntilIdle();
@@ -160,27 +125,34 @@ TEST(Discovery, AddDomainBeforeAndAfterDiscovery) {
             "  AAA-NO-SUCH\n"
             "  BETA\n    B1\n      Share\n"
             "  BETA\n    B1\n      Share\n");
-  EXPECT_GE(f.events.finished.load(), 3);
+  // However the later calls fell into runs: each run finished exactly once.
+  EXPECT_EQ(f.log.finished, f.log.runs);
+  EXPECT_EQ(f.log.lateEvents, 0);
   EXPECT_EQ(f.discovery.runningWorkers(), 0);
 }
 
-TEST(Discovery, AddDomainJoinsRunningDiscoveryCount) {
+// Guards against the domain listing also starting a worker for a domain added by name while
+// it starts its own (it walked the live tree): the added domain got its servers twice.
+TEST(Discovery, AddDomainWhileTheListingStartsWorkersJoinsTheRunOnce) {
   Fixture f;
   f.network.addServer("ALPHA", "S1");
   f.network.addServer("OTHER", "O1");
-  Gate gate;
-  f.network.setCallHook([&](const std::string& what, const std::string&, std::stop_token stop) {
-    if (what == "servers") gate.wait(stop);
-  });
+  f.network.addServer("ADDED", "A1");
+  BrowseReply listed;
+  listed.names = {"ALPHA", "OTHER"};  // ADDED is known only by name
+  f.network.scriptDomains(listed);
+  DiscoveryStarted added;
+  f.log.duringStatus = [&](const std::string& status) {
+    // The listing's thread, between two of its workers.
+    if (status == getting("ALPHA") && added.run == RunId::None) added = f.discovery.addDomain("ADDED");
+  };
   auto started = f.discovery.discover();
   ASSERT_TRUE(started.ok());
-  gate.waitForWaiters(2);  // the two discovered domains
-  EXPECT_EQ(f.discovery.addDomain("OTHER").run, started->run);
-  gate.waitForWaiters(3);
-  EXPECT_EQ(f.discovery.runningWorkers(), 3);
-  gate.open();
   f.discovery.waitUntilIdle();
-  EXPECT_EQ(f.events.finished.load(), 1);
+  EXPECT_EQ(added.run, started->run);
+  EXPECT_EQ(dump(f.tree), "MS Windows Network\n  ALPHA\n    S1\n  OTHER\n    O1\n  ADDED\n    A1\n");
+  EXPECT_EQ(f.log.finishes.load(), 1);
+  EXPECT_EQ(f.discovery.runningWorkers(), 0);
 }
 
 // A network whose every share listing would take an hour: only a stop that reaches the
@@ -222,13 +194,13 @@ TEST(Discovery, StopAtRandomMomentsEndsTheRunOnce) {
       std::unique_lock lock(stopMutex);
       // Slow runs never get past one share listing per domain.
       reached.wait(lock, [&] { return calls.load() >= (slowShares ? std::min(stopAt, 5) : stopAt) ||
-                                      f.events.finished.load() > 0; });
+                                      f.log.finishes.load() > 0; });
     }
     f.discovery.stop();
-    f.events.close(started->run);
+    f.log.close(started->run);
     f.discovery.waitUntilIdle();
-    EXPECT_EQ(f.events.finished.load(), 1);
-    EXPECT_EQ(f.events.lateEvents, 0);
+    EXPECT_EQ(f.log.finishes.load(), 1);
+    EXPECT_EQ(f.log.lateEvents, 0);
     EXPECT_EQ(f.discovery.runningWorkers(), 0);
     f.executor.waitUntilIdle();
     EXPECT_TRUE(f.executor.idle());

@@ -1,6 +1,8 @@
 #include "discovery/discovery.h"
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "base/delivery_scope.h"
 
@@ -86,9 +88,12 @@ Result<DiscoveryStarted> Discovery::discover() {
 
 void Discovery::listDomains(const std::shared_ptr<Run>& run, NodeId root) {
   const EnumerationContext context = contextFor(run);
-  enumerateServers(context, /*listDomains=*/true, {}, root);
-  for (NodeId domain = tree_.firstChild(root); domain != kNoNode && !run->stop.stop_requested();
-       domain = tree_.nextSibling(domain)) {
+  const std::vector<NodeId> listed = enumerateServers(context, /*listDomains=*/true, {}, root);
+  // In display order, but only the domains this listing inserted: one added by name meanwhile
+  // has a worker of its own already, and walking the live tree gave it a second one.
+  for (const NodeId domain : tree_.children(root)) {
+    if (run->stop.stop_requested()) break;
+    if (std::find(listed.begin(), listed.end(), domain) == listed.end()) continue;
     const std::string name = tree_.text(domain);
     joinRun();  // the same run: our own count keeps it active
     startWorker(run, name, domain);

@@ -17,8 +17,8 @@ void writeNotes(const EnumerationContext& context, const BrowseReply& reply) {
 
 }  // namespace
 
-void enumerateServers(const EnumerationContext& context, bool listDomains, std::string_view domain,
-                      NodeId parent) {
+std::vector<NodeId> enumerateServers(const EnumerationContext& context, bool listDomains,
+                                     std::string_view domain, NodeId parent) {
   const BrowseReply reply =
       listDomains ? context.browse.listDomains(context.stop) : context.browse.listServers(domain, context.stop);
 
@@ -27,34 +27,35 @@ void enumerateServers(const EnumerationContext& context, bool listDomains, std::
                                         std::to_string(reply.failureCode) + "\n");
     if (!reply.failureDetail.empty()) context.diagnostics.toStandardError(reply.failureDetail + "\n");
     writeNotes(context, reply);
-    return;
+    return {};
   }
   // A successful listing with nothing in it says nothing at all (but its notes).
   if (reply.status == BrowseStatus::Success && reply.names.empty()) {
     writeNotes(context, reply);
-    return;
+    return {};
   }
 
-  std::uint32_t count = 0;
+  std::vector<NodeId> inserted;
   for (const std::string& name : reply.names) {
-    if (context.stop.stop_requested()) return;
+    if (context.stop.stop_requested()) return inserted;
     const NodeId node = context.tree.insert(parent, name, listDomains ? NodeKind::Domain : NodeKind::Server,
                                             InsertPosition::Sorted);
     // The parent went away (a new discovery or a load cleared the tree): our work is gone too.
-    if (node == kNoNode) return;
+    if (node == kNoNode) return inserted;
+    inserted.push_back(node);
     if (!listDomains) {
       setStatus(context, GettingInformation{std::string(domain) + '\\' + name});
       enumerateShares(context, name, node);
     }
-    ++count;
   }
 
   if (reply.status == BrowseStatus::MoreData) {
     context.diagnostics.toStandardError("\nMore entries available!!!\n");
     context.diagnostics.toStandardError("Total entries: " + std::to_string(reply.totalEntries));
   }
-  context.diagnostics.toStandardOutput("\nEntries enumerated: " + std::to_string(count) + "\n");
+  context.diagnostics.toStandardOutput("\nEntries enumerated: " + std::to_string(inserted.size()) + "\n");
   writeNotes(context, reply);
+  return inserted;
 }
 
 void enumerateShares(const EnumerationContext& context, std::string_view server, NodeId serverNode) {

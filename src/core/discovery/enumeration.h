@@ -10,6 +10,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "browse/browse_service.h"
 #include "discovery/diagnostics.h"
@@ -35,9 +36,10 @@ struct EnumerationContext {
 // Otherwise: every server of `domain` as a sorted Server node under `parent`, each followed at
 // once by its shares. Failures leave `parent` without new children and are reported only by
 // the diagnostic line. Ends early, inserting nothing more, when the stop token is requested
-// or `parent` went away (the tree was cleared): never inserts anywhere else instead.
-void enumerateServers(const EnumerationContext& context, bool listDomains, std::string_view domain,
-                      NodeId parent);
+// or `parent` went away (the tree was cleared): never inserts anywhere else instead. Returns
+// the nodes it inserted under `parent`.
+std::vector<NodeId> enumerateServers(const EnumerationContext& context, bool listDomains,
+                                     std::string_view domain, NodeId parent);
 
 // Every share of `server`, in the server's order, as Share nodes under `serverNode`. A failed
 // listing leaves the node with the shares inserted so far and goes to `failed` (not when the
