@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "base/utf8.h"
+
 namespace vuv {
 namespace {
 
@@ -57,6 +59,7 @@ TEST(CaseFold, FoldingIsIdempotentEverywhere) {
   }
 }
 
+// The decoder and the validity check must agree on what is well formed.
 TEST(CaseFold, DecodesOnlyWellFormedUtf8) {
   struct Case {
     std::string bytes;
@@ -95,6 +98,8 @@ TEST(CaseFold, DecodesOnlyWellFormedUtf8) {
     EXPECT_EQ(static_cast<std::uint32_t>(ch.value), static_cast<std::uint32_t>(c.value))
         << testing::PrintToString(c.bytes);
     EXPECT_EQ(ch.length, c.length) << testing::PrintToString(c.bytes);
+    EXPECT_EQ(isValidUtf8(c.bytes), c.value < kInvalidByteBase && ch.length == static_cast<int>(c.bytes.size()))
+        << testing::PrintToString(c.bytes);
   }
 }
 

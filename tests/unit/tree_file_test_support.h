@@ -1,15 +1,7 @@
-// Shared by the tree and tree file tests: trees built by hand and a scratch folder on disk.
+// Shared by the tree and tree file tests: trees built by hand.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
 
 #include "tree/network_tree.h"
 
@@ -46,42 +38,5 @@ inline std::string dumpKinds(const NetworkTree& tree) {
   dumpKindsInto(tree, kNoNode, 0, out);
   return out;
 }
-
-// A fresh folder per test, removed afterwards.
-class ScratchFolder : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vuv-treefile-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(folder_, ec);
-  }
-
-  std::string pathOf(const std::string& name) const { return (folder_ / name).string(); }
-
-  static std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  static void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
-
-  // Names in the folder, sorted: shows leftover temporary files.
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  std::filesystem::path folder_;
-};
 
 }  // namespace vuv::testing
