@@ -3,8 +3,8 @@
 //
 // What it does is chosen by the last path component of the request's URL (percent-decoded):
 //   pid          one entry named after its process id
-//   hello        one entry "domain|user|password|timeoutMs" from its Hello
-//   args         one entry: its command-line arguments joined by "|"
+//   hello        two entries: "domain|user|password|timeoutMs" from its Hello, and its
+//                command-line arguments joined by "|"
 //   list:N       N entries e0..eN-1 (even ones folders, odd ones files of i*1000 bytes)
 //   slow:N:MS    N one-entry batches, MS milliseconds apart
 //   hold:MS      waits MS milliseconds, then answers like pid
@@ -14,10 +14,9 @@
 //   empty        Done with openedNothing
 //   auth         asks its parent for credentials; answers "user=DOMAIN\user:password" or EACCES
 //   authpw:P     asks like auth, but fails with EACCES unless the password is P
-//   crashonce:T  the first time in the test run (per T), dies by SIGKILL after one batch;
-//                then answers like list:3
-//   hang         never answers
 //   crash        sends one batch, then dies by SIGKILL
+//   crashonce:T  like crash the first time in the test run (per T), then three entries
+//   hang         sends one batch, then nothing more
 //   deaf         answers like pid, then ignores the end of its input (must be killed)
 //   garbage      sends a frame header announcing 4 GiB
 //   wrongid      finishes a request of another id
@@ -40,10 +39,6 @@ namespace {
 using namespace vuv;
 using namespace vuv::protocol;
 
-constexpr std::size_t kListBatch = 100;
-constexpr std::size_t kDataChunk = 1000;
-constexpr int kByteCycle = 251;
-
 std::string command(const std::string& url) {
   std::size_t last = 0;
   while (!smbUrlComponent(url, last + 1).empty()) ++last;
@@ -57,8 +52,6 @@ long argument(const std::string& cmd, int n) {
   return std::stol(cmd.substr(at));
 }
 
-Entry named(std::string name) { return Entry{EntryKind::File, std::move(name), 0, 0, 0}; }
-
 void sleepMs(long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 bool g_deaf = false;
@@ -70,21 +63,17 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
   auto done = [&](int status = 0, bool openedNothing = false) {
     (void)channel.send(Done{id, status, openedNothing, "fake " + cmd});
   };
-  auto one = [&](std::string name) {
-    (void)channel.send(EntriesBatch{id, {named(std::move(name))}});
-  };
+  auto one = [&](std::string name) { (void)channel.send(EntriesBatch{id, {Entry{EntryKind::File, std::move(name)}}}); };
 
   if (cmd == "pid" || cmd.starts_with("hold:") || cmd == "deaf") {
     if (cmd.starts_with("hold:")) sleepMs(argument(cmd, 1));
     g_deaf = cmd == "deaf";
     one(std::to_string(::getpid()));
     done();
-  } else if (cmd == "args") {
-    one(g_arguments);
-    done();
   } else if (cmd == "hello") {
     const Credentials& c = hello.credentials;
     one(c.domain + "|" + c.user + "|" + c.password + "|" + std::to_string(hello.timeoutMs));
+    one(g_arguments);
     done();
   } else if (cmd.starts_with("list:")) {
     const long n = argument(cmd, 1);
@@ -95,7 +84,7 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
                                     "e" + std::to_string(i),
                                     folder ? 0 : static_cast<std::uint64_t>(i) * 1000,
                                     1700000000 + i, static_cast<std::uint64_t>(i) + 1});
-      if (batch.entries.size() == kListBatch || i + 1 == n) {
+      if (batch.entries.size() == 100 || i + 1 == n) {
         (void)channel.send(batch);
         batch.entries.clear();
       }
@@ -114,17 +103,15 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
     }
     std::string bytes;
     for (long i = 0; i < n; ++i) {
-      bytes += static_cast<char>(i % kByteCycle);
-      if (bytes.size() == kDataChunk || i + 1 == n) {
+      bytes += static_cast<char>(i % 251);
+      if (bytes.size() == 1000 || i + 1 == n) {
         (void)channel.send(DataChunk{id, bytes});
         bytes.clear();
       }
     }
     done();
-  } else if (cmd.starts_with("fail:")) {
-    done(static_cast<int>(argument(cmd, 1)));
-  } else if (cmd == "empty") {
-    done(0, true);
+  } else if (cmd.starts_with("fail:") || cmd == "empty") {
+    done(cmd == "empty" ? 0 : static_cast<int>(argument(cmd, 1)), cmd == "empty");
   } else if (cmd == "auth" || cmd.starts_with("authpw:")) {
     (void)channel.send(AuthRequest{id, "FAKESRV", "FAKESHARE"});
     auto reply = channel.receive();
@@ -136,21 +123,20 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
     one("user=" + c.domain + "\\" + c.user + ":" + c.password);
     done();
   } else if (cmd == "hang") {
+    one("hanging");
     while (true) ::pause();
-  } else if (cmd.starts_with("crashonce:")) {
+  } else if (cmd == "crash" || cmd.starts_with("crashonce:")) {
     // The marker's name carries the test process's pid, so every test run starts afresh.
-    const std::string marker = "/tmp/vuv-fake-crashonce-" + std::to_string(::getppid()) + "-" + cmd.substr(10);
-    const int fd = ::open(marker.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      ::close(fd);
+    const bool once = cmd != "crash";
+    const std::string marker = "/tmp/vuv-fake-crashonce-" + std::to_string(::getppid()) + "-" + cmd.substr(once ? 10 : 0);
+    const int fd = once ? ::open(marker.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600) : -1;
+    if (!once || fd >= 0) {
+      if (fd >= 0) ::close(fd);
       one("before the crash");
       ::kill(::getpid(), SIGKILL);
     }
     for (int i = 0; i < 3; ++i) one("e" + std::to_string(i));
     done();
-  } else if (cmd == "crash") {
-    one("before the crash");
-    ::kill(::getpid(), SIGKILL);
   } else if (cmd == "garbage") {
     const char header[] = {'\xff', '\xff', '\xff', '\xff'};
     (void)!::write(STDOUT_FILENO, header, sizeof header);

@@ -1,16 +1,20 @@
-// Shared by the pool and adapter tests: a pool of fake workers (fake_worker.cpp) and a way to
-// run one of the fake's commands.
+// Shared by the SMB client tests: a pool of fake workers (fake_worker.cpp), a way to run one of
+// the fake's commands, and a prompt that answers from a list.
 #pragma once
 
 #include <signal.h>
 
+#include <atomic>
 #include <cerrno>
+#include <functional>
+#include <mutex>
 #include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "smb/client/worker_pool.h"
+#include "support/gate.h"
 
 namespace vuv::smb::testing {
 
@@ -29,18 +33,33 @@ struct Ran {
   std::size_t batches = 0;
 };
 
-// Runs the fake's `command` (see fake_worker.cpp) as a folder listing.
-inline Ran runFake(WorkerPool& pool, const std::string& command, std::stop_token stop = {}) {
+// Runs the fake's `command` (see fake_worker.cpp) as a folder listing; `onBatch` sees each
+// batch as it arrives.
+inline Ran runFake(WorkerPool& pool, const std::string& command, std::stop_token stop = {},
+                   const std::function<void()>& onBatch = {}) {
   std::vector<std::string> names;
   std::size_t batches = 0;
   ReplyHandlers handlers;
   handlers.onEntries = [&](std::vector<protocol::Entry>& batch) {
     ++batches;
     for (auto& e : batch) names.push_back(e.name);
+    if (onBatch) onBatch();
     return true;
   };
   auto outcome = pool.run(protocol::Operation::ListDirectory, "smb://fake/" + command, handlers, std::move(stop));
   return Ran{std::move(outcome), std::move(names), batches};
+}
+
+// Runs "hang" (one batch, then silence) and stops it from another thread once that batch has
+// arrived, so the stop finds the request in the worker's hands.
+inline Ran runHungAndStop(WorkerPool& pool) {
+  std::stop_source stop;
+  vuv::testing::Gate answered;
+  const std::jthread stopper([&](std::stop_token self) {
+    answered.wait(self);
+    stop.request_stop();
+  });
+  return runFake(pool, "hang", stop.get_token(), [&] { answered.open(); });
 }
 
 // The pid a "pid" or "hold:MS" command reported.
@@ -48,15 +67,32 @@ inline pid_t pidOf(const Ran& ran) {
   return ran.outcome.ok() && ran.names.size() == 1 ? std::stoi(ran.names[0]) : -1;
 }
 
-// Stops `stop` a moment later, from another thread; joins when it goes out of scope.
-inline std::jthread stopSoon(std::stop_source& stop) {
-  return std::jthread([&stop] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    stop.request_stop();
-  });
-}
-
 // True once `pid` is neither running nor a zombie: killed and reaped.
 inline bool isGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+
+// Hands out its answers in turn (the last one repeats), counts the questions and keeps where
+// the last one was for. `beforeAnswer` runs first, outside the lock.
+class ListPrompt : public CredentialPrompt {
+ public:
+  explicit ListPrompt(std::vector<std::optional<Credentials>> answers, bool remember = true)
+      : answers_(std::move(answers)), remember_(remember) {}
+  std::optional<CredentialAnswer> credentialsFor(std::string_view server, std::string_view share,
+                                                 std::stop_token) override {
+    if (beforeAnswer) beforeAnswer();
+    std::lock_guard lock(mutex_);
+    where = std::string(server) + "/" + std::string(share);
+    const std::optional<Credentials>& answer = answers_[std::min<std::size_t>(asked++, answers_.size() - 1)];
+    if (!answer) return std::nullopt;
+    return CredentialAnswer{*answer, remember_};
+  }
+  std::function<void()> beforeAnswer;
+  std::atomic<int> asked = 0;
+  std::string where;
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::optional<Credentials>> answers_;
+  bool remember_;
+};
 
 }  // namespace vuv::smb::testing
