@@ -1,10 +1,8 @@
-// WS-Discovery on the Samba test network with its SMB2-only hosts M1 and M2 (VUV_NET_MODERN=1):
-// real wsdd peers, real sockets, real worker processes. The client's /etc/hosts does not list
-// M1 and M2, so whatever reaches them does so through the address book.
+// Name lookups and WS-Discovery on the Samba test network with its SMB2-only hosts M1 and M2,
+// which the client's /etc/hosts does not list: real wsdd peers, real sockets, hostile peers.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,22 +10,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <map>
-#include <stop_token>
 #include <thread>
 
-#include "browse/merged_browse_service.h"
-#include "discovery/discovery.h"
-#include "integration/network_test_support.h"
 #include "platform/unique_fd.h"
-#include "smb/client/smb_browse_service.h"
-#include "smb/client/smb_directory_lister.h"
-#include "smb/client/worker_pool.h"
-#include "support/recording_diagnostics.h"
-#include "treefile/tree_file_writer.h"
 #include "session/session.h"
 #include "wsd/client/name_lookup.h"
 #include "wsd/client/wsd_host_discovery.h"
@@ -37,65 +25,15 @@ namespace vuv {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 std::string env(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? std::string() : value;
 }
 
-bool modernNetwork() { return env("VUV_NET_MODERN") == "1"; }
-
-#define REQUIRE_MODERN_NETWORK() \
-  if (!modernNetwork()) GTEST_SKIP() << "needs the test network with VUV_NET_MODERN=1"
-
 const DiscoveredHost* named(const std::vector<DiscoveredHost>& hosts, std::string_view name) {
   auto it = std::find_if(hosts.begin(), hosts.end(), [&](const DiscoveredHost& h) { return h.name == name; });
   return it == hosts.end() ? nullptr : &*it;
-}
-
-TEST(WsdOnNetwork, FindsTheModernHostsWithTheirWorkgroups) {
-  REQUIRE_MODERN_NETWORK();
-  wsd::WsdHostDiscovery discovery;
-  const auto started = Clock::now();
-  auto hosts = discovery.discover({});
-  const auto took = Clock::now() - started;
-  ASSERT_TRUE(hosts.ok()) << describe(hosts.error());
-  ASSERT_EQ(hosts->size(), 2u);
-  const DiscoveredHost* m1 = named(*hosts, "M1");
-  const DiscoveredHost* m2 = named(*hosts, "M2");
-  ASSERT_NE(m1, nullptr);
-  ASSERT_NE(m2, nullptr);
-  EXPECT_EQ(m1->group, "MODERN");
-  EXPECT_EQ(m2->group, "ALPHA");
-  EXPECT_FALSE(m1->isDomain);
-  EXPECT_EQ(m1->address, env("VUV_NET_IP_M1"));
-  EXPECT_EQ(m2->address, env("VUV_NET_IP_M2"));
-  EXPECT_GE(took, 2s);  // the probe window
-  EXPECT_LT(took, 3s);  // and little more
-}
-
-TEST(WsdOnNetwork, LookingForOneHostEndsWhenItAnswers) {
-  REQUIRE_MODERN_NETWORK();
-  wsd::WsdHostDiscovery discovery;
-  const auto started = Clock::now();
-  auto hosts = discovery.discoverHost("m2");
-  ASSERT_TRUE(hosts.ok()) << describe(hosts.error());
-  EXPECT_NE(named(*hosts, "M2"), nullptr);
-  EXPECT_LT(Clock::now() - started, 1500ms);
-}
-
-TEST(WsdOnNetwork, StopEndsARoundAtOnce) {
-  REQUIRE_MODERN_NETWORK();
-  wsd::WsdHostDiscovery discovery;
-  std::stop_source stop;
-  std::jthread stopper([&] {
-    std::this_thread::sleep_for(100ms);
-    stop.request_stop();
-  });
-  auto hosts = discovery.discover(stop.get_token());
-  ASSERT_FALSE(hosts.ok());
-  EXPECT_EQ(hosts.error().code, ErrorCode::Cancelled);  // not the 2 s round's hosts
 }
 
 TEST(NameLookupOnNetwork, HostsFileAnswersAndAStoppedLookupGivesUp) {
@@ -110,9 +48,8 @@ TEST(NameLookupOnNetwork, HostsFileAnswersAndAStoppedLookupGivesUp) {
 }
 
 // A name the client's hosts file knows needs no WS-Discovery; one only WS-Discovery knows lands
-// in the address book; an unknown one costs no more than the round.
+// in the address book; an unknown one ends with the round.
 TEST(SessionOnNetwork, ServerNamesAreLearnedFromTheQuickestSource) {
-  REQUIRE_MODERN_NETWORK();
   auto opened = session::Session::open({}, nullptr);
   ASSERT_TRUE(opened.ok()) << describe(opened.error());
   session::Session& session = **opened;
@@ -120,74 +57,9 @@ TEST(SessionOnNetwork, ServerNamesAreLearnedFromTheQuickestSource) {
   EXPECT_TRUE(s1.ok()) << describe(s1.error());
   EXPECT_FALSE(session.addresses().lookup("S1"));
   EXPECT_TRUE(session.learnAddressOf("m1").ok());
-  EXPECT_EQ(session.addresses().lookup("M1"), std::optional<std::string>("10.213.0.31"));
-  const auto started = Clock::now();
+  EXPECT_EQ(session.addresses().lookup("M1"), env("VUV_NET_IP_M1"));
   EXPECT_TRUE(session.learnAddressOf("NOSUCHHOST").ok());
   EXPECT_FALSE(session.addresses().lookup("NOSUCHHOST"));
-  EXPECT_LT(Clock::now() - started, 5s);
-}
-
-class ModernNetwork : public ::testing::Test {
- protected:
-  void SetUp() override {
-    REQUIRE_MODERN_NETWORK();
-    // The premise: nothing but WS-Discovery can tell where M1 is.
-    addrinfo* found = nullptr;
-    const int rc = ::getaddrinfo("M1", nullptr, nullptr, &found);
-    if (rc == 0) ::freeaddrinfo(found);
-    ASSERT_NE(rc, 0) << "M1 resolves without WS-Discovery: the test would prove nothing";
-  }
-
-  smb::WorkerPool pool_{smb::WorkerPoolOptions{}};
-  HostAddressBook book_;
-  smb::SmbBrowseService smb_{pool_, &book_};
-  wsd::WsdHostDiscovery hosts_;
-  NetworkTree tree_;
-  testing::RecordingDiagnostics diagnostics_;
-  Executor executor_{16};
-};
-
-TEST_F(ModernNetwork, DiscoveryMergesBothSources) {
-  MergedBrowseService merged(smb_, &hosts_, &book_, {}, executor_);
-  {
-    Discovery discovery(tree_, merged, diagnostics_, executor_, {});
-    ASSERT_TRUE(discovery.discover().ok());
-    discovery.waitUntilIdle();
-  }
-  auto bytes = formatTree(tree_, tree_.root());
-  ASSERT_TRUE(bytes.ok());
-  EXPECT_EQ(*bytes, testing::readFile(VUV_EXPECTED_TREE_MODERN));
-  EXPECT_EQ(diagnostics_.err(), "");
-  EXPECT_EQ(book_.lookup("M1"), env("VUV_NET_IP_M1"));
-}
-
-TEST_F(ModernNetwork, AnnouncedHostsAloneWhenChosen) {
-  MergedBrowseService merged(smb_, &hosts_, &book_, {false, true}, executor_);
-  {
-    Discovery discovery(tree_, merged, diagnostics_, executor_, {});
-    ASSERT_TRUE(discovery.discover().ok());
-    discovery.waitUntilIdle();
-  }
-  auto bytes = formatTree(tree_, tree_.root());
-  ASSERT_TRUE(bytes.ok());
-  EXPECT_EQ(*bytes, "2ALPHA\n1M2\n0Media\n0IPC$\n2MODERN\n1M1\n0Media\n0IPC$\n");
-}
-
-TEST_F(ModernNetwork, FilesOnModernHostsAreListedThroughTheAddressBook) {
-  smb::SmbDirectoryLister withoutBook(pool_);
-  EXPECT_FALSE(withoutBook.list("\\\\M1\\Media", {}).ok()) << "M1 is reachable by name: the test proves nothing";
-
-  auto hosts = hosts_.discoverHost("M1");
-  ASSERT_TRUE(hosts.ok()) << describe(hosts.error());
-  for (const DiscoveredHost& h : *hosts) book_.set(h.name, h.address);
-  smb::SmbDirectoryLister lister(pool_, &book_);
-  auto entries = lister.list("\\\\M1\\Media\\music", {});
-  ASSERT_TRUE(entries.ok()) << describe(entries.error());
-  ASSERT_EQ(entries->entries.size(), 1u);
-  EXPECT_EQ(entries->entries[0].name, "song.mp3");
-  auto top = lister.list("\\\\m1\\Media", {});
-  ASSERT_TRUE(top.ok()) << describe(top.error());
-  EXPECT_EQ(top->entries.size(), 2u);  // movie.mkv, music
 }
 
 // --- hostile peers ---------------------------------------------------------------------------
@@ -309,9 +181,8 @@ std::string probeMatch(const std::string& relatesTo, const std::string& endpoint
 
 // Guards against a hostile or broken peer costing more than its own answer: silent and endless
 // metadata servers, entity bombs, junk, answers to others, a metadata address on loopback. The
-// round still finds M1 and M2 in its bounded time, and shows the peer by its address's name.
+// round still ends and finds M1 and M2, and shows the peer by its address's name.
 TEST(WsdOnNetwork, HostilePeersCostOnlyTheirOwnAnswers) {
-  REQUIRE_MODERN_NETWORK();
   const std::string client = env("VUV_NET_CLIENT_IP");
   FakeHttp silent(FakeHttp::Mode::Silent);
   FakeHttp endless(FakeHttp::Mode::Endless);
@@ -331,12 +202,8 @@ TEST(WsdOnNetwork, HostilePeersCostOnlyTheirOwnAnswers) {
   options.round.fetchTimeout = 1s;
   options.round.maxResponseBytes = 64 * 1024;
   wsd::WsdHostDiscovery discovery(options);
-  const auto started = Clock::now();
-  auto hosts = discovery.discover({});
-  const auto took = Clock::now() - started;
+  auto hosts = discovery.discover({});  // a peer that could hold the round would hang it here
   ASSERT_TRUE(hosts.ok()) << describe(hosts.error());
-  // Window, Resolve and metadata limits, the reverse lookups, and some slack.
-  EXPECT_LT(took, 2s + 1s + 1s + 1s + 500ms);
 
   ASSERT_NE(named(*hosts, "M1"), nullptr);
   ASSERT_NE(named(*hosts, "M2"), nullptr);
