@@ -1,23 +1,12 @@
 #!/usr/bin/env python3
-"""Independent look at the test network through the real libsmbclient (via ctypes).
+"""What the test network shows a plain libsmbclient client (via ctypes) and raw WS-Discovery,
+independently of our code: testnet.sh waits on it until the network has converged.
 
-Run it inside the client namespace (testnet.sh exec). It reads $HOME/.smb/smb.conf like
-any libsmbclient program.
+Run it inside the client namespace (testnet.sh exec); it reads $HOME/.smb/smb.conf.
 
-  lsnet.py browse        one line per server: "WORKGROUP<TAB>SERVER" (empty workgroups:
-                         "WORKGROUP<TAB>"), as the NetBIOS browse lists show them
-  lsnet.py tree          the whole tree in the network tree file format (.brk):
-                         workgroups and servers sorted, shares in the server's order
-  lsnet.py tree --wsd    the same with the hosts found by WS-Discovery merged in
-  lsnet.py wsd           hosts answering WS-Discovery: "UUID<TAB>IP<TAB>NAME<TAB>KIND:GROUP"
-                         (KIND is Workgroup or Domain)
-  lsnet.py ls [--smb1] URL
-                         the entries of one smb:// URL: "TYPE<TAB>NAME"; --smb1 for
-                         smb:// and smb://WORKGROUP (browse lists need SMB1)
-
-Browsing needs SMB1 to the master browsers; shares are listed with NT1 to SMB3 allowed, as the
-client's smb.conf says (OLD1 speaks only SMB1; LSNET_SHARE_MIN=SMB2_02 leaves it out).
-libsmbclient keeps protocol limits process-wide, so the tree is read in two phases.
+  lsnet.py browse   one line per server: "WORKGROUP<TAB>SERVER" (empty workgroups:
+                    "WORKGROUP<TAB>"), as the NetBIOS browse lists show them (over SMB1)
+  lsnet.py wsd      hosts answering WS-Discovery: "UUID<TAB>IP<TAB>NAME<TAB>KIND:GROUP"
 """
 import ctypes
 import ctypes.util
@@ -28,9 +17,6 @@ import sys
 import time
 import urllib.request
 import uuid
-
-TYPES = {1: "WORKGROUP", 2: "SERVER", 3: "FILE_SHARE", 4: "PRINTER_SHARE",
-         5: "COMMS_SHARE", 6: "IPC_SHARE", 7: "DIR", 8: "FILE", 9: "LINK"}
 
 AUTH_FN = ctypes.CFUNCTYPE(None, ctypes.c_char_p, ctypes.c_char_p,
                            ctypes.c_void_p, ctypes.c_int,
@@ -51,66 +37,36 @@ def _anonymous(srv, shr, wg, wglen, un, unlen, pw, pwlen):
     ctypes.memset(pw, 0, 1)
 
 
-class Smb:
-    def __init__(self, debug=0):
-        path = ctypes.util.find_library("smbclient") or "libsmbclient.so.0"
-        lib = ctypes.CDLL(path, use_errno=True)
-        lib.smbc_init.argtypes = [AUTH_FN, ctypes.c_int]
-        lib.smbc_set_context.restype = ctypes.c_void_p
-        lib.smbc_set_context.argtypes = [ctypes.c_void_p]
-        lib.smbc_setOptionProtocols.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char_p]
-        lib.smbc_setOptionProtocols.restype = ctypes.c_int
-        lib.smbc_setTimeout.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        lib.smbc_opendir.argtypes = [ctypes.c_char_p]
-        lib.smbc_readdir.argtypes = [ctypes.c_int]
-        lib.smbc_readdir.restype = ctypes.POINTER(Dirent)
-        lib.smbc_closedir.argtypes = [ctypes.c_int]
-        if lib.smbc_init(_anonymous, debug) < 0:
-            raise OSError(ctypes.get_errno(), "smbc_init failed")
-        self.lib = lib
-        self.ctx = lib.smbc_set_context(None)
-        lib.smbc_setTimeout(self.ctx, int(os.environ.get("LSNET_TIMEOUT_MS", "20000")))
+def browse():
+    """{workgroup: [servers]} from the browse lists; what fails is named on stderr."""
+    lib = ctypes.CDLL(ctypes.util.find_library("smbclient") or "libsmbclient.so.0", use_errno=True)
+    lib.smbc_init.argtypes = [AUTH_FN, ctypes.c_int]
+    lib.smbc_set_context.restype = ctypes.c_void_p
+    lib.smbc_set_context.argtypes = [ctypes.c_void_p]
+    lib.smbc_setOptionProtocols.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_char_p]
+    lib.smbc_opendir.argtypes = [ctypes.c_char_p]
+    lib.smbc_readdir.argtypes = [ctypes.c_int]
+    lib.smbc_readdir.restype = ctypes.POINTER(Dirent)
+    lib.smbc_closedir.argtypes = [ctypes.c_int]
+    if lib.smbc_init(_anonymous, 0) < 0:
+        raise OSError(ctypes.get_errno(), "smbc_init failed")
+    # Browse lists need SMB1 to the master browsers.
+    lib.smbc_setOptionProtocols(lib.smbc_set_context(None), b"NT1", b"NT1")
 
-    def protocols(self, lo, hi):
-        self.lib.smbc_setOptionProtocols(self.ctx, lo.encode(), hi.encode())
-
-    def ls(self, url):
-        """[(type, name)] or raises OSError."""
+    def ls(url, kind):  # names of the entries of that kind (1 workgroup, 2 server)
         ctypes.set_errno(0)
-        fd = self.lib.smbc_opendir(url.encode())
+        fd = lib.smbc_opendir(url.encode())
         if fd < 0:
-            err = ctypes.get_errno()
-            raise OSError(err, f"{url}: {os.strerror(err)}")
-        out = []
-        while True:
-            ent = self.lib.smbc_readdir(fd)
-            if not ent:
-                break
-            addr = ctypes.addressof(ent.contents) + Dirent.name.offset
-            name = ctypes.string_at(addr).decode("utf-8", "surrogateescape")
-            out.append((ent.contents.smbc_type, name))
-        self.lib.smbc_closedir(fd)
-        return out
+            print(f"lsnet: {url}: {os.strerror(ctypes.get_errno())}", file=sys.stderr)
+            return []
+        names = []
+        while ent := lib.smbc_readdir(fd):
+            if ent.contents.smbc_type == kind:
+                names.append(ctypes.string_at(ctypes.addressof(ent.contents) + Dirent.name.offset).decode())
+        lib.smbc_closedir(fd)
+        return names
 
-
-def browse(smb):
-    """{workgroup: [servers]} from the browse lists (SMB1)."""
-    smb.protocols("NT1", "NT1")
-    groups = {}
-    try:
-        top = smb.ls("smb://")
-    except OSError as e:   # no master answered at all
-        print(f"lsnet: {e}", file=sys.stderr)
-        return groups
-    for t, wg in top:
-        if t != 1:
-            continue
-        try:
-            groups[wg] = [n for t2, n in smb.ls(f"smb://{wg}") if t2 == 2]
-        except OSError as e:
-            print(f"lsnet: {e}", file=sys.stderr)
-            groups[wg] = []
-    return groups
+    return {wg: ls(f"smb://{wg}", 2) for wg in ls("smb://", 1)}
 
 
 WSD_GROUP = ("239.255.255.250", 3702)
@@ -206,60 +162,16 @@ def _client_ip():
 
 
 def main(argv):
-    if len(argv) < 2:
-        print(__doc__, file=sys.stderr)
-        return 2
-    cmd = argv[1]
-    if cmd == "wsd":
+    if argv[1:] == ["wsd"]:
         for h in wsd_hosts(_client_ip()):
             print("\t".join(h))
         return 0
-    smb = Smb(int(os.environ.get("LSNET_DEBUG", "0")))
-    if cmd == "browse":
-        for wg, servers in sorted(browse(smb).items()):
+    if argv[1:] == ["browse"]:
+        for wg, servers in sorted(browse().items()):
             if not servers:
                 print(f"{wg}\t")
             for s in sorted(servers):
                 print(f"{wg}\t{s}")
-        return 0
-    if cmd == "tree" and argv[2:] in ([], ["--wsd"]):
-        groups = browse(smb)
-        address = {}
-        if argv[2:] == ["--wsd"]:
-            for _, ip, name, group in wsd_hosts(_client_ip()):
-                wg = group.partition(":")[2]
-                if name not in groups.setdefault(wg, []):
-                    groups[wg].append(name)
-                address[name] = ip   # no NetBIOS name: reach it by its address
-        smb.protocols(os.environ.get("LSNET_SHARE_MIN", "NT1"), "SMB3")
-        out = []
-        for wg in sorted(groups):
-            servers = sorted(groups[wg])
-            out.append(("2" if servers else "0") + wg)
-            for s in servers:
-                try:
-                    shares = [n for _, n in smb.ls(f"smb://{address.get(s, s)}")]
-                except OSError as e:
-                    print(f"lsnet: {e}", file=sys.stderr)
-                    shares = []
-                out.append(("1" if shares else "0") + s)
-                out.extend("0" + n for n in shares)
-        sys.stdout.write("".join(line + "\n" for line in out))
-        return 0
-    if cmd == "ls" and len(argv) in (3, 4):
-        url = argv[-1]
-        if len(argv) == 4:
-            if argv[2] != "--smb1":
-                print(__doc__, file=sys.stderr)
-                return 2
-            smb.protocols("NT1", "NT1")
-        try:
-            entries = smb.ls(url)
-        except OSError as e:
-            print(f"lsnet: {e}", file=sys.stderr)
-            return 1
-        for t, n in entries:
-            print(f"{TYPES.get(t, t)}\t{n}")
         return 0
     print(__doc__, file=sys.stderr)
     return 2
