@@ -154,14 +154,10 @@ int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
   smb::MessageChannel channel(STDIN_FILENO, STDOUT_FILENO);
   auto first = channel.receive();
-  if (!first || !first->has_value()) return 2;
-  const auto* hello = std::get_if<Hello>(&**first);
+  const auto* hello = first && first->has_value() ? std::get_if<Hello>(&**first) : nullptr;
   if (hello == nullptr) return 2;
   const Hello kept = *hello;
-  while (true) {
-    auto message = channel.receive();
-    if (!message) return 1;
-    if (!message->has_value()) break;
+  for (auto message = channel.receive(); message && message->has_value(); message = channel.receive()) {
     const auto* request = std::get_if<Request>(&**message);
     if (request == nullptr) return 1;
     serve(channel, kept, *request);

@@ -30,7 +30,6 @@ inline WorkerPoolOptions fakeOptions(std::chrono::milliseconds timeout = std::ch
 struct Ran {
   Result<RequestOutcome> outcome;
   std::vector<std::string> names;
-  std::size_t batches = 0;
 };
 
 // Runs the fake's `command` (see fake_worker.cpp) as a folder listing; `onBatch` sees each
@@ -38,16 +37,14 @@ struct Ran {
 inline Ran runFake(WorkerPool& pool, const std::string& command, std::stop_token stop = {},
                    const std::function<void()>& onBatch = {}) {
   std::vector<std::string> names;
-  std::size_t batches = 0;
   ReplyHandlers handlers;
   handlers.onEntries = [&](std::vector<protocol::Entry>& batch) {
-    ++batches;
     for (auto& e : batch) names.push_back(e.name);
     if (onBatch) onBatch();
     return true;
   };
   auto outcome = pool.run(protocol::Operation::ListDirectory, "smb://fake/" + command, handlers, std::move(stop));
-  return Ran{std::move(outcome), std::move(names), batches};
+  return Ran{std::move(outcome), std::move(names)};
 }
 
 // Runs "hang" (one batch, then silence) and stops it from another thread once that batch has

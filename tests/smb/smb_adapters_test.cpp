@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <optional>
-#include <tuple>
 
 #include "fake_worker_pool.h"
 #include "smb/client/smb_browse_service.h"
@@ -30,18 +29,6 @@ TEST(SmbBrowseService, RepliesBecomeNamesOrAFailureWithItsErrno) {
     EXPECT_TRUE(reply.names.empty()) << name;
     EXPECT_FALSE(reply.failureDetail.empty()) << name;
   }
-}
-
-TEST(SmbDirectoryLister, EntriesKeepFolderFlagSizeTimeAndId) {
-  WorkerPool pool(fakeOptions());
-  SmbDirectoryLister lister(pool);
-  auto entries = lister.list(R"(\\srv\share\list:4)", {});
-  ASSERT_TRUE(entries.ok()) << describe(entries.error());
-  ASSERT_EQ(entries->entries.size(), 4u);
-  const DirectoryEntry& folder = entries->entries[2];
-  EXPECT_EQ(std::tie(folder.name, folder.isFolder, folder.size), std::tuple("e2", true, 0u));
-  const DirectoryEntry& file = entries->entries[3];
-  EXPECT_EQ(std::tie(file.isFolder, file.size, file.modified, file.fileId), std::tuple(false, 3000u, 1700000003, 4u));
 }
 
 TEST(SmbDirectoryLister, ListingWhoseWorkerDiedIsRepeatedOnceOnAFreshWorker) {

@@ -7,12 +7,6 @@
 namespace vuv {
 namespace {
 
-TEST(SmbUrl, NamesBecomeOneEncodedComponent) {
-  EXPECT_EQ(smbUrlForName(""), "smb://");
-  EXPECT_EQ(smbUrlForName("ALPHA"), "smb://ALPHA");
-  EXPECT_EQ(smbUrlForName("MY GROUP/x"), "smb://MY%20GROUP%2Fx");
-}
-
 TEST(SmbUrl, UncPathsMapComponentByComponent) {
   const std::pair<const char*, const char*> cases[] = {
       {R"(\\S1)", "smb://S1"},
@@ -45,7 +39,9 @@ TEST(SmbUrl, MalformedUncPathsAreRefused) {
   }
 }
 
-TEST(SmbUrl, ComponentsComeBackDecoded) {
+TEST(SmbUrl, NamesAndComponentsAreEncodedAndComeBackDecoded) {
+  EXPECT_EQ(smbUrlForName(""), "smb://");
+  EXPECT_EQ(smbUrlForName("MY GROUP/x"), "smb://MY%20GROUP%2Fx");
   Result<std::string> url = smbUrlFromUnc("\\\\S 1\\Pub%lic\\\xC3\x84rger\\x");
   ASSERT_TRUE(url.ok());
   EXPECT_EQ(smbUrlComponent(*url, 0), "S 1");
