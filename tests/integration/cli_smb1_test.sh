@@ -39,7 +39,7 @@ HOME=$plain "$cli" search --source netbios --location '\\OLD1\Legacy' --pattern 
 set -e
 grep -qF '1 folder could not be listed' "$work/walk.err" || fail "the share walk did not fail"
 grep -qF "$setting" "$work/walk.err" || fail "the share walk does not name the setting"
-HOME=$plain "$cli" discover --source netbios --format brk >"$work/plain.brk" 2>"$work/plain.err"
+HOME=$plain "$cli" discover --timeout 20 --source netbios --format brk >"$work/plain.brk" 2>"$work/plain.err"
 grep -qxF '0OLD1' "$work/plain.brk" || fail "OLD1 not shown as a server without shares"
 grep -qxF '0Public' "$work/plain.brk" || fail "S1 lost its shares under the default range"
 HOME=$plain "$cli" search --source netbios --location '\\S1\Docs' --pattern '*.pdf' >"$work/plain-s1.txt" 2>"$work/plain-s1.err" ||

@@ -14,7 +14,8 @@ fail() { echo "FAILED: $*"; exit 1; }
 if getent hosts M1 >/dev/null; then fail "M1 resolves without WS-Discovery: the test proves nothing"; fi
 
 announced=$'2ALPHA\n1M2\n0Media\n0IPC$\n2MODERN\n1M1\n0Media\n0IPC$'
-"$cli" discover --source wsd --format brk --save "$work/wsd.brk" >"$work/wsd.out" 2>"$work/wsd.err"
+# --timeout 20: a server's first share list under load is slow, not silent.
+"$cli" discover --timeout 20 --source wsd --format brk --save "$work/wsd.brk" >"$work/wsd.out" 2>"$work/wsd.err"
 diff -u <(echo "$announced") "$work/wsd.out"
 
 # Searches by network path: the address comes from WS-Discovery.
@@ -40,7 +41,7 @@ mkdir -p "$work/home/.smb" "$work/state"
 sed -e 's/^\( *name resolve order *=\).*/\1 host/' \
     -e "s#^\( *\(private dir\|lock directory\|state directory\|cache directory\|pid directory\|ncalrpc dir\) *=\).*#\1 $work/state#" \
     "$HOME/.smb/smb.conf" >"$work/home/.smb/smb.conf"
-HOME=$work/home "$cli" discover --format brk >"$work/nonb.out" 2>"$work/nonb.err"
+HOME=$work/home "$cli" discover --timeout 20 --format brk >"$work/nonb.out" 2>"$work/nonb.err"
 diff -u <(echo "$announced") "$work/nonb.out"
 grep -q '^NetBIOS browsing' "$work/nonb.err" || fail "no line says NetBIOS browsing failed: $(cat "$work/nonb.err")"
 echo "modern hosts are found and searched"

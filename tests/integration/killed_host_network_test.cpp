@@ -64,7 +64,13 @@ class KilledHost : public ::testing::Test {
     return {testing::dump(tree), finished.load()};
   }
 
-  smb::WorkerPool pool_;
+  // A server's first share list starts its RPC service, slower under load than the default
+  // limit: a slow server, not a silent one.
+  smb::WorkerPool pool_{[] {
+    smb::WorkerPoolOptions options;
+    options.progressTimeout = std::chrono::seconds(20);
+    return options;
+  }()};
   smb::SmbBrowseService browse_{pool_};
   smb::SmbDirectoryLister lister_{pool_};
   KillingS4 killing_{browse_, lister_};
