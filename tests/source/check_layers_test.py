@@ -67,8 +67,8 @@ class LayerRulesTest(unittest.TestCase):
                 "target_link_libraries(vuvuveva_fakes PUBLIC vuvuveva_browse)\n")
             (src / "CMakeLists.txt").write_text(
                 "target_link_libraries(vuvuveva-cli PRIVATE\n  vuvuveva_core\n  vuvuveva_fakes)\n")
-            self.assertEqual(check_layers.check_tree(src),
-                             ["src/CMakeLists.txt:1: vuvuveva-cli links vuvuveva_fakes; only tests may"])
+            problems = check_layers.check_tree(src)
+            self.assertEqual([p.split(":")[:2] for p in problems], [["src/CMakeLists.txt", "1"]], problems)
 
 
 if __name__ == "__main__":
