@@ -22,7 +22,6 @@
 namespace vuv {
 namespace {
 
-using testing::ListingGate;
 using testing::paths;
 
 // One search's events: its rows and batch sizes besides the shared log.
@@ -83,7 +82,7 @@ struct Fixture {
     controller = std::make_unique<SearchController>(tree, shares, executor, options);
   }
   ~Fixture() {
-    if (gate) gate->openAll();  // before the controller waits for held listings
+    if (gate) gate->open();  // before the controller waits for held listings
     controller.reset();
   }
 
@@ -110,7 +109,10 @@ struct Fixture {
     return domain;
   }
 
-  void hold(ListingGate::Predicate predicate) { gate = std::make_unique<ListingGate>(shares, std::move(predicate)); }
+  void hold(std::function<bool(const std::string&)> predicate, bool ignoreStop = false) {
+    gate = std::make_unique<testing::Gate>();
+    testing::holdListings(shares, *gate, std::move(predicate), ignoreStop);
+  }
   void holdPath(const std::string& path) {
     hold([path](const std::string& listed) { return listed == path; });
   }
@@ -118,7 +120,7 @@ struct Fixture {
   NetworkTree tree;
   InMemoryShares shares;
   Executor executor{16};
-  std::unique_ptr<ListingGate> gate;
+  std::unique_ptr<testing::Gate> gate;
   std::unique_ptr<SearchController> controller;
   NodeId root = kNoNode, wg = kNoNode, empty = kNoNode, s1 = kNoNode, s3 = kNoNode, shareA = kNoNode;
 };
@@ -294,9 +296,9 @@ TEST(SearchController, StopDropsQueuedNodeWorkers) {
   f.holdPath("\\\\M0\\s");
   Recorder events;
   ASSERT_TRUE(f.controller->start(domain, "*", events.events()).ok());
-  f.gate->waitForArrivals(1);
+  f.gate->waitForWaiters(1);
   f.controller->stop();
-  f.gate->openAll();
+  f.gate->open();
   f.controller->waitUntilIdle();
   EXPECT_EQ(f.controller->stats().nodeWorkers, 2u);  // the domain's and M0's
   EXPECT_EQ(f.shares.totalListings(), 1u);
@@ -314,7 +316,7 @@ TEST(SearchController, NodeWorkersRunAtMostTheCap) {
   // The domain's worker ends at once, so two servers' workers hold listings; each one let
   // through frees its thread for the next server.
   for (std::size_t i = 0; i < 6; ++i) {
-    f.gate->waitForArrivals(std::min<std::size_t>(i + 2, 6));
+    f.gate->waitForWaiters(std::min<std::size_t>(i + 2, 6));
     f.gate->release(f.gate->arrived()[i]);
   }
   events.waitForFinish();
@@ -333,8 +335,7 @@ TEST(SearchController, NewSearchReplacesOneStillEnding) {
     Fixture f;
     const NodeId big = f.addBigShare(f.wg);
     // Held past the stop, so the stopped search is still ending when the next one starts.
-    f.gate = std::make_unique<ListingGate>(
-        f.shares, [](const std::string& path) { return path == "\\\\BIG\\big\\f5"; }, /*ignoreStop=*/true);
+    f.hold([](const std::string& path) { return path == "\\\\BIG\\big\\f5"; }, /*ignoreStop=*/true);
     Recorder old;
     ASSERT_TRUE(f.controller->start(big, "*.txt", old.events()).ok());
     old.waitForRows(15);
@@ -343,7 +344,7 @@ TEST(SearchController, NewSearchReplacesOneStillEnding) {
     ASSERT_TRUE(f.controller->start(f.s1, "*.txt", fresh.events()).ok());
     old.close();
     fresh.waitForFinish();
-    f.gate->openAll();
+    f.gate->open();
     f.controller->waitUntilIdle();
 
     EXPECT_EQ(old.rows.size(), 15u);
@@ -361,9 +362,9 @@ TEST(SearchController, DestructorWaitsForListingsInFlight) {
   f.holdPath("\\\\S1\\a\\sub");
   Recorder events;
   ASSERT_TRUE(f.controller->start(f.root, "*", events.events()).ok());
-  f.gate->waitForArrivals(1);
+  f.gate->waitForWaiters(1);
   std::thread destroyer([&] { f.controller.reset(); });
-  f.gate->openAll();  // before or after the destructor began: it must wait for the listing
+  f.gate->open();  // before or after the destructor began: it must wait for the listing
   destroyer.join();
   EXPECT_EQ(f.gate->passed(), 1u);
   EXPECT_LE(events.finishes.size(), 1u);

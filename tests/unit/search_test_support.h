@@ -1,13 +1,8 @@
-// Helpers for the search tests: a gate that holds chosen listings of an InMemoryShares until
+// Helpers for the search tests: holding chosen listings of an InMemoryShares at a gate until
 // the test lets them through, and a straightforward single-threaded walk to compare against.
 #pragma once
 
-#include <algorithm>
-#include <condition_variable>
-#include <cstddef>
 #include <functional>
-#include <mutex>
-#include <set>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -15,79 +10,18 @@
 #include "browse/in_memory_shares.h"
 #include "results/result_row.h"
 #include "search/wildcard.h"
+#include "support/gate.h"
 
 namespace vuv::testing {
 
-class ListingGate {
- public:
-  using Predicate = std::function<bool(const std::string& path)>;
-
-  // Holds every listing whose path `hold` accepts until it is let through or, unless
-  // `ignoreStop` (a listing slow to notice), its stop token is requested; installs itself as
-  // the shares' hook.
-  ListingGate(InMemoryShares& shares, Predicate hold, bool ignoreStop = false) : hold_(std::move(hold)) {
-    shares.setListHook([this, ignoreStop](const std::string& path, std::stop_token stop) {
-      arrive(path, ignoreStop ? std::stop_token{} : stop);
-    });
-  }
-
-  // Until `count` listings in all have arrived at the gate.
-  void waitForArrivals(std::size_t count) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return arrived_.size() >= count; });
-  }
-  // Until `count` held listings in all have been let through.
-  void waitForPassed(std::size_t count) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return passed_ >= count; });
-  }
-  void release(const std::string& path) {
-    std::lock_guard lock(mutex_);
-    released_.insert(path);
-    changed_.notify_all();
-  }
-  void openAll() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-  std::vector<std::string> arrived() {
-    std::lock_guard lock(mutex_);
-    return arrived_;
-  }
-  std::size_t passed() {
-    std::lock_guard lock(mutex_);
-    return passed_;
-  }
-  std::size_t mostHeldAtOnce() {
-    std::lock_guard lock(mutex_);
-    return mostHeld_;
-  }
-
- private:
-  void arrive(const std::string& path, std::stop_token stop) {
-    if (!hold_(path)) return;
-    std::unique_lock lock(mutex_);
-    arrived_.push_back(path);
-    ++held_;
-    mostHeld_ = std::max(mostHeld_, held_);
-    changed_.notify_all();
-    changed_.wait(lock, stop, [&] { return open_ || released_.count(path) > 0; });
-    --held_;
-    ++passed_;
-    changed_.notify_all();
-  }
-
-  Predicate hold_;
-  std::mutex mutex_;
-  std::condition_variable_any changed_;
-  std::vector<std::string> arrived_;
-  std::set<std::string> released_;
-  std::size_t held_ = 0;
-  std::size_t mostHeld_ = 0;
-  std::size_t passed_ = 0;
-  bool open_ = false;
-};
+// Holds every listing of `shares` whose path `hold` accepts at `gate` (keyed by its path) until
+// it is let through or, unless `ignoreStop` (a listing slow to notice), its stop is requested.
+inline void holdListings(InMemoryShares& shares, Gate& gate, std::function<bool(const std::string&)> hold,
+                         bool ignoreStop = false) {
+  shares.setListHook([&gate, hold = std::move(hold), ignoreStop](const std::string& path, std::stop_token stop) {
+    if (hold(path)) gate.wait(ignoreStop ? std::stop_token{} : stop, path);
+  });
+}
 
 inline bool under(const std::string& path, const std::string& folder) {
   return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&

@@ -17,7 +17,8 @@
 namespace vuv {
 namespace {
 
-using testing::ListingGate;
+using testing::Gate;
+using testing::holdListings;
 using testing::paths;
 using testing::referenceWalk;
 
@@ -131,7 +132,8 @@ TEST(ShareWalk, ReversedCompletionOfParallelSiblings) {
     shares.addFile(siblings.back() + "\\hit" + std::to_string(i) + ".txt", 10);
     shares.addFile(siblings.back() + "\\S" + std::to_string(i) + "\\deep.txt", 20);
   }
-  ListingGate gate(shares, [&](const std::string& path) {
+  Gate gate;
+  holdListings(shares, gate, [&](const std::string& path) {
     return std::find(siblings.begin(), siblings.end(), path) != siblings.end();
   });
 
@@ -143,7 +145,7 @@ TEST(ShareWalk, ReversedCompletionOfParallelSiblings) {
     limits.lanParallelListings = 8;
     stats = walk(shares, "*.txt", sink, limits);
   });
-  gate.waitForArrivals(8);  // all siblings in flight at once
+  gate.waitForWaiters(8);  // all siblings in flight at once
   for (std::size_t i = 0; i < siblings.size(); ++i) {
     gate.release(siblings[siblings.size() - 1 - i]);
     gate.waitForPassed(i + 1);
@@ -174,7 +176,8 @@ TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
     SCOPED_TRACE(c.expectedPeak);
     InMemoryShares shares;
     for (int i = 0; i < 12; ++i) shares.addFolder(at("S" + std::to_string(i)));
-    ListingGate gate(shares, [](const std::string& path) { return path != kShare; });
+    Gate gate;
+    holdListings(shares, gate, [](const std::string& path) { return path != kShare; });
     RecordingSink sink;
     ShareWalkStats stats;
     std::thread walker([&] {
@@ -184,8 +187,8 @@ TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
       limits.quickListing = c.quickListing;
       stats = walk(shares, "*", sink, limits);
     });
-    gate.waitForArrivals(c.expectedPeak);
-    gate.openAll();
+    gate.waitForWaiters(c.expectedPeak);
+    gate.open();
     walker.join();
     EXPECT_EQ(gate.mostHeldAtOnce(), c.expectedPeak);
     EXPECT_EQ(stats.peakParallelListings, c.expectedPeak);

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "unit/wsd_test_support.h"
+#include "wsd/xml_reader.h"
 
 namespace vuv::wsd {
 namespace {
@@ -12,53 +13,6 @@ namespace {
 using testing::kM1Endpoint;
 using testing::replaced;
 using testing::wsdData;
-
-TEST(WsdMessages, RecordedProbeMatch) {
-  auto m = parseMessage(wsdData("probe-match-m1.xml"));
-  ASSERT_TRUE(m.ok()) << m.error().detail;
-  EXPECT_EQ(m->kind, MessageKind::ProbeMatches);
-  EXPECT_EQ(m->relatesTo, testing::kRecordedProbeId);
-  ASSERT_EQ(m->endpoints.size(), 1u);
-  EXPECT_EQ(m->endpoints[0].endpoint, kM1Endpoint);
-  EXPECT_TRUE(m->endpoints[0].typesGiven);
-  EXPECT_TRUE(m->endpoints[0].computer);
-  EXPECT_TRUE(m->endpoints[0].xaddrs.empty());  // wsdd leaves them to Resolve
-}
-
-TEST(WsdMessages, RecordedResolveMatchHelloAndBye) {
-  auto resolve = parseMessage(wsdData("resolve-match-m1.xml"));
-  ASSERT_TRUE(resolve.ok()) << resolve.error().detail;
-  EXPECT_EQ(resolve->kind, MessageKind::ResolveMatches);
-  EXPECT_EQ(resolve->relatesTo, testing::kRecordedResolveId);
-  ASSERT_EQ(resolve->endpoints.size(), 1u);
-  EXPECT_EQ(resolve->endpoints[0].xaddrs,
-            (std::vector<std::string>{"http://10.213.0.31:5357/47954a0b-b3a7-31d8-8776-fe33e4988d58"}));
-
-  auto hello = parseMessage(wsdData("hello-m1.xml"));
-  ASSERT_TRUE(hello.ok()) << hello.error().detail;
-  EXPECT_EQ(hello->kind, MessageKind::Hello);
-  ASSERT_EQ(hello->endpoints.size(), 1u);
-  EXPECT_FALSE(hello->endpoints[0].typesGiven);  // wsdd's Hello has no Types
-  EXPECT_EQ(hello->endpoints[0].xaddrs.size(), 1u);
-
-  auto bye = parseMessage(wsdData("bye-m1.xml"));
-  ASSERT_TRUE(bye.ok()) << bye.error().detail;
-  EXPECT_EQ(bye->kind, MessageKind::Bye);
-  EXPECT_EQ(bye->endpoints[0].endpoint, kM1Endpoint);
-}
-
-TEST(WsdMessages, RecordedMetadata) {
-  auto m1 = parseMetadata(wsdData("metadata-m1.xml"));
-  ASSERT_TRUE(m1.ok()) << m1.error().detail;
-  EXPECT_EQ(m1->relatesTo, testing::kRecordedGetId);
-  EXPECT_EQ(m1->computer.name, "M1");
-  EXPECT_EQ(m1->computer.group, "MODERN");
-  EXPECT_FALSE(m1->computer.isDomain);
-  auto m2 = parseMetadata(wsdData("metadata-m2.xml"));
-  ASSERT_TRUE(m2.ok()) << m2.error().detail;
-  EXPECT_EQ(m2->computer.name, "M2");
-  EXPECT_EQ(m2->computer.group, "ALPHA");
-}
 
 TEST(WsdMessages, ComputerEntries) {
   struct Case {
@@ -109,17 +63,13 @@ TEST(WsdMessages, OurMessagesReadBack) {
   ASSERT_TRUE(resolve.ok()) << resolve.error().detail;
   EXPECT_EQ(resolve->kind, MessageKind::Resolve);
   EXPECT_NE(resolveMessage(id, hostile).find("urn:x&lt;/wsa:Address&gt;"), std::string::npos);
-
-  const std::string get = getMessage(id, kM1Endpoint);
-  EXPECT_NE(get.find("<wsa:To>" + std::string(kM1Endpoint) + "</wsa:To>"), std::string::npos);
-  EXPECT_NE(get.find("http://schemas.xmlsoap.org/ws/2004/09/transfer/Get"), std::string::npos);
+  EXPECT_TRUE(xml::parse(getMessage(id, hostile)).ok());
 }
 
 TEST(WsdMessages, MessageIdsAreRandomVersion4) {
-  EXPECT_EQ(uuidUrn({}), "urn:uuid:00000000-0000-4000-8000-000000000000");
   std::array<std::uint8_t, 16> ones;
   ones.fill(0xFF);
-  EXPECT_EQ(uuidUrn(ones), "urn:uuid:ffffffff-ffff-4fff-bfff-ffffffffffff");
+  EXPECT_EQ(uuidUrn(ones), "urn:uuid:ffffffff-ffff-4fff-bfff-ffffffffffff");  // version and variant bits set
   std::set<std::string> seen;
   for (int i = 0; i < 100; ++i) seen.insert(newMessageId());
   EXPECT_EQ(seen.size(), 100u);
