@@ -37,6 +37,7 @@ LAYERS = [
     ("smb/worker/*", "smb_worker"),
     ("smb/client/*", "smb_client"),
     ("wsd/client/*", "wsd_client"),
+    ("index/*", "index"),
     ("session/*", "session"),
     ("cli/*", "cli"),
     ("app/*", "app"),
@@ -64,9 +65,10 @@ USES = {
     "smb_worker": ["smb_channel", "browse", "smbconf"],  # browse: smb:// URLs
     "smb_client": ["smb_channel", "browse"],
     "wsd_client": ["wsd_protocol", "posix"],
-    "session": ["smb_client", "wsd_client", "discovery", "search", "treefile", "transfer"],
-    "cli": ["session", "discovery", "search", "treefile", "transfer"],
-    "app": ["session", "discovery", "search", "treefile", "transfer"],
+    "index": ["search"],  # the index narrows, the search's matcher decides
+    "session": ["smb_client", "wsd_client", "discovery", "search", "treefile", "transfer", "index"],
+    "cli": ["session", "discovery", "search", "treefile", "transfer", "index"],
+    "app": ["session", "discovery", "search", "treefile", "transfer", "index"],
 }
 
 CORE_LAYERS = {"base", "browse_api", "browse", "fakes", "tree", "results", "status", "discovery",

@@ -1,0 +1,63 @@
+// A thin owner of SQLite connections and statements; SQLite's errors become our Error values.
+// Thread rules: a Database and its Statements belong to one thread at a time (SQLite's
+// multi-thread mode); give each thread its own connection.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/result.h"
+
+namespace vuv::index {
+
+class Statement {
+ public:
+  Statement() = default;
+  explicit Statement(sqlite3_stmt* statement) : statement_(statement) {}
+
+  Statement& bind(int position, std::int64_t value);
+  Statement& bind(int position, std::string_view text);  // the text must outlive the step
+  Statement& bindNull(int position);
+
+  // True while a row is there to read, false when done; an error ends the statement too.
+  Result<bool> step();
+  // Steps to the end, for statements that return no rows.
+  Status run();
+  void reset();  // ready to run again; bindings stay until bound again
+
+  std::int64_t integer(int column) const { return sqlite3_column_int64(statement_.get(), column); }
+  bool isNull(int column) const { return sqlite3_column_type(statement_.get(), column) == SQLITE_NULL; }
+  std::string_view text(int column) const;
+
+ private:
+  struct Finalize {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+  };
+  std::unique_ptr<sqlite3_stmt, Finalize> statement_;
+};
+
+class Database {
+ public:
+  // Opens (creating it when missing) the database file.
+  static Result<Database> open(const std::string& path);
+
+  Status exec(const char* sql);
+  Result<Statement> prepare(std::string_view sql);
+  std::int64_t changes() const { return sqlite3_changes64(db_.get()); }
+  sqlite3* handle() const { return db_.get(); }
+
+ private:
+  struct Close {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+  };
+  std::unique_ptr<sqlite3, Close> db_;
+};
+
+// An error for what SQLite said about the connection's last call.
+Error sqliteError(sqlite3* db, std::string_view doing);
+
+}  // namespace vuv::index

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "index/index_store.h"
+#include "index/index_writer.h"
+#include "index/name_trigrams.h"
+#include "search/wildcard.h"
+
+namespace vuv::index {
+namespace {
+
+class IndexTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() / ("vuv-index-" + std::to_string(::getpid()) + "-" +
+                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    path_ = (dir_ / "sub" / "index.sqlite").string();
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  IndexStore open() {
+    auto store = IndexStore::open(path_);
+    EXPECT_TRUE(store.ok()) << describe(store.error());
+    return std::move(*store);
+  }
+
+  static std::set<std::string> find(IndexStore& store, const std::string& location, const std::string& pattern) {
+    std::set<std::string> found;
+    const Status status = store.find(location, pattern, [&](const IndexedRow& row) {
+      found.insert(row.row.path + (row.row.isFolder ? "\\" : "=" + std::to_string(row.row.size)));
+      return true;
+    });
+    EXPECT_TRUE(status.ok());
+    return found;
+  }
+
+  std::filesystem::path dir_;
+  std::string path_;
+};
+
+DirectoryEntry file(std::string name, std::uint64_t size = 1) { return {std::move(name), false, size, 7, 0}; }
+DirectoryEntry folder(std::string name) { return {std::move(name), true, 0, 7, 0}; }
+
+TEST_F(IndexTest, EachCompleteListingReplacesItsFolderAndAFailedOneKeepsItsEntries) {
+  IndexStore store = open();
+  EXPECT_EQ(std::filesystem::status(path_).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  ASSERT_TRUE(store.replaceFolder("\\\\S\\P", {file("a.txt"), folder("sub"), file("old.doc"), file(".."),
+                                               file("x\\y"), file("a.txt", 9)}, 100).ok());
+  ASSERT_TRUE(store.replaceFolder("\\\\S\\P\\sub", {file("x.txt"), folder("deep")}, 100).ok());
+  ASSERT_TRUE(store.replaceFolder("\\\\S\\P\\sub\\deep", {file("d.txt")}, 100).ok());
+  ASSERT_TRUE(store.replaceFolder("\\\\S\\Q", {file("q.txt")}, 100).ok());
+  EXPECT_EQ(find(store, "\\\\S\\P", "*"),
+            (std::set<std::string>{"\\\\S\\P\\a.txt=1", "\\\\S\\P\\sub\\", "\\\\S\\P\\old.doc=1",
+                                   "\\\\S\\P\\sub\\x.txt=1", "\\\\S\\P\\sub\\deep\\", "\\\\S\\P\\sub\\deep\\d.txt=1"}));
+
+  // Another casing is the same folder (named as first seen): new entries in, gone ones out,
+  // changed ones changed.
+  ASSERT_TRUE(store.replaceFolder("\\\\s\\p", {file("a.txt", 2), folder("sub"), file("new.doc")}, 200).ok());
+  EXPECT_EQ(find(store, "\\\\S\\P", "*.doc"), std::set<std::string>{"\\\\S\\P\\new.doc=1"});
+  EXPECT_EQ(find(store, "\\\\S\\P", "a.txt"), std::set<std::string>{"\\\\S\\P\\a.txt=2"});
+
+  // A failed listing keeps what was known, marked.
+  ASSERT_TRUE(store.markFailed("\\\\S\\P\\sub").ok());
+  EXPECT_EQ(find(store, "\\\\S\\P\\SUB", "*.txt"),
+            (std::set<std::string>{"\\\\S\\P\\sub\\x.txt=1", "\\\\S\\P\\sub\\deep\\d.txt=1"}));
+  auto summary = store.summary("\\\\S\\P");
+  ASSERT_TRUE(summary.ok());
+  EXPECT_EQ(summary->failedFolders, 1u);
+  EXPECT_EQ(summary->newestListing, 200);
+
+  // A folder gone from its parent takes everything below it along; other shares stay.
+  ASSERT_TRUE(store.replaceFolder("\\\\S\\P", {file("a.txt", 2)}, 300).ok());
+  EXPECT_EQ(find(store, "", "*.txt"), (std::set<std::string>{"\\\\S\\P\\a.txt=2", "\\\\S\\Q\\q.txt=1"}));
+  ASSERT_TRUE(store.clear("\\\\s\\").ok());
+  EXPECT_TRUE(find(store, "", "*").empty());
+}
+
+// Names and patterns from letters that fold in several ways, dots, bytes that are not UTF-8.
+TEST_F(IndexTest, FindsExactlyWhatTheMatcherMatches) {
+  const std::vector<std::string> letters = {"a", "B", "b", "c", ".", "\xC3\x84", "\xC3\xA4", "\xCE\xA3", "\xCF\x82",
+                                            "\xC3\x9F", "ss", "\"", "\xFF", "\x80", "\xE2\x82\xAC", " "};
+  std::mt19937 rng(16);
+  auto word = [&](std::size_t length) {
+    std::string out;
+    for (std::size_t i = 0; i < length; ++i) out += letters[rng() % letters.size()];
+    return out;
+  };
+  std::vector<DirectoryEntry> entries;
+  std::set<std::string> names;
+  while (names.size() < 400) {
+    std::string name = word(1 + rng() % 10);
+    if (name != "." && name != ".." && names.insert(name).second) entries.push_back(file(name));
+  }
+  IndexStore store = open();
+  ASSERT_TRUE(store.replaceFolder("\\\\S\\P", entries, 1).ok());
+
+  int narrowed = 0;
+  for (int i = 0; i < 600; ++i) {
+    // Pieces of real names with wildcards around and inside, so that many patterns match.
+    std::string pattern;
+    const std::string& base = entries[rng() % entries.size()].name;
+    for (int piece = 0; piece < 1 + static_cast<int>(rng() % 3); ++piece) {
+      const std::size_t from = rng() % (base.size() + 1);
+      pattern += std::string(rng() % 2 ? "*" : "?") + base.substr(from, rng() % 6) + (rng() % 3 ? "" : word(1));
+    }
+    if (rng() % 4 == 0) pattern += ".*";
+    if (!trigramQuery(pattern).empty()) ++narrowed;
+    std::set<std::string> expected;
+    const WildcardPattern matcher(pattern);
+    for (const std::string& name : names) {
+      if (matcher.matches(name)) expected.insert("\\\\S\\P\\" + name + "=1");
+    }
+    ASSERT_EQ(find(store, "\\\\S\\P", pattern), expected) << pattern;
+  }
+  EXPECT_GT(narrowed, 100);  // the trigram index answered a good share of them
+}
+
+// Walks write through one writer from many threads while a reader searches: every folder is
+// seen whole, as one listing or the next, never a mix.
+TEST_F(IndexTest, ReadersSeeEachFolderAsOneListingWhileWalksWrite) {
+  auto writer = IndexWriter::open(path_, IndexWriterLimits{64, 16});
+  ASSERT_TRUE(writer.ok());
+  constexpr int kWalks = 4, kFolders = 8, kRounds = 30, kFiles = 10;
+  auto listing = [](int round) {
+    std::vector<DirectoryEntry> entries;
+    for (int k = 0; k < kFiles; ++k) entries.push_back(file("r" + std::to_string(round) + "-" + std::to_string(k) + ".txt"));
+    return entries;
+  };
+  std::atomic<bool> writing{true};
+  std::thread reader([&] {
+    IndexStore store = open();
+    while (writing) {
+      std::map<std::string, std::set<std::string>> rounds;  // folder -> rounds seen in it
+      std::map<std::string, int> counts;
+      ASSERT_TRUE(store.find("", "r*.txt", [&](const IndexedRow& row) {
+        const std::string& path = row.row.path;
+        const std::size_t cut = path.rfind('\\');
+        rounds[path.substr(0, cut)].insert(path.substr(cut + 1, path.find('-', cut) - cut));
+        ++counts[path.substr(0, cut)];
+        return true;
+      }).ok());
+      for (const auto& [folderPath, seen] : rounds) {
+        ASSERT_EQ(seen.size(), 1u) << folderPath;
+        ASSERT_EQ(counts[folderPath], kFiles) << folderPath;
+      }
+    }
+  });
+  std::vector<std::thread> walks;
+  for (int w = 0; w < kWalks; ++w) {
+    walks.emplace_back([&, w] {
+      for (int round = 0; round < kRounds; ++round) {
+        for (int f = 0; f < kFolders; ++f) {
+          const std::string path = "\\\\S" + std::to_string(w) + "\\P\\f" + std::to_string(f);
+          if (round % 7 == 3) (*writer)->folderFailed(path);
+          else (*writer)->folderListed(path, listing(round));
+        }
+      }
+    });
+  }
+  for (std::thread& walk : walks) walk.join();
+  (*writer)->flush();
+  writing = false;
+  reader.join();
+  EXPECT_FALSE((*writer)->error().has_value());
+  IndexStore store = open();
+  std::set<std::string> last;
+  for (int k = 0; k < kFiles; ++k) last.insert("\\\\S2\\P\\f5\\r" + std::to_string(kRounds - 1) + "-" + std::to_string(k) + ".txt=1");
+  EXPECT_EQ(find(store, "\\\\S2\\P\\f5", "*"), last);
+}
+
+}  // namespace
+}  // namespace vuv::index
