@@ -163,7 +163,7 @@ std::vector<std::string> forParser(const std::vector<std::string>& args) {
 }
 
 bool isCommandWord(const std::string& word) {
-  static const std::string kWords[] = {"discover", "tree", "search", "copy", "help", "version"};
+  static const std::string kWords[] = {"discover", "tree", "search", "copy", "index", "help", "version"};
   return std::find(std::begin(kWords), std::end(kWords), word) != std::end(kWords);
 }
 
@@ -200,6 +200,17 @@ Result<Invocation> parseArguments(const std::vector<std::string>& args) {
   single(search->add_option("--pattern", invocation.pattern));
   single(search->add_option("--tree", invocation.treeFile));
   single(search->add_option("--format", typed.format));
+  search->add_flag("--from-index", invocation.fromIndex);
+  search->add_flag("--no-index", invocation.noIndex);
+  single(search->add_option("--index-file", invocation.indexFile));
+
+  CLI::App* index = app.add_subcommand("index");
+  addHelpAndVersion(*index, typed);
+  addConnectionOptions(*index, invocation, typed);
+  index->add_option("LOC", invocation.location);
+  single(index->add_option("--tree", invocation.treeFile));
+  single(index->add_option("--index-file", invocation.indexFile));
+  index->add_flag("--clear", invocation.clearIndex);
 
   CLI::App* copy = app.add_subcommand("copy");
   addHelpAndVersion(*copy, typed);
@@ -257,6 +268,11 @@ Result<Invocation> parseArguments(const std::vector<std::string>& args) {
     invocation.patternGiven = search->count("--pattern") > 0;
     if (invocation.location.empty()) return usage("search needs --location");
     if (!invocation.patternGiven) return usage("search needs --pattern");
+    if (invocation.fromIndex && invocation.noIndex) return usage("--from-index and --no-index exclude each other");
+  } else if (index->parsed()) {
+    invocation.command = Command::Index;
+    if (auto s = checkConnectionOptions(*index, invocation, typed); !s) return s.error();
+    if (invocation.location.empty() && !invocation.clearIndex) return usage("index needs a location");
   } else if (copy->parsed()) {
     invocation.command = Command::Copy;
     if (auto s = checkConnectionOptions(*copy, invocation, typed); !s) return s.error();
@@ -279,7 +295,11 @@ std::string usageText() {
   vuvuveva-cli tree FILE [--format tree|brk]
   vuvuveva-cli search --location LOC --pattern PAT [--tree FILE]
                       [--format text|csv|json] [--source netbios|wsd|all]
+                      [--from-index | --no-index] [--index-file FILE]
                       [CONNECTION OPTIONS]
+  vuvuveva-cli index LOC [--tree FILE] [--index-file FILE] [--source netbios|wsd|all]
+                     [CONNECTION OPTIONS]
+  vuvuveva-cli index --clear [LOC] [--index-file FILE]
   vuvuveva-cli copy [--replace] [CONNECTION OPTIONS] \\SERVER\SHARE\PATH DEST_FOLDER
   vuvuveva-cli -h|--help | -V|--version
 
@@ -294,7 +314,14 @@ search     Finds files and folders whose names match PAT (wildcards * and ?, let
            ("MS Windows Network\ALPHA\S1", from --tree FILE or a fresh discovery) or a
            network path (\\SERVER, \\SERVER\SHARE, \\SERVER\SHARE\FOLDER). Unless
            --source is netbios, WS-Discovery first finds the addresses of servers that
-           have no NetBIOS name.
+           have no NetBIOS name. Every folder the search lists goes into the index of
+           names (--no-index: nothing does); --from-index answers from the index alone,
+           without the network (a node path then needs --tree FILE).
+index      Lists every folder below LOC (as search takes it) and records what it holds
+           in the index of names, with progress on a terminal and a summary.
+           --clear forgets what the index knows below LOC, or everything without LOC.
+           The index is $XDG_CACHE_HOME/vuvuveva/index.sqlite (~/.cache/... when that
+           is unset); --index-file FILE uses another.
 copy       Copies the file or folder (with everything below it) at the network path
            into the local folder DEST_FOLDER, under its own name, and prints the copy's
            local path. The copy is written under a hidden temporary name and renamed

@@ -11,7 +11,7 @@
 
 namespace vuv::cli {
 
-enum class Command { Help, Version, Discover, Tree, Search, Copy };
+enum class Command { Help, Version, Discover, Tree, Search, Copy, Index };
 enum class TreeFormat { Tree, Brk };
 enum class SearchFormat { Text, Csv, Json };
 enum class DiscoverySource { All, NetBios, WsDiscovery };
@@ -56,6 +56,12 @@ struct Invocation {
   std::string pattern;
   bool patternGiven = false;
   SearchFormat searchFormat = SearchFormat::Text;
+
+  // search, index: the index of names
+  std::string indexFile;    // --index-file; empty: the user's own
+  bool fromIndex = false;   // search --from-index: no network
+  bool noIndex = false;     // search --no-index: record nothing
+  bool clearIndex = false;  // index --clear [LOC]
 
   // copy
   std::string copySource;       // \\SERVER\SHARE\PATH

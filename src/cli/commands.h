@@ -10,5 +10,8 @@ ExitCode runDiscover(const Invocation& invocation);
 ExitCode runTree(const Invocation& invocation);
 ExitCode runSearch(const Invocation& invocation);
 ExitCode runCopy(const Invocation& invocation);
+ExitCode runIndex(const Invocation& invocation);
+// search --from-index
+ExitCode runIndexedSearch(const Invocation& invocation);
 
 }  // namespace vuv::cli

@@ -31,6 +31,8 @@ int main(int argc, char** argv) {
       return toInt(runSearch(*invocation));
     case Command::Copy:
       return toInt(runCopy(*invocation));
+    case Command::Index:
+      return toInt(runIndex(*invocation));
   }
   return toInt(ExitCode::Usage);
 }

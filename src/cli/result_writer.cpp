@@ -1,6 +1,7 @@
 #include "cli/result_writer.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "base/casefold.h"
 #include "base/utf8.h"
@@ -65,11 +66,20 @@ std::string jsonString(std::string_view text) {
   return out + '"';
 }
 
+// Seconds since the Unix epoch as UTC in ISO 8601, e.g. 2026-12-07T12:00:00Z.
+static std::string isoTime(std::int64_t seconds) {
+  const std::time_t time = static_cast<std::time_t>(seconds);
+  std::tm parts{};
+  if (::gmtime_r(&time, &parts) == nullptr) return {};
+  char buffer[32];
+  return std::string(buffer, std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &parts));
+}
+
 std::string resultHeader(SearchFormat format) {
   return format == SearchFormat::Csv ? "path,folder,size,size_text,icon\n" : "";
 }
 
-std::string formatResultRow(const ResultRow& row, SearchFormat format) {
+std::string formatResultRow(const ResultRow& row, SearchFormat format, std::optional<std::int64_t> seen) {
   const std::string size = sizeText(row);
   switch (format) {
     case SearchFormat::Text:
@@ -80,7 +90,8 @@ std::string formatResultRow(const ResultRow& row, SearchFormat format) {
     case SearchFormat::Json:
       return "{\"path\":" + jsonString(row.path) + ",\"folder\":" + (row.isFolder ? "true" : "false") +
              ",\"size\":" + std::to_string(row.size) + ",\"size_text\":" + jsonString(size) +
-             ",\"icon\":\"" + iconName(rowIcon(row)) + "\"}\n";
+             ",\"icon\":\"" + iconName(rowIcon(row)) + "\"" + (seen ? ",\"seen\":\"" + isoTime(*seen) + "\"" : "") +
+             "}\n";
   }
   return {};
 }

@@ -2,9 +2,12 @@
 //   text  the Name text, a tab, the Size text; control characters escaped
 //   csv   path,folder,size,size_text,icon with a header line (RFC 4180 quoting)
 //   json  one object per line: {"path":…,"folder":…,"size":…,"size_text":…,"icon":…}, and
-//         for each folder that could not be listed {"failed":…,"reason":…}
+//         for each folder that could not be listed {"failed":…,"reason":…}; rows from the
+//         index also carry "seen"
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "cli/cli_options.h"
@@ -16,8 +19,9 @@ namespace vuv::cli {
 // The line before the first row, empty when the format has none. Ends in '\n' otherwise.
 std::string resultHeader(SearchFormat format);
 
-// One row, ending in '\n'.
-std::string formatResultRow(const ResultRow& row, SearchFormat format);
+// One row, ending in '\n'. A row from the index gives when it was last seen (seconds since
+// the Unix epoch): json adds it as "seen" (UTC, ISO 8601); the other formats stay as they are.
+std::string formatResultRow(const ResultRow& row, SearchFormat format, std::optional<std::int64_t> seen = {});
 
 // A folder that could not be listed, as a record of the results ('\n' at the end), or empty
 // when the format has no such records (text and csv: standard error says it).

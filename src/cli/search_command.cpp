@@ -2,7 +2,9 @@
 // tree or a network path, printing rows as they arrive. Ctrl+C stops like the Stop button.
 #include <condition_variable>
 #include <iostream>
+#include <memory>
 #include <mutex>
+#include <optional>
 
 #include "cli/commands.h"
 #include "cli/location.h"
@@ -12,6 +14,8 @@
 #include "cli/command_session.h"
 #include "cli/interrupt_watch.h"
 #include "cli/tree_printer.h"
+#include "cli/index_access.h"
+#include "browse/recording_lister.h"
 #include "search/search_controller.h"
 #include "treefile/tree_file_reader.h"
 
@@ -25,6 +29,8 @@ constexpr auto kInterruptPoll = std::chrono::milliseconds(10);
 void noteFailure(const Status& learned) {
   if (!learned && learned.error().code != ErrorCode::Cancelled) std::cerr << "WS-Discovery failed: " << describe(learned.error()) << "\n";
 }
+
+}  // namespace
 
 // The tree to search in and the node to start from.
 Result<NodeId> prepareLocation(const Invocation& invocation, CommandSession& session, NetworkTree& tree,
@@ -44,11 +50,22 @@ Result<NodeId> prepareLocation(const Invocation& invocation, CommandSession& ses
   return findNodeByPath(tree, invocation.location);
 }
 
-}  // namespace
 
-ExitCode runSearch(const Invocation& invocation) {
+ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, const WalkOutput& output,
+                      SearchSummary& summary) {
   auto session = CommandSession::open(invocation.connection, invocation.source);
   if (!session) return reportError(session.error());
+
+  // What the walk lists goes into the index, off the walk's threads.
+  std::unique_ptr<index::IndexWriter> recorder;
+  if (!invocation.noIndex) {
+    auto opened = openIndexWriter(invocation);
+    if (opened) {
+      recorder = std::move(*opened);
+    } else {
+      std::cerr << "The index is not kept: " << describe(opened.error()) << "\n";
+    }
+  }
 
   // Ctrl+C stops the session's calls at once (the lookups and the tree before the search
   // too); the search itself is stopped below, like the Stop button.
@@ -64,7 +81,7 @@ ExitCode runSearch(const Invocation& invocation) {
 
   std::mutex mutex;
   std::condition_variable done;
-  std::optional<SearchSummary> summary;
+  std::optional<SearchSummary> finished;
   SearchEvents events;
   // One search per run of the tool, so every event is of our run: no id to compare.
   events.rows = [&](RunId, std::vector<ResultRow> rows) {
@@ -76,26 +93,29 @@ ExitCode runSearch(const Invocation& invocation) {
   events.failed = [&](RunId, const ListingFailure& failure) {
     progress.clear();
     std::cerr << escapeForTerminal(failureText(failure)) << '\n';
-    std::cout << formatFailure(failure, invocation.searchFormat) << std::flush;
+    if (output.failuresAsRows) std::cout << formatFailure(failure, invocation.searchFormat) << std::flush;
   };
   events.finished = [&](RunId, const SearchSummary& result) {
     std::lock_guard lock(mutex);
-    summary = result;
+    finished = result;
     done.notify_all();
   };
 
   SearchOptions options;
   options.shareWalk.maxParallelListings = static_cast<std::size_t>(invocation.connection.jobs);
-  SearchController search(tree, (*session)->lister(), (*session)->executor(), options);
+  std::optional<RecordingLister> recording;
+  if (recorder) recording.emplace((*session)->lister(), *recorder);
+  DirectoryLister& lister = recording ? static_cast<DirectoryLister&>(*recording) : (*session)->lister();
+  SearchController search(tree, lister, (*session)->executor(), options);
 
-  std::cout << resultHeader(invocation.searchFormat);
-  if (auto started = search.start(*start, invocation.pattern, events); !started) {
+  if (output.rows) std::cout << resultHeader(invocation.searchFormat);
+  if (auto started = search.start(*start, pattern, events); !started) {
     return reportError(started.error());
   }
   while (true) {
     {
       std::unique_lock lock(mutex);
-      if (done.wait_for(lock, kInterruptPoll, [&] { return summary.has_value(); })) break;
+      if (done.wait_for(lock, kInterruptPoll, [&] { return finished.has_value(); })) break;
     }
     // Without `mutex`: stop() takes the search's delivery lock, under which `finished` takes
     // `mutex`.
@@ -103,12 +123,25 @@ ExitCode runSearch(const Invocation& invocation) {
   }
   search.waitUntilIdle();
   progress.clear();
+  if (recorder) {
+    recorder->flush();
+    if (auto error = recorder->error()) std::cerr << "The index could not be updated: " << describe(*error) << "\n";
+  }
+  summary = *finished;
+  if (summary.stopped || watch.interrupted()) return ExitCode::Interrupted;  // Ctrl+C may come as the search ends
+  return ExitCode::Success;
+}
 
-  std::cerr << searchDoneNotice(summary->rows) << "\n";
-  std::cerr << summary->failedFolders << (summary->failedFolders == 1 ? " folder" : " folders")
+ExitCode runSearch(const Invocation& invocation) {
+  if (invocation.fromIndex) return runIndexedSearch(invocation);
+  SearchSummary summary;
+  const ExitCode walked = walkLocation(invocation, invocation.pattern, WalkOutput{}, summary);
+  if (walked != ExitCode::Success && walked != ExitCode::Interrupted) return walked;
+  std::cerr << searchDoneNotice(summary.rows) << "\n";
+  std::cerr << summary.failedFolders << (summary.failedFolders == 1 ? " folder" : " folders")
             << " could not be listed.\n";
-  if (summary->stopped || watch.interrupted()) return ExitCode::Interrupted;  // Ctrl+C may come as the search ends
-  return summary->rows > 0 ? ExitCode::Success : ExitCode::NothingFound;
+  if (walked == ExitCode::Interrupted) return walked;
+  return summary.rows > 0 ? ExitCode::Success : ExitCode::NothingFound;
 }
 
 }  // namespace vuv::cli

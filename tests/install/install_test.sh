@@ -8,12 +8,14 @@ build=$1
 scratch=$(mktemp -d /tmp/vuv-install.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 prefix=$scratch/usr
+export XDG_CACHE_HOME=$scratch/cache  # the searches below keep their index there
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 for file in bin/vuvuveva bin/vuvuveva-cli libexec/vuvuveva/vuvuveva-smb-worker \
             share/applications/vuvuveva.desktop share/mime/packages/vuvuveva.xml \
-            share/icons/hicolor/scalable/apps/vuvuveva.svg; do
+            share/icons/hicolor/scalable/apps/vuvuveva.svg \
+            lib/systemd/user/vuvuveva-index.service lib/systemd/user/vuvuveva-index.timer; do
   [ -f "$prefix/$file" ] || fail "$file was not installed"
 done
 for program in bin/vuvuveva bin/vuvuveva-cli libexec/vuvuveva/vuvuveva-smb-worker; do
@@ -30,6 +32,15 @@ mime=$prefix/share/mime/packages/vuvuveva.xml
 xmllint --noout "$mime"
 update-mime-database "$prefix/share/mime" >/dev/null 2>&1
 grep -q '^application/x-vuvuveva-tree:\*\.brk$' "$prefix/share/mime/globs" || fail "*.brk is not the tree file type"
+
+# The index's service runs the installed CLI; systemd reads both units (as system units: a
+# user manager needs a session).
+grep -q "^ExecStart=$prefix/bin/vuvuveva-cli index " "$prefix/lib/systemd/user/vuvuveva-index.service" \
+  || fail "the index service does not run the installed CLI"
+if command -v systemd-analyze >/dev/null; then
+  systemd-analyze verify "$prefix"/lib/systemd/user/vuvuveva-index.* >/dev/null 2>&1 \
+    || fail "systemd does not accept the index units"
+fi
 
 # The installed CLI starts the installed worker. A stand-in worker records its path and exits at
 # once, so no network is touched: the search of a loopback share only reports a failure.

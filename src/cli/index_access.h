@@ -1,0 +1,31 @@
+// The command line's side of the index of names: where it is, the walk that records into it
+// (shared by search and index), and answers from it alone.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "base/result.h"
+#include "cli/cli_options.h"
+#include "cli/exit_codes.h"
+#include "index/index_writer.h"
+#include "search/search_controller.h"
+
+namespace vuv::cli {
+
+// The database --index-file names, else the user's own.
+Result<std::string> indexPath(const Invocation& invocation);
+Result<std::unique_ptr<index::IndexWriter>> openIndexWriter(const Invocation& invocation);
+
+struct WalkOutput {
+  bool rows = true;            // the format's header before the rows
+  bool failuresAsRows = true;  // folders that could not be listed among the rows (json)
+};
+
+// Walks the invocation's location for `pattern`, printing rows and failures as search does
+// and recording into the index unless --no-index. Success or Interrupted with `summary` set;
+// another code when the walk could not start (the error already printed).
+ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, const WalkOutput& output,
+                      SearchSummary& summary);
+
+}  // namespace vuv::cli

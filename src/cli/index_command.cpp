@@ -1,0 +1,127 @@
+// vuvuveva-cli index: records everything below a location in the index of names, or forgets
+// it (--clear); and search --from-index, which answers from the index without the network.
+#include <ctime>
+#include <iostream>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/index_access.h"
+#include "cli/location.h"
+#include "cli/output.h"
+#include "cli/result_writer.h"
+#include "index/index_path.h"
+#include "index/index_store.h"
+#include "status/status_update.h"
+#include "treefile/tree_file_reader.h"
+
+namespace vuv::cli {
+
+namespace {
+
+// The shares a search of `node` walks, by the tree's shape: the node itself when it has no
+// children, else every childless node below it.
+void collectShares(const NetworkTree& tree, NodeId node, std::vector<std::string>& shares) {
+  if (!tree.hasChildren(node)) {
+    if (std::string location = tree.shareLocation(node); !location.empty()) shares.push_back(std::move(location));
+    return;
+  }
+  for (const NodeId child : tree.children(node)) collectShares(tree, child, shares);
+}
+
+// Network paths as given; a node path through the tree file, without the network.
+Result<std::vector<std::string>> indexedLocations(const Invocation& invocation) {
+  if (invocation.location.empty()) return std::vector<std::string>{std::string()};
+  if (isNetworkPath(invocation.location)) return std::vector<std::string>{invocation.location};
+  if (invocation.treeFile.empty()) {
+    return makeError(ErrorCode::InvalidArgument,
+                     "the index knows network paths only: give \\\\SERVER[\\SHARE...], or a node path with --tree FILE");
+  }
+  NetworkTree tree;
+  if (auto root = loadTreeFile(invocation.treeFile, tree); !root) return root.error();
+  auto node = findNodeByPath(tree, invocation.location);
+  if (!node) return node.error();
+  std::vector<std::string> shares;
+  collectShares(tree, *node, shares);
+  return shares;
+}
+
+Result<index::IndexStore> openStore(const Invocation& invocation) {
+  auto path = indexPath(invocation);
+  if (!path) return path.error();
+  return index::IndexStore::open(*path);
+}
+
+ExitCode clearIndex(const Invocation& invocation) {
+  auto locations = indexedLocations(invocation);
+  if (!locations) return reportError(locations.error());
+  auto store = openStore(invocation);
+  if (!store) return reportError(store.error());
+  for (const std::string& location : *locations) {
+    if (auto cleared = store->clear(location); !cleared) return reportError(cleared.error());
+  }
+  return ExitCode::Success;
+}
+
+}  // namespace
+
+Result<std::string> indexPath(const Invocation& invocation) {
+  if (!invocation.indexFile.empty()) return invocation.indexFile;
+  return index::defaultIndexPath();
+}
+
+Result<std::unique_ptr<index::IndexWriter>> openIndexWriter(const Invocation& invocation) {
+  auto path = indexPath(invocation);
+  if (!path) return path.error();
+  return index::IndexWriter::open(*path);
+}
+
+ExitCode runIndex(const Invocation& invocation) {
+  if (invocation.clearIndex) return clearIndex(invocation);
+  // Opened first: a walk that could record nothing is not worth its time.
+  if (auto store = openStore(invocation); !store) return reportError(store.error());
+  SearchSummary summary;
+  WalkOutput output;
+  output.rows = false;
+  output.failuresAsRows = false;
+  // An empty pattern matches nothing, and every folder is still listed.
+  const ExitCode walked = walkLocation(invocation, "", output, summary);
+  if (walked != ExitCode::Success && walked != ExitCode::Interrupted) return walked;
+
+  auto store = openStore(invocation);
+  if (!store) return reportError(store.error());
+  auto locations = indexedLocations(invocation);
+  index::IndexSummary known;
+  for (const std::string& location : locations ? *locations : std::vector<std::string>{invocation.location}) {
+    auto part = store->summary(location);
+    if (!part) return reportError(part.error());
+    known.folders += part->folders;
+    known.entries += part->entries;
+  }
+  std::cout << "The index holds " << known.entries << (known.entries == 1 ? " entry" : " entries") << " in "
+            << known.folders << (known.folders == 1 ? " folder" : " folders") << " below " << invocation.location
+            << "; " << summary.failedFolders << (summary.failedFolders == 1 ? " folder" : " folders")
+            << " could not be listed.\n";
+  return walked;
+}
+
+ExitCode runIndexedSearch(const Invocation& invocation) {
+  auto locations = indexedLocations(invocation);
+  if (!locations) return reportError(locations.error());
+  auto store = openStore(invocation);
+  if (!store) return reportError(store.error());
+  std::uint64_t rows = 0;
+  std::cout << resultHeader(invocation.searchFormat);
+  for (const std::string& location : *locations) {
+    const Status found = store->find(location, invocation.pattern, [&](const index::IndexedRow& row) {
+      std::cout << formatResultRow(row.row, invocation.searchFormat, row.seen);
+      ++rows;
+      return true;
+    });
+    if (!found) return reportError(found.error());
+  }
+  std::cout << std::flush;
+  std::cerr << searchDoneNotice(rows) << "\n";
+  return rows > 0 ? ExitCode::Success : ExitCode::NothingFound;
+}
+
+}  // namespace vuv::cli
