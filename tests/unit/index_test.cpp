@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -15,22 +13,15 @@
 #include "index/index_writer.h"
 #include "index/name_trigrams.h"
 #include "search/wildcard.h"
+#include "support/temp_folder.h"
 
 namespace vuv::index {
 namespace {
 
-class IndexTest : public ::testing::Test {
+class IndexTest : public testing::TempFolder {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("vuv-index-" + std::to_string(::getpid()) + "-" +
-                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    path_ = (dir_ / "sub" / "index.sqlite").string();
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   IndexStore open() {
-    auto store = IndexStore::open(path_);
+    auto store = IndexStore::open(path());
     EXPECT_TRUE(store.ok()) << describe(store.error());
     return std::move(*store);
   }
@@ -45,8 +36,7 @@ class IndexTest : public ::testing::Test {
     return found;
   }
 
-  std::filesystem::path dir_;
-  std::string path_;
+  std::string path() const { return pathOf("sub/index.sqlite"); }  // a folder the index makes
 };
 
 DirectoryEntry file(std::string name, std::uint64_t size = 1) { return {std::move(name), false, size, 7, 0}; }
@@ -54,7 +44,7 @@ DirectoryEntry folder(std::string name) { return {std::move(name), true, 0, 7, 0
 
 TEST_F(IndexTest, EachCompleteListingReplacesItsFolderAndAFailedOneKeepsItsEntries) {
   IndexStore store = open();
-  EXPECT_EQ(std::filesystem::status(path_).permissions() & std::filesystem::perms::all,
+  EXPECT_EQ(std::filesystem::status(path()).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   ASSERT_TRUE(store.replaceFolder("\\\\S\\P", {file("a.txt"), folder("sub"), file("old.doc"), file(".."),
                                                file("x\\y"), file("a.txt", 9)}, 100).ok());
@@ -130,7 +120,7 @@ TEST_F(IndexTest, FindsExactlyWhatTheMatcherMatches) {
 // Walks write through one writer from many threads while a reader searches: every folder is
 // seen whole, as one listing or the next, never a mix.
 TEST_F(IndexTest, ReadersSeeEachFolderAsOneListingWhileWalksWrite) {
-  auto writer = IndexWriter::open(path_, IndexWriterLimits{64, 16});
+  auto writer = IndexWriter::open(path(), IndexWriterLimits{64, 16});
   ASSERT_TRUE(writer.ok());
   constexpr int kWalks = 4, kFolders = 8, kRounds = 30, kFiles = 10;
   auto listing = [](int round) {
