@@ -62,30 +62,32 @@ TEST(ClientProtocolRange, ReadsWhatSambaReadsAndIgnoresNearMisses) {
 }
 
 TEST(ClientProtocolRange, FollowsIncludesButNotLoopsMacrosOrMissingFiles) {
-  EXPECT_EQ(rangeOf("[global]\ninclude = /inc.conf\n",
-                    {{"/inc.conf", "client min protocol = NT1\n"}}).min,
-            "NT1");
-  // A later line in the including file wins over the include.
-  EXPECT_EQ(rangeOf("[global]\ninclude = /inc.conf\nclient min protocol = SMB3\n",
-                    {{"/inc.conf", "client min protocol = NT1\n"}}).min,
-            "SMB3");
-  // The include's own section header ends the global part for the rest of it.
-  EXPECT_EQ(rangeOf("[global]\ninclude = /inc.conf\n",
-                    {{"/inc.conf", "[data]\nclient min protocol = NT1\n"}}).min,
-            "SMB2_02");
-  EXPECT_EQ(rangeOf("[global]\ninclude = /missing.conf\nclient max protocol = SMB2\n").max, "SMB2");
-  EXPECT_EQ(rangeOf("[global]\ninclude = /%U.conf\n", {{"/%U.conf", "client min protocol = NT1\n"}}).min,
-            "SMB2_02");
-  // Guards against endless recursion on a file that includes itself.
-  EXPECT_EQ(rangeOf("[global]\ninclude = /main.conf\nclient min protocol = NT1\n").min, "NT1");
-  // `config file` starts over with the named file; the rest of this one is not read.
-  EXPECT_EQ(rangeOf("[global]\nclient max protocol = SMB2\nconfig file = /other.conf\n"
-                    "client min protocol = LANMAN2\n",
-                    {{"/other.conf", "client min protocol = NT1\n"}}).min,
-            "NT1");
-  EXPECT_EQ(rangeOf("[global]\nconfig file = /other.conf\n",
-                    {{"/other.conf", "client min protocol = NT1\n"}}).max,
-            "SMB3_11");
+  struct Case {
+    const char* what;
+    const char* main;
+    const char* other;  // the file /inc.conf
+    const char* min;
+    const char* max;
+  };
+  const Case cases[] = {
+      {"include", "[global]\ninclude = /inc.conf\n", "client min protocol = NT1\n", "NT1", "SMB3_11"},
+      {"a later line wins", "[global]\ninclude = /inc.conf\nclient min protocol = SMB3\n", "client min protocol = NT1\n",
+       "SMB3", "SMB3_11"},
+      {"the include's section ends the global part", "[global]\ninclude = /inc.conf\n",
+       "[data]\nclient min protocol = NT1\n", "SMB2_02", "SMB3_11"},
+      {"missing include", "[global]\ninclude = /missing.conf\nclient max protocol = SMB2\n", "", "SMB2_02", "SMB2"},
+      {"macros are not expanded", "[global]\ninclude = /%U.conf\n", "client min protocol = NT1\n", "SMB2_02", "SMB3_11"},
+      // Guards against endless recursion on a file that includes itself.
+      {"self include", "[global]\ninclude = /main.conf\nclient min protocol = NT1\n", "", "NT1", "SMB3_11"},
+      // `config file` starts over with the named file; the rest of this one is not read.
+      {"config file", "[global]\nclient max protocol = SMB2\nconfig file = /inc.conf\nclient min protocol = LANMAN2\n",
+       "client min protocol = NT1\n", "NT1", "SMB3_11"},
+  };
+  for (const Case& c : cases) {
+    const ProtocolRange range = rangeOf(c.main, {{"/inc.conf", c.other}, {"/%U.conf", c.other}});
+    EXPECT_EQ(range.min, c.min) << c.what;
+    EXPECT_EQ(range.max, c.max) << c.what;
+  }
 }
 
 TEST(ClientProtocolRange, LoadsTheFilesLibsmbclientLoadsInItsOrder) {
@@ -118,11 +120,9 @@ TEST(ClientProtocolRange, AllowsSmb1OnlyWhenNt1LiesInTheRange) {
     const char* max;
     bool allows;
   };
-  const Case cases[] = {
-      {"NT1", "SMB3_11", true},  {"LANMAN2", "SMB3", true},  {"CORE", "NT1", true},
-      {"NT1", "NT1", true},      {"SMB2_02", "SMB3_11", false}, {"SMB2", "SMB3", false},
-      {"LANMAN1", "LANMAN2", false}, {"bogus", "SMB3", false},
-  };
+  const Case cases[] = {{"NT1", "SMB3_11", true},     {"LANMAN2", "SMB3", true},     {"CORE", "NT1", true},
+                        {"NT1", "NT1", true},         {"SMB2_02", "SMB3_11", false}, {"LANMAN1", "LANMAN2", false},
+                        {"bogus", "SMB3", false}};
   for (const Case& c : cases) EXPECT_EQ(allowsSmb1({c.min, c.max}), c.allows) << c.min << ".." << c.max;
 }
 

@@ -105,14 +105,12 @@ TEST(HttpExchange, ResponsesTable) {
       {"status without reason", "HTTP/1.1 200\r\nContent-Length: 2\r\n\r\nhi", false, "hi"},
       {"not found", "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", false, "error"},
       {"redirect", "HTTP/1.1 302 Found\r\nLocation: http://1.2.3.4/\r\n\r\n", false, "error"},
-      {"HTTP/2", "HTTP/2 200\r\n\r\n", true, "error"},
-      {"status 2000", "HTTP/1.1 2000 OK\r\n\r\n", true, "error"},
+      {"HTTP/2", "HTTP/2 200\r\n\r\n", true, "error"}, {"status 2000", "HTTP/1.1 2000 OK\r\n\r\n", true, "error"},
       {"not HTTP", "SSH-2.0-OpenSSH\r\n\r\n", true, "error"},
       {"folded header line", ok + "X: a\r\n b\r\n\r\n", true, "error"},
       {"header name with a space", ok + "Content Length: 2\r\n\r\nhi", true, "error"},
       {"header not complete", ok + "Content-Len", false, "more"},
-      {"closed in the header", ok + "Content-Len", true, "error"},
-      {"closed at once", "", true, "error"},
+      {"closed in the header", ok + "Content-Len", true, "error"}, {"closed at once", "", true, "error"},
       {"header too long", ok + "X: " + std::string(kMaxHttpHeaderBytes, 'x'), false, "error"},
   };
   for (const Case& c : cases) {

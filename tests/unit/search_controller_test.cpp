@@ -275,19 +275,6 @@ TEST(SearchController, StartFromInsideTheFinishedEvent) {
   EXPECT_EQ(second.finishes.size(), 1u);
 }
 
-TEST(SearchController, StopAfterTheFinishChangesNothing) {
-  Fixture f;
-  Recorder events;
-  ASSERT_TRUE(f.controller->start(f.wg, "*", events.events()).ok());
-  events.waitForFinish();
-  f.controller->stop();
-  f.controller->stop();
-  f.controller->waitUntilIdle();
-  ASSERT_EQ(events.finishes.size(), 1u);
-  EXPECT_FALSE(events.finishes[0].stopped);
-  EXPECT_EQ(events.lateEvents, 0);
-}
-
 TEST(SearchController, StopDropsQueuedNodeWorkers) {
   SearchOptions options;
   options.maxNodeWorkers = 1;

@@ -15,64 +15,31 @@ TEST(Wildcard, Matches) {
   };
   const Case cases[] = {
       // Star and extension
-      {"*.txt", "a.txt", true},
-      {"*.txt", "a.TXT", true},
-      {"*.txt", ".txt", true},
-      {"*.txt", "a.txt.bak", false},
-      {"*.txt", "txt", false},
-      {"*.txt", "a.tx", false},
-      {"*.txt", "a.txtx", false},
-      {"*.txt", "a.b.txt", true},
-      {"*", "anything at all", true},
-      {"a*", "a", true},
-      {"a*", "ba", false},
-      {"*a", "ba", true},
-      {"*a", "ab", false},
-      {"a*b*c", "aXXbYYc", true},
-      {"a*b*c", "aXXbYYcZ", false},
-      {"a*b*c", "abcbc", true},
-      {"**a", "xa", true},
-      {"report", "REPORT", true},
-      {"report", "report1", false},
-      {"report", "repor", false},
+      {"*.txt", "a.txt", true}, {"*.txt", "a.TXT", true}, {"*.txt", ".txt", true}, {"*.txt", "a.txt.bak", false},
+      {"*.txt", "txt", false}, {"*.txt", "a.tx", false}, {"*.txt", "a.txtx", false}, {"*.txt", "a.b.txt", true},
+      {"*", "anything at all", true}, {"a*", "a", true}, {"a*", "ba", false}, {"*a", "ba", true}, {"*a", "ab", false},
+      {"a*b*c", "aXXbYYc", true}, {"a*b*c", "aXXbYYcZ", false}, {"a*b*c", "abcbc", true}, {"**a", "xa", true},
+      {"report", "REPORT", true}, {"report", "report1", false}, {"report", "repor", false},
       // A question mark is one code point
-      {"?", "", false},
-      {"?", "a", true},
-      {"?", "ab", false},
-      {"??", "ab", true},
-      {"??", "a", false},
+      {"?", "", false}, {"?", "a", true}, {"?", "ab", false}, {"??", "ab", true}, {"??", "a", false},
       {"?.doc", "\xC3\xA4.doc", true},           // ä: two bytes, one character
       {"??.doc", "\xC3\xA4.doc", false},
       {"?.doc", "\xE2\x82\xAC.doc", true},       // €: three bytes
       {"?.doc", "\xF0\x9F\x98\x80.doc", true},   // emoji: four bytes
-      {"a?c", "a\xD0\x96" "c", true},
-      {"a?c", "ac", false},
+      {"a?c", "a\xD0\x96" "c", true}, {"a?c", "ac", false},
       // A final ".*" also matches names without a dot
-      {"*.*", "README", true},
-      {"*.*", ".profile", true},
-      {"*.*", "a.b.c", true},
-      {"abc.*", "abc", true},
-      {"abc.*", "ABC.txt", true},
-      {"abc.*", "abc.", true},
-      {"abc.*", "abcd", false},
-      {"abc.*", "ab", false},
-      {"abc.*", "xabc", false},
-      {"a*.*", "abc", true},
-      {"abc.**", "abc", true},
+      {"*.*", "README", true}, {"*.*", ".profile", true}, {"*.*", "a.b.c", true}, {"abc.*", "abc", true},
+      {"abc.*", "ABC.txt", true}, {"abc.*", "abc.", true}, {"abc.*", "abcd", false}, {"abc.*", "ab", false},
+      {"abc.*", "xabc", false}, {"a*.*", "abc", true}, {"abc.**", "abc", true},
       {"abc.?", "abc", false},  // only a final ".*" gets the rule
       {"abc.", "abc", false},   // dots are never trimmed
       {"abc*.", "abc", false},
       // Nothing else is special
-      {"[ab].txt", "a.txt", false},
-      {"[ab].txt", "[AB].txt", true},
+      {"[ab].txt", "a.txt", false}, {"[ab].txt", "[AB].txt", true},
       {"a\\*", "a\\b", true},  // backslash escapes nothing
       {"a\\*", "ab", false},
       {" a", "a", false},     // blanks are not trimmed
-      {"a ", "a", false},
-      {"a ", "A ", true},
-      {"<.txt", "a.txt", false},
-      {">", "a", false},
-      {"\"a\"", "\"a\"", true},
+      {"a ", "a", false}, {"a ", "A ", true}, {"<.txt", "a.txt", false}, {">", "a", false}, {"\"a\"", "\"a\"", true},
       {"a.txt", "a.txt ", false},
       {"\xEF\xBC\x8A", "abc", false},  // a full-width asterisk is just a character
       // Case is ignored beyond ASCII
@@ -92,16 +59,11 @@ TEST(Wildcard, Matches) {
       {"\xEF\xBC\xA1", "A", false},                                   // full-width is not ASCII
       {"i", "\xC4\xB0", false},                                       // İ does not fold to i
       // Invalid UTF-8 is one character per byte
-      {"?", "\xFF", true},
-      {"??", "\xC3", false},
+      {"?", "\xFF", true}, {"??", "\xC3", false},
       {"?", "\xE2\x82", false},  // a cut-off sequence is two characters
-      {"??", "\xE2\x82", true},
-      {"\xFF", "\xFF", true},
-      {"\xFF", "\xFE", false},
+      {"??", "\xE2\x82", true}, {"\xFF", "\xFF", true}, {"\xFF", "\xFE", false},
       {"\xC3", "\xC3\xA4", false},  // a stray lead byte does not match the valid character
-      {"*\xC3", "abc\xC3", true},
-      {"*.txt", "\xC0\xAF.txt", true},
-      {"a*", "a\xF0\x9F\x98", true},
+      {"*\xC3", "abc\xC3", true}, {"*.txt", "\xC0\xAF.txt", true}, {"a*", "a\xF0\x9F\x98", true},
       {"*\xE2\x82", "x\xE2\x82\xAC", false},
   };
   for (const Case& c : cases) {

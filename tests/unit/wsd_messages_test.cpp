@@ -22,22 +22,14 @@ TEST(WsdMessages, ComputerEntries) {
     bool isDomain;
   };
   const Case cases[] = {
-      {"M1/Workgroup:MODERN", true, "M1", "MODERN", false},
-      {"  DC7/Domain:CORP \n", true, "DC7", "CORP", true},
+      {"M1/Workgroup:MODERN", true, "M1", "MODERN", false}, {"  DC7/Domain:CORP \n", true, "DC7", "CORP", true},
       {"pc/workgroup:home", true, "pc", "home", false},
-      {"PC/DOMAIN:corp.example.com", true, "PC", "corp.example.com", true},
-      {"BARE", true, "BARE", "", false},
-      {"M1/Workgroup:", true, "M1", "", false},
-      {"Über/Workgroup:Gruppe", true, "Über", "Gruppe", false},
-      {"/Workgroup:A", false, "", "", false},
-      {"", false, "", "", false},
-      {"M1/Group:A", false, "", "", false},
-      {"M1/Workgroup", false, "", "", false},
-      {"M\\1/Workgroup:A", false, "", "", false},
-      {"M1/Workgroup:A\\B", false, "", "", false},
-      {"M1/Workgroup:A/B", false, "", "", false},
-      {"M1\x01/Workgroup:A", false, "", "", false},
-      {std::string(255, 'N'), true, std::string(255, 'N'), "", false},
+      {"PC/DOMAIN:corp.example.com", true, "PC", "corp.example.com", true}, {"BARE", true, "BARE", "", false},
+      {"M1/Workgroup:", true, "M1", "", false}, {"Über/Workgroup:Gruppe", true, "Über", "Gruppe", false},
+      {"/Workgroup:A", false, "", "", false}, {"", false, "", "", false}, {"M1/Group:A", false, "", "", false},
+      {"M1/Workgroup", false, "", "", false}, {"M\\1/Workgroup:A", false, "", "", false},
+      {"M1/Workgroup:A\\B", false, "", "", false}, {"M1/Workgroup:A/B", false, "", "", false},
+      {"M1\x01/Workgroup:A", false, "", "", false}, {std::string(255, 'N'), true, std::string(255, 'N'), "", false},
       {std::string(256, 'N'), false, "", "", false},
   };
   for (const Case& c : cases) {
@@ -108,8 +100,7 @@ TEST(WsdMessages, DamagedAndHostileMessagesAreRefused) {
       {"huge", replaced(match, bodyStart, bodyStart + "<x>" + std::string(300 * 1024, 'x') + "</x>")},
       {"deeply nested", replaced(match, bodyStart, bodyStart + replaced(std::string(100, '('), "(", "<n>") +
                                                         replaced(std::string(100, ')'), ")", "</n>"))},
-      {"not XML at all", "\x16\x03\x01 binary"},
-      {"empty", ""},
+      {"not XML at all", "\x16\x03\x01 binary"}, {"empty", ""},
   };
   for (const Case& c : cases) {
     auto parsed = parseMessage(c.message);
