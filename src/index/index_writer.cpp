@@ -26,8 +26,8 @@ IndexWriter::~IndexWriter() {
   thread_.join();
 }
 
-void IndexWriter::folderListed(const std::string& folder, const std::vector<DirectoryEntry>& entries) {
-  push(Job{folder, entries, static_cast<std::int64_t>(std::time(nullptr))});
+void IndexWriter::folderListed(const std::string& folder, std::vector<DirectoryEntry> entries) {
+  push(Job{folder, std::move(entries), static_cast<std::int64_t>(std::time(nullptr))});
 }
 
 void IndexWriter::folderFailed(const std::string& folder) { push(Job{folder, std::nullopt, 0}); }

@@ -37,7 +37,7 @@ class IndexWriter final : public ListingRecorder {
   IndexWriter(const IndexWriter&) = delete;
   IndexWriter& operator=(const IndexWriter&) = delete;
 
-  void folderListed(const std::string& folder, const std::vector<DirectoryEntry>& entries) override;
+  void folderListed(const std::string& folder, std::vector<DirectoryEntry> entries) override;
   void folderFailed(const std::string& folder) override;
 
   // Returns once everything recorded before the call is written (or failed to be).

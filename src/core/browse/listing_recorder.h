@@ -14,7 +14,7 @@ class ListingRecorder {
  public:
   virtual ~ListingRecorder() = default;
   // `folder` (a UNC path) was listed completely: `entries` are all it holds now.
-  virtual void folderListed(const std::string& folder, const std::vector<DirectoryEntry>& entries) = 0;
+  virtual void folderListed(const std::string& folder, std::vector<DirectoryEntry> entries) = 0;
   // `folder` could not be listed: what was known of it stays, marked as failed.
   virtual void folderFailed(const std::string& folder) = 0;
 };
