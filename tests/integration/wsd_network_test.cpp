@@ -207,8 +207,9 @@ TEST(WsdOnNetwork, HostilePeersCostOnlyTheirOwnAnswers) {
 
   ASSERT_NE(named(*hosts, "M1"), nullptr);
   ASSERT_NE(named(*hosts, "M2"), nullptr);
-  // silent, endless and loopback: one computer at the client's address, named as /etc/hosts says.
-  ASSERT_EQ(hosts->size(), 3u);
+  // silent, endless and loopback: one computer at the client's address, named as /etc/hosts says
+  // (other hosts the network may announce aside).
+  ASSERT_EQ(std::count_if(hosts->begin(), hosts->end(), [&](const DiscoveredHost& h) { return h.address == client; }), 1);
   const DiscoveredHost* fake = named(*hosts, "vuvclient");
   ASSERT_NE(fake, nullptr);
   EXPECT_EQ(fake->group, "WORKGROUP");
