@@ -12,11 +12,10 @@
 namespace vuv::smb {
 namespace {
 
-using namespace std::chrono_literals;
 using testing::fakeOptions;
 
 TEST(SmbBrowseService, RepliesBecomeNamesOrAFailureWithItsErrno) {
-  WorkerPool pool(fakeOptions(1s));
+  WorkerPool pool(fakeOptions());
   SmbBrowseService browse(pool);
   const BrowseReply listed = browse.listServers("list:3", {});
   EXPECT_EQ(listed.status, BrowseStatus::Success);

@@ -60,11 +60,11 @@ TEST(WorkerPool, WorkerResultsMapToErrorsAndOutcomes) {
 
 // The limit runs from the last batch: a slow listing that keeps sending outlives it.
 TEST(WorkerPool, SilentRequestTimesOutAndItsWorkerIsKilled) {
-  WorkerPool pool(fakeOptions(1s));
-  // Six gaps of 200 ms: longer than the 1 s limit in all, each a fifth of it.
-  const auto slow = runFake(pool, "slow:6:200");
+  WorkerPool pool(fakeOptions(2s));
+  // Twelve gaps of 200 ms: longer than the 2 s limit in all, each a tenth of it.
+  const auto slow = runFake(pool, "slow:12:200");
   ASSERT_TRUE(slow.outcome.ok()) << describe(slow.outcome.error());
-  EXPECT_EQ(slow.names.size(), 6u);
+  EXPECT_EQ(slow.names.size(), 12u);
   const pid_t worker = pidOf(runFake(pool, "pid"));
   const auto hung = runFake(pool, "hang");
   ASSERT_FALSE(hung.outcome.ok());
