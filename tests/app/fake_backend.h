@@ -39,7 +39,12 @@ class FakeBackend : public WindowBackend {
     logOns.push_back(server);
     return true;
   }
-  Result<std::string> desktopUrl(const std::string& path) const override { return smbUrlFromUnc(path); }
+  // Server "srv" is known by its address only, as one found by WS-Discovery.
+  Result<std::string> desktopUrl(const std::string& path) const override {
+    Result<std::string> url = smbUrlFromUnc(path);
+    if (url && url->starts_with("smb://srv")) url->replace(0, 9, "smb://10.0.0.7");
+    return url;
+  }
   void shutdown() override { ++shutdowns; }
 
   const WindowEvents& events() const { return events_; }

@@ -98,17 +98,26 @@ class NetworkTreeModelTest : public QObject {
     QTRY_COMPARE(shapeOf(model, {}), shapeOf(tree, kNoNode));
   }
 
-  // Takes over a tree that is already filled; a clear drops what came before it.
-  void takesOverAFilledTreeAndAClearDropsWhatCameBefore() {
+  // Takes over a tree that is already filled, with its marks; a mark that changes is one
+  // dataChanged; a clear drops what came before it.
+  void takesOverAFilledTreeFollowsMarksAndAClearDropsWhatCameBefore() {
     NetworkTree tree;
     const NodeId domain = tree.insertTopLevel("ALPHA", NodeKind::Domain, InsertPosition::Last);
-    tree.insert(domain, "S1", NodeKind::Server, InsertPosition::Sorted);
+    const NodeId s1 = tree.insert(domain, "S1", NodeKind::Server, InsertPosition::Sorted);
+    tree.setNeedsLogon(s1, true);
     NetworkTreeModel model(tree);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QCOMPARE(shapeOf(model, {}), QString("*(ALPHA(S1))"));
-    tree.insert(domain, "S0", NodeKind::Server, InsertPosition::Sorted);
+    QVERIFY(model.needsLogon(model.indexOf(s1)));
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    const NodeId s0 = tree.insert(domain, "S0", NodeKind::Server, InsertPosition::Sorted);
+    tree.setNeedsLogon(s1, false);
+    tree.setNeedsLogon(s0, true);
     model.applyPendingEvents();
     QCOMPARE(shapeOf(model, {}), QString("*(ALPHA(S0,S1))"));
+    QVERIFY(model.needsLogon(model.indexOf(s0)) && !model.needsLogon(model.indexOf(s1)));
+    QCOMPARE(changed.size(), 2);
+    QCOMPARE(changed[0][0].value<QModelIndex>(), model.indexOf(s1));
     // Inserted and cleared before the model saw it: never shown, no stale text.
     tree.insertTopLevel("GONE", NodeKind::Domain, InsertPosition::Last);
     tree.clear();

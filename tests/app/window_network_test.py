@@ -213,7 +213,7 @@ def copy_row(app, path, folder):
         fail("no result row %s" % path)
     click(table.getAccessibleAt(row, 0))
     # Clicked, not pressed: the press would wait for the modal dialog it opens.
-    click(until("Copy file button", lambda: find(app, pyatspi.ROLE_PUSH_BUTTON, "Copy file to the local computer")))
+    click(until("Copy file button", lambda: find(app, pyatspi.ROLE_PUSH_BUTTON, "Save file to the local computer")))
     dialog = until("folder dialog", lambda: find(app, pyatspi.ROLE_DIALOG, "Copy to folder"))
     name_box = until("folder name box", lambda: find(dialog, pyatspi.ROLE_TEXT))
     name_box.queryEditableText().setTextContents(folder)

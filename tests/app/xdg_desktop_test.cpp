@@ -7,13 +7,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeView>
 
-#include "fake_backend.h"
 #include "app/desktop/xdg_desktop.h"
-#include "app/results/result_model.h"
-#include "app/ui/command_ids.h"
-#include "app/ui/main_dlg.h"
 
 namespace vuv::app::test {
 
@@ -58,24 +53,7 @@ class XdgDesktopTest : public QObject {
     return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
   }
 
-  // The window on the real desktop side with one selected row.
-  struct Window {
-    explicit Window(const ResultRow& row) : window(backend) {
-      window.setDesktop(desktop);
-      backend.events().rows({row});
-      if (!QTest::qWaitFor([this] { return window.resultModel().rowCount() == 1; })) {
-        qFatal("the row never reached the list");
-      }
-      auto* list = window.findChild<QTreeView*>("resultList");
-      list->setCurrentIndex(window.resultModel().index(0, 0));
-    }
-    XdgDesktop desktop;
-    FakeBackend backend;
-    CMainDlg window;
-  };
-
   // A name the shell would take apart, were one involved.
-  const std::string kItem = "\\\\srv\\share\\dir\\a;b $(touch x)'.txt";
   const QString kItemUrl = "smb://srv/share/dir/a%3Bb%20%24%28touch%20x%29%27.txt";
 
  private slots:
@@ -120,45 +98,33 @@ class XdgDesktopTest : public QObject {
     qputenv("PATH", path);
   }
 
-  // With an smb handler xdg-open gets the URL as one argument; without one, the local copy.
-  void openFileStartsXdgOpenWithTheUrlOrTheLocalCopy() {
-    standIn("xdg-mime", "echo other.desktop");
-    Window withHandler(fileRow(kItem, 1));
-    withHandler.window.OnCommand(ID_POPUP_OPEN_FILE);
+  // xdg-open gets the URL or the path as one argument, however the shell would take it apart.
+  void openStartsXdgOpenWithOneArgument() {
+    XdgDesktop desktop;
+    QVERIFY(desktop.openUrl(kItemUrl));
+    const QString local = bin_.filePath("a;b $(touch x)'.txt");
+    QVERIFY(desktop.openLocalFile(local));
     QTRY_COMPARE(recorded().size(), 2);
-    QCOMPARE(recorded().at(1), "xdg-open|" + kItemUrl);
-
-    standIn("xdg-mime", "echo");
-    Window w(fileRow(kItem, 1));
-    w.window.OnCommand(ID_POPUP_OPEN_FILE);
-    QCOMPARE(w.backend.copies.size(), std::size_t{1});
-    const QString copy = QString::fromStdString(w.backend.copies[0].folder) + "/a;b $(touch x)'.txt";
-    w.backend.events().copyFinished(CopyOutcome{false, std::nullopt, copy.toStdString()});
-    QTRY_COMPARE(recorded().size(), 4);
-    QCOMPARE(recorded().at(3), "xdg-open|" + copy);
-    QDir(QString::fromStdString(w.backend.copies[0].folder) + "/..").removeRecursively();
+    QCOMPARE(recorded().at(0), "xdg-open|" + kItemUrl);
+    QCOMPARE(recorded().at(1), "xdg-open|" + local);
   }
 
-  void openFolderAsksTheFileManagerElseOpensTheFolder() {
-    standIn("xdg-mime", "echo other.desktop");
-    Window w(fileRow(kItem, 1));
-    {
-      FileManager manager;
-      QDBusConnection bus = QDBusConnection::sessionBus();
-      QVERIFY(bus.registerService("org.freedesktop.FileManager1"));
-      QVERIFY(bus.registerObject("/org/freedesktop/FileManager1", &manager,
-                                 QDBusConnection::ExportAllSlots));
-      w.window.OnCommand(ID_TB_OPEN_FOLDER);
-      QTRY_COMPARE(manager.shown, QStringList{kItemUrl});
-      bus.unregisterObject("/org/freedesktop/FileManager1");
-      QVERIFY(bus.unregisterService("org.freedesktop.FileManager1"));
-    }
-    QTest::qWait(200);
-    QCOMPARE(recorded().size(), 1);  // the query only: the file manager took it
-
-    w.window.OnCommand(ID_TB_OPEN_FOLDER);
-    QTRY_COMPARE(recorded().size(), 2);
-    QCOMPARE(recorded().at(1), QString("xdg-open|smb://srv/share/dir"));
+  // The file manager takes ShowItems; without one on the bus, the fallback runs. Replies come
+  // in order: once the second fallback ran, the first call's answer is in.
+  void showItemAsksTheFileManagerElseFallsBack() {
+    XdgDesktop desktop;
+    int fallbacks[2] = {0, 0};
+    FileManager manager;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QVERIFY(bus.registerService("org.freedesktop.FileManager1"));
+    QVERIFY(bus.registerObject("/org/freedesktop/FileManager1", &manager, QDBusConnection::ExportAllSlots));
+    desktop.showItem(kItemUrl, [&] { ++fallbacks[0]; });
+    QTRY_COMPARE(manager.shown, QStringList{kItemUrl});
+    bus.unregisterObject("/org/freedesktop/FileManager1");
+    QVERIFY(bus.unregisterService("org.freedesktop.FileManager1"));
+    desktop.showItem(kItemUrl, [&] { ++fallbacks[1]; });
+    QTRY_COMPARE(fallbacks[1], 1);
+    QCOMPARE(fallbacks[0], 0);
   }
 };
 

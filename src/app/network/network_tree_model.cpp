@@ -5,12 +5,14 @@
 #include <algorithm>
 
 #include "app/ui/pictures.h"
+#include "app/ui/texts.h"
 
 namespace vuv::app {
 
 NetworkTreeModel::NetworkTreeModel(NetworkTree& tree, QObject* parent)
     : QAbstractItemModel(parent), tree_(tree), inbox_(std::make_shared<Inbox>()) {
   for (int kind = 0; kind < 4; ++kind) icons_[kind] = nodeIcon(static_cast<NodeKind>(kind));
+  needsLogonIcon_ = nodeIcon(NodeKind::Server, true);
   entries_[kNoNode] = Entry{};
 
   // Only the first event of a burst posts a flush; the others join the waiting batch. The
@@ -110,8 +112,8 @@ void NetworkTreeModel::insertUnder(NodeId parentNode, const std::vector<Event>& 
     for (std::size_t i = first; i <= last; ++i) {
       const NodeId node = final[i].node;
       children.insert(children.begin() + static_cast<std::ptrdiff_t>(i), node);
-      entries_[node] =
-          Entry{parentNode, {}, QString::fromStdString(tree_.text(node)), tree_.kind(node)};
+      entries_[node] = Entry{parentNode, {}, QString::fromStdString(tree_.text(node)), tree_.kind(node),
+                             tree_.needsLogon(node)};
     }
     endInsertRows();
     first = last + 1;
@@ -136,6 +138,11 @@ int NetworkTreeModel::rowOf(NodeId node) const {
   if (it == siblings.end()) return -1;
   self->rowHint = static_cast<std::size_t>(it - siblings.begin());
   return static_cast<int>(self->rowHint);
+}
+
+bool NetworkTreeModel::needsLogon(const QModelIndex& index) const {
+  const Entry* self = index.isValid() ? entry(nodeAt(index)) : nullptr;
+  return self != nullptr && self->needsLogon;
 }
 
 NodeId NetworkTreeModel::nodeAt(const QModelIndex& index) const {
@@ -178,7 +185,10 @@ QVariant NetworkTreeModel::data(const QModelIndex& index, int role) const {
     case Qt::AccessibleTextRole:
       return self->text;
     case Qt::DecorationRole:
-      return icons_[static_cast<int>(self->kind)];
+      return self->needsLogon ? needsLogonIcon_ : icons_[static_cast<int>(self->kind)];
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole:
+      return self->needsLogon ? QString(text::kNeedsLogon) : QVariant();
     default:
       return {};
   }

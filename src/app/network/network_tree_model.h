@@ -39,6 +39,9 @@ class NetworkTreeModel : public QAbstractItemModel {
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
   NodeId nodeAt(const QModelIndex& index) const;
+  // A server that refused guests: its picture carries a padlock, its tooltip and accessible
+  // description say that it needs a log-on.
+  bool needsLogon(const QModelIndex& index) const;
   QModelIndex indexOf(NodeId node) const;
 
   // Applies the queued events now instead of at the next turn of the event loop.
@@ -69,6 +72,7 @@ class NetworkTreeModel : public QAbstractItemModel {
   std::shared_ptr<Inbox> inbox_;
   std::unordered_map<NodeId, Entry> entries_;  // kNoNode holds the top level
   std::array<QIcon, 4> icons_;                 // by NodeKind
+  QIcon needsLogonIcon_;                       // a server's, with the padlock
 };
 
 }  // namespace vuv::app

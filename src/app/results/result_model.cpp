@@ -1,6 +1,7 @@
 #include "app/results/result_model.h"
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <string_view>
 #include <utility>
@@ -10,11 +11,34 @@
 #include "app/ui/texts.h"
 
 namespace vuv::app {
+namespace {
+
+// Short enough to look immediate, long enough to gather a burst of batches.
+constexpr std::chrono::milliseconds kFlushDelay{50};
+
+}  // namespace
 
 ResultModel::ResultModel(QObject* parent) : QAbstractTableModel(parent) {
   for (int icon = 0; icon < static_cast<int>(icons_.size()); ++icon) {
     icons_[icon] = resultIcon(static_cast<ResultIcon>(icon));
   }
+  flushTimer_.setSingleShot(true);
+  flushTimer_.setInterval(kFlushDelay);
+  connect(&flushTimer_, &QTimer::timeout, this, &ResultModel::flush);
+}
+
+void ResultModel::queue(std::vector<ResultRow> rows) {
+  if (pending_.empty()) {
+    pending_ = std::move(rows);
+  } else {
+    pending_.insert(pending_.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+  }
+  if (!flushTimer_.isActive()) flushTimer_.start();
+}
+
+void ResultModel::flush() {
+  flushTimer_.stop();
+  append(std::exchange(pending_, {}));
 }
 
 void ResultModel::append(std::vector<ResultRow> rows) {
@@ -30,6 +54,8 @@ void ResultModel::append(std::vector<ResultRow> rows) {
 }
 
 void ResultModel::clear() {
+  flushTimer_.stop();
+  pending_.clear();
   beginResetModel();
   entries_.clear();
   entries_.shrink_to_fit();
@@ -39,6 +65,7 @@ void ResultModel::clear() {
 }
 
 void ResultModel::sortBy(SortColumn column) {
+  flush();
   if (shown_.empty()) return;
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   const QModelIndexList before = persistentIndexList();

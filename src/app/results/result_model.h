@@ -1,6 +1,9 @@
 // The search results as a Qt table model: columns Name (full path, with the type's icon) and
 // Size (size text).
 //
+// Found rows wait briefly (queue()) so that a flood of small batches costs the view one
+// insertion, and one relayout, per flush instead of one per batch.
+//
 // Rows live in one vector in the order they arrived; the view shows them through an index
 // vector, so a sort permutes indexes and never moves rows. Rows that arrive after a sort are
 // appended at the bottom, outside the sorted order, as the result list always did.
@@ -10,6 +13,7 @@
 
 #include <QAbstractTableModel>
 #include <QIcon>
+#include <QTimer>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -30,8 +34,14 @@ class ResultModel : public QAbstractTableModel {
 
   // Appends a batch at the bottom with one row insertion.
   void append(std::vector<ResultRow> rows);
+  // Appends a batch a moment later, together with the batches that follow it meanwhile.
+  void queue(std::vector<ResultRow> rows);
+  // Appends the queued rows now.
+  void flush();
+  // Drops every row, the queued ones too.
   void clear();
-  // Reorders every row by `column`'s fixed order; stable, so equal rows keep their order.
+  // Reorders every row (the queued ones too) by `column`'s fixed order; stable, so equal rows
+  // keep their order.
   void sortBy(SortColumn column);
 
   // The row shown at `row`; requires 0 <= row < rowCount().
@@ -55,6 +65,8 @@ class ResultModel : public QAbstractTableModel {
   std::vector<Entry> entries_;        // in arrival order
   std::vector<std::uint32_t> shown_;  // view row -> index into entries_
   std::array<QIcon, 8> icons_;        // by ResultIcon
+  std::vector<ResultRow> pending_;    // queued, not shown yet
+  QTimer flushTimer_;
 };
 
 }  // namespace vuv::app

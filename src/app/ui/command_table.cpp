@@ -1,50 +1,33 @@
 #include "app/ui/command_table.h"
 
-#include <algorithm>
 #include <array>
 
-#include "app/ui/command_ids.h"
 #include "app/ui/main_dlg.h"
+#include "app/ui/texts.h"
 
 namespace vuv::app {
-namespace {
 
-// Source                                                   id                      handler
-constexpr std::array kCommands{
-    CommandRoute{IDC_SEARCH, &CMainDlg::OnSearch},              // Search/Stop button
-    CommandRoute{IDOK, &CMainDlg::OnOK},                        // Enter
-    CommandRoute{IDCANCEL, &CMainDlg::OnCancel},                // Esc
-    CommandRoute{ID_FILE_LOAD_TREE, &CMainDlg::OnLoadTree},     // File > Load network tree...
-    CommandRoute{ID_TB_LOAD_TREE, &CMainDlg::OnLoadTree},       // toolbar
-    CommandRoute{ID_FILE_SAVE_TREE, &CMainDlg::OnSaveTree},     // File > Save network tree...
-    CommandRoute{ID_TB_SAVE_TREE, &CMainDlg::OnSaveTree},       // toolbar
-    CommandRoute{ID_FILE_EXIT, &CMainDlg::OnExit},              // File > Exit
-    CommandRoute{ID_NETWORK_DISCOVER, &CMainDlg::OnDiscoverNetwork},  // Network > Discover
-    CommandRoute{ID_TB_DISCOVER, &CMainDlg::OnDiscoverNetwork},       // toolbar
-    CommandRoute{ID_NETWORK_ADD_DOMAIN, &CMainDlg::OnAddDomain},      // Network > Add domain
-    CommandRoute{ID_TB_ADD_DOMAIN, &CMainDlg::OnAddDomain},           // toolbar
-    CommandRoute{ID_NETWORK_OPEN_FOLDER, &CMainDlg::OnOpenFolder},    // Network > Open file in
-    CommandRoute{ID_POPUP_OPEN_FOLDER, &CMainDlg::OnOpenFolder},      // popup Open folder
-    CommandRoute{ID_TB_OPEN_FOLDER, &CMainDlg::OnOpenFolder},         // toolbar
-    CommandRoute{ID_NETWORK_SAVE_FILE, &CMainDlg::OnCopyFile},        // Network > Save file
-    CommandRoute{ID_POPUP_COPY_FILE, &CMainDlg::OnCopyFile},          // popup Copy file
-    CommandRoute{ID_TB_COPY_FILE, &CMainDlg::OnCopyFile},             // toolbar
-    CommandRoute{ID_POPUP_OPEN_FILE, &CMainDlg::OnOpenFile},          // popup Open file
-    CommandRoute{ID_HELP_ABOUT, &CMainDlg::OnAbout},                  // Help > About...
-    CommandRoute{ID_TB_ABOUT, &CMainDlg::OnAbout},                    // toolbar
-    CommandRoute{IDC_EXIT, &CMainDlg::OnExit},                        // no control
-    CommandRoute{IDC_DISCOVER, &CMainDlg::OnDiscoverNetwork},         // no control
-    CommandRoute{IDC_ADD_DOMAIN, &CMainDlg::OnAddDomain},             // no control
-    CommandRoute{IDC_OPEN_FOLDER, &CMainDlg::OnOpenFolder},           // no control
-};
-
-}  // namespace
-
-std::span<const CommandRoute> commandTable() { return kCommands; }
-
-const CommandRoute* findCommand(int id) {
-  const auto it = std::ranges::find(kCommands, id, &CommandRoute::id);
-  return it == kCommands.end() ? nullptr : &*it;
+// A friend of CMainDlg: the handlers are the window's private members.
+std::span<const CommandSpec> commandTable() {
+  using enum CommandId;
+  using Key = QKeySequence::StandardKey;
+  using W = CMainDlg;
+  static const std::array kCommands{
+      // id         name            caption                    tooltip              picture               shortcut         handler
+      CommandSpec{Search, "search", text::kSearchButton, text::kSearchTip, Picture::None, Key::UnknownKey, &W::onSearch},
+      CommandSpec{LoadTree, "loadTree", text::kLoadTreeItem, text::kOpenTreeTip, Picture::OpenTree, Key::UnknownKey, &W::onLoadTree},
+      CommandSpec{SaveTree, "saveTree", text::kSaveTreeItem, text::kSaveTreeTip, Picture::SaveTree, Key::UnknownKey, &W::onSaveTree},
+      CommandSpec{Exit, "exit", text::kExitItem, nullptr, Picture::None, Key::UnknownKey, &W::onExit},
+      CommandSpec{Discover, "discover", text::kDiscoverItem, text::kDiscoverTip, Picture::Discover, Key::UnknownKey, &W::onDiscover},
+      CommandSpec{AddDomain, "addDomain", text::kAddDomainItem, text::kAddDomainTip, Picture::AddDomain, Key::UnknownKey, &W::onAddDomain},
+      CommandSpec{LogOn, "logOn", text::kLogOnItem, nullptr, Picture::None, Key::UnknownKey, &W::onLogOn},
+      CommandSpec{OpenFile, "openFile", text::kOpenFileItem, nullptr, Picture::OpenFile, Key::UnknownKey, &W::onOpenFile},
+      CommandSpec{OpenFolder, "openFolder", text::kOpenInExplorerItem, text::kOpenFolderTip, Picture::OpenFolder, Key::UnknownKey, &W::onOpenFolder},
+      CommandSpec{CopyFile, "copyFile", text::kSaveFileItem, text::kCopyFileTip, Picture::CopyFile, Key::UnknownKey, &W::onCopyFile},
+      CommandSpec{CopyPath, "copyPath", text::kCopyPathItem, nullptr, Picture::None, Key::Copy, &W::onCopyPath},
+      CommandSpec{About, "about", text::kAboutItem, text::kAboutTip, Picture::About, Key::UnknownKey, &W::onAbout},
+  };
+  return kCommands;
 }
 
 }  // namespace vuv::app

@@ -8,7 +8,6 @@ namespace vuv::app {
 std::optional<QString> DialogFileChooser::choose(QWidget* parent, const FileRequest& request) {
   QFileDialog dialog(parent, request.caption, request.folder, request.filter);
   dialog.setObjectName("fileDialog");
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
   const bool save = request.mode == FileRequest::Mode::Save;
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   if (request.mode == FileRequest::Mode::Folder) {

@@ -1,7 +1,6 @@
 // How the window asks the user for a file to save to or open, or for a folder. The window
-// calls a FileChooser; DialogFileChooser runs Qt's own file dialog (the same on every desktop
-// and readable by accessibility tools, which a desktop's native one may not be); tests put a
-// recorder in its place.
+// calls a FileChooser; DialogFileChooser runs the file dialog; tests put a recorder in its
+// place.
 //
 // Thread rules: GUI thread only; choose() runs a modal dialog (a nested event loop).
 #pragma once
@@ -31,7 +30,9 @@ class FileChooser {
   virtual std::optional<QString> choose(QWidget* parent, const FileRequest& request) = 0;
 };
 
-// Qt's file dialog, modal to `parent`.
+// The desktop's own file dialog where the platform theme offers one (a GTK or KDE desktop, the
+// desktop portal), else Qt's own (as under a bare X server, where accessibility tools read it):
+// QFileDialog's own choice, left to the theme.
 class DialogFileChooser final : public FileChooser {
  public:
   std::optional<QString> choose(QWidget* parent, const FileRequest& request) override;

@@ -2,38 +2,38 @@
 // button above it, the result list on the right, menu bar, toolbar and a one-part status line.
 // Fixed size; Enter is Search/Stop, Esc does nothing, Exit and the close box end the program.
 //
-// Every command (menu, toolbar, popup, button, key) goes through OnCommand(), which routes it
-// by the command table (command_table.h). The network work is the backend's: the window only
-// asks and shows what comes back.
+// The window lays out its parts and routes: every command is one QAction made from the command
+// table (command_table.h) and placed in the menus, the toolbar and the popups; backend events
+// go to the part that shows them. The file actions (file_actions.h), the tree files
+// (tree_files.h) and the rows' batching (the result model) are jobs of their own.
 //
 // Thread rules: GUI thread only; the backend delivers its events there.
 #pragma once
 
 #include <QMainWindow>
-#include <QTimer>
+#include <map>
 #include <memory>
-#include <optional>
-#include <vector>
 
 #include "app/backend/window_backend.h"
+#include "app/ui/command_ids.h"
+#include "app/ui/command_table.h"
 #include "tree/network_tree.h"
 
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
-class QToolBar;
-class QTemporaryDir;
 class QTreeView;
 
 namespace vuv::app {
 
 class BusyAnimation;
-class CopyProgressDlg;
 class DesktopOpener;
+class FileActions;
 class FileChooser;
 class NetworkTreeModel;
 class ResultModel;
+class TreeFiles;
 
 class CMainDlg : public QMainWindow {
   Q_OBJECT
@@ -45,39 +45,14 @@ class CMainDlg : public QMainWindow {
 
   // Where the file actions reach the desktop; must outlive the window. Unset, the window
   // uses the freedesktop tools.
-  void setDesktop(DesktopOpener& desktop) { m_desktop = &desktop; }
-
-  // Runs the handler that the command table names for `id`; ids without a row do nothing.
-  void OnCommand(int id);
-
-  // Command handlers, in the order of the command table.
-  void OnSearch();
-  void OnOK();
-  void OnCancel();
-  void OnLoadTree();
-  void OnSaveTree();
-  void OnExit();
-  void OnDiscoverNetwork();
-  void OnAddDomain();
-  void OnOpenFolder();
-  void OnCopyFile();
-  void OnOpenFile();
-  void OnAbout();
+  void setDesktop(DesktopOpener& desktop);
+  // Where Save, Load and Copy file ask for files and folders; null: the file dialog. Not
+  // owned.
+  void setFileChooser(FileChooser* chooser);
 
   // Loads a tree file into the backend; when it loads, its root becomes the search location,
   // as after a discovery. A refusal comes through the backend's `error`.
   bool openTreeFile(const QString& path);
-  // Where Save, Load and Copy file ask for files and folders; null: Qt's file dialog. Not
-  // owned.
-  void setFileChooser(FileChooser* chooser);
-
-  NodeId selectedNode() const { return m_selectedNode; }
-  NetworkTreeModel& treeModel() const { return *m_treeModel; }
-  ResultModel& resultModel() const { return *m_resultModel; }
-
- signals:
-  // Every command that reaches OnCommand, before it is routed.
-  void commandReceived(int id);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -85,39 +60,48 @@ class CMainDlg : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  friend std::span<const CommandSpec> commandTable();
+
   void buildControls();
+  void buildActions();
   void buildMenus();
   void buildToolbar();
   void connectBackend();
-  QAction* commandAction(const char* caption, int id, QObject* parent);
+  QAction* action(CommandId id) const { return m_actions.at(id); }
 
-  void OnSelchangedTree(const QModelIndex& current);
-  void OnResultColumnClick(int column);
-  void OnResultRClick(const QPoint& position);
-  void OnResultDblClk();
-  void OnCopyPath();
-  void OnSearchFinished(const SearchOutcome& outcome);
-  void OnDiscoveryFinished();
-  void OnTopLevelInserted();
-  void OnResultRows(std::vector<ResultRow> rows);
-  void flushResultRows();
+  // Command handlers, named by the command table.
+  void onSearch();
+  void onLoadTree();
+  void onSaveTree();
+  void onExit();
+  void onDiscover();
+  void onAddDomain();
+  void onLogOn();
+  void onOpenFile();
+  void onOpenFolder();
+  void onCopyFile();
+  void onCopyPath();
+  void onAbout();
+
+  // Backend events and the views' signals.
+  void onTreeSelection(const QModelIndex& current);
+  void onTreePopup(const QPoint& position);
+  void onResultPopup(const QPoint& position);
+  void onSearchFinished(const SearchOutcome& outcome);
+  void onDiscoveryFinished();
+  void onTopLevelInserted();
   void setSearchIdle(bool idle);
-  void showError(const QString& message);
-  std::optional<QString> chooseTreeFile(bool save);
-
-  // The file actions.
-  enum class CopyPurpose { Keep, Open };  // Open: the copy is opened once complete
-  std::optional<ResultRow> selectedRow();
-  DesktopOpener& desktop();
-  QString openCopyFolder();
-  void startCopy(const ResultRow& row, const QString& folder, bool replace, CopyPurpose purpose);
-  void OnCopyProgress(const CopyProgress& progress);
-  void OnCopyFinished(const CopyOutcome& outcome);
-  void openUrlOrSay(const QString& url);
+  void updateLogOn();
+  // The selected result row, or nullopt after telling the user to select one.
+  std::optional<ResultRow> selectedRowOrSay();
 
   WindowBackend& m_backend;
   NetworkTreeModel* m_treeModel = nullptr;
   ResultModel* m_resultModel = nullptr;
+  FileActions* m_files = nullptr;
+  TreeFiles* m_treeFiles = nullptr;
+  std::unique_ptr<FileChooser> m_dialogChooser;
+  std::map<CommandId, QAction*> m_actions;
 
   QTreeView* m_list = nullptr;              // result list
   BusyAnimation* m_animation = nullptr;     // over the tree while discovery runs
@@ -127,31 +111,12 @@ class CMainDlg : public QMainWindow {
   QPushButton* m_networkTreeButton = nullptr;  // the tree's title; does nothing
   QLabel* m_lookIn = nullptr;
   QLabel* m_statusText = nullptr;
-  QMenu* m_popupMenu = nullptr;
-  QToolBar* m_toolbar = nullptr;
-
-  // Rows wait here briefly so that a flood of small batches costs the view one insertion
-  // (and one relayout) per flush, not one per batch.
-  std::vector<ResultRow> m_pendingRows;
-  QTimer m_rowFlushTimer;
+  QMenu* m_resultPopup = nullptr;
+  QMenu* m_treePopup = nullptr;
 
   NodeId m_selectedNode = kNoNode;  // where a search starts
   bool m_searchIdle = true;         // the button reads "Search"
   bool m_selectRootWhenInserted = false;  // a discovery started; its root becomes the location
-
-  std::unique_ptr<FileChooser> m_dialogChooser;
-  FileChooser* m_fileChooser = nullptr;
-  QString m_treeFolder;  // the folder Save or Load used last; home at start
-
-  DesktopOpener* m_desktop = nullptr;
-  std::unique_ptr<DesktopOpener> m_ownDesktop;  // made on first use when none was set
-  CopyProgressDlg* m_copyDialog = nullptr;  // while a copy runs
-  CopyPurpose m_copyPurpose = CopyPurpose::Keep;
-  QString m_lastCopyFolder;                 // this session's last destination
-  // Copies made to be opened where nothing opens smb:// URLs: one private folder per session,
-  // a numbered folder in it per opening, so equal names never replace a copy still in use.
-  std::unique_ptr<QTemporaryDir> m_openCopies;
-  int m_openCopyCount = 0;
 };
 
 }  // namespace vuv::app

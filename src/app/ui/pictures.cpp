@@ -1,5 +1,8 @@
 #include "app/ui/pictures.h"
 
+#include <QPainter>
+#include <QPixmap>
+
 namespace vuv::app {
 namespace {
 
@@ -23,14 +26,27 @@ QIcon picture(Picture which) {
     case Picture::CopyFile: return ours("copy-file");
     case Picture::About: return themed("help-about", "about");
     case Picture::OpenFile: return ours("open-tree");
-    case Picture::OpenFolderItem: return ours("open-folder");
-    case Picture::CopyFileItem: return ours("save-tree");
     case Picture::AppIcon: return ours("vuvuveva");
+    case Picture::None: return {};
   }
   return {};
 }
 
-QIcon nodeIcon(NodeKind kind) {
+QIcon nodeIcon(NodeKind kind, bool needsLogon) {
+  if (needsLogon) {
+    // Drawn at the sizes views ask for, so the padlock stays sharp over a themed picture.
+    const QIcon base = nodeIcon(kind);
+    const QIcon lock = ours("needs-logon");
+    QIcon marked;
+    for (const int side : {16, 22, 24, 32, 48}) {
+      QPixmap pixmap = base.pixmap(side, side);
+      QPainter painter(&pixmap);
+      painter.drawPixmap(QRect(0, 0, side, side), lock.pixmap(side, side));
+      painter.end();
+      marked.addPixmap(pixmap);
+    }
+    return marked;
+  }
   switch (kind) {
     case NodeKind::Domain: return themed("network-workgroup", "node-domain");
     case NodeKind::Server: return themed("network-server", "node-server");

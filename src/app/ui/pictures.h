@@ -17,14 +17,14 @@ enum class Picture {
   OpenFolder,   // shared folder with an arrow
   CopyFile,     // network drive with a page
   About,        // blue question mark
-  OpenFile,     // popup: opening folder with an arrow
-  OpenFolderItem,  // popup: shared folder with an arrow
-  CopyFileItem,    // popup: floppy disk
+  OpenFile,     // opening folder with an arrow
   AppIcon,
+  None,         // a command without a picture
 };
 
 QIcon picture(Picture which);
-QIcon nodeIcon(NodeKind kind);
+// `needsLogon`: a server that refused guests, with a padlock over its picture.
+QIcon nodeIcon(NodeKind kind, bool needsLogon = false);
 QIcon resultIcon(ResultIcon icon);
 
 }  // namespace vuv::app

@@ -38,7 +38,12 @@ inline constexpr char kAboutItem[] = "About...";
 inline constexpr char kPopupTitle[] = "files";
 inline constexpr char kOpenFileItem[] = "Open file";
 inline constexpr char kOpenFolderItem[] = "Open folder";
-inline constexpr char kCopyFileItem[] = "Copy file to folder...";
+inline constexpr char kCopyPathItem[] = "Copy path";
+
+// Tree popup, and a server that refused guests.
+inline constexpr char kLogOnItem[] = "Log on...";
+inline constexpr char kNeedsLogon[] =
+    "Needs a log-on: it does not show its shares to guests. Double-click it or choose \"Log on...\".";
 
 // Tooltips.
 inline constexpr char kOpenTreeTip[] = "Open network tree";
@@ -92,8 +97,8 @@ inline constexpr char kCopiedTo[] = "Copied to %1";
 inline constexpr char kCannotOpen[] = "Cannot open %1: no program to open it could be started.";
 inline constexpr char kNoTempFolder[] = "Cannot create a temporary folder for the copy: %1";
 inline constexpr char kNoSmbFolderHandler[] =
-    "No program on this desktop opens network folders. Use \"Copy file to folder...\" to copy "
-    "the folder to this computer.";
+    "No program on this desktop opens network folders. Use \"Save file to the local computer\" to "
+    "copy the folder to this computer.";
 
 // The copy's progress dialog.
 inline constexpr char kCopyCaption[] = "Copy file";
