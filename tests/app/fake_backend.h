@@ -13,32 +13,16 @@ class FakeBackend : public WindowBackend {
  public:
   void setEvents(WindowEvents events) override { events_ = std::move(events); }
   NetworkTree& tree() override { return tree_; }
-  bool startDiscovery() override {
-    ++discoveries;
-    return discoveryStarts;
-  }
-  bool addDomain(const std::string& name) override {
-    addedDomains.push_back(name);
-    return true;
-  }
-  bool loadTree(const std::string& path) override {
-    loadedTrees.push_back(path);
-    return true;
-  }
-  void startSearch(NodeId node, const std::string& pattern) override {
-    searches.push_back({node, pattern});
-  }
+  bool startDiscovery() override { return ++discoveries, discoveryStarts; }
+  bool addDomain(const std::string& name) override { return addedDomains.push_back(name), true; }
+  bool loadTree(const std::string& path) override { return loadedTrees.push_back(path), true; }
+  void startSearch(NodeId node, const std::string& pattern) override { searches.push_back({node, pattern}); }
   void stopSearch() override { ++stops; }
-  bool startCopy(const std::string& item, bool isFolder, const std::string& folder,
-                 bool replace) override {
-    copies.push_back({item, isFolder, folder, replace});
-    return copyStarts;
+  bool startCopy(const std::string& item, bool isFolder, const std::string& folder, bool replace) override {
+    return copies.push_back({item, isFolder, folder, replace}), copyStarts;
   }
   void stopCopy() override { ++copyStops; }
-  bool logOn(NodeId server) override {
-    logOns.push_back(server);
-    return true;
-  }
+  bool logOn(NodeId server) override { return logOns.push_back(server), true; }
   // Server "srv" is known by its address only, as one found by WS-Discovery.
   Result<std::string> desktopUrl(const std::string& path) const override {
     Result<std::string> url = smbUrlFromUnc(path);
@@ -59,17 +43,12 @@ class FakeBackend : public WindowBackend {
     std::string folder;
     bool replace;
   };
-  bool discoveryStarts = true;
-  bool copyStarts = true;
-  int copyStops = 0;
-  std::vector<Copy> copies;
-  int discoveries = 0;
-  int stops = 0;
-  int shutdowns = 0;
-  std::vector<std::string> addedDomains;
-  std::vector<NodeId> logOns;
-  std::vector<std::string> loadedTrees;
+  bool discoveryStarts = true, copyStarts = true;
+  int discoveries = 0, stops = 0, copyStops = 0, shutdowns = 0;
   std::vector<Search> searches;
+  std::vector<Copy> copies;
+  std::vector<std::string> addedDomains, loadedTrees;
+  std::vector<NodeId> logOns;
 
  private:
   NetworkTree tree_;

@@ -159,28 +159,16 @@ class FileActionsTest : public QObject {
     QDir(privateFolder).removeRecursively();
   }
 
-  void copyStartsInDownloadsOrHomeThenInTheLastFolder() {
-    rig_->showRows({fileRow(kFile, 1)}, 0);
+  // The folder question starts in Downloads (else home), then where the last copy went; an
+  // existing name (also a dangling link) is replaced only when the user says so.
+  void copyAsksForAFolderAndBeforeReplacing() {
+    writeFile(destination_->filePath("a b.txt"), "");
+    QVERIFY(QFile::link(destination_->filePath("nowhere"), destination_->filePath("a.txt")));
+    rig_->showRows({fileRow(kFile, 1), fileRow(kTopFile, 1)}, 0);
     rig_->trigger("copyFile");  // cancelled: nothing copied
-    QVERIFY(rig_->fake.copies.empty());
     const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
     QCOMPARE(rig_->chooser.requests.at(0).folder, QFileInfo(downloads).isDir() ? downloads : QDir::homePath());
     QCOMPARE(rig_->chooser.requests.at(0).mode, FileRequest::Mode::Folder);
-
-    rig_->chooser.answers = {destination_->path()};
-    rig_->trigger("copyFile");
-    QCOMPARE(rig_->fake.copies.size(), std::size_t{1});
-    QVERIFY(rig_->fake.copies[0].item == kFile && !rig_->fake.copies[0].replace);
-    QCOMPARE(rig_->fake.copies[0].folder, destination_->path().toStdString());
-    finishCopy();
-    rig_->trigger("copyFile");
-    QCOMPARE(rig_->chooser.requests.at(2).folder, destination_->path());
-  }
-
-  void anExistingNameIsReplacedOnlyWhenTheUserSaysSo() {
-    writeFile(destination_->filePath("a b.txt"), "");
-    QVERIFY(QFile::link(destination_->filePath("nowhere"), destination_->filePath("a.txt")));  // dangling
-    rig_->showRows({fileRow(kFile, 1), fileRow(kTopFile, 1)}, 0);
     rig_->chooser.answers = {destination_->path()};
     rig_->chooser.repeatLast = true;
     {
@@ -197,8 +185,10 @@ class FileActionsTest : public QObject {
       QCOMPARE(yes.boxes.size(), std::size_t{1});
       QCOMPARE(rig_->fake.copies.size(), std::size_t(row + 1));
       QVERIFY(rig_->fake.copies.back().replace);
+      QCOMPARE(rig_->fake.copies.back().folder, destination_->path().toStdString());
       finishCopy();
     }
+    QCOMPARE(rig_->chooser.requests.back().folder, destination_->path());
   }
 
   // The dialog follows the copy; Cancel stops it once; the end is a status line, an error box or

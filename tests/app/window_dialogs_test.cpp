@@ -24,25 +24,20 @@ class WindowDialogsTest : public QObject {
   }
 
  private slots:
-  void addDomainDialogTabOrderAndFocus() {
+  // One button, OK, the default and first in focus; the edit next in tab order.
+  void addDomainDialogFocusAndNames() {
     CAddDomainDlg dialog;
     dialog.show();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
     auto* ok = dialog.findChild<QPushButton*>("addDomainOk");
-    auto* edit = dialog.findChild<QLineEdit*>("domainEdit");
-    auto* label = dialog.findChild<QLabel*>("domainLabel");
-    QVERIFY(ok && edit && label && ok->isDefault());
-    QCOMPARE(dialog.findChildren<QPushButton*>().size(), 1);  // no Cancel
-    for (QWidget* control : std::initializer_list<QWidget*>{ok, edit, label}) {
+    QVERIFY(ok != nullptr && ok->isDefault() && dialog.findChildren<QPushButton*>().size() == 1);
+    QCOMPARE(QApplication::focusWidget(), ok);
+    QTest::keyClick(ok, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), dialog.findChild<QLineEdit*>("domainEdit"));
+    for (QWidget* control : dialog.findChildren<QWidget*>()) {
       QVERIFY2(!QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).isEmpty(),
                qPrintable(control->objectName()));
     }
-    QCOMPARE(QApplication::focusWidget(), ok);
-    QTest::keyClick(ok, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), edit);
-    QTest::keyClick(edit, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), ok);
   }
 
   // Esc, the close box and an empty name add nothing; Enter in the edit is OK, the name is cut
@@ -119,7 +114,6 @@ class WindowDialogsTest : public QObject {
     QVERIFY(request.mode == FileRequest::Mode::Save && request.confirmOverwrite);
     QVERIFY(!request.filter.isEmpty() && !request.defaultSuffix.isEmpty());
     QCOMPARE(request.folder, QDir::homePath());
-    QCOMPARE(rig.chooser.parents.at(0), &rig.window);
 
     rig.trigger("loadTree");
     QCOMPARE(rig.chooser.requests.at(1).mode, FileRequest::Mode::Open);

@@ -85,9 +85,8 @@ class WhenModal {
 // cancels) and keeps what was asked.
 class RecordingChooser final : public FileChooser {
  public:
-  std::optional<QString> choose(QWidget* parent, const FileRequest& request) override {
+  std::optional<QString> choose(QWidget*, const FileRequest& request) override {
     requests.push_back(request);
-    parents.push_back(parent);
     if (answers.empty()) return std::nullopt;
     const bool cancelled = !answers.front().has_value();
     const QString answer = answers.front().value_or(QString());
@@ -98,14 +97,13 @@ class RecordingChooser final : public FileChooser {
   std::deque<std::optional<QString>> answers;
   bool repeatLast = false;  // the last answer serves every later question
   std::vector<FileRequest> requests;
-  std::vector<QWidget*> parents;
 };
 
 class RecordingDesktop final : public DesktopOpener {
  public:
   bool canOpenSmbUrls() override { return smbHandler; }
-  bool openUrl(const QString& url) override { return record("openUrl " + url); }
-  bool openLocalFile(const QString& path) override { return record("openLocalFile " + path); }
+  bool openUrl(const QString& url) override { return calls << "openUrl " + url, opens; }
+  bool openLocalFile(const QString& path) override { return calls << "openLocalFile " + path, opens; }
   void showItem(const QString& url, std::function<void()> fallback) override {
     calls << "showItem " + url;
     if (!fileManager) fallback();
@@ -114,19 +112,12 @@ class RecordingDesktop final : public DesktopOpener {
   bool fileManager = true;  // a file manager takes ShowItems
   bool opens = true;        // programs start
   QStringList calls;
-
- private:
-  bool record(const QString& call) {
-    calls << call;
-    return opens;
-  }
 };
 
 inline void writeFile(const QString& path, const QByteArray& bytes) {
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) qFatal("cannot write %s", qPrintable(path));
 }
-
 inline QByteArray contentsOf(const QString& path) {
   QFile file(path);
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");

@@ -157,7 +157,6 @@ void CMainDlg::buildControls() {
 
   m_lookIn = new QLabel(text::kLookInNothing, client);
   m_lookIn->setObjectName("lookInLabel");
-  m_lookIn->setAccessibleName("Look in");
   m_lookIn->setTextFormat(Qt::PlainText);
   m_lookIn->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   place(m_lookIn, 7, 18, 568, 9);
