@@ -22,23 +22,23 @@ namespace {
 using testing::dump;
 using testing::Gate;
 
+DiscoveryEvents eventsInto(testing::RunLog& log) {
+  DiscoveryEvents e;
+  e.status = [&log](RunId run, const StatusUpdate& s) {
+    log.status(run, statusText(s), std::holds_alternative<Ready>(s));
+  };
+  e.failed = [&log](RunId run, const ListingFailure& failure) { log.failure(run, failureText(failure)); };
+  e.finished = [&log](RunId run) { log.finish(run); };
+  return e;
+}
+
 struct Fixture {
   NetworkTree tree;
   InMemoryNetwork network;
   testing::RecordingDiagnostics diagnostics;
   testing::RunLog log;
   Executor executor{8};
-  Discovery discovery{tree, network, diagnostics, executor, events()};
-
-  DiscoveryEvents events() {
-    DiscoveryEvents e;
-    e.status = [this](RunId run, const StatusUpdate& s) {
-      log.status(run, statusText(s), std::holds_alternative<Ready>(s));
-    };
-    e.failed = [this](RunId run, const ListingFailure& failure) { log.failure(run, failureText(failure)); };
-    e.finished = [this](RunId run) { log.finish(run); };
-    return e;
-  }
+  Discovery discovery{tree, network, diagnostics, executor, eventsInto(log)};
 };
 
 std::string getting(const std::string& what) { return statusText(GettingInformation{what}); }
@@ -210,12 +210,17 @@ TEST(Discovery, StopAtRandomMomentsEndsTheRunOnce) {
 }
 
 TEST(Discovery, DestructorEndsARunningRunSilently) {
+  testing::RunLog log;  // outlives the discovery
   auto f = std::make_unique<Fixture>();
   buildSlowNetwork(f->network);
   f->network.setCallDelay(std::chrono::hours(1));
-  ASSERT_TRUE(f->discovery.discover().ok());
-  f->discovery.addDomain("D0");
-  f.reset();  // returns although every call would take an hour; no finish reaches us
+  auto discovery = std::make_unique<Discovery>(f->tree, f->network, f->diagnostics, f->executor, eventsInto(log));
+  ASSERT_TRUE(discovery->discover().ok());
+  discovery->addDomain("D0");
+  discovery.reset();  // returns although every call would take an hour
+  f->executor.waitUntilIdle();
+  EXPECT_EQ(log.finishes.load(), 0);
+  EXPECT_EQ(log.statuses.back(), statusText(RetrievingDomain{}));  // nothing after the destructor began
 }
 
 }  // namespace
