@@ -56,6 +56,11 @@ ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, 
   auto session = CommandSession::open(invocation.connection, invocation.source);
   if (!session) return reportError(session.error());
 
+  // Ctrl+C stops the session's calls at once (the lookups and the tree before the search
+  // too); the search itself is stopped below, like the Stop button. Before any thread starts:
+  // a thread that does not block SIGINT could take it, and the watch would never see it.
+  InterruptWatch watch([&] { (*session)->stop(); });
+
   // What the walk lists goes into the index, off the walk's threads.
   std::unique_ptr<index::IndexWriter> recorder;
   if (!invocation.noIndex) {
@@ -67,9 +72,6 @@ ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, 
     }
   }
 
-  // Ctrl+C stops the session's calls at once (the lookups and the tree before the search
-  // too); the search itself is stopped below, like the Stop button.
-  InterruptWatch watch([&] { (*session)->stop(); });
   NetworkTree tree;
   ProgressLine progress;
   auto start = prepareLocation(invocation, **session, tree, progress);
