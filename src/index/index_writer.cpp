@@ -2,8 +2,10 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 
 #include <ctime>
+#include <functional>
 #include <utility>
 
 namespace vuv::index {
@@ -14,8 +16,24 @@ Result<std::unique_ptr<IndexWriter>> IndexWriter::open(const std::string& path, 
   return std::make_unique<IndexWriter>(std::move(*store), limits);
 }
 
+namespace {
+
+// Starts the writer with every signal blocked: signals are for the threads that wait for them
+// (a command's Ctrl+C watch), whenever the writer was started.
+std::thread startBlockingSignals(std::function<void()> body) {
+  sigset_t all;
+  sigset_t old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &old);
+  std::thread thread(std::move(body));
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return thread;
+}
+
+}  // namespace
+
 IndexWriter::IndexWriter(IndexStore store, IndexWriterLimits limits)
-    : store_(std::move(store)), limits_(limits), thread_([this] { run(); }) {}
+    : store_(std::move(store)), limits_(limits), thread_(startBlockingSignals([this] { run(); })) {}
 
 IndexWriter::~IndexWriter() {
   {
