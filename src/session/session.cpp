@@ -3,20 +3,26 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
+#include "base/casefold.h"
 #include "smb/client/worker_path.h"
-#include "wsd/client/name_lookup.h"
 
 namespace vuv::session {
 
 namespace {
 
-// A slow DNS must cost less than the WS-Discovery round it would save.
-constexpr auto kResolverLimit = std::chrono::milliseconds(300);
+// How long the hosts file, DNS and NetBIOS have to place a name: NetBIOS answers within
+// milliseconds, so only a name no host has waits this long; and less than the WS-Discovery
+// round it may save.
+constexpr auto kResolverLimit = std::chrono::milliseconds(400);
+
+// Kerberos tickets are for names: such a session keeps DNS names in the workers' URLs.
+bool usesKerberos(const std::vector<std::string>& workerArguments) {
+  for (std::size_t i = 0; i + 1 < workerArguments.size(); ++i) {
+    if (workerArguments[i] == "--kerberos" && workerArguments[i + 1] != "off") return true;
+  }
+  return false;
+}
 
 smb::WorkerPoolOptions poolOptions(const SessionOptions& options, CredentialPrompt* prompt) {
   smb::WorkerPoolOptions pool;
@@ -34,6 +40,8 @@ smb::WorkerPoolOptions poolOptions(const SessionOptions& options, CredentialProm
 Session::Session(SessionOptions options, CredentialPrompt* prompt)
     : useWsd_(options.sources.hostDiscovery),
       pool_(poolOptions(options, prompt)),
+      names_(kResolverLimit),
+      book_(&names_, usesKerberos(options.workerArguments)),
       hostDiscovery_(options.wsd),
       executor_(options.maxWorkers),
       merged_(smbBrowse_, &hostDiscovery_, &book_, options.sources, executor_) {}
@@ -46,76 +54,27 @@ Result<std::unique_ptr<Session>> Session::open(SessionOptions options, Credentia
   return std::make_unique<Session>(std::move(options), prompt);
 }
 
-Status Session::record(const Result<std::vector<DiscoveredHost>>& found) {
+Status Session::record(Result<std::vector<DiscoveredHost>> found, std::stop_token stop) {
   if (!found) return found.error();
-  for (const DiscoveredHost& host : *found) {
-    if (!host.address.empty()) book_.set(host.name, host.address);
-  }
+  book_.admitAnnounced(*found, stop);
   return success();
 }
 
-// The share list through a worker: libsmbclient resolves the name its own way (NetBIOS
-// broadcast, WINS, lmhosts, DNS). A refusal still means the server was found.
-bool Session::answersByNetBios(std::string_view server, std::stop_token stop) {
-  std::uint32_t resume = 0;
-  const BrowseReply reply = smbBrowse_.listShares(server, resume, stop);
-  return reply.status != BrowseStatus::Failure || reply.failureCode == EACCES || reply.failureCode == EPERM;
-}
-
 Status Session::learnAddressOf(std::string_view server, std::stop_token stop) {
-  if (!useWsd_ || book_.lookup(server)) return success();
-  // A name the hosts file holds needs no race: no worker started and killed, no round.
-  if (wsd::inHostsFile(std::string(server))) return success();
-
-  // Three at once: the hosts file and DNS, NetBIOS (milliseconds when it knows the name), and
-  // a WS-Discovery round (it ends as soon as the server answers). The first answer settles it,
-  // and so does the round ending without the server: the search then finds out for itself,
-  // rather than wait here for a silent host. `settled` stops whatever still runs.
-  std::stop_source settled;
-  std::stop_callback onStop(stop, [&] { settled.request_stop(); });
-  std::mutex mutex;
-  int running = 2;                  // guarded by mutex: the round and the NetBIOS ask
-  Status announced = success();     // guarded by mutex
-  auto finished = [&](bool settles) {
-    std::lock_guard lock(mutex);
-    if (--running == 0 || settles) settled.request_stop();
-  };
-  std::jthread round([&] {
-    Status recorded = record(hostDiscovery_.discoverHost(server, settled.get_token()));
-    const bool failed = !recorded && recorded.error().code != ErrorCode::Cancelled;
-    {
-      std::lock_guard lock(mutex);
-      announced = recorded;
-    }
-    finished(!failed);  // a round that could not run says nothing about the name
-  });
-  std::atomic<bool> resolved = false;
-  std::jthread netbios([&] {
-    const bool answered = answersByNetBios(server, settled.get_token());
-    if (answered) resolved = true;
-    finished(answered);
-  });
-  if (wsd::resolvesByName(std::string(server), kResolverLimit, settled.get_token())) {
-    resolved = true;
-    settled.request_stop();
+  const Result<std::string> placed = book_.hostFor(server, stop);
+  if (placed || !useWsd_ || placed.error().code != ErrorCode::UnknownHost) return success();
+  Result<std::vector<DiscoveredHost>> found = hostDiscovery_.discoverHost(server, stop);
+  if (!found && found.error().code == ErrorCode::Cancelled) return success();
+  // Only the announcement of that name is worth weighing: the round may have heard others.
+  if (found) {
+    std::erase_if(*found, [&](const DiscoveredHost& host) { return compareIgnoringCase(host.name, server) != 0; });
   }
-
-  std::condition_variable_any never;
-  {
-    std::unique_lock lock(mutex);
-    never.wait(lock, settled.get_token(), [] { return false; });
-  }
-  round.join();
-  netbios.join();
-  if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, "looking up " + std::string(server));
-  if (resolved || book_.lookup(server)) return success();
-  std::lock_guard lock(mutex);
-  return announced;  // a round that failed is worth a note; the name may still resolve
+  return record(std::move(found), stop);
 }
 
 Status Session::learnAddresses(std::stop_token stop) {
   if (!useWsd_) return success();
-  return record(hostDiscovery_.discover(stop));
+  return record(hostDiscovery_.discover(stop), stop);
 }
 
 }  // namespace vuv::session

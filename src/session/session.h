@@ -6,11 +6,13 @@
 // server refuses them, the pool asks `prompt` (a terminal in the command line tool, a dialog in
 // the app) and remembers what servers accept for every worker of the session.
 //
-// Servers found by WS-Discovery go into the address book: such a server is reached at its
-// address even when no NetBIOS lookup finds its name.
+// Every server name is looked up once (hosts file, DNS and NetBIOS at once, by our own lookups)
+// and the workers are given the address (the name itself, under Kerberos, for a name the
+// hosts file or DNS knows). Servers found by WS-Discovery go into the address book only where
+// those sources say nothing of their name (HostAddressBook).
 //
 // Thread safety: browse(), lister() and reader() are thread-safe services; learnAddressOf()
-// and learnAddresses() may be called from any thread. Every call honours its stop token and
+// and learnAddresses() may be called from any thread and run on the calling thread only. Every call honours its stop token and
 // returns within milliseconds of a stop, except one that is blocked in the prompt: it returns
 // when the prompt does (callers waiting for that same answer return at once). To close, first
 // request stop on every call and dismiss an open prompt, wait for the calls to return, then
@@ -33,6 +35,7 @@
 #include "smb/client/smb_browse_service.h"
 #include "smb/client/smb_directory_lister.h"
 #include "smb/client/worker_pool.h"
+#include "wsd/client/name_lookup.h"
 #include "wsd/client/wsd_host_discovery.h"
 
 namespace vuv::session {
@@ -67,22 +70,26 @@ class Session {
   // A search, discovery or copy begins: what the user answered for one run only is forgotten,
   // and servers whose question was declined are asked again. The command line tool, one run
   // per command, needs none.
-  void startRun() { pool_.startRun(); }
+  void startRun() {
+    pool_.startRun();
+    book_.forgetUnknown();
+  }
 
-  // Before a search of \\SERVER...: makes sure SERVER can be reached. A name the hosts file,
-  // DNS or NetBIOS resolves needs nothing; WS-Discovery (when a chosen source) races them and
-  // the first answer wins, an address it finds going into the address book. Returns by the
-  // end of the WS-Discovery round at the latest (about 2 s), however silent the server.
+  // Before a search of \\SERVER...: places SERVER in the address book. The hosts file, DNS
+  // and NetBIOS first (milliseconds for a name they know; kResolverLimit for one they do not);
+  // only when they do not know it, a WS-Discovery round that ends as soon as the server
+  // answers (about 2 s when none does). A failed round is returned (worth a note: the search
+  // then finds out for itself); a name nothing places is left for the search to report.
   Status learnAddressOf(std::string_view server, std::stop_token stop = {});
   // Before a search in a saved tree: one WS-Discovery round for every announced server.
   Status learnAddresses(std::stop_token stop = {});
 
  private:
-  Status record(const Result<std::vector<DiscoveredHost>>& found);
-  bool answersByNetBios(std::string_view server, std::stop_token stop);
+  Status record(Result<std::vector<DiscoveredHost>> found, std::stop_token stop);
 
   const bool useWsd_;
   smb::WorkerPool pool_;
+  wsd::NameServices names_;
   HostAddressBook book_;  // before the services that consult it
   smb::SmbBrowseService smbBrowse_{pool_, &book_};
   smb::SmbDirectoryLister lister_{pool_, &book_};

@@ -3,6 +3,8 @@
 # plus a client namespace where our tools and tests run. See README.md for the layout.
 #
 #   testnet.sh up | down | status | wait | exec CMD... | kill-host NAME | start-host NAME
+#   testnet.sh impostor-up | impostor-down   add or remove I1, announcing itself by wsdd as S1
+#   testnet.sh smb-packets I1        packets I1's SMB ports have seen
 #   testnet.sh kdc-up | kdc-down     add or remove the Kerberos domain (network must be up)
 #
 # Environment:
@@ -48,6 +50,7 @@ HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 #   dropsmb   nftables drops tcp 139/445 in the host's namespace (silent, no RST)
 #   modern    SMB2+ only, NetBIOS disabled, announced with wsdd (WS-Discovery)
 #   smb1      speaks only SMB1 (NT1), like an old NAS: clients must allow NT1 to reach it
+#   impostor  (with modern) wsdd announces it under S1's name; its SMB ports count packets
 HOSTS=(
   "S1 ALPHA master          11 Public,Docs"
   "S2 ALPHA member,restrict 12 Private"
@@ -63,6 +66,12 @@ MODERN_HOSTS=(
   "M2 ALPHA  modern 32 Media"
 )
 
+# Only after impostor-up: a host that claims a real server's NetBIOS name by WS-Discovery.
+IMPOSTOR_HOSTS=(
+  "I1 ALPHA modern,impostor 33 Public"
+)
+IMPOSTOR_OF=S1
+
 all_host_records() {
   printf '%s\n' "${HOSTS[@]}"
   if [[ $MODERN == 1 ]]; then printf '%s\n' "${MODERN_HOSTS[@]}"; fi
@@ -70,13 +79,13 @@ all_host_records() {
 # Every host name this script may ever have made, whatever VUV_NET_MODERN says now:
 # `down` must clean up a network that was brought up with other settings.
 every_host_name() {
-  printf '%s\n' "${HOSTS[@]}" "${MODERN_HOSTS[@]}" | awk '{print $1}'
+  printf '%s\n' "${HOSTS[@]}" "${MODERN_HOSTS[@]}" "${IMPOSTOR_HOSTS[@]}" | awk '{print $1}'
 }
 
 # Fields of one record: sets H_NAME H_WG H_FLAGS H_IP H_SHARES H_NS H_DIR
 load_host() {
   local rec
-  rec=$(printf '%s\n' "${HOSTS[@]}" "${MODERN_HOSTS[@]}" | awk -v n="${1^^}" '$1 == n')
+  rec=$(printf '%s\n' "${HOSTS[@]}" "${MODERN_HOSTS[@]}" "${IMPOSTOR_HOSTS[@]}" | awk -v n="${1^^}" '$1 == n')
   [[ -n $rec ]] || { echo "testnet: unknown host '$1'" >&2; return 1; }
   read -r H_NAME H_WG H_FLAGS H_OCTET H_SHARES <<<"$rec"
   H_IP=$SUBNET.$H_OCTET
@@ -84,6 +93,8 @@ load_host() {
   H_DIR=$STATE/hosts/${H_NAME,,}
 }
 has_flag() { [[ ,$H_FLAGS, == *,$1,* ]]; }
+# The name wsdd announces for the loaded host.
+announced_name() { if has_flag impostor; then echo "$IMPOSTOR_OF"; else echo "$H_NAME"; fi; }
 
 log() { printf 'testnet[%s]: %s\n' "$PREFIX" "$*" >&2; }
 die() { log "ERROR: $*"; exit 1; }
@@ -412,6 +423,9 @@ EOF
     if has_flag restrict; then
       echo "  restrict anonymous = 2"
     fi
+    if has_flag impostor; then
+      echo "  log level = 1 auth_audit:3"  # every log-on attempt, with its user name
+    fi
     if [[ $H_SHARES != - ]]; then
       for s in ${H_SHARES//,/ }; do
         cat <<EOF
@@ -477,11 +491,23 @@ start_wsdd() {
   # Not a daemon by itself: detach it (own session, no stdio) so a CTest fixture or a shell
   # that runs `up` does not wait for it.
   ip netns exec "$H_NS" env -i PATH=$DAEMON_PATH setsid wsdd -4 -i eth0 -U "$uuid" \
-    -n "$H_NAME" -w "$H_WG" -s </dev/null >>"$H_DIR/log/wsdd.log" 2>&1 9>&- &
+    -n "$(announced_name)" -w "$H_WG" -s </dev/null >>"$H_DIR/log/wsdd.log" 2>&1 9>&- &
   pid=$!
   # The start time of a PID survives the exec chain (ip -> env -> setsid -> wsdd).
   record_pid "$H_NAME" wsdd "$pid" || die "$H_NAME: wsdd died at start (see $H_DIR/log/wsdd.log)"
   echo "$uuid" >"$H_DIR/uuid"
+}
+
+# Every packet to the impostor's SMB ports is counted (testnet.sh smb-packets I1).
+count_smb_packets() {
+  in_ns "$H_NS" nft -f - <<'EOF'
+table inet vuvimpostor {
+  chain input {
+    type filter hook input priority 0;
+    tcp dport { 139, 445 } counter
+  }
+}
+EOF
 }
 
 listening() {  # listening NS PROTO PORT
@@ -502,6 +528,7 @@ launch_host() {
   if ((NMB)); then start_samba_daemon nmbd; fi
   if ((SMB)); then start_samba_daemon smbd; fi
   if has_flag modern; then start_wsdd; fi
+  if has_flag impostor; then count_smb_packets; fi
   return 0
 }
 
@@ -723,6 +750,31 @@ cmd_kdc_down() {
   if [[ -f $STATE/client/env.sh ]]; then sed -i '/VUV_NET_KDC\|VUV_NET_KRB5/d' "$STATE/client/env.sh"; fi
 }
 
+# --- the impostor (impostor-up) ------------------------------------------------------------
+cmd_impostor_up() {
+  [[ -f $STATE/up ]] || die "network '$PREFIX' is not up"
+  load_host I1
+  cmd_impostor_down
+  make_ns "$H_NS"
+  plug "$H_NS" "${H_NAME,,}" "$H_IP"
+  write_host_conf
+  populate_host
+  start_host "$H_NAME"
+  impostor_heard() {
+    in_ns "$NS_CLIENT" env VUV_NET_CLIENT_IP="$CLIENT_IP" timeout 30 python3 "$HERE/lsnet.py" wsd 2>/dev/null |
+      grep -q "$H_IP"
+  }
+  poll 60 impostor_heard || die "I1 is not heard by WS-Discovery"
+}
+
+cmd_impostor_down() {
+  load_host I1
+  stop_host_processes "$H_NAME"
+  stop_ns_processes "$H_NS"
+  if ns_exists "$H_NS"; then ip netns del "$H_NS" || log "could not delete namespace $H_NS"; fi
+  rm -rf "/etc/netns/$H_NS" "$H_DIR"
+}
+
 # --- convergence ----------------------------------------------------------------------------
 # What the browse lists must show: "WORKGROUP<TAB>SERVER" for every NetBIOS host, sorted.
 expected_browse() {
@@ -893,7 +945,7 @@ cmd_exec() {
 }
 
 usage() {
-  sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 }
 
@@ -923,6 +975,13 @@ main() {
       need_root; (($# == 1)) || usage; with_lock
       load_host "$1"; [[ -d $H_DIR ]] || die "$H_NAME is not part of the running network"
       stop_host_processes "$H_NAME"; log "$H_NAME stopped" ;;
+    impostor-up)
+      need_root; with_lock; cmd_impostor_up; log "I1 announces itself as $IMPOSTOR_OF" ;;
+    impostor-down)
+      need_root; with_lock; cmd_impostor_down; log "I1 removed" ;;
+    smb-packets)
+      need_root; (($# == 1)) || usage; load_host "$1"
+      in_ns "$H_NS" nft list table inet vuvimpostor | sed -n 's/.*counter packets \([0-9]*\).*/\1/p' ;;
     start-host)
       need_root; (($# == 1)) || usage; with_lock
       load_host "$1"; [[ -d $H_DIR ]] || die "$H_NAME is not part of the running network"

@@ -12,7 +12,9 @@
 //   unsized:N    N bytes like data:N, without telling the size first
 //   fail:E       Done with status E
 //   empty        Done with openedNothing
-//   auth         asks its parent for credentials; answers "user=DOMAIN\user:password" or EACCES
+//   auth         asks its parent for credentials for the URL's server and share FAKESHARE;
+//                answers "user=DOMAIN\user:password" or EACCES
+//   authother    asks like auth, but about another server (OTHER), as when sent on elsewhere
 //   authpw:P     asks like auth, but fails with EACCES unless the password is P
 //   crash        sends one batch, then dies by SIGKILL
 //   crashonce:T  like crash the first time in the test run (per T), then three entries
@@ -112,8 +114,9 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
     done();
   } else if (cmd.starts_with("fail:") || cmd == "empty") {
     done(cmd == "empty" ? 0 : static_cast<int>(argument(cmd, 1)), cmd == "empty");
-  } else if (cmd == "auth" || cmd.starts_with("authpw:")) {
-    (void)channel.send(AuthRequest{id, "FAKESRV", "FAKESHARE"});
+  } else if (cmd == "auth" || cmd == "authother" || cmd.starts_with("authpw:")) {
+    const std::string server = cmd == "authother" ? "OTHER" : smbUrlComponent(request.target, 0);
+    (void)channel.send(AuthRequest{id, server, "FAKESHARE"});
     auto reply = channel.receive();
     const auto* auth = reply && reply->has_value() ? std::get_if<AuthReply>(&**reply) : nullptr;
     if (auth == nullptr || auth->id != id) ::_exit(3);

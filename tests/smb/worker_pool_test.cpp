@@ -137,6 +137,28 @@ TEST(WorkerPool, AnswerNotRememberedEndsItsWorkerAndServesTheRunOnly) {
   EXPECT_EQ(twice.asked, 2);
 }
 
+TEST(WorkerPool, CredentialsGoOnlyToTheServerOfTheRequest) {
+  ListPrompt prompt({Credentials{"DOM", "alice", "secret"}});
+  WorkerPoolOptions options = fakeOptions();
+  options.prompt = &prompt;
+  WorkerPool pool(options);
+  EXPECT_EQ(runFake(pool, "authother").outcome.error().code, ErrorCode::AccessDenied);
+  EXPECT_EQ(prompt.asked, 0);  // a question about another server is not put to the person
+
+  // The URL holds the address; the person is asked about the name they gave.
+  std::vector<std::string> names;
+  ReplyHandlers handlers;
+  handlers.onEntries = [&](std::vector<protocol::Entry>& batch) {
+    for (auto& e : batch) names.push_back(e.name);
+    return true;
+  };
+  ASSERT_TRUE(pool.run(protocol::Operation::ListDirectory, "smb://10.0.0.5/auth", handlers, {}, WorkerChoice::Any, "S1").ok());
+  EXPECT_EQ(prompt.where, "S1/FAKESHARE");
+  ASSERT_TRUE(runFake(pool, "auth").outcome.ok());  // server "fake": S1's answer is not offered
+  EXPECT_EQ(prompt.asked, 2);
+  EXPECT_EQ(prompt.where, "fake/FAKESHARE");
+}
+
 TEST(WorkerPool, StopKillsTheWorkerAtOnceAndTheNextRequestGetsAFreshOne) {
   WorkerPool pool(fakeOptions(60s, 1));  // a time limit no test waits for
   pid_t worker = pidOf(runFake(pool, "pid"));
@@ -216,7 +238,7 @@ TEST(WorkerPool, AcceptedCredentialsReachEveryWorkerAfterOnePrompt) {
   for (auto& t : threads) t.join();
   EXPECT_EQ(answered, 4);
   EXPECT_EQ(prompt.asked, 1);
-  EXPECT_EQ(prompt.where, "FAKESRV/FAKESHARE");
+  EXPECT_EQ(prompt.where, "fake/FAKESHARE");
   EXPECT_GT(pool.workerCount(), 1u);  // several workers asked, not one worker four times
 }
 

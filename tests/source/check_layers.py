@@ -20,6 +20,7 @@ LAYERS = [
     ("core/browse/credentials.h", "browse_api"),
     ("core/browse/directory_lister.h", "browse_api"),
     ("core/browse/host_discovery.h", "browse_api"),
+    ("core/browse/name_resolver.h", "browse_api"),
     ("core/browse/*", "browse"),
     ("core/base/*", "base"),
     ("core/tree/*", "tree"),

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "unit/wsd_test_support.h"
+#include "wsd/netbios_name_query.h"
 #include "wsd/xml_reader.h"
 
 namespace vuv::wsd {
@@ -161,6 +162,33 @@ TEST(WsdMessages, MetadataWithoutComputerOrOfAnotherKind) {
   EXPECT_FALSE(parseMetadata(replaced(metadata, "GetResponse", "Get")).ok());
   EXPECT_FALSE(parseMetadata(replaced(metadata, "M1/Workgroup:MODERN", "M1/Workgroup:MOD\\ERN")).ok());
   EXPECT_FALSE(parseMetadata(wsdData("probe-match-m1.xml")).ok());
+}
+
+
+// A NetBIOS answer is read only when it answers our query for our name with a usable address.
+TEST(NetbiosNameQuery, AnswersAreCheckedBeforeTheyPlaceAName) {
+  const std::string query = netbiosQuery("s1", 0x1234);
+  ASSERT_EQ(query.size(), 50u);
+  EXPECT_EQ(query, netbiosQuery("S1", 0x1234));
+  for (const char* bad : {"", "sixteen-chars-xx", "s1.lab.test"}) EXPECT_EQ(netbiosQuery(bad, 1), "") << bad;
+
+  // An answer as nmbd sends it: our id, response flags, no question, one record.
+  const std::string name = query.substr(12, 34);
+  const std::string head = std::string("\x12\x34\x85\x00\x00\x00\x00\x01\x00\x00\x00\x00", 12);
+  const std::string record = std::string("\x00\x20\x00\x01\x00\x04\x93\xe0\x00\x06\x00\x00", 12);
+  const std::string answer = head + name + record + std::string("\x0a\xd5\x00\x0b", 4);
+  EXPECT_EQ(netbiosAnswer(answer, "S1", 0x1234), "10.213.0.11");
+
+  auto with = [&](std::size_t at, char byte) { std::string a = answer; a[at] = byte; return a; };
+  const std::pair<const char*, std::string> refused[] = {
+      {"another id", with(1, 0x35)},           {"a query, not an answer", with(2, 0x05)},
+      {"negative answer", with(3, 0x03)},      {"another name", with(14, 'F')},
+      {"loopback address", with(58, 127)},     {"multicast address", with(58, static_cast<char>(224))},
+      {"unspecified", with(58, 0)},            {"cut short", answer.substr(0, answer.size() - 1)},
+      {"record too long", with(55, 0x0c)},     {"no record", with(7, 0)},
+  };
+  for (const auto& [what, packet] : refused) EXPECT_EQ(netbiosAnswer(packet, "S1", 0x1234), std::nullopt) << what;
+  EXPECT_EQ(netbiosAnswer(answer, "S2", 0x1234), std::nullopt);
 }
 
 }  // namespace

@@ -19,6 +19,8 @@ ErrorCode errorCodeFromErrno(int err) {
       return ErrorCode::Timeout;
     case ECONNABORTED:
       return ErrorCode::ConnectionLost;
+    case ENONET:
+      return ErrorCode::UnknownHost;
     case EHOSTUNREACH:
     case ENETUNREACH:
     case ECONNREFUSED:
@@ -45,6 +47,7 @@ int errnoFromError(const Error& error) {
     case ErrorCode::AccessDenied: return EACCES;
     case ErrorCode::Timeout: return ETIMEDOUT;
     case ErrorCode::Unreachable: return EHOSTUNREACH;
+    case ErrorCode::UnknownHost: return ENONET;
     case ErrorCode::ConnectionLost: return ECONNABORTED;
     case ErrorCode::ProtocolNotAllowed: return EPROTONOSUPPORT;
     case ErrorCode::NoKerberosTicket: return ENOKEY;
@@ -67,6 +70,8 @@ const char* summary(ErrorCode code) {
     case ErrorCode::AccessDenied: return "access denied";
     case ErrorCode::Timeout: return "no answer in time";
     case ErrorCode::Unreachable: return "cannot be reached";
+    case ErrorCode::UnknownHost:
+      return "no host of that name (the hosts file, DNS, NetBIOS and WS-Discovery do not know it)";
     case ErrorCode::ConnectionLost: return "the server ended the connection";
     case ErrorCode::ProtocolNotAllowed:
       return "the server speaks only SMB1 (NT1); allow it with `client min protocol = NT1` in "
@@ -122,6 +127,7 @@ std::string reason(const Error& error) {
     case ErrorCode::AccessDenied: return "access denied";
     case ErrorCode::Timeout: return "timed out";
     case ErrorCode::Unreachable: return "host unreachable";
+    case ErrorCode::UnknownHost: return "unknown host";
     case ErrorCode::ConnectionLost: return "connection lost";
     case ErrorCode::WorkerCrashed: return "worker crashed";
     case ErrorCode::Cancelled: return "stopped";
@@ -143,7 +149,7 @@ std::string describe(const Error& error) {
   // Their summary says it all; the system's words would only blur it.
   const bool plain = error.code == ErrorCode::Timeout || error.code == ErrorCode::ProtocolNotAllowed ||
                      error.code == ErrorCode::NoKerberosTicket || error.code == ErrorCode::AlreadyExists ||
-                     error.code == ErrorCode::ConnectionLost ||
+                     error.code == ErrorCode::ConnectionLost || error.code == ErrorCode::UnknownHost ||
                      error.code == ErrorCode::LinkLoop || error.code == ErrorCode::UnsafeName ||
                      // "access denied (Permission denied)" says the same thing twice.
                      (error.code == ErrorCode::AccessDenied && (error.systemCode == EACCES || error.systemCode == EPERM)) ||

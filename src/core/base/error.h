@@ -12,6 +12,7 @@ enum class ErrorCode {
   AccessDenied,    // the server refused us (also: needs credentials we do not have)
   Timeout,         // no answer within the request's time limit
   Unreachable,     // the host or its SMB service cannot be reached
+  UnknownHost,     // no source of names (hosts file, DNS, NetBIOS, WS-Discovery) places the server
   ConnectionLost,  // the server ended the connection in the middle of the work
   ProtocolNotAllowed,  // the server speaks only SMB1, which the client's smb.conf excludes
   NoKerberosTicket,    // Kerberos is required and the ticket cache holds no ticket

@@ -58,6 +58,7 @@ struct MergedBrowseService::Round {
   CondVar done;
   bool claimed GUARDED_BY(mutex) = false;        // someone runs it (its task, or a waiter)
   std::optional<Hosts> hosts GUARDED_BY(mutex);  // set when the round has ended
+  std::vector<std::string> notes GUARDED_BY(mutex);  // the hosts the address book refused
 };
 
 MergedBrowseService::MergedBrowseService(BrowseService& smb, HostDiscovery* hosts, HostAddressBook* book,
@@ -79,13 +80,11 @@ void MergedBrowseService::runRound(Round& round) {
     round.claimed = true;
   }
   Hosts found = hosts_->discover(round.stop.get_token());
-  if (found && book_ != nullptr) {
-    for (const DiscoveredHost& host : *found) {
-      if (!host.address.empty()) book_->set(host.name, host.address);
-    }
-  }
+  std::vector<std::string> notes;
+  if (found && book_ != nullptr) notes = book_->admitAnnounced(*found, round.stop.get_token());
   MutexLock lock(round.mutex);
   round.hosts = std::move(found);
+  round.notes = std::move(notes);
   round.done.notifyAll();
 }
 
@@ -172,6 +171,8 @@ BrowseReply MergedBrowseService::listDomains(std::stop_token stop) {
     reply.notes.push_back("NetBIOS browsing found no workgroups or domains (no master browser answered)");
   }
   if (!hosts) reply.notes.push_back(hostsNote(hosts.error()));
+  MutexLock lock(round->mutex);
+  reply.notes.insert(reply.notes.end(), round->notes.begin(), round->notes.end());
   return reply;
 }
 

@@ -10,8 +10,11 @@
 // stopped (a domain added by name before any discovery).
 //
 // Stop: a round ends early when the call that started it is stopped; a stopped caller never
-// waits for a round (its reply is a Failure with ECANCELED), whoever started the round. When a round ends its hosts' addresses go into the address book, replacing older
-// entries of the same name; entries of hosts that did not answer again are kept.
+// waits for a round (its reply is a Failure with ECANCELED), whoever started the round. When a
+// round ends the address book weighs its hosts (HostAddressBook::admitAnnounced): those it
+// refuses (a name that resolves elsewhere, or that two hosts claim) leave the round, and the
+// discovery's domain list carries a note for each; entries of hosts that did not answer again
+// are kept.
 //
 // A domain only host discovery knows of is not asked of NetBIOS (which would have to fail,
 // slowly); a domain the user adds by name and neither source knows is asked as before.

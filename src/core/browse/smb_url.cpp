@@ -41,21 +41,22 @@ std::string smbUrlForName(std::string_view name) {
   return url;
 }
 
-std::string smbUrlForServer(std::string_view server, const HostAddressBook* book) {
-  if (book != nullptr && !server.empty()) {
-    if (auto address = book->lookup(server)) return smbUrlForName(*address);
-  }
-  return smbUrlForName(server);
+Result<std::string> smbUrlForServer(std::string_view server, HostAddressBook* book,
+                                    std::stop_token stop) {
+  if (book == nullptr) return smbUrlForName(server);
+  Result<std::string> host = book->hostFor(server, stop);
+  if (!host) return host.error();
+  return smbUrlForName(*host);
 }
 
-Result<std::string> smbUrlFromUnc(std::string_view unc, const HostAddressBook* book) {
+Result<std::string> smbUrlFromUnc(std::string_view unc, HostAddressBook* book,
+                                  std::stop_token stop) {
   Result<std::string> url = smbUrlFromUnc(unc);
   if (!url || book == nullptr) return url;
-  const std::string server = smbUrlComponent(*url, 0);
-  auto address = book->lookup(server);
-  if (!address) return url;
+  Result<std::string> server = smbUrlForServer(smbUrlComponent(*url, 0), book, stop);
+  if (!server) return server.error();
   const std::size_t end = url->find('/', kSmbUrlScheme.size());
-  return smbUrlForName(*address) + (end == std::string::npos ? std::string() : url->substr(end));
+  return *server + (end == std::string::npos ? std::string() : url->substr(end));
 }
 
 Result<std::string> smbUrlFromUnc(std::string_view unc) {

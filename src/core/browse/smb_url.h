@@ -1,11 +1,12 @@
 // smb:// URLs for the SMB workers, built from browse names and UNC paths, and read back.
 //
 // Every name becomes one percent-encoded path component (libsmbclient decodes %XX), so spaces,
-// '#', '%', '?' and non-ASCII UTF-8 names reach the server unchanged. A server whose address the
-// address book knows is reached at that address (it may have no NetBIOS name to look up).
-// Pure functions (the address book is thread-safe); thread-safe.
+// '#', '%', '?' and non-ASCII UTF-8 names reach the server unchanged. With an address book the
+// server is named by what the book says to connect to (its address, looked up once), so the
+// worker never resolves it again. Thread-safe (the address book is).
 #pragma once
 
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -20,15 +21,18 @@ inline constexpr std::string_view kSmbUrlScheme = "smb://";
 // servers, or a server's shares).
 std::string smbUrlForName(std::string_view name);
 
-// smb://SERVER for a server's shares: its address when `book` (may be null) knows one.
-std::string smbUrlForServer(std::string_view server, const HostAddressBook* book);
+// smb://SERVER for a server's shares, SERVER as `book` (may be null) places it
+// (HostAddressBook::hostFor: UnknownHost, Cancelled).
+Result<std::string> smbUrlForServer(std::string_view server, HostAddressBook* book,
+                                    std::stop_token stop = {});
 
 // \\server, \\server\share or \\server\share\dir\file -> smb://server/share/dir/file.
 // One trailing backslash is allowed. InvalidArgument for anything else: no leading "\\",
 // empty server, empty components ("a\\b"), and "." or ".." components.
 Result<std::string> smbUrlFromUnc(std::string_view unc);
-// The same with the server replaced by its address when `book` (may be null) knows one.
-Result<std::string> smbUrlFromUnc(std::string_view unc, const HostAddressBook* book);
+// The same with the server placed by `book` (may be null) as in smbUrlForServer.
+Result<std::string> smbUrlFromUnc(std::string_view unc, HostAddressBook* book,
+                                  std::stop_token stop = {});
 
 // Path component `index` of an smb:// URL, percent-decoded: 0 is the server (or workgroup),
 // 1 the share. Empty when the URL has no such component.

@@ -17,8 +17,8 @@ namespace vuv::smb {
 
 class SmbBrowseService : public BrowseService {
  public:
-  // Servers `book` (may be null) has an address for are reached at that address.
-  explicit SmbBrowseService(WorkerPool& pool, const HostAddressBook* book = nullptr) : pool_(pool), book_(book) {}
+  // Servers are reached where `book` (may be null) places them (HostAddressBook::hostFor).
+  explicit SmbBrowseService(WorkerPool& pool, HostAddressBook* book = nullptr) : pool_(pool), book_(book) {}
 
   BrowseReply listDomains(std::stop_token stop) override;
   BrowseReply listServers(std::string_view domain, std::stop_token stop) override;
@@ -27,10 +27,11 @@ class SmbBrowseService : public BrowseService {
                          std::stop_token stop) override;
 
  private:
-  BrowseReply list(protocol::Operation operation, const std::string& url, std::stop_token stop);
+  BrowseReply list(protocol::Operation operation, const std::string& url, std::stop_token stop,
+                   std::string_view server = {});
 
   WorkerPool& pool_;
-  const HostAddressBook* book_;
+  HostAddressBook* book_;
 };
 
 }  // namespace vuv::smb

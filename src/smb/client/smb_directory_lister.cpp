@@ -1,5 +1,7 @@
 #include "smb/client/smb_directory_lister.h"
 
+#include <algorithm>
+
 #include "browse/smb_url.h"
 
 namespace vuv::smb {
@@ -13,11 +15,17 @@ Error aboutPath(Error error, std::string_view what, std::string_view unc) {
   return error;
 }
 
+// The server of \\server\share...: the name the person gave.
+std::string_view serverOf(std::string_view unc) {
+  unc.remove_prefix(std::min<std::size_t>(2, unc.size()));
+  return unc.substr(0, unc.find('\\'));
+}
+
 }  // namespace
 
 Result<DirectoryListing> SmbDirectoryLister::list(std::string_view uncFolder, std::stop_token stop) {
-  Result<std::string> url = smbUrlFromUnc(uncFolder, book_);
-  if (!url) return url.error();
+  Result<std::string> url = smbUrlFromUnc(uncFolder, book_, stop);
+  if (!url) return aboutPath(url.error(), "listing", uncFolder);
 
   DirectoryListing listing;
   ReplyHandlers handlers;
@@ -34,12 +42,14 @@ Result<DirectoryListing> SmbDirectoryLister::list(std::string_view uncFolder, st
     }
     return true;
   };
-  Result<RequestOutcome> outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers, stop);
+  Result<RequestOutcome> outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers, stop, WorkerChoice::Any,
+                                              serverOf(uncFolder));
   // A listing is a read: one whose worker died or was killed from outside is repeated once on
   // a fresh worker before the folder counts as failed.
   if (!outcome && outcome.error().code == ErrorCode::WorkerCrashed) {
     listing = {};
-    outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers, stop, WorkerChoice::Fresh);
+    outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers, stop, WorkerChoice::Fresh,
+                        serverOf(uncFolder));
   }
   if (!outcome) return aboutPath(outcome.error(), "listing", uncFolder);
   return listing;
@@ -47,8 +57,8 @@ Result<DirectoryListing> SmbDirectoryLister::list(std::string_view uncFolder, st
 
 Status SmbDirectoryLister::read(std::string_view uncFile, const ReadHandlers& handlers,
                                 std::stop_token stop) {
-  Result<std::string> url = smbUrlFromUnc(uncFile, book_);
-  if (!url) return url.error();
+  Result<std::string> url = smbUrlFromUnc(uncFile, book_, stop);
+  if (!url) return aboutPath(url.error(), "reading", uncFile);
 
   // The worker tells the file's size first, in a batch of one entry, then sends its bytes.
   bool announced = false;
@@ -70,7 +80,8 @@ Status SmbDirectoryLister::read(std::string_view uncFile, const ReadHandlers& ha
     return handlers.data(data, size);
   };
   // Not repeated after a crash: part of the file may have gone out already.
-  Result<RequestOutcome> outcome = pool_.run(protocol::Operation::ReadFile, *url, replies, stop);
+  Result<RequestOutcome> outcome = pool_.run(protocol::Operation::ReadFile, *url, replies, stop, WorkerChoice::Any,
+                                              serverOf(uncFile));
   if (broken != nullptr) {
     return aboutPath(makeError(ErrorCode::Protocol, std::string("SMB worker ") + broken), "reading", uncFile);
   }

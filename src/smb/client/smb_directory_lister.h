@@ -16,14 +16,14 @@ namespace vuv::smb {
 class SmbDirectoryLister : public DirectoryLister, public FileReader {
  public:
   // Servers `book` (may be null) has an address for are reached at that address.
-  explicit SmbDirectoryLister(WorkerPool& pool, const HostAddressBook* book = nullptr) : pool_(pool), book_(book) {}
+  explicit SmbDirectoryLister(WorkerPool& pool, HostAddressBook* book = nullptr) : pool_(pool), book_(book) {}
 
   Result<DirectoryListing> list(std::string_view uncFolder, std::stop_token stop) override;
   Status read(std::string_view uncFile, const ReadHandlers& handlers, std::stop_token stop) override;
 
  private:
   WorkerPool& pool_;
-  const HostAddressBook* book_;
+  HostAddressBook* book_;
 };
 
 }  // namespace vuv::smb

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <variant>
 
+#include "base/casefold.h"
+#include "browse/smb_url.h"
 #include "smb/client/worker_path.h"
 #include "smb/client/worker_process.h"
 
@@ -123,7 +125,7 @@ void WorkerPool::giveBack(std::unique_ptr<WorkerProcess> worker, bool reusable) 
 
 Result<RequestOutcome> WorkerPool::run(protocol::Operation operation, const std::string& url,
                                        const ReplyHandlers& handlers, std::stop_token stop,
-                                       WorkerChoice choice) {
+                                       WorkerChoice choice, std::string_view server) {
   auto acquired = acquire(stop, choice);
   if (!acquired) return acquired.error();
   Lease worker(*this, std::move(*acquired));
@@ -136,11 +138,11 @@ Result<RequestOutcome> WorkerPool::run(protocol::Operation operation, const std:
     if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, url);
     return makeError(ErrorCode::WorkerCrashed, url + " (SMB worker " + worker->kill() + ")");
   }
-  return converse(*worker, id, url, handlers, stop, worker.reusable);
+  return converse(*worker, id, url, server, handlers, stop, worker.reusable);
 }
 
 Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t id,
-                                            const std::string& url,
+                                            const std::string& url, std::string_view server,
                                             const ReplyHandlers& handlers,
                                             std::stop_token stop, bool& reusable) {
   auto crashed = [&] {
@@ -151,6 +153,8 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
   };
   // Credentials offered to this request, told to the cache once the request ends.
   std::optional<std::pair<protocol::AuthRequest, Credentials>> offered;
+  const std::string host = smbUrlComponent(url, 0);
+  const std::string serverName = server.empty() ? host : std::string(server);
   bool forgetAfterRequest = false;
   auto confused = [&](const char* what) {
     worker.kill();
@@ -206,9 +210,13 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
             },
             [&](protocol::AuthRequest& ask) -> std::optional<Result<RequestOutcome>> {
               if (ask.id != id) return confused("asked for credentials out of turn");
-              std::optional<CredentialAnswer> given = credentials_.credentialsFor(ask.server, ask.share, stop);
-              if (stop.stop_requested()) return crashed();
               protocol::AuthReply answer{id, std::nullopt};
+              std::optional<CredentialAnswer> given;
+              if (!host.empty() && compareIgnoringCase(ask.server, host) == 0) {
+                ask.server = serverName;
+                given = credentials_.credentialsFor(ask.server, ask.share, stop);
+              }
+              if (stop.stop_requested()) return crashed();
               if (given) {
                 answer.credentials = std::move(given->credentials);
                 offered.emplace(ask, *answer.credentials);

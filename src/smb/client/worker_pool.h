@@ -14,7 +14,10 @@
 //
 // Credentials: a worker that asks gets them from the pool's CredentialCache (one per pool, so
 // what one server accepted reaches every worker); the prompt is asked only when the cache has
-// nothing, once per server however many workers ask at the same time.
+// nothing, once per server however many workers ask at the same time. A worker is answered
+// only about the server of its request (the URL's host): a question about any other server
+// (a workgroup's master browser, a server the library was sent on to) gets no credentials,
+// so a password given for one server never reaches another.
 //
 // Thread safety: run() may be called from any number of threads at once. Destroy the pool
 // only after every call has returned (request stop on them first: they return at once, except
@@ -32,6 +35,7 @@
 #include <mutex>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/result.h"
@@ -85,10 +89,12 @@ class WorkerPool {
   // `handlers`. A failure reported by the worker carries its errno (Error::systemCode) and the
   // matching ErrorCode; the pool adds Timeout, WorkerCrashed, Protocol and Cancelled (a handler
   // said stop, or `stop` was requested). WorkerCrashed means the worker died or was killed
-  // from outside; a read may be repeated on a fresh worker.
+  // from outside; a read may be repeated on a fresh worker. `server` is the name the person
+  // knows the URL's host by (the URL may hold its address): questions about credentials and
+  // what is remembered for them go by it; empty: the URL's host.
   Result<RequestOutcome> run(protocol::Operation operation, const std::string& url,
                              const ReplyHandlers& handlers, std::stop_token stop = {},
-                             WorkerChoice choice = WorkerChoice::Any);
+                             WorkerChoice choice = WorkerChoice::Any, std::string_view server = {});
 
   // A new run begins for the credential cache (credential_cache.h): answers given for the last
   // run only are forgotten, and declined questions may be asked again.
@@ -104,7 +110,8 @@ class WorkerPool {
   Result<std::unique_ptr<WorkerProcess>> startWorker();
   void giveBack(std::unique_ptr<WorkerProcess> worker, bool reusable);
   Result<RequestOutcome> converse(WorkerProcess& worker, std::uint32_t id, const std::string& url,
-                                  const ReplyHandlers& handlers, std::stop_token stop, bool& reusable);
+                                  std::string_view server, const ReplyHandlers& handlers,
+                                  std::stop_token stop, bool& reusable);
 
   const WorkerPoolOptions options_;
 

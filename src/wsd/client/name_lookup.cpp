@@ -2,6 +2,8 @@
 
 #include <ares.h>
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -10,8 +12,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <random>
 #include <vector>
 
+#include "platform/unique_fd.h"
+#include "wsd/netbios_name_query.h"
 #include "wsd/client/stop_waker.h"
 
 namespace vuv::wsd {
@@ -41,6 +46,14 @@ class Resolver {
   // Runs the queries until `finished` says so, `deadline` passes or `stop` is requested.
   template <class Finished>
   void drive(Clock::time_point deadline, std::stop_token stop, Finished finished) {
+    drive(deadline, stop, finished, -1, [] {}, Clock::time_point::max(), [] {});
+  }
+
+  // The same, also watching `extra` (when >= 0): `onExtra` runs when it is readable, and
+  // `onTick` once when `tick` passes.
+  template <class Finished, class OnExtra, class OnTick>
+  void drive(Clock::time_point deadline, std::stop_token stop, Finished finished, int extra,
+             OnExtra onExtra, Clock::time_point tick, OnTick onTick) {
     StopWaker waker(stop);
     while (!finished() && !waker.stopped()) {
       const Clock::time_point now = Clock::now();
@@ -55,9 +68,14 @@ class Resolver {
         if (events != 0) fds.push_back(pollfd{sockets[i], events, 0});
       }
       const std::size_t aresCount = fds.size();
+      if (extra >= 0) fds.push_back(pollfd{extra, POLLIN, 0});
       if (waker.fd() >= 0) fds.push_back(pollfd{waker.fd(), POLLIN, 0});
+      if (now >= tick) {
+        tick = Clock::time_point::max();
+        onTick();
+      }
 
-      auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+      auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::min(deadline, tick) - now);
       timeval limit{};
       timeval most{static_cast<time_t>(wait.count() / 1000),
                    static_cast<suseconds_t>((wait.count() % 1000) * 1000)};
@@ -65,7 +83,7 @@ class Resolver {
         wait = std::min(wait, std::chrono::milliseconds(next->tv_sec * 1000 + (next->tv_usec + 999) / 1000));
       }
       if (waker.fd() < 0) wait = std::min(wait, std::chrono::milliseconds(50));
-      const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(wait.count()));
+      const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(0, wait.count())));
       if (ready < 0 && errno != EINTR) return;
       bool any = false;
       for (std::size_t i = 0; i < aresCount; ++i) {
@@ -76,6 +94,7 @@ class Resolver {
         ::ares_process_fd(channel_, in ? fds[i].fd : ARES_SOCKET_BAD, out ? fds[i].fd : ARES_SOCKET_BAD);
       }
       if (!any) ::ares_process_fd(channel_, ARES_SOCKET_BAD, ARES_SOCKET_BAD);  // timeouts, retries
+      if (extra >= 0 && ready > 0 && fds[aresCount].revents != 0) onExtra();
     }
   }
 
@@ -112,7 +131,107 @@ void onAddresses(void* arg, int status, int /*timeouts*/, ares_addrinfo* result)
   if (result != nullptr) ::ares_freeaddrinfo(result);
 }
 
+struct NameQuery {
+  std::string name;
+  std::map<std::string, ResolvedName>* found;
+};
+
+void onPlaced(void* arg, int status, int /*timeouts*/, ares_addrinfo* result) {
+  auto* query = static_cast<NameQuery*>(arg);
+  if (status == ARES_SUCCESS && result != nullptr) {
+    for (const ares_addrinfo_node* node = result->nodes; node != nullptr; node = node->ai_next) {
+      if (node->ai_family != AF_INET) continue;
+      char text[INET_ADDRSTRLEN] = {};
+      const auto* address = reinterpret_cast<const sockaddr_in*>(node->ai_addr);
+      if (::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) == nullptr) continue;
+      query->found->try_emplace(query->name, ResolvedName{text, true});
+      break;
+    }
+  }
+  if (result != nullptr) ::ares_freeaddrinfo(result);
+}
+
+// The IPv4 broadcast addresses of the interfaces that are up (loopback aside).
+std::vector<sockaddr_in> broadcastAddresses() {
+  std::vector<sockaddr_in> out;
+  ifaddrs* all = nullptr;
+  if (::getifaddrs(&all) != 0) return out;
+  for (const ifaddrs* i = all; i != nullptr; i = i->ifa_next) {
+    const unsigned flags = i->ifa_flags;
+    if ((flags & IFF_UP) == 0 || (flags & IFF_BROADCAST) == 0 || (flags & IFF_LOOPBACK) != 0) continue;
+    if (i->ifa_broadaddr == nullptr || i->ifa_broadaddr->sa_family != AF_INET) continue;
+    sockaddr_in to = *reinterpret_cast<const sockaddr_in*>(i->ifa_broadaddr);
+    to.sin_port = htons(kNetbiosNamePort);
+    out.push_back(to);
+  }
+  ::freeifaddrs(all);
+  return out;
+}
+
 }  // namespace
+
+std::map<std::string, ResolvedName> NameServices::resolve(const std::vector<std::string>& names,
+                                                          std::stop_token stop) {
+  std::map<std::string, ResolvedName> found;
+  if (names.empty() || stop.stop_requested()) return found;
+  const auto done = [&] { return found.size() >= names.size(); };
+
+  // NetBIOS: one socket, one query id per name.
+  UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  const int yes = 1;
+  if (socket.valid() && ::setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, &yes, sizeof yes) != 0) socket.reset();
+  const std::vector<sockaddr_in> targets = socket.valid() ? broadcastAddresses() : std::vector<sockaddr_in>{};
+  const auto firstId = static_cast<std::uint16_t>(std::random_device{}());
+  auto ask = [&] {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (found.contains(names[i])) continue;
+      const std::string query = netbiosQuery(names[i], static_cast<std::uint16_t>(firstId + i));
+      if (query.empty()) continue;
+      for (const sockaddr_in& to : targets) {
+        ::sendto(socket.get(), query.data(), query.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+      }
+    }
+  };
+  auto hear = [&] {
+    char packet[576];
+    sockaddr_in from{};
+    socklen_t fromSize = sizeof from;
+    ssize_t n;
+    while ((n = ::recvfrom(socket.get(), packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&from), &fromSize)) >= 0) {
+      fromSize = sizeof from;
+      if (ntohs(from.sin_port) != kNetbiosNamePort || n < 2) continue;
+      const auto id = static_cast<std::uint16_t>((static_cast<unsigned char>(packet[0]) << 8) |
+                                                 static_cast<unsigned char>(packet[1]));
+      const std::size_t index = static_cast<std::uint16_t>(id - firstId);
+      if (index >= names.size()) continue;
+      const std::string_view bytes(packet, static_cast<std::size_t>(n));
+      if (auto address = netbiosAnswer(bytes, names[index], id)) {
+        found.try_emplace(names[index], ResolvedName{*address, false});
+      }
+    }
+  };
+  if (!targets.empty()) ask();
+
+  std::vector<NameQuery> queries;
+  queries.reserve(names.size());  // the callbacks hold pointers into it
+  {
+    Resolver resolver;  // ends before `queries`, whose elements its callbacks use
+    if (resolver.ok()) {
+      ares_addrinfo_hints hints{};
+      hints.ai_family = AF_INET;
+      hints.ai_socktype = SOCK_STREAM;
+      for (const std::string& name : names) {
+        queries.push_back(NameQuery{name, &found});
+        ::ares_getaddrinfo(resolver.channel(), name.c_str(), nullptr, &hints, onPlaced, &queries.back());
+      }
+    }
+    // NetBIOS over UDP may lose a packet: asked again half way.
+    const Clock::time_point start = Clock::now();
+    resolver.drive(start + timeout_, stop, done, targets.empty() ? -1 : socket.get(), hear,
+                   targets.empty() ? Clock::time_point::max() : start + timeout_ / 2, ask);
+  }
+  return found;
+}
 
 std::map<std::string, std::string> reverseLookup(const std::vector<std::string>& addresses,
                                                  std::chrono::milliseconds timeout,
