@@ -45,8 +45,7 @@ struct Recorder : testing::RunLog {
     };
     e.failed = [this](RunId run, const ListingFailure& failure) { this->failure(run, failureText(failure)); };
     e.finished = [this](RunId run, const SearchSummary& summary) {
-      event(run, true, [&] { finishes.push_back(summary); });
-      finish(run);
+      finish(run, [&] { finishes.push_back(summary); });
     };
     return e;
   }
