@@ -14,11 +14,11 @@ fail() { echo "FAILED: $*"; exit 1; }
 "$testnet" impostor-up
 user="$VUV_NET_USER%$VUV_NET_PASSWORD"
 for run in 1 2 3; do
-  "$cli" search --location '\\S1\Public' --pattern '*' -U "$user" --format csv >"$work/s1.csv" 2>"$work/s1.err" ||
+  "$cli" search --location '\\S1\Public' --pattern '*' -U "$user" --format csv -t 20 >"$work/s1.csv" 2>"$work/s1.err" ||
     fail "search $run: $(cat "$work/s1.err")"
   grep -q 'S1\\Public\\readme.txt' "$work/s1.csv" || fail "search $run: no readme.txt: $(cat "$work/s1.csv")"
 done
-"$cli" discover -U "$user" --format brk >"$work/tree.brk" 2>"$work/tree.err" || fail "discover: $(cat "$work/tree.err")"
+"$cli" discover -U "$user" -t 20 --format brk >"$work/tree.brk" 2>"$work/tree.err" || fail "discover: $(cat "$work/tree.err")"
 grep -q 'announces itself as S1, which is at' "$work/tree.err" || fail "no note on I1: $(cat "$work/tree.err")"
 [[ $(grep -c '^1S1$' "$work/tree.brk") == 1 ]] || fail "S1 is not shown once: $(cat "$work/tree.brk" "$work/tree.err")"
 grep -A2 '^1S1$' "$work/tree.brk" | grep -q '^0Docs$' || fail "S1 does not show its own shares"
