@@ -12,14 +12,11 @@ export XDG_CACHE_HOME=$scratch/cache  # the searches below keep their index ther
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-for file in bin/vuvuveva bin/vuvuveva-cli libexec/vuvuveva/vuvuveva-smb-worker \
-            share/applications/vuvuveva.desktop share/mime/packages/vuvuveva.xml \
-            share/icons/hicolor/scalable/apps/vuvuveva.svg \
+for file in bin/vuvuveva bin/vuvuveva-cli libexec/vuvuveva/vuvuveva-smb-worker share/mime/packages/vuvuveva.xml \
+            share/applications/vuvuveva.desktop share/icons/hicolor/scalable/apps/vuvuveva.svg \
             lib/systemd/user/vuvuveva-index.service lib/systemd/user/vuvuveva-index.timer; do
   [ -f "$prefix/$file" ] || fail "$file was not installed"
-done
-for program in bin/vuvuveva bin/vuvuveva-cli libexec/vuvuveva/vuvuveva-smb-worker; do
-  [ -x "$prefix/$program" ] || fail "$program is not executable"
+  case $file in bin/* | libexec/*) [ -x "$prefix/$file" ] || fail "$file is not executable" ;; esac
 done
 [ ! -e "$prefix/bin/vuvuveva-smb-worker" ] || fail "the worker is in the PATH"
 
@@ -49,15 +46,15 @@ cat >"$prefix/libexec/vuvuveva/vuvuveva-smb-worker" <<SCRIPT
 #!/bin/sh
 echo "\$0" >"$marker"
 SCRIPT
-(cd "$scratch" && timeout 30 "$prefix/bin/vuvuveva-cli" search --location '\\127.0.0.1\none' --pattern '*' \
-  --jobs 1 --timeout 1 --source netbios >/dev/null 2>&1) || true
+search() ( cd "$scratch" && timeout 30 "$prefix/bin/vuvuveva-cli" search --location '\\127.0.0.1\none' \
+  --pattern '*' --jobs 1 --timeout 1 --source netbios 2>&1 )
+search >/dev/null || true
 [ -f "$marker" ] || fail "the installed CLI did not start the installed worker"
 [ "$(cat "$marker")" = "$prefix/libexec/vuvuveva/vuvuveva-smb-worker" ] || fail "started $(cat "$marker")"
 
 # Near miss: without an installed worker the installed CLI must not fall back to the build's.
 rm "$prefix/libexec/vuvuveva/vuvuveva-smb-worker"
-out=$(cd "$scratch" && timeout 30 "$prefix/bin/vuvuveva-cli" search --location '\\127.0.0.1\none' --pattern '*' \
-  --jobs 1 --timeout 1 --source netbios 2>&1) || true
+out=$(search) || true
 case $out in
   *"worker program vuvuveva-smb-worker: not found"*) ;;
   *) fail "the installed CLI found a worker that was not installed: $out" ;;

@@ -192,8 +192,8 @@ TEST(SearchController, StartRefusesMissingAndStaleNodes) {
 }
 
 TEST(SearchController, RowsComeInBoundedBatchesInShareOrder) {
-  for (const std::size_t batch : {std::size_t{100}, std::size_t{1}}) {
-    SCOPED_TRACE(batch);
+  {
+    const std::size_t batch = 7;  // divides no folder's row count
     SearchOptions options;
     options.maxBatchRows = batch;
     Fixture f(options);

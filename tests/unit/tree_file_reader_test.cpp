@@ -41,7 +41,6 @@ TEST(TreeFileLoad, GoodFiles) {
       // S2 and ZETA were a server and a domain; the file cannot say so.
       {"example", kExampleFile,
        "  Domain ALPHA\n    Server S1\n      Share C$\n      Share Public\n      Share S2\n      Share ZETA\n"},
-      {"root only, CRLF", "0MS Windows Network\r\n", ""},
       {"root's name differing in case is a domain", "0MS WINDOWS NETWORK\n", "  Domain MS WINDOWS NETWORK\n"},
       {"root's name among others is a domain", "0MS Windows Network\n0B\n", "  Domain MS Windows Network\n  Domain B\n"},
       {"childless domains keep file order", "0ZETA\n0ALPHA\n", "  Domain ZETA\n  Domain ALPHA\n"},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 namespace vuv::xml {
@@ -117,42 +118,30 @@ TEST(XmlReader, AcceptsAndRefusesTable) {
   }
 }
 
+// Each limit: a document exactly at it loads, one step beyond it is refused.
 TEST(XmlReader, LimitsHoldExactly) {
-  Limits limits;
-  EXPECT_TRUE(parse(nested(limits.maxDepth), limits).ok());
-  EXPECT_FALSE(parse(nested(limits.maxDepth + 1), limits).ok());
-
-  auto siblings = [](std::size_t count) {
-    std::string out = "<r>";
-    for (std::size_t i = 0; i < count; ++i) out += "<e/>";
-    return out + "</r>";
+  const Limits limits;
+  const auto repeat = [](std::size_t count, const std::string& open, const std::string& close, auto&& part) {
+    std::string out = open;
+    for (std::size_t i = 0; i < count; ++i) out += part(i);
+    return out + close;
   };
-  EXPECT_TRUE(parse(siblings(limits.maxElements - 1), limits).ok());  // plus the root
-  EXPECT_FALSE(parse(siblings(limits.maxElements), limits).ok());
-
-  auto withAttributes = [](std::size_t count) {
-    std::string out = "<a";
-    for (std::size_t i = 0; i < count; ++i) out += " a" + std::to_string(i) + "=\"\"";
-    return out + "/>";
+  const auto n = [](std::size_t i) { return std::to_string(i); };
+  const std::pair<std::function<std::string(std::size_t)>, std::size_t> limited[] = {
+      {nested, limits.maxDepth},
+      {[&](std::size_t c) { return repeat(c - 1, "<r>", "</r>", [](std::size_t) { return "<e/>"; }); },
+       limits.maxElements},  // plus the root
+      {[&](std::size_t c) { return repeat(c, "<a", "/>", [&](std::size_t i) { return " a" + n(i) + "=\"\""; }); },
+       limits.maxAttributes},
+      {[&](std::size_t c) { return repeat(c, "<r>", "</r>", [&](std::size_t i) { return "<e xmlns:p=\"u" + n(i) + "\"/>"; }); },
+       limits.maxBindings},
+      {[](std::size_t c) { return "<" + std::string(c, 'n') + "/>"; }, limits.maxNameBytes},
+      {[](std::size_t c) { return "<a>" + std::string(c - 7, 'x') + "</a>"; }, limits.maxBytes},
   };
-  EXPECT_TRUE(parse(withAttributes(limits.maxAttributes), limits).ok());
-  EXPECT_FALSE(parse(withAttributes(limits.maxAttributes + 1), limits).ok());
-
-  auto withBindings = [](std::size_t count) {
-    std::string out = "<r>";
-    for (std::size_t i = 0; i < count; ++i) out += "<e xmlns:p=\"u" + std::to_string(i) + "\"/>";
-    return out + "</r>";
-  };
-  EXPECT_TRUE(parse(withBindings(limits.maxBindings), limits).ok());
-  EXPECT_FALSE(parse(withBindings(limits.maxBindings + 1), limits).ok());
-
-  EXPECT_TRUE(parse("<" + std::string(limits.maxNameBytes, 'n') + "/>", limits).ok());
-  EXPECT_FALSE(parse("<" + std::string(limits.maxNameBytes + 1, 'n') + "/>", limits).ok());
-
-  const std::string frame = "<a></a>";
-  const std::string big = "<a>" + std::string(limits.maxBytes - frame.size(), 'x') + "</a>";
-  EXPECT_TRUE(parse(big, limits).ok());
-  EXPECT_FALSE(parse(big + " ", limits).ok());
+  for (const auto& [make, limit] : limited) {
+    EXPECT_TRUE(parse(make(limit), limits).ok()) << limit;
+    EXPECT_FALSE(parse(make(limit + 1), limits).ok()) << limit;
+  }
 }
 
 // Guards against recursion in the reader: nesting far beyond the limit must fail, not overflow.
