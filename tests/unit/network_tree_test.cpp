@@ -37,20 +37,6 @@ TEST(NetworkTree, SortedAndLastInsertion) {
             "  AAA\n");
 }
 
-TEST(NetworkTree, NavigationFollowsDisplayOrder) {
-  SampleTree t;
-  EXPECT_EQ(t.tree.firstChild(kNoNode), t.root);
-  EXPECT_EQ(t.tree.firstChild(t.root), t.alpha);
-  EXPECT_EQ(t.tree.nextSibling(t.alpha), t.zeta);
-  EXPECT_EQ(t.tree.nextSibling(t.zeta), kNoNode);
-  EXPECT_EQ(t.tree.parent(t.pub), t.s1);
-  EXPECT_EQ(t.tree.parent(t.root), kNoNode);
-  EXPECT_TRUE(t.tree.hasChildren(t.s1));
-  EXPECT_FALSE(t.tree.hasChildren(t.s2));
-  EXPECT_EQ(t.tree.root(), t.root);
-  EXPECT_EQ(t.tree.kind(t.pub), NodeKind::Share);
-}
-
 TEST(NetworkTree, NodePathAndShareLocation) {
   SampleTree t;
   EXPECT_EQ(t.tree.nodePath(t.root), "MS Windows Network");
