@@ -2,12 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "unit/wsd_test_support.h"
-
 namespace vuv::wsd {
 namespace {
-
-using testing::wsdData;
 
 constexpr std::size_t kMax = 1000;
 
@@ -57,14 +53,6 @@ TEST(HttpExchange, DeviceAddresses) {
   for (const char* bad : {"", "1.2.3", "1.2.3.4.", "1..3.4", "01.2.3.4", "1.2.3.-4", "1.2.3.1000", " 1.2.3.4"}) {
     EXPECT_FALSE(parseIpv4(bad)) << bad;
   }
-}
-
-TEST(HttpExchange, RecordedAnswerEndsWithTheClose) {
-  const std::string raw = wsdData("metadata-m1.http");
-  const std::string body = raw.substr(raw.find("\r\n\r\n") + 4);
-  ASSERT_TRUE(body.starts_with("<?xml"));
-  EXPECT_EQ(outcome(raw, false, 256 * 1024), "more");  // no length given: read until the close
-  EXPECT_EQ(outcome(raw, true, 256 * 1024), body);
 }
 
 TEST(HttpExchange, ResponsesTable) {

@@ -407,19 +407,6 @@ TEST(SearchController, WholeNetworkRunsOnTheExecutorsThreads) {
   EXPECT_LE(peak.load(), before + kBudget + kRuntimeThreads);
 }
 
-// Every listing would take an hour: the test ends only because stop() reaches them all.
-TEST(SearchController, StopEndsListingsOnSlowServersAtOnce) {
-  Fixture f;
-  f.shares.setListDelay(std::chrono::hours(1));
-  Recorder events;
-  ASSERT_TRUE(f.controller->start(f.root, "*", events.events()).ok());
-  f.controller->stop();
-  events.waitForFinish();
-  f.controller->waitUntilIdle();
-  EXPECT_TRUE(events.finishes.at(0).stopped);
-  EXPECT_TRUE(events.failures.empty());
-}
-
 TEST(SearchController, FailedFoldersComeWithPathAndReason) {
   Fixture f;
   // Guards against walking IPC$ below a chosen node: it holds no files and would only fail.
