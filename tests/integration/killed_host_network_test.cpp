@@ -33,9 +33,9 @@ class KillingS4 final : public BrowseService, public DirectoryLister {
     if (armed && server == "S4") killS4();
     return browse_.listShares(server, resume, stop);
   }
-  Result<DirectoryListing> list(std::string_view folder, std::stop_token stop) override {
+  Result<ListingEnd> stream(std::string_view folder, const EntryBatchSink& sink, std::stop_token stop) override {
     if (++listed_ == beforeListing) killS4();
-    return lister_.list(folder, stop);
+    return lister_.stream(folder, sink, stop);
   }
 
  private:

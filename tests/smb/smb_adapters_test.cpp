@@ -37,11 +37,11 @@ TEST(SmbDirectoryLister, ListingWhoseWorkerDiedIsRepeatedOnceOnAFreshWorker) {
   auto listed = lister.list("\\\\fake\\crashonce:lister", {});
   ::unlink(marker.c_str());
   ASSERT_TRUE(listed.ok()) << describe(listed.error());
-  // Exactly the second run's entries: the batch sent before the crash is not kept.
   ASSERT_EQ(listed->entries.size(), 3u);
   EXPECT_EQ(listed->entries[0].name, "e0");
 
-  // A worker that dies every time still fails, after one repeat.
+  // A worker that dies after passing entries on, or every time, fails: entries passed on
+  // cannot be taken back.
   auto crashed = lister.list("\\\\fake\\crash", {});
   ASSERT_FALSE(crashed.ok());
   EXPECT_EQ(crashed.error().code, ErrorCode::WorkerCrashed);

@@ -1,8 +1,11 @@
 #include "search/share_walk.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <stop_token>
@@ -282,6 +285,56 @@ TEST(ShareWalk, BufferedRowsBoundHoldsListingBack) {
   EXPECT_EQ(sink.rows.size(), 2200u);
   // Soft bound: the four listings in flight and the one the emitter waits for may add theirs.
   EXPECT_LE(stats.peakBufferedRows, 50u + 5 * 10);
+}
+
+// A hostile server's folder of `count` files f0, f1, ..., made up a batch at a time.
+class EndlessFolder final : public DirectoryLister {
+ public:
+  explicit EndlessFolder(std::size_t count) : count_(count) {}
+  Result<ListingEnd> stream(std::string_view, const EntryBatchSink& sink, std::stop_token) override {
+    std::vector<DirectoryEntry> batch;
+    for (std::size_t next = 0; next < count_;) {
+      batch.resize(std::min<std::size_t>(1000, count_ - next));
+      for (DirectoryEntry& entry : batch) entry = DirectoryEntry{"f" + std::to_string(next++), false, 1, 0, 0};
+      if (!sink(batch)) return makeError(ErrorCode::Cancelled);
+    }
+    return ListingEnd{};
+  }
+
+ private:
+  std::size_t count_;
+};
+
+std::size_t residentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::size_t size = 0;
+  std::size_t resident = 0;
+  statm >> size >> resident;
+  return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// Ten million entries stream through the walk, which keeps only what matches; past the cap
+// the folder is walked that far and reported, never cut silently.
+TEST(ShareWalk, TenMillionEntriesStreamThroughInBoundedMemory) {
+  struct Case {
+    std::size_t cap;
+    std::size_t rows;  // f99999, f199999, ... below the cap
+    std::vector<std::string> failures;
+  };
+  for (const Case& c : {Case{20'000'000, 100, {}},
+                        Case{1'000'000, 10, {"Could not list " + kShare + ": too many entries: listed only in part"}}}) {
+    EndlessFolder folder(10'000'000);
+    ShareWalkLimits limits;
+    limits.maxFolderEntries = c.cap;
+    Executor executor(2);
+    RecordingSink sink;
+    const std::size_t before = residentBytes();
+    const ShareWalkStats stats = walkShare(executor, folder, kShare, WildcardPattern("f*99999"), limits, {}, sink);
+    EXPECT_LT(residentBytes(), before + (64u << 20));
+    EXPECT_EQ(sink.rows.size(), c.rows);
+    EXPECT_EQ(sink.failures, c.failures);
+    EXPECT_EQ(stats.failedFolders, c.failures.size());
+  }
 }
 
 // Guards against a walk waiting for listing tasks that cannot start: with every thread of the

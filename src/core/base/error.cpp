@@ -58,6 +58,8 @@ int errnoFromError(const Error& error) {
     case ErrorCode::AlreadyExists: return EEXIST;
     case ErrorCode::UnsafeName: return EINVAL;
     case ErrorCode::LinkLoop: return ELOOP;
+    case ErrorCode::TooManyEntries:
+    case ErrorCode::TooBig: return E2BIG;
     default: return EIO;
   }
 }
@@ -91,6 +93,8 @@ const char* summary(ErrorCode code) {
     case ErrorCode::FileChanged: return "the file grew while it was being copied";
     case ErrorCode::UnsafeName: return "the name cannot be used on this computer";
     case ErrorCode::LinkLoop: return "the folder leads back into a folder above it (a link loop)";
+    case ErrorCode::TooManyEntries: return "too many entries: listed only in part";
+    case ErrorCode::TooBig: return "too big to copy";
     case ErrorCode::Other: return "failed";
   }
   return "failed";
@@ -151,6 +155,7 @@ std::string describe(const Error& error) {
                      error.code == ErrorCode::NoKerberosTicket || error.code == ErrorCode::AlreadyExists ||
                      error.code == ErrorCode::ConnectionLost || error.code == ErrorCode::UnknownHost ||
                      error.code == ErrorCode::LinkLoop || error.code == ErrorCode::UnsafeName ||
+                     error.code == ErrorCode::TooManyEntries || error.code == ErrorCode::TooBig ||
                      // "access denied (Permission denied)" says the same thing twice.
                      (error.code == ErrorCode::AccessDenied && (error.systemCode == EACCES || error.systemCode == EPERM)) ||
                      (error.code == ErrorCode::NotFound && error.systemCode == ENOENT);

@@ -29,6 +29,8 @@ enum class ErrorCode {
   FileChanged,     // more bytes arrived than the file held when it was opened
   UnsafeName,      // a name from the network cannot be used as a local name (".", "/"...)
   LinkLoop,        // a folder leads back into a folder above it
+  TooManyEntries,  // a folder holds more entries than we take from one listing
+  TooBig,          // a copy holds more items, levels or bytes of names than it may
   Other,           // anything else; systemCode and detail say more
 };
 

@@ -4,8 +4,10 @@
 // Thread safety: implementations must accept concurrent calls from any number of threads.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -30,13 +32,44 @@ struct DirectoryListing {
   std::uint64_t folderId = 0;
 };
 
+// Receives a folder's entries a batch at a time, in the server's order; it may move them out.
+// Returning false stops the listing (Cancelled).
+using EntryBatchSink = std::function<bool(std::vector<DirectoryEntry>& batch)>;
+
+// What a listing tells once its entries are through.
+struct ListingEnd {
+  std::uint64_t folderId = 0;  // as DirectoryListing::folderId
+};
+
+// Entries one folder may hold before list() refuses it: a server can send any number, and
+// whoever holds them all needs a bound.
+inline constexpr std::size_t kDefaultMaxFolderEntries = 1'000'000;
+
 class DirectoryLister {
  public:
   virtual ~DirectoryLister() = default;
 
-  // All entries of one folder, from a single listing, in the server's order. Once `stop` is
-  // requested the call returns promptly with Cancelled.
-  virtual Result<DirectoryListing> list(std::string_view uncFolder, std::stop_token stop) = 0;
+  // All entries of one folder, from a single listing, passed on in batches as they arrive, so
+  // that a folder of any size needs no more memory than a batch. Once `stop` is requested the
+  // call returns promptly with Cancelled.
+  virtual Result<ListingEnd> stream(std::string_view uncFolder, const EntryBatchSink& sink,
+                                    std::stop_token stop) = 0;
+
+  // The same listing held whole; TooManyEntries past `maxEntries`.
+  Result<DirectoryListing> list(std::string_view uncFolder, std::stop_token stop,
+                                std::size_t maxEntries = kDefaultMaxFolderEntries) {
+    DirectoryListing listing;
+    bool tooMany = false;
+    auto end = stream(uncFolder, [&](std::vector<DirectoryEntry>& batch) {
+      if (batch.size() > maxEntries - listing.entries.size()) return !(tooMany = true);
+      std::move(batch.begin(), batch.end(), std::back_inserter(listing.entries));
+      return true;
+    }, std::move(stop));
+    if (tooMany) return makeError(ErrorCode::TooManyEntries, std::string(uncFolder));
+    if (!end) return end.error();
+    listing.folderId = end->folderId;
+    return listing;
+  }
 };
 
 // Receives a file's bytes in order; returning false stops the transfer (Cancelled).

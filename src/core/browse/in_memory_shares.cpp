@@ -149,7 +149,8 @@ const InMemoryShares::Folder* InMemoryShares::resolve(std::string_view unc) cons
   return it == folders_.end() ? nullptr : &it->second;
 }
 
-Result<DirectoryListing> InMemoryShares::list(std::string_view uncFolder, std::stop_token stop) {
+Result<ListingEnd> InMemoryShares::stream(std::string_view uncFolder, const EntryBatchSink& sink,
+                                          std::stop_token stop) {
   const std::string path(uncFolder);
   ListHook hook;
   std::chrono::microseconds delay{0};
@@ -168,11 +169,18 @@ Result<DirectoryListing> InMemoryShares::list(std::string_view uncFolder, std::s
     never.wait_for(sleepLock, stop, delay, [] { return false; });
   }
   if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, path);
-  std::lock_guard lock(mutex_);
-  if (auto it = failures_.find(path); it != failures_.end()) return it->second;
-  const Folder* folder = resolve(path);
-  if (!folder) return makeError(ErrorCode::NotFound, path);
-  return DirectoryListing{folder->entries, folder->fileId};
+  std::vector<DirectoryEntry> entries;
+  ListingEnd end;
+  {
+    std::lock_guard lock(mutex_);
+    if (auto it = failures_.find(path); it != failures_.end()) return it->second;
+    const Folder* folder = resolve(path);
+    if (!folder) return makeError(ErrorCode::NotFound, path);
+    entries = folder->entries;
+    end.folderId = folder->fileId;
+  }
+  if (!entries.empty() && !sink(entries)) return makeError(ErrorCode::Cancelled, path);
+  return end;
 }
 
 Status InMemoryShares::read(std::string_view uncFile, const ReadHandlers& handlers, std::stop_token stop) {

@@ -71,7 +71,7 @@ class InMemoryShares final : public DirectoryLister, public FileReader {
   // Real folders, share tops included (links and raw entries not counted).
   std::size_t folderCount() const;
 
-  Result<DirectoryListing> list(std::string_view uncFolder, std::stop_token stop) override;
+  Result<ListingEnd> stream(std::string_view uncFolder, const EntryBatchSink& sink, std::stop_token stop) override;
   Status read(std::string_view uncFile, const ReadHandlers& handlers, std::stop_token stop) override;
 
  private:

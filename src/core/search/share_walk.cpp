@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <utility>
+#include <variant>
 
 #include "base/mutex.h"
 #include "base/task_scope.h"
@@ -42,8 +43,11 @@ struct ByKey {
 // What one listing gave, worked out without the lock.
 struct Listing {
   std::optional<Error> error;  // set: the listing failed
+  std::size_t entries = 0;     // taken from the listing so far
+  bool truncated = false;      // it held more than maxFolderEntries: the rest was not taken
   std::vector<ResultRow> matches;
-  std::vector<std::pair<std::string, std::shared_ptr<const FolderIdChain>>> subfolders;  // to enter
+  // To enter: the file id while the listing runs, its chain of ids once it is through.
+  std::vector<std::pair<std::string, std::variant<std::uint64_t, std::shared_ptr<const FolderIdChain>>>> subfolders;
   std::vector<ListingFailure> cut;  // not entered: too deep or path too long
   std::uint64_t loops = 0;          // not entered: repeated file id
 };
@@ -66,7 +70,8 @@ class OrderedWalk {
   std::size_t startableCount() REQUIRES(mutex_);
   void take(FolderIt it) REQUIRES(mutex_);
   void list(FolderIt it) REQUIRES(mutex_);
-  Listing examine(const Result<DirectoryListing>& result, const Folder& folder, std::size_t depth) const;
+  bool examine(std::vector<DirectoryEntry>& batch, const Folder& folder, std::size_t depth, Listing& out) const;
+  void chain(const Folder& folder, std::uint64_t folderId, Listing& out) const;
   void record(FolderIt it, Listing&& listing) REQUIRES(mutex_);
   void adaptParallelism(std::chrono::steady_clock::duration took) REQUIRES(mutex_);
   void postHelpers() REQUIRES(mutex_);
@@ -134,9 +139,19 @@ void OrderedWalk::list(FolderIt it) {
   const std::size_t depth = it->first.size();
   mutex_.unlock();
   const auto started = std::chrono::steady_clock::now();
-  const auto entries = lister_.list(folder.path, stop_);
+  Listing listing;
+  const auto end = lister_.stream(
+      folder.path, [&](std::vector<DirectoryEntry>& batch) { return examine(batch, folder, depth, listing); }, stop_);
   const auto took = std::chrono::steady_clock::now() - started;
-  Listing listing = examine(entries, folder, depth);
+  if (end) {
+    chain(folder, end->folderId, listing);
+  } else if (listing.truncated && !stop_.stop_requested()) {
+    // What came before the cap is walked; the folder is reported as listed in part.
+    chain(folder, 0, listing);
+    listing.cut.insert(listing.cut.begin(), ListingFailure{folder.path, makeError(ErrorCode::TooManyEntries)});
+  } else {
+    listing.error = end.error();
+  }
   mutex_.lock();
   adaptParallelism(took);
   record(it, std::move(listing));
@@ -153,17 +168,15 @@ void OrderedWalk::adaptParallelism(std::chrono::steady_clock::duration took) {
   parallel_ = quickest < limits_.quickListing ? limits_.lanParallelListings : limits_.maxParallelListings;
 }
 
-Listing OrderedWalk::examine(const Result<DirectoryListing>& result, const Folder& folder,
-                             std::size_t depth) const {
-  Listing out;
-  if (!result.ok()) {
-    out.error = result.error();
-    return out;
+// Takes one batch of a folder's entries: only its matches and the subfolders to enter stay.
+bool OrderedWalk::examine(std::vector<DirectoryEntry>& batch, const Folder& folder, std::size_t depth,
+                          Listing& out) const {
+  if (batch.size() > limits_.maxFolderEntries - out.entries) {
+    out.truncated = true;
+    batch.resize(limits_.maxFolderEntries - out.entries);
   }
-  // The top's own id is in no parent's listing: only its own listing tells it.
-  std::shared_ptr<const FolderIdChain> ids = folder.ids;
-  if (!ids && result->folderId != 0) ids = std::make_shared<const FolderIdChain>(FolderIdChain{result->folderId, nullptr});
-  for (const DirectoryEntry& entry : result->entries) {
+  out.entries += batch.size();
+  for (DirectoryEntry& entry : batch) {
     const std::string& name = entry.name;
     if (name.empty() || name == "." || name == "..") continue;
     const bool matches = pattern_.matches(name);
@@ -171,27 +184,43 @@ Listing OrderedWalk::examine(const Result<DirectoryListing>& result, const Folde
     if (!matches && !enter) continue;
     std::string path = folder.path + '\\' + name;
     if (enter) {
-      if (entry.fileId != 0 && FolderIdChain::holds(ids.get(), entry.fileId)) {
-        ++out.loops;
-      } else if (depth + 1 > limits_.maxDepth || path.size() > limits_.maxPathBytes) {
+      if (depth + 1 > limits_.maxDepth || path.size() > limits_.maxPathBytes) {
         out.cut.push_back(ListingFailure{path, makeError(ErrorCode::InvalidArgument, "folders nested too deep")});
       } else {
-        out.subfolders.emplace_back(path, std::make_shared<const FolderIdChain>(FolderIdChain{entry.fileId, ids}));
+        out.subfolders.emplace_back(path, entry.fileId);
       }
     }
     if (matches) {
       out.matches.push_back(ResultRow{std::move(path), entry.isFolder, entry.isFolder ? 0 : entry.size});
     }
   }
-  return out;
+  return !out.truncated;
+}
+
+// Once the listing is through: the top's own id is in no parent's listing, only its own
+// listing tells it, so folder ids are chained (and loops cut) only now.
+void OrderedWalk::chain(const Folder& folder, std::uint64_t folderId, Listing& out) const {
+  std::shared_ptr<const FolderIdChain> ids = folder.ids;
+  if (!ids && folderId != 0) ids = std::make_shared<const FolderIdChain>(FolderIdChain{folderId, nullptr});
+  std::erase_if(out.subfolders, [&](auto& subfolder) {
+    auto& [path, id] = subfolder;
+    if (std::get<std::uint64_t>(id) != 0 && FolderIdChain::holds(ids.get(), std::get<std::uint64_t>(id))) {
+      ++out.loops;
+      return true;
+    }
+    id = std::make_shared<const FolderIdChain>(FolderIdChain{std::get<std::uint64_t>(id), ids});
+    return false;
+  });
 }
 
 void OrderedWalk::record(FolderIt it, Listing&& listing) {
   --listing_;
   ++stats_.foldersListed;
-  stats_.failedFolders += listing.cut.size();
+  stats_.failedFolders += listing.cut.size();  // a truncated folder among them
   stats_.loopsCut += listing.loops;
   Folder& folder = it->second;
+  // Where a folder's listing ends: failed (listing.error), or listed, whole or only in part
+  // (listing.truncated; its TooManyEntries failure then leads listing.cut).
   if (listing.error) {
     folder.state = State::Failed;
     // A stop cuts listings short: that is no failure of the folder, and nobody hears of it.
@@ -210,7 +239,8 @@ void OrderedWalk::record(FolderIt it, Listing&& listing) {
     key.push_back(0);
     FolderIt hint = std::next(it);
     for (auto& [path, ids] : listing.subfolders) {
-      const FolderIt child = folders_.emplace_hint(hint, key, Folder{std::move(path), std::move(ids)});
+      const FolderIt child = folders_.emplace_hint(
+          hint, key, Folder{std::move(path), std::move(std::get<std::shared_ptr<const FolderIdChain>>(ids))});
       pending_.insert(child);
       hint = std::next(child);
       ++key.back();

@@ -18,6 +18,8 @@
 // the share's top included (a link loop; the top's id comes from its listing's folderId);
 // folders deeper than maxDepth or with a path longer than maxPathBytes (counted and reported
 // as failed). A folder whose listing fails is skipped, counted and reported; the walk goes on.
+// A folder's entries stream in from the lister and only its matches and subfolders are kept;
+// one of more than maxFolderEntries entries is walked that far and reported as failed.
 //
 // Thread rules: walkShare() runs on the calling thread, which may be an executor task, and
 // posts up to maxParallelListings listing tasks at once to the executor (High priority). It
@@ -60,11 +62,14 @@ struct ShareWalkLimits {
   std::size_t maxDepth = 256;
   // Longest folder path, in bytes, that is still entered.
   std::size_t maxPathBytes = 32 * 1024;
+  // Entries taken from one folder's listing; past them the listing stops, what came before is
+  // walked and the folder is reported as failed with TooManyEntries.
+  std::size_t maxFolderEntries = kDefaultMaxFolderEntries;
 };
 
 struct ShareWalkStats {
   std::uint64_t foldersListed = 0;  // listings that returned, successfully or not
-  std::uint64_t failedFolders = 0;  // failed listings and folders cut by maxDepth/maxPathBytes;
+  std::uint64_t failedFolders = 0;  // failed or truncated listings, folders cut by maxDepth/maxPathBytes;
                                     // not listings cut short by a stop
   std::uint64_t loopsCut = 0;       // folders not entered because of a repeated file id
   std::size_t peakBufferedFolders = 0;
@@ -80,7 +85,8 @@ class ShareWalkSink {
   virtual void folder(const std::string& path, std::vector<ResultRow>&& matches) = 0;
   // The walk is about to wait for the network: the moment to pass held rows on.
   virtual void waiting() = 0;
-  // A folder that could not be listed or was not entered for its depth or path length, in
+  // A folder that could not be listed, was listed only in part (TooManyEntries: its matches
+  // up to the cap came first), or was not entered for its depth or path length, in
   // emission order (where its rows would have been). Not called for listings cut by a stop.
   virtual void failed(ListingFailure failure) = 0;
 };

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <iterator>
 #include <memory>
+#include <optional>
 
 #include "base/casefold.h"
 #include "browse/unc_path.h"
@@ -40,47 +41,71 @@ Result<std::string> copiedName(std::string_view unc) {
 }
 
 Result<CopyPlan> planFolderCopy(DirectoryLister& lister, std::string_view uncFolder, std::stop_token stop,
-                                const PlanListing& listing, std::string* failedItem) {
+                                const PlanListing& listing, std::string* failedItem, const CopyPlanLimits& limits) {
   CopyPlan plan;
-  auto fail = [&](Error error, const std::string& item) {
-    if (failedItem != nullptr) *failedItem = item;
-    return error;
-  };
+  std::size_t nameBytes = 0;
+  std::optional<Error> failure;
+  std::string failed;
   // Depth first, a folder's subfolders in listing order.
   std::vector<PendingFolder> pending{PendingFolder{std::string(uncFolder), "", 0, nullptr}};
   bool top = true;
-  while (!pending.empty()) {
+  while (!pending.empty() && !failure) {
     PendingFolder folder = std::move(pending.back());
     pending.pop_back();
     if (listing) listing(folder.unc, plan.totalBytes);
-    auto listed = lister.list(folder.unc, stop);
-    if (!listed) return fail(listed.error(), folder.unc);
-    if (top && listed->folderId != 0) {
-      folder.ids = std::make_shared<const FolderIdChain>(FolderIdChain{listed->folderId, nullptr});
+    std::vector<PendingFolder> subfolders;
+    auto take = [&](const DirectoryEntry& entry) -> std::optional<Error> {
+      failed = folder.unc + '\\' + entry.name;
+      if (auto safe = checkLocalName(entry.name); !safe) return safe.error();
+      const std::string relative = folder.relative.empty() ? entry.name : folder.relative + '/' + entry.name;
+      if (relative.size() > kMaxRelativeBytes) return makeError(ErrorCode::LocalWrite, {}, ENAMETOOLONG);
+      if (folder.depth + 1 > limits.maxDepth) {
+        return makeError(ErrorCode::TooBig, "folders nested more than " + std::to_string(limits.maxDepth) + " deep");
+      }
+      if (plan.items.size() >= limits.maxItems) {
+        return makeError(ErrorCode::TooBig, "more than " + std::to_string(limits.maxItems) + " files and folders");
+      }
+      nameBytes += relative.size();
+      if (nameBytes > limits.maxNameBytes) {
+        return makeError(ErrorCode::TooBig, "names of more than " + std::to_string(limits.maxNameBytes) + " bytes in all");
+      }
+      plan.items.push_back(PlannedItem{failed, relative, entry.isFolder, entry.isFolder ? 0 : entry.size, entry.modified});
+      if (entry.isFolder) subfolders.push_back(PendingFolder{failed, relative, folder.depth + 1, nullptr});
+      plan.totalBytes += entry.isFolder ? 0 : entry.size;
+      return std::nullopt;
+    };
+    std::vector<std::uint64_t> ids;  // of the subfolders, chained once the folder's own id is known
+    auto end = lister.stream(folder.unc, [&](std::vector<DirectoryEntry>& batch) {
+      for (const DirectoryEntry& entry : batch) {
+        if ((failure = take(entry))) return false;
+        if (entry.isFolder) ids.push_back(entry.fileId);
+      }
+      return true;
+    }, stop);
+    if (failure) break;
+    if (!end) {
+      failure = end.error();
+      failed = folder.unc;
+      break;
+    }
+    if (top && end->folderId != 0) {
+      folder.ids = std::make_shared<const FolderIdChain>(FolderIdChain{end->folderId, nullptr});
     }
     top = false;
-
-    std::vector<PendingFolder> subfolders;
-    for (const DirectoryEntry& entry : listed->entries) {
-      const std::string unc = folder.unc + '\\' + entry.name;
-      if (auto safe = checkLocalName(entry.name); !safe) return fail(safe.error(), unc);
-      const std::string relative = folder.relative.empty() ? entry.name : folder.relative + '/' + entry.name;
-      if (relative.size() > kMaxRelativeBytes || folder.depth + 1 > kMaxCopyDepth) {
-        return fail(makeError(ErrorCode::LocalWrite, {}, ENAMETOOLONG), unc);
+    for (std::size_t i = 0; i < subfolders.size(); ++i) {
+      if (ids[i] != 0 && FolderIdChain::holds(folder.ids.get(), ids[i])) {
+        failure = makeError(ErrorCode::LinkLoop);
+        failed = subfolders[i].unc;
+        break;
       }
-      plan.items.push_back(PlannedItem{unc, relative, entry.isFolder, entry.isFolder ? 0 : entry.size, entry.modified});
-      if (!entry.isFolder) {
-        plan.totalBytes += entry.size;
-        continue;
-      }
-      if (entry.fileId != 0 && FolderIdChain::holds(folder.ids.get(), entry.fileId)) {
-        return fail(makeError(ErrorCode::LinkLoop), unc);
-      }
-      auto ids = entry.fileId == 0 ? folder.ids : std::make_shared<const FolderIdChain>(FolderIdChain{entry.fileId, folder.ids});
-      subfolders.push_back(PendingFolder{unc, relative, folder.depth + 1, std::move(ids)});
+      subfolders[i].ids = ids[i] == 0 ? folder.ids : std::make_shared<const FolderIdChain>(FolderIdChain{ids[i], folder.ids});
     }
     // Reversed onto the stack, so the first subfolder is listed next.
     std::move(subfolders.rbegin(), subfolders.rend(), std::back_inserter(pending));
+  }
+  if (failure) {
+    if (failedItem != nullptr) *failedItem = failed;
+    return *failure;
   }
   return plan;
 }
@@ -91,16 +116,21 @@ Result<DirectoryEntry> lookUpItem(DirectoryLister& lister, std::string_view unc,
   const auto parts = uncComponents(unc);
   if (parts.size() == 2) return DirectoryEntry{*name, true, 0, 0, 0};
   const std::string_view parent = unc.substr(0, unc.rfind('\\'));
-  auto listed = lister.list(parent, stop);
+  // Streamed: the parent may hold any number of entries, and only one is wanted.
+  std::optional<DirectoryEntry> exact;
+  std::optional<DirectoryEntry> caseless;
+  auto listed = lister.stream(parent, [&](std::vector<DirectoryEntry>& batch) {
+    for (DirectoryEntry& e : batch) {
+      // Never stopped early: a stop would cost the worker serving the listing.
+      if (!exact && e.name == *name) exact = std::move(e);
+      if (!caseless && compareIgnoringCase(e.name, *name) == 0) caseless = std::move(e);
+    }
+    return true;
+  }, stop);
   if (!listed) return listed.error();
-  const auto& entries = listed->entries;
-  auto found = std::find_if(entries.begin(), entries.end(), [&](const DirectoryEntry& e) { return e.name == *name; });
-  if (found == entries.end()) {
-    found = std::find_if(entries.begin(), entries.end(),
-                         [&](const DirectoryEntry& e) { return compareIgnoringCase(e.name, *name) == 0; });
-  }
-  if (found == entries.end()) return makeError(ErrorCode::NotFound, std::string(unc));
-  return *found;
+  if (exact) return *exact;
+  if (caseless) return *caseless;
+  return makeError(ErrorCode::NotFound, std::string(unc));
 }
 
 }  // namespace vuv

@@ -6,7 +6,9 @@
 // written locally it would leave the copy's folder or not name a file at all. A folder whose
 // non-zero file id is that of a folder it was reached through (a link loop, as the share walk
 // sees it) fails the plan (LinkLoop): a copy of it would never end. So does a folder that
-// cannot be listed, and a path past kMaxCopyDepth levels or kMaxRelativeBytes bytes.
+// cannot be listed, a path past kMaxRelativeBytes bytes (LocalWrite, ENAMETOOLONG), and, since
+// a server can make up any tree, a plan past one of CopyPlanLimits (TooBig, the detail saying
+// which).
 //
 // Thread rules: runs on the calling thread; the lister must accept calls from it.
 #pragma once
@@ -23,8 +25,13 @@
 
 namespace vuv {
 
-inline constexpr std::size_t kMaxCopyDepth = 256;
 inline constexpr std::size_t kMaxRelativeBytes = 3072;
+
+struct CopyPlanLimits {
+  std::size_t maxDepth = 256;            // levels below the copied folder
+  std::size_t maxItems = 1'000'000;      // files and folders
+  std::size_t maxNameBytes = 64u << 20;  // their relative paths, added up
+};
 
 struct PlannedItem {
   std::string unc;        // where it is on the network
@@ -49,7 +56,8 @@ Result<std::string> copiedName(std::string_view unc);
 // `failedItem` (when given) names the folder or entry that failed the plan.
 using PlanListing = std::function<void(const std::string& uncFolder, std::uint64_t bytesSoFar)>;
 Result<CopyPlan> planFolderCopy(DirectoryLister& lister, std::string_view uncFolder, std::stop_token stop,
-                                const PlanListing& listing, std::string* failedItem = nullptr);
+                                const PlanListing& listing, std::string* failedItem = nullptr,
+                                const CopyPlanLimits& limits = {});
 
 // What is at `unc`: a share top is a folder; anything else is looked up in its parent's
 // listing, by exact name first, then ignoring letter case as the server does. NotFound when

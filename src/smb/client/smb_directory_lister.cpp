@@ -23,36 +23,41 @@ std::string_view serverOf(std::string_view unc) {
 
 }  // namespace
 
-Result<DirectoryListing> SmbDirectoryLister::list(std::string_view uncFolder, std::stop_token stop) {
+Result<ListingEnd> SmbDirectoryLister::stream(std::string_view uncFolder, const EntryBatchSink& sink,
+                                              std::stop_token stop) {
   Result<std::string> url = smbUrlFromUnc(uncFolder, book_, stop);
   if (!url) return aboutPath(url.error(), "listing", uncFolder);
 
-  DirectoryListing listing;
+  ListingEnd end;
+  bool delivered = false;
+  std::vector<DirectoryEntry> entries;
   ReplyHandlers handlers;
   handlers.onEntries = [&](std::vector<protocol::Entry>& batch) {
+    entries.clear();
     for (protocol::Entry& e : batch) {
       if (e.name == ".") {
-        listing.folderId = e.fileId;
+        end.folderId = e.fileId;
         continue;
       }
       if (e.name == "..") continue;
       const bool folder = e.kind == protocol::EntryKind::Folder;
-      listing.entries.push_back(DirectoryEntry{std::move(e.name), folder, folder ? 0 : e.size,
-                                               e.modified, e.fileId});
+      entries.push_back(DirectoryEntry{std::move(e.name), folder, folder ? 0 : e.size, e.modified, e.fileId});
     }
-    return true;
+    if (entries.empty()) return true;
+    delivered = true;
+    return sink(entries);
   };
   Result<RequestOutcome> outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers, stop, WorkerChoice::Any,
                                               serverOf(uncFolder));
-  // A listing is a read: one whose worker died or was killed from outside is repeated once on
-  // a fresh worker before the folder counts as failed.
-  if (!outcome && outcome.error().code == ErrorCode::WorkerCrashed) {
-    listing = {};
+  // A listing is a read: one whose worker died or was killed from outside before it passed on
+  // an entry is repeated once on a fresh worker before the folder counts as failed.
+  if (!outcome && outcome.error().code == ErrorCode::WorkerCrashed && !delivered) {
+    end = {};
     outcome = pool_.run(protocol::Operation::ListDirectory, *url, handlers, stop, WorkerChoice::Fresh,
                         serverOf(uncFolder));
   }
   if (!outcome) return aboutPath(outcome.error(), "listing", uncFolder);
-  return listing;
+  return end;
 }
 
 Status SmbDirectoryLister::read(std::string_view uncFile, const ReadHandlers& handlers,

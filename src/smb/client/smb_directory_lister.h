@@ -18,7 +18,7 @@ class SmbDirectoryLister : public DirectoryLister, public FileReader {
   // Servers `book` (may be null) has an address for are reached at that address.
   explicit SmbDirectoryLister(WorkerPool& pool, HostAddressBook* book = nullptr) : pool_(pool), book_(book) {}
 
-  Result<DirectoryListing> list(std::string_view uncFolder, std::stop_token stop) override;
+  Result<ListingEnd> stream(std::string_view uncFolder, const EntryBatchSink& sink, std::stop_token stop) override;
   Status read(std::string_view uncFile, const ReadHandlers& handlers, std::stop_token stop) override;
 
  private:
