@@ -233,6 +233,52 @@ TEST_F(CopyJobTest, UnsafeNamesAndLinkLoopsAreRefusedWithoutWritingAnything) {
   EXPECT_TRUE(everything().empty());
 }
 
+TEST_F(CopyJobTest, MadeUpTreesPastThePlanLimitsFailInClearWords) {
+  shares_.addFile(at(R"(t\a\b\c.txt)"), 1);
+  shares_.addFile(at(R"(t\a\d.txt)"), 1);  // relative names a, a/b, a/d.txt, a/b/c.txt
+  struct Case {
+    CopyPlanLimits limits;
+    std::string words;
+  };
+  for (const Case& c : {Case{{1, 100, 100}, "folders nested more than 1 deep"},
+                        Case{{256, 2, 100}, "more than 2 files and folders"},
+                        Case{{256, 100, 10}, "names of more than 10 bytes in all"}}) {
+    CopySettings settings;
+    settings.plan = c.limits;
+    auto copied = copy(at("t"), true, false, {}, settings);
+    ASSERT_FALSE(copied.ok()) << c.words;
+    EXPECT_NE(describe(copied.error()).find(" (" + c.words + "): too big to copy"), std::string::npos)
+        << describe(copied.error());
+    EXPECT_TRUE(everything(dest_).empty());
+  }
+}
+
+// Guards against another local user redirecting a copy: its temporary folder is private, and
+// a folder in it swapped for a link fails the copy instead of leading it out.
+TEST_F(CopyJobTest, AFolderSwappedForALinkFailsTheCopyAndNothingLandsElsewhere) {
+  shares_.addFile(at(R"(t\a\f.txt)"), 10);
+  fs::create_directories(root_ / "outside");
+  mode_t tempMode = 0;
+  CopySettings swapping;
+  swapping.calls.mkdirat = [&](int dir, const char* name, mode_t mode) {
+    const int made = ::mkdirat(dir, name, mode);
+    struct stat status {};
+    if (dir == AT_FDCWD) {
+      tempMode = ::stat(name, &status) == 0 ? status.st_mode & 07777 : 0;
+    } else if (made == 0) {
+      ::unlinkat(dir, name, AT_REMOVEDIR);
+      ::symlinkat((root_ / "outside").c_str(), dir, name);
+    }
+    return made;
+  };
+  auto copied = copy(at("t"), true, false, {}, swapping);
+  ASSERT_FALSE(copied.ok());
+  EXPECT_EQ(copied.error().code, ErrorCode::LocalWrite);
+  EXPECT_EQ(tempMode, 0700u);
+  EXPECT_TRUE(everything(root_ / "outside").empty());
+  EXPECT_TRUE(everything(dest_).empty());
+}
+
 TEST_F(CopyJobTest, LocalFailuresReadWellAndLeaveNothing) {
   const std::string unc = at(R"(d\data.bin)");
   shares_.addFile(unc, 4 * InMemoryShares::kReadChunk);

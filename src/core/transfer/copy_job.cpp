@@ -28,6 +28,18 @@ bool allZero(const char* data, std::size_t size) {
   return size <= kHead || std::memcmp(data, data + kHead, size - kHead) == 0;
 }
 
+// The folder just made at `path`, opened without following a link, and only if it is still
+// ours: in a destination others may write to, it could have been swapped meanwhile.
+LocalFd openOwnFolder(const std::string& path) {
+  LocalFd folder(::openat(AT_FDCWD, path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat status {};
+  if (folder.valid() && (::fstat(folder.get(), &status) != 0 || status.st_uid != ::geteuid())) {
+    errno = EPERM;
+    return LocalFd();
+  }
+  return folder;
+}
+
 class CopyJob {
  public:
   CopyJob(const CopyRequest& request, DirectoryLister& lister, FileReader& reader, std::stop_token stop,
@@ -40,7 +52,7 @@ class CopyJob {
  private:
   Result<std::string> copyFile(const std::string& name, const std::string& target);
   Result<std::string> copyFolder(const std::string& target);
-  Status copyFolderItems(const CopyPlan& plan, const std::string& temp, const std::string& target);
+  Status copyFolderItems(const CopyPlan& plan, int top, const std::string& target);
   // Streams `unc` into `fd` and closes it, whatever happens.
   Status fillAndClose(int fd, const std::string& unc, const std::string& finalPath, std::uint64_t listedSize,
                       std::int64_t listedModified);
@@ -50,7 +62,9 @@ class CopyJob {
   // A failure of the network side, or of the plan, at `item`.
   Error remote(Error error, const std::string& item) const {
     if (stop_.stop_requested()) return cancelled();
-    error.detail = "Could not copy " + item;
+    // A plan too big says which of its bounds it passed.
+    const std::string bound = error.code == ErrorCode::TooBig ? " (" + error.detail + ")" : "";
+    error.detail = "Could not copy " + item + bound;
     return error;
   }
   Error local(int err, const std::string& item, const std::string& finalPath) const {
@@ -98,7 +112,7 @@ Result<std::string> CopyJob::run() {
 Result<std::string> CopyJob::copyFile(const std::string& name, const std::string& target) {
   int fd = -1;
   auto temp = createHiddenBeside(request_.destinationFolder, name, ".part", [&](const std::string& path) {
-    fd = settings_.calls.open(path.c_str(), kCreateFlags, 0666);
+    fd = settings_.calls.openat(AT_FDCWD, path.c_str(), kCreateFlags, 0666);
     return fd < 0 ? errno : 0;
   });
   if (!temp) return local(temp.error().systemCode, request_.item, target);
@@ -123,17 +137,19 @@ Result<std::string> CopyJob::copyFolder(const std::string& target) {
         state_.bytesTotal = bytesSoFar;
         report();
       },
-      &failed);
+      &failed, settings_.plan);
   if (!plan) return remote(plan.error(), failed);
   state_.bytesTotal = plan->totalBytes;
   report(true);
 
   const std::string name = target.substr(target.rfind('/') + 1);
+  // Private while it fills: in a shared destination nobody else may add to it or look in.
   auto temp = createHiddenBeside(request_.destinationFolder, name, ".part", [&](const std::string& path) {
-    return settings_.calls.mkdir(path.c_str(), 0777) == 0 ? 0 : errno;
+    return settings_.calls.mkdirat(AT_FDCWD, path.c_str(), 0700) == 0 ? 0 : errno;
   });
   if (!temp) return local(temp.error().systemCode, request_.item, target);
-  Status copied = copyFolderItems(*plan, *temp, target);
+  const LocalFd top = openOwnFolder(*temp);
+  Status copied = top.valid() ? copyFolderItems(*plan, top.get(), target) : Status(local(errno, request_.item, target));
   if (copied && stop_.stop_requested()) copied = cancelled();
   if (copied) {
     if (Status in = placeCopy(*temp, target, request_.replace, settings_.calls); !in) copied = placed(in.error(), target);
@@ -145,16 +161,29 @@ Result<std::string> CopyJob::copyFolder(const std::string& target) {
   return target;
 }
 
-Status CopyJob::copyFolderItems(const CopyPlan& plan, const std::string& temp, const std::string& target) {
+// Everything is made relative to a handle on its folder, reached from `top` without following
+// links: a folder swapped for a link meanwhile fails the copy instead of leading it elsewhere.
+Status CopyJob::copyFolderItems(const CopyPlan& plan, int top, const std::string& target) {
+  const LocalFileCalls& calls = settings_.calls;
+  LocalFd parent;
+  std::string parentRelative;
   for (const PlannedItem& item : plan.items) {
     if (stop_.stop_requested()) return cancelled();
-    const std::string path = temp + '/' + item.relative;
     const std::string finalPath = target + '/' + item.relative;
+    const std::size_t slash = item.relative.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : item.relative.substr(0, slash);
+    const std::string name = item.relative.substr(slash == std::string::npos ? 0 : slash + 1);
+    // A folder's items come together in the plan: one handle serves them all.
+    if (!parent.valid() || folder != parentRelative) {
+      parent = openFolderBelow(top, folder);
+      parentRelative = folder;
+      if (!parent.valid()) return local(errno, item.unc, finalPath);
+    }
     if (item.isFolder) {
-      if (settings_.calls.mkdir(path.c_str(), 0777) != 0) return local(errno, item.unc, finalPath);
+      if (calls.mkdirat(parent.get(), name.c_str(), 0777) != 0) return local(errno, item.unc, finalPath);
       continue;
     }
-    const int fd = settings_.calls.open(path.c_str(), kCreateFlags, 0666);
+    const int fd = calls.openat(parent.get(), name.c_str(), kCreateFlags | O_NOFOLLOW, 0666);
     if (fd < 0) return local(errno, item.unc, finalPath);
     if (Status filled = fillAndClose(fd, item.unc, finalPath, item.size, item.modified); !filled) return filled;
   }
@@ -162,14 +191,15 @@ Status CopyJob::copyFolderItems(const CopyPlan& plan, const std::string& temp, c
   // and, when the copy replaces something, their names made durable before the rename.
   for (auto it = plan.items.rbegin(); it != plan.items.rend(); ++it) {
     if (!it->isFolder) continue;
-    const std::string path = temp + '/' + it->relative;
+    const LocalFd folder = openFolderBelow(top, it->relative);
+    if (!folder.valid()) return local(errno, it->unc, target + '/' + it->relative);
     if (it->modified != 0) {
       const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(it->modified), 0}};
-      ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+      ::futimens(folder.get(), times);
     }
-    if (durable_) syncFolder(path);
+    if (durable_) ::fsync(folder.get());  // as syncFolder: failures are not reported
   }
-  if (durable_) syncFolder(temp);
+  if (durable_) ::fsync(top);
   return success();
 }
 

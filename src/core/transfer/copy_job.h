@@ -34,6 +34,7 @@
 
 #include "base/result.h"
 #include "browse/directory_lister.h"
+#include "transfer/copy_plan.h"
 #include "transfer/local_files.h"
 #include "transfer/transfer_progress.h"
 
@@ -50,6 +51,7 @@ struct CopySettings {
   LocalFileCalls calls = LocalFileCalls::system();
   std::function<TransferClock::time_point()> clock = [] { return TransferClock::now(); };
   TransferClock::duration progressInterval = std::chrono::milliseconds(250);
+  CopyPlanLimits plan;
 };
 
 using CopyProgressSink = std::function<void(const TransferProgress& progress)>;

@@ -60,11 +60,11 @@ int renameKeeping(const LocalFileCalls& calls, const std::string& from, const st
 
 LocalFileCalls LocalFileCalls::system() {
   LocalFileCalls calls;
-  calls.open = [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); };
+  calls.openat = [](int dir, const char* name, int flags, mode_t mode) { return ::openat(dir, name, flags, mode); };
   calls.pwrite = [](int fd, const void* data, size_t size, off_t offset) { return ::pwrite(fd, data, size, offset); };
   calls.fsync = [](int fd) { return ::fsync(fd); };
   calls.close = [](int fd) { return ::close(fd); };
-  calls.mkdir = [](const char* path, mode_t mode) { return ::mkdir(path, mode); };
+  calls.mkdirat = [](int dir, const char* name, mode_t mode) { return ::mkdirat(dir, name, mode); };
   calls.rename = [](const char* from, const char* to, unsigned int flags) {
     return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
   };
@@ -128,6 +128,30 @@ void syncFolder(const std::string& folder) {
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
+}
+
+LocalFd& LocalFd::operator=(LocalFd&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+LocalFd::~LocalFd() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+LocalFd openFolderBelow(int top, std::string_view relative) {
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  LocalFd folder(::openat(top, ".", kFlags));
+  while (folder.valid() && !relative.empty()) {
+    const std::size_t slash = relative.find('/');
+    const std::string name(relative.substr(0, slash));
+    relative = slash == std::string_view::npos ? std::string_view() : relative.substr(slash + 1);
+    folder = LocalFd(::openat(folder.get(), name.c_str(), kFlags));
+  }
+  return folder;
 }
 
 }  // namespace vuv

@@ -14,18 +14,23 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/result.h"
 
 namespace vuv {
 
-// Each reports failure as the system call does: -1 and errno.
+// Offsets past 2 GiB must not wrap: build with 64-bit file offsets (_FILE_OFFSET_BITS=64).
+static_assert(sizeof(off_t) == 8, "off_t must be 64 bits");
+
+// Each reports failure as the system call does: -1 and errno. Names are relative to `dir`
+// (AT_FDCWD: the working directory), as openat and mkdirat take them.
 struct LocalFileCalls {
-  std::function<int(const char* path, int flags, mode_t mode)> open;
+  std::function<int(int dir, const char* name, int flags, mode_t mode)> openat;
   std::function<ssize_t(int fd, const void* data, size_t size, off_t offset)> pwrite;
   std::function<int(int fd)> fsync;
   std::function<int(int fd)> close;
-  std::function<int(const char* path, mode_t mode)> mkdir;
+  std::function<int(int dir, const char* name, mode_t mode)> mkdirat;
   // renameat2's flags: 0 or RENAME_NOREPLACE.
   std::function<int(const char* from, const char* to, unsigned int flags)> rename;
 
@@ -53,5 +58,25 @@ void removeLocalTree(const std::string& path);
 // Makes the names in `folder` durable (after a rename); failures are not reported: the data
 // is in place already.
 void syncFolder(const std::string& folder);
+
+// Owns one open descriptor (-1: none).
+class LocalFd {
+ public:
+  LocalFd() = default;
+  explicit LocalFd(int fd) : fd_(fd) {}
+  LocalFd(LocalFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  LocalFd& operator=(LocalFd&& other) noexcept;
+  ~LocalFd();
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// The folder `relative` ('/'-separated; empty: `top` itself) below the open folder `top`,
+// opened one component at a time, refusing links at every step (ELOOP or ENOTDIR): nothing
+// swapped in below `top` can lead out of it. Invalid with errno set on failure.
+LocalFd openFolderBelow(int top, std::string_view relative);
 
 }  // namespace vuv
