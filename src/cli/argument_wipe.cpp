@@ -1,5 +1,7 @@
 #include "cli/argument_wipe.h"
 
+#include <string.h>
+
 #include <cstring>
 #include <string_view>
 
@@ -55,6 +57,11 @@ void wipePasswordArguments(int argc, char** argv) {
       if (kShortFlags.find(option) == std::string_view::npos) break;
     }
   }
+}
+
+void wipeArgumentCopies(std::vector<std::string>& copies) {
+  for (std::string& copy : copies) ::explicit_bzero(copy.data(), copy.size());
+  copies.clear();
 }
 
 }  // namespace vuv::cli

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "base/secret.h"
 #include "cli/terminal_prompt.h"
 
 namespace vuv::cli {
@@ -200,12 +201,16 @@ Result<Credentials> resolveCredentials(const ConnectionOptions& options, const P
   if (!fromEnvironment) return fromEnvironment.error();
   if (*fromEnvironment) {
     credentials.password = **fromEnvironment;
+    wipeSecret(**fromEnvironment);
     return credentials;
   }
   if (options.kerberos != ConnectionOptions::Kerberos::Off) return credentials;
 
   const std::string who = credentials.domain.empty() ? credentials.user : credentials.domain + "\\" + credentials.user;
-  if (auto password = sources.ask("Password for " + who + ": ")) credentials.password = *password;
+  if (auto password = sources.ask("Password for " + who + ": ")) {
+    credentials.password = *password;
+    wipeSecret(*password);
+  }
   return credentials;
 }
 

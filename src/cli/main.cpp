@@ -9,9 +9,10 @@
 
 int main(int argc, char** argv) {
   using namespace vuv::cli;
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args(argv + 1, argv + argc);
   wipePasswordArguments(argc, argv);
   auto invocation = parseArguments(args);
+  wipeArgumentCopies(args);
   if (!invocation) {
     printError(invocation.error().detail);
     return toInt(ExitCode::Usage);

@@ -17,7 +17,8 @@
 //   authother    asks like auth, but about another server (OTHER), as when sent on elsewhere
 //   authpw:P     asks like auth, but fails with EACCES unless the password is P
 //   crash        sends one batch, then dies by SIGKILL
-//   crashonce:T  like crash the first time in the test run (per T), then three entries
+//   crashonce:T  the first time in the test run (per T), dies by SIGKILL before it answers;
+//                then three entries
 //   hang         sends one batch, then nothing more
 //   deaf         answers like pid, then ignores the end of its input (must be killed)
 //   garbage      sends a frame header announcing 4 GiB
@@ -34,6 +35,7 @@
 
 #include "browse/smb_url.h"
 #include "protocol/messages.h"
+#include "platform/core_dumps.h"
 #include "smb/channel/message_channel.h"
 
 namespace {
@@ -135,7 +137,7 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
     const int fd = once ? ::open(marker.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600) : -1;
     if (!once || fd >= 0) {
       if (fd >= 0) ::close(fd);
-      one("before the crash");
+      if (!once) one("before the crash");
       ::kill(::getpid(), SIGKILL);
     }
     for (int i = 0; i < 3; ++i) one("e" + std::to_string(i));
@@ -153,6 +155,7 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (forbidCoreDumps() != 0) return 2;  // as the real worker does
   for (int i = 1; i < argc; ++i) g_arguments += (i > 1 ? "|" : "") + std::string(argv[i]);
   ::signal(SIGPIPE, SIG_IGN);
   smb::MessageChannel channel(STDIN_FILENO, STDOUT_FILENO);

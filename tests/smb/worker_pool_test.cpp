@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <fstream>
+#include <sstream>
 #include <mutex>
 #include <set>
 #include <stop_token>
@@ -34,6 +36,30 @@ TEST(WorkerPool, ReusesAnIdleWorkerAndPassesTheHelloAndArguments) {
   // Each argument arrives whole, spaces included.
   EXPECT_EQ(runFake(pool, "hello").names,
             (std::vector<std::string>{"DOM|bob|pw|1500", "--configfile|/my files/smb.conf|--debuglevel|3"}));
+}
+
+// What /proc shows of a worker started while our environment names a password: none of those
+// variables, and a core size of 0 (the real worker, and the fake as it does the same).
+TEST(WorkerPool, WorkersInheritNoPasswordVariablesAndDumpNoCore) {
+  const char* const secrets[] = {"PASSWD", "PASSWD_FD", "PASSWD_FILE"};
+  for (const char* name : secrets) ::setenv(name, "s3cret", 1);
+  WorkerPool pool(fakeOptions());
+  const pid_t worker = pidOf(runFake(pool, "pid"));
+  for (const char* name : secrets) ::unsetenv(name);
+  ASSERT_GT(worker, 0);
+  const std::string proc = "/proc/" + std::to_string(worker);
+  std::ifstream environ(proc + "/environ");
+  const std::string variables((std::istreambuf_iterator<char>(environ)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(variables.find("s3cret"), std::string::npos);
+  EXPECT_NE(variables.find("PATH="), std::string::npos);  // the rest is passed on
+  std::ifstream limits(proc + "/limits");
+  std::string line;
+  while (std::getline(limits, line) && !line.starts_with("Max core file size")) {}
+  std::istringstream sizes(line.substr(std::min(line.size(), std::string("Max core file size").size())));
+  std::string soft;
+  std::string hard;
+  sizes >> soft >> hard;
+  EXPECT_EQ(soft + " " + hard, "0 0");
 }
 
 TEST(WorkerPool, WorkerResultsMapToErrorsAndOutcomes) {

@@ -1,6 +1,7 @@
 // Who we are to SMB servers, and the hook that asks the user when a server wants to know.
 //
-// Credentials are plain values; an empty user name means anonymous (guest) access.
+// Credentials are plain values; an empty user name means anonymous (guest) access. Every copy
+// overwrites its password when it goes.
 // Thread safety: Credentials is a value. CredentialPrompt implementations must accept calls
 // from several threads at once (each SMB request asks on its own thread).
 //
@@ -16,12 +17,17 @@
 #include <string>
 #include <string_view>
 
+#include "base/secret.h"
+
 namespace vuv {
 
 struct Credentials {
   std::string domain;  // may be empty: the server's own domain or workgroup
   std::string user;    // empty: anonymous
   std::string password;
+
+  // No constructor of its own, so it stays an aggregate; copies stand in for moves.
+  ~Credentials() { wipeSecret(password); }
 
   bool anonymous() const { return user.empty(); }
 };

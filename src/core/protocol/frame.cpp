@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/secret.h"
 #include "protocol/message_codec.h"
 #include "protocol/wire.h"
 
@@ -16,6 +17,13 @@ constexpr std::size_t kCompactThreshold = 64 * 1024;
 
 Result<std::string> encodeFrame(const Message& message) {
   std::string payload = encodeMessage(message);
+  struct Wipe {
+    std::string& bytes;
+    bool secret;
+    ~Wipe() {
+      if (secret) wipeSecret(bytes);
+    }
+  } wipe{payload, carriesSecret(message)};
   if (payload.size() > kMaxFramePayload) {
     return makeError(ErrorCode::InvalidArgument,
                      "message of " + std::to_string(payload.size()) + " bytes is too large");
@@ -83,6 +91,8 @@ Result<std::optional<Message>> FrameDecoder::next() {
   if (header.remaining() < size) return std::optional<Message>();
 
   Result<Message> message = decodeMessage(pending.substr(kFrameHeaderBytes, size));
+  // A password read off the stream leaves no copy in the buffer.
+  if (message && carriesSecret(*message)) wipeSecret(buffer_.data() + offset_, kFrameHeaderBytes + size);
   offset_ += kFrameHeaderBytes + size;
   if (!message) {
     failed_ = true;

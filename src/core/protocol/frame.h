@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "base/result.h"
 #include "protocol/messages.h"
@@ -20,6 +21,12 @@ namespace vuv::protocol {
 
 inline constexpr std::size_t kFrameHeaderBytes = 4;
 inline constexpr std::size_t kMaxFramePayload = 16 * 1024 * 1024;
+
+// Whether `message` holds a password (Hello, AuthReply): its frame is wiped (base/secret.h)
+// once sent, and the decoder wipes it from its buffer once read.
+inline bool carriesSecret(const Message& message) {
+  return std::holds_alternative<Hello>(message) || std::holds_alternative<AuthReply>(message);
+}
 
 // Header and payload of `message`; InvalidArgument when it exceeds kMaxFramePayload.
 Result<std::string> encodeFrame(const Message& message);

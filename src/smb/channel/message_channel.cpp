@@ -1,6 +1,7 @@
 #include "smb/channel/message_channel.h"
 
 #include <poll.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -26,6 +27,14 @@ ssize_t writeSome(int fd, const char* data, std::size_t size) {
 Status MessageChannel::send(const protocol::Message& message) {
   Result<std::string> frame = protocol::encodeFrame(message);
   if (!frame) return frame.error();
+  const bool secret = protocol::carriesSecret(message);
+  struct Wipe {
+    std::string& bytes;
+    bool secret;
+    ~Wipe() {
+      if (secret) ::explicit_bzero(bytes.data(), bytes.size());
+    }
+  } wipe{*frame, secret};
   std::string_view rest = *frame;
   while (!rest.empty()) {
     const ssize_t n = writeSome(writeFd_, rest.data(), rest.size());

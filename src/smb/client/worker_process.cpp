@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -41,6 +42,19 @@ struct SpawnSetup {
 
 constexpr int kWorkerSendBuffer = 8 * 1024 * 1024;
 
+// Our environment less the variables that may hold a password (or say where one is): a worker
+// gets its credentials through the protocol only, and keeps no copy where /proc shows it.
+std::vector<char*> workerEnvironment() {
+  std::vector<char*> kept;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    const std::string_view entry(*variable);
+    const std::string_view name = entry.substr(0, entry.find('='));
+    if (name != "PASSWD" && name != "PASSWD_FD" && name != "PASSWD_FILE") kept.push_back(*variable);
+  }
+  kept.push_back(nullptr);
+  return kept;
+}
+
 }  // namespace
 
 Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(
@@ -73,9 +87,10 @@ Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(
   std::vector<char*> argv{const_cast<char*>(executable.c_str())};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  std::vector<char*> environment = workerEnvironment();
   pid_t pid = 0;
   const int rc = ::posix_spawn(&pid, executable.c_str(), &setup.actions, &setup.attributes,
-                               argv.data(), environ);
+                               argv.data(), environment.data());
   if (rc != 0) return makeError(ErrorCode::Other, "starting " + executable, rc);
   return std::unique_ptr<WorkerProcess>(new WorkerProcess(pid, std::move(ours)));
 }

@@ -29,7 +29,7 @@ inline constexpr std::chrono::milliseconds kShutdownGrace{500};
 
 class WorkerProcess {
  public:
-  // Starts `executable` with `arguments` and our environment.
+  // Starts `executable` with `arguments` and our environment less PASSWD, PASSWD_FD and PASSWD_FILE.
   static Result<std::unique_ptr<WorkerProcess>> start(const std::string& executable,
                                                       const std::vector<std::string>& arguments = {});
 

@@ -2,7 +2,8 @@
 //
 // Requests arrive on stdin, replies leave on stdout (the worker protocol, protocol/), and
 // diagnostics go to stderr. The first message must be a Hello; the worker ends cleanly when
-// stdin closes. Credentials come only through the protocol, never argv or the environment.
+// stdin closes. Credentials come only through the protocol, never argv or the environment,
+// and the worker dumps no core (platform/core_dumps.h).
 //
 // Arguments (all optional; the parent passes the user's choices to every worker):
 //   --configfile FILE                 smb.conf loaded on top of the user's ($HOME/.smb/smb.conf,
@@ -27,6 +28,7 @@
 #include <variant>
 
 #include "base/error.h"
+#include "platform/core_dumps.h"
 #include "protocol/messages.h"
 #include "smb/channel/message_channel.h"
 #include "smb/worker/authenticator.h"
@@ -103,8 +105,9 @@ int protectProtocolOutput() {
   return out;
 }
 
-int serve(MessageChannel& channel, const protocol::Hello& hello, const WorkerArguments& arguments) {
+int serve(MessageChannel& channel, protocol::Hello& hello, const WorkerArguments& arguments) {
   Authenticator authenticator(hello.credentials, arguments.kerberos, loginName());
+  hello.credentials = {};  // the authenticator's copy is the only one left
   const char* home = std::getenv("HOME");
   const ProtocolRange fileRange = clientProtocolRange(
       clientConfigFiles(home != nullptr ? home : "", kSystemConfig, arguments.configFile, readWholeFile),
@@ -152,6 +155,10 @@ int serve(MessageChannel& channel, const protocol::Hello& hello, const WorkerArg
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const int error = vuv::forbidCoreDumps(); error != 0) {
+    report("turning core dumps off", makeError(ErrorCode::Other, {}, error));
+    return kExitStartup;
+  }
   const auto arguments = parseArguments(argc, argv);
   if (!arguments) {
     report("reading the arguments", arguments.error());
@@ -168,7 +175,7 @@ int main(int argc, char** argv) {
     return kExitStartup;
   }
   if (!first->has_value()) return kExitClean;
-  const auto* hello = std::get_if<protocol::Hello>(&**first);
+  auto* hello = std::get_if<protocol::Hello>(&**first);
   if (hello == nullptr || hello->version != protocol::kProtocolVersion) {
     report("reading the hello", makeError(ErrorCode::Protocol, "no hello of our version"));
     return kExitStartup;
