@@ -17,6 +17,7 @@
 
 #include "platform/unique_fd.h"
 #include "session/session.h"
+#include "wsd/client/metadata_fetcher.h"
 #include "wsd/client/name_lookup.h"
 #include "wsd/client/wsd_host_discovery.h"
 #include "wsd/wsd_messages.h"
@@ -179,6 +180,37 @@ std::string probeMatch(const std::string& relatesTo, const std::string& endpoint
          "<soap:Body><wsd:ProbeMatches><wsd:ProbeMatch><wsa:EndpointReference><wsa:Address>" + endpoint +
          "</wsa:Address></wsa:EndpointReference><wsd:Types>wsdp:Device pub:Computer</wsd:Types><wsd:XAddrs>" + xaddrs +
          "</wsd:XAddrs></wsd:ProbeMatch></wsd:ProbeMatches></soap:Body></soap:Envelope>";
+}
+
+// Guards against an announcement aiming our metadata POST at a local service or at anyone but
+// the announcer, whatever address family it hides it in. Needs no network: refused before any
+// socket opens.
+TEST(WsdOnNetwork, MetadataIsFetchedOnlyFromTheAnnouncer) {
+  const struct {
+    const char* url;
+    const char* sender;
+    bool allowed;
+  } cases[] = {
+      {"http://10.0.0.7:5357/a", "10.0.0.7", true},
+      {"http://10.0.0.8:5357/a", "10.0.0.7", false},
+      {"http://127.0.0.1:5357/a", "127.0.0.1", false},
+      {"http://0.0.0.0/a", "0.0.0.0", false},
+      {"http://239.255.255.250/a", "239.255.255.250", false},
+      {"http://255.255.255.255/a", "255.255.255.255", false},
+      {"http://[::1]/a", "::1", false},
+      {"http://[::ffff:127.0.0.1]/a", "::ffff:127.0.0.1", false},
+      {"http://[::ffff:10.0.0.7]/a", "10.0.0.7", false},
+      {"http://[::]/a", "::", false},
+      {"http://[ff02::c]/a", "ff02::c", false},
+      {"http://[2001:db8::7]/a", "2001:db8::7", true},
+      {"http://[2001:db8::8]/a", "2001:db8::7", false},
+      {"http://[fe80::8]/a", "10.0.0.7", true},  // a link-local peer
+  };
+  for (const auto& c : cases) {
+    auto url = wsd::parseHttpUrl(c.url);
+    ASSERT_TRUE(url.ok()) << c.url;
+    EXPECT_EQ(wsd::metadataDestination(*url, c.sender).ok(), c.allowed) << c.url << " from " << c.sender;
+  }
 }
 
 // Guards against a hostile or broken peer costing more than its own answer: silent and endless

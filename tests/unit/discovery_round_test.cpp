@@ -221,9 +221,9 @@ TEST(DiscoveryRound, MetadataAddressChoice) {
   };
   const Case cases[] = {
       {"the sender's address first", "http://192.168.1.5:5357/a http://10.0.0.7:5357/a", "10.0.0.7", "10.0.0.7"},
-      {"another IPv4 address", "http://192.168.1.5:5357/a", "10.0.0.7", "192.168.1.5"},
-      {"IPv4 before IPv6", "http://[fe80::1]:5357/a http://192.168.1.5/a", "10.0.0.7", "192.168.1.5"},
-      {"IPv6 alone", "http://[2001:db8::1]:5357/a", "", "2001:db8::1"},
+      {"another address refused", "http://192.168.1.5:5357/a http://[2001:db8::1]/a", "10.0.0.7", ""},
+      {"a link-local peer", "http://192.168.1.5/a http://[FE80::1]:5357/a", "10.0.0.7", "FE80::1"},
+      {"the IPv6 sender", "http://[2001:db8::1]:5357/a", "2001:db8::1", "2001:db8::1"},
       {"loopback refused", "http://127.0.0.1:5357/a", "10.0.0.7", ""},
       {"multicast refused", "http://239.255.255.250:5357/a", "10.0.0.7", ""},
   };
@@ -264,7 +264,8 @@ TEST(DiscoveryRound, FetchesAreBoundedAndDevicesToo) {
   round.takeMulticasts(t0);
   for (int i = 0; i < 8; ++i) {
     const std::string n = std::to_string(i);
-    round.onDatagram(match("Hello", "", "urn:d" + n, "", "http://10.0.0." + std::to_string(10 + i) + ":5357/"), "", t0);
+    const std::string address = "10.0.0." + std::to_string(10 + i);
+    round.onDatagram(match("Hello", "", "urn:d" + n, "", "http://" + address + ":5357/"), address, t0);
   }
   EXPECT_EQ(round.droppedMessages(), 3u);  // devices beyond the bound
   auto first = round.takeFetches(t0);

@@ -1,6 +1,7 @@
 #include "wsd/discovery_round.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "base/casefold.h"
 #include "wsd/wsd_messages.h"
@@ -87,29 +88,43 @@ std::vector<FetchRequest> DiscoveryRound::takeFetches(Clock::time_point now) {
     Device& d = devices_[i];
     if (d.state != State::ReadyToFetch) continue;
     d.getId = newMessageId();
-    out.push_back(FetchRequest{i, *d.url, httpPostRequest(*d.url, getMessage(d.getId, d.endpoint))});
+    out.push_back(FetchRequest{i, *d.url, httpPostRequest(*d.url, getMessage(d.getId, d.endpoint)), d.sender});
     d.state = State::Fetching;
     ++inFlight_;
   }
   return out;
 }
 
+namespace {
+
+// fe80::/10 written out: its first group is fe80 to febf.
+bool isLinkLocalIpv6(std::string_view host) {
+  const std::string folded = foldCaseUtf8(host.substr(0, 5));
+  return folded.size() == 5 && folded.starts_with("fe") && std::string_view("89ab").find(folded[2]) != std::string_view::npos &&
+         std::isxdigit(static_cast<unsigned char>(folded[3])) != 0 && folded[4] == ':';
+}
+
+}  // namespace
+
+// Metadata comes only from the address the announcement came from, or from an IPv6 link-local
+// address (a peer on the same link): an XAddr may name any address, and our POST would reach
+// whatever listens there. The fetcher checks the socket address again (metadata_fetcher.h).
 void DiscoveryRound::chooseUrl(Device& d) {
+  const std::string_view sender = std::string_view(d.sender).substr(0, d.sender.find('%'));
   std::optional<HttpUrl> sameAsSender;
-  std::optional<HttpUrl> otherV4;
-  std::optional<HttpUrl> v6;
+  std::optional<HttpUrl> linkLocal;
   for (const std::string& xaddr : d.xaddrs) {
     auto url = parseHttpUrl(xaddr);
     if (!url) continue;
+    const bool fromSender = foldCaseUtf8(url->host) == foldCaseUtf8(sender);
     if (url->ipv6) {
-      if (!v6) v6 = *url;
+      if (fromSender && !sameAsSender) sameAsSender = *url;
+      if (isLinkLocalIpv6(url->host) && !linkLocal) linkLocal = *url;
       continue;
     }
-    if (!isUsableDeviceAddress(*parseIpv4(url->host))) continue;
-    if (url->host == d.sender && !sameAsSender) sameAsSender = *url;
-    if (!otherV4) otherV4 = *url;
+    if (fromSender && isUsableDeviceAddress(*parseIpv4(url->host)) && !sameAsSender) sameAsSender = *url;
   }
-  d.url = sameAsSender ? sameAsSender : otherV4 ? otherV4 : v6;
+  d.url = sameAsSender ? sameAsSender : linkLocal;
 }
 
 void DiscoveryRound::take(const EndpointInfo& info, std::string_view sender, bool probeAnswer) {
@@ -265,7 +280,7 @@ std::vector<FoundHost> DiscoveryRound::hosts() const {
   std::vector<FoundHost> out;
   for (const Device& d : devices_) {
     if (!included(d)) continue;
-    FoundHost host{d.endpoint, d.name, d.group, d.isDomain, d.sender, d.failure};
+    FoundHost host{d.endpoint, d.name, d.group, d.isDomain, parseIpv4(d.sender) ? d.sender : "", d.failure};
     if (d.url && !d.url->ipv6) host.address = d.url->host;
     // The round may have ended (window, wanted host) before anyone called expire().
     if (d.state == State::NeedResolve || d.state == State::Resolving) host.failure = "no answer to Resolve";

@@ -47,6 +47,7 @@ struct FetchRequest {
   std::size_t id = 0;  // hand back to onFetched
   HttpUrl url;
   std::string request;  // the whole HTTP request
+  std::string sender;   // where the announcement came from, as onDatagram() had it
 };
 
 // A computer as the round found it.
@@ -68,7 +69,9 @@ class DiscoveryRound {
   // Metadata requests to start now, keeping at most maxConcurrentFetches in flight.
   std::vector<FetchRequest> takeFetches(Clock::time_point now);
 
-  // A datagram from `sender` (an IPv4 address, or empty when not IPv4). Anything unparsable,
+  // A datagram from `sender`: an IPv4 address, an IPv6 one (link-local with "%" and its scope
+  // id), or empty when unknown. Metadata is fetched only from the sender's address or from an
+  // IPv6 link-local one. Anything unparsable,
   // unrelated or beyond the limits is dropped and counted.
   void onDatagram(std::string_view payload, std::string_view sender, Clock::time_point now);
   // The body of a metadata response, or why there is none.

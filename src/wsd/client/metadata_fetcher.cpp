@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <optional>
 
 #include "wsd/http_exchange.h"
 
@@ -21,37 +23,77 @@ Error failed(const FetchRequest& request, const char* what, int err) {
                                                 std::to_string(request.url.port), err);
 }
 
+std::optional<sockaddr_in6> ipv6Address(std::string_view text) {
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  const std::string address(text.substr(0, text.find('%')));
+  if (::inet_pton(AF_INET6, address.c_str(), &a.sin6_addr) != 1) return std::nullopt;
+  if (const auto percent = text.find('%'); percent != std::string_view::npos) {
+    a.sin6_scope_id = static_cast<std::uint32_t>(std::strtoul(std::string(text.substr(percent + 1)).c_str(), nullptr, 10));
+  }
+  return a;
+}
+
 }  // namespace
 
-void MetadataFetcher::start(const FetchRequest& request, Clock::time_point now) {
-  const int family = request.url.ipv6 ? AF_INET6 : AF_INET;
+Result<sockaddr_storage> metadataDestination(const HttpUrl& url, std::string_view sender) {
   sockaddr_storage address{};
-  socklen_t length = 0;
-  if (request.url.ipv6) {
-    auto* a = reinterpret_cast<sockaddr_in6*>(&address);
-    a->sin6_family = AF_INET6;
-    a->sin6_port = htons(request.url.port);
-    if (::inet_pton(AF_INET6, request.url.host.c_str(), &a->sin6_addr) != 1) {
-      ended_.push_back({request.id, makeError(ErrorCode::InvalidArgument, "bad IPv6 address " + request.url.host)});
-      return;
+  const auto refused = [&](const char* why) {
+    return makeError(ErrorCode::AccessDenied, "metadata address " + url.host + " refused: " + why, EACCES);
+  };
+  if (url.ipv6) {
+    const auto a = ipv6Address(url.host);
+    if (!a || url.host.find('%') != std::string::npos) return makeError(ErrorCode::InvalidArgument, "bad IPv6 address " + url.host);
+    const in6_addr& ip = a->sin6_addr;
+    if (IN6_IS_ADDR_UNSPECIFIED(&ip) || IN6_IS_ADDR_LOOPBACK(&ip) || IN6_IS_ADDR_MULTICAST(&ip) ||
+        IN6_IS_ADDR_V4MAPPED(&ip) || IN6_IS_ADDR_V4COMPAT(&ip)) {
+      return refused("loopback, multicast, unspecified or IPv4 in IPv6");
     }
-    length = sizeof *a;
-  } else {
-    auto* a = reinterpret_cast<sockaddr_in*>(&address);
-    a->sin_family = AF_INET;
-    a->sin_port = htons(request.url.port);
-    if (::inet_pton(AF_INET, request.url.host.c_str(), &a->sin_addr) != 1) {
-      ended_.push_back({request.id, makeError(ErrorCode::InvalidArgument, "bad IPv4 address " + request.url.host)});
-      return;
-    }
-    length = sizeof *a;
+    const auto from = ipv6Address(sender);
+    const bool fromSender = from && IN6_ARE_ADDR_EQUAL(&from->sin6_addr, &ip);
+    if (!fromSender && !IN6_IS_ADDR_LINKLOCAL(&ip)) return refused("not the announcer's address");
+    auto* out = reinterpret_cast<sockaddr_in6*>(&address);
+    *out = *a;
+    out->sin6_port = htons(url.port);
+    // A link-local address means something only on the link the announcement came in on.
+    if (from && IN6_IS_ADDR_LINKLOCAL(&ip)) out->sin6_scope_id = from->sin6_scope_id;
+    return address;
   }
+  auto* out = reinterpret_cast<sockaddr_in*>(&address);
+  out->sin_family = AF_INET;
+  out->sin_port = htons(url.port);
+  in_addr from{};
+  if (::inet_pton(AF_INET, url.host.c_str(), &out->sin_addr) != 1) return makeError(ErrorCode::InvalidArgument, "bad IPv4 address " + url.host);
+  const std::uint32_t ip = ntohl(out->sin_addr.s_addr);
+  if ((ip >> 24) == 0 || (ip >> 24) == 127 || IN_MULTICAST(ip) || (ip >> 28) == 0xF) {
+    return refused("loopback, multicast, broadcast or unspecified");
+  }
+  if (::inet_pton(AF_INET, std::string(sender).c_str(), &from) != 1 || from.s_addr != out->sin_addr.s_addr) {
+    return refused("not the announcer's address");
+  }
+  return address;
+}
+
+void MetadataFetcher::start(const FetchRequest& request, Clock::time_point now) {
+  auto address = metadataDestination(request.url, request.sender);
+  if (!address) {
+    ended_.push_back({request.id, address.error()});
+    return;
+  }
+  const int family = address->ss_family;
+  const socklen_t length = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
   UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd.valid()) {
     ended_.push_back({request.id, failed(request, "socket for", errno)});
     return;
   }
-  const bool connected = ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), length) == 0;
+  // Never IPv4 through an IPv6 socket: a mapped address would slip past the checks above.
+  const int one = 1;
+  if (family == AF_INET6 && ::setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0) {
+    ended_.push_back({request.id, failed(request, "socket for", errno)});
+    return;
+  }
+  const bool connected = ::connect(fd.get(), reinterpret_cast<sockaddr*>(&*address), length) == 0;
   if (!connected && errno != EINPROGRESS) {
     ended_.push_back({request.id, failed(request, "connecting to", errno)});
     return;

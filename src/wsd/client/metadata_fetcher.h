@@ -1,15 +1,17 @@
 // HTTP requests for device metadata, many at once on non-blocking sockets in the caller's poll
 // loop. Each request has its own deadline and a bound on the bytes it reads; whatever goes
-// wrong ends that request with an error and touches no other.
+// wrong ends that request with an error and touches no other. IPv6 sockets are IPv6-only.
 //
 // Thread safety: none; owned by the thread running a round.
 #pragma once
 
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,6 +20,12 @@
 #include "wsd/discovery_round.h"
 
 namespace vuv::wsd {
+
+// Where a metadata request for `url` may go, having come from an announcement by `sender`
+// (FetchRequest::sender): the sender's own address, or an IPv6 link-local one (with the
+// sender's scope). Never loopback, multicast, broadcast, unspecified or an IPv4 address inside
+// IPv6, whoever sent it. AccessDenied for those, InvalidArgument for what is no address.
+Result<sockaddr_storage> metadataDestination(const HttpUrl& url, std::string_view sender);
 
 struct FetchResult {
   std::size_t id;

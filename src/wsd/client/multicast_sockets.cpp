@@ -174,10 +174,15 @@ std::vector<ReceivedDatagram> MulticastSockets::receive(std::size_t max) {
       if (n < 0) return;  // EAGAIN, or an error the next poll shows again
       if (static_cast<std::size_t>(n) > buffer.size()) continue;  // cut off: not worth reading
       ReceivedDatagram datagram{std::string(buffer.data(), static_cast<std::size_t>(n)), {}};
+      char text[INET6_ADDRSTRLEN] = {};
       if (from.ss_family == AF_INET) {
-        char text[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&from)->sin_addr, text, sizeof text);
-        datagram.senderIpv4 = text;
+        datagram.sender = text;
+      } else if (from.ss_family == AF_INET6) {
+        const auto* peer = reinterpret_cast<sockaddr_in6*>(&from);
+        ::inet_ntop(AF_INET6, &peer->sin6_addr, text, sizeof text);
+        datagram.sender = text;
+        if (peer->sin6_scope_id != 0) datagram.sender += "%" + std::to_string(peer->sin6_scope_id);
       }
       out.push_back(std::move(datagram));
     }

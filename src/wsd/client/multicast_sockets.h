@@ -24,7 +24,7 @@ namespace vuv::wsd {
 
 struct ReceivedDatagram {
   std::string payload;
-  std::string senderIpv4;  // dotted; empty when the sender was not IPv4
+  std::string sender;  // IPv4 dotted, or IPv6 (with "%" and the scope id when link-local)
 };
 
 class MulticastSockets {

@@ -74,7 +74,7 @@ Result<std::vector<DiscoveredHost>> WsdHostDiscovery::run(RoundOptions roundOpti
     }
     now = Clock::now();
     for (const ReceivedDatagram& datagram : sockets->receive(kDatagramsPerPass)) {
-      round.onDatagram(datagram.payload, datagram.senderIpv4, now);
+      round.onDatagram(datagram.payload, datagram.sender, now);
     }
     for (const FetchResult& result : fetcher.service(fds, firstFetch, now)) {
       round.onFetched(result.id, result.body, now);
