@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/interrupt_watch.h"
 #include "cli/output.h"
+#include "cli/tree_printer.h"
 #include "transfer/copy_job.h"
 #include "transfer/copy_plan.h"
 
@@ -80,7 +81,7 @@ ExitCode runCopy(const Invocation& invocation) {
     printError(copied.error());
     return exitCodeOf(copied.error());
   }
-  std::cout << *copied << '\n' << std::flush;
+  std::cout << escapeForTerminal(*copied) << '\n' << std::flush;
   return ExitCode::Success;
 }
 

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "cli/output.h"
 #include "cli/tree_printer.h"
 #include "discovery/discovery.h"
 
@@ -10,7 +11,8 @@ namespace vuv::cli {
 Status discoverNetwork(NetworkTree& tree, BrowseService& browse, Executor& executor,
                        const std::vector<std::string>& addWorkgroups, ProgressLine& progress) {
   // Standard output carries only results, so every diagnostic line goes to standard error.
-  StreamDiagnostics diagnostics(std::cerr, std::cerr);
+  StreamDiagnostics streams(std::cerr, std::cerr);
+  TerminalDiagnostics diagnostics(streams);
   DiscoveryEvents events;
   events.status = [&progress](RunId, const StatusUpdate& status) { progress.show(statusText(status)); };
   events.failed = [&progress](RunId, const ListingFailure& failure) {

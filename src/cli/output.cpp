@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include "cli/tree_printer.h"
@@ -35,7 +36,8 @@ ExitCode printTree(const NetworkTree& tree, TreeFormat format) {
   return ExitCode::Success;
 }
 
-void printError(const std::string& message) { std::cerr << "vuvuveva-cli: " << message << '\n'; }
+// Errors name servers, shares and files as the network spelled them.
+void printError(const std::string& message) { std::cerr << "vuvuveva-cli: " << escapeForTerminal(message) << '\n'; }
 
 void printError(const Error& error) { printError(describe(error)); }
 
@@ -44,6 +46,21 @@ ExitCode reportError(const Error& error) {
   return error.code == ErrorCode::Io || error.code == ErrorCode::BadFormat ? ExitCode::FileError
                                                                             : ExitCode::NetworkError;
 }
+
+std::string escapeLines(std::string_view text) {
+  std::string out;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    out += escapeForTerminal(text.substr(start, end - start));
+    if (end < text.size()) out += '\n';
+    start = end + 1;
+  }
+  return out;
+}
+
+void TerminalDiagnostics::toStandardOutput(std::string_view text) { inner_.toStandardOutput(escapeLines(text)); }
+
+void TerminalDiagnostics::toStandardError(std::string_view text) { inner_.toStandardError(escapeLines(text)); }
 
 ProgressLine::ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {}
 

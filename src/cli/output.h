@@ -3,10 +3,12 @@
 
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "base/error.h"
 #include "cli/cli_options.h"
 #include "cli/exit_codes.h"
+#include "discovery/diagnostics.h"
 #include "tree/network_tree.h"
 
 namespace vuv::cli {
@@ -15,12 +17,27 @@ namespace vuv::cli {
 // FileError when a node cannot be written as a tree file line.
 ExitCode printTree(const NetworkTree& tree, TreeFormat format);
 
+// "vuvuveva-cli: MESSAGE" on standard error, escaped for the terminal (escapeForTerminal).
 void printError(const std::string& message);
 void printError(const Error& error);
 
 // Prints the error and returns the exit code that goes with it: FileError for a file that
 // cannot be read or parsed, NetworkError for everything that keeps us off the network.
 ExitCode reportError(const Error& error);
+
+// `text` escaped for the terminal line by line: its line feeds stay.
+std::string escapeLines(std::string_view text);
+
+// Diagnostic lines escaped for the terminal on their way to `inner`.
+class TerminalDiagnostics final : public DiagnosticSink {
+ public:
+  explicit TerminalDiagnostics(DiagnosticSink& inner) : inner_(inner) {}
+  void toStandardOutput(std::string_view text) override;
+  void toStandardError(std::string_view text) override;
+
+ private:
+  DiagnosticSink& inner_;
+};
 
 // Progress on standard error: one line rewritten in place on a terminal, nothing otherwise.
 class ProgressLine {

@@ -24,10 +24,20 @@ std::string escapeForTerminal(std::string_view text) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
     const Utf8Char c = decodeUtf8(text, i);
-    // C0, DEL and C1 controls; undecodable bytes pass through as they are.
-    if (c.value < 0x20 || (c.value >= 0x7F && c.value <= 0x9F)) {
-      char buffer[8];
+    char buffer[16];
+    if (c.value >= kInvalidByteBase) {
+      // Not UTF-8: a terminal may read it as a control (0x9B is CSI in 8-bit mode), and a
+      // cut-off sequence would swallow the next character.
+      std::snprintf(buffer, sizeof buffer, "\\x%02X", static_cast<unsigned>(c.value - kInvalidByteBase));
+      out += buffer;
+    } else if (c.value < 0x20 || (c.value >= 0x7F && c.value <= 0x9F)) {
       std::snprintf(buffer, sizeof buffer, "\\x%02X", static_cast<unsigned>(c.value));
+      out += buffer;
+    } else if ((c.value >= 0x202A && c.value <= 0x202E) || (c.value >= 0x2066 && c.value <= 0x2069) ||
+               c.value == 0x200E || c.value == 0x200F) {
+      // Direction overrides would show the rest of the line reordered: a name could pose as
+      // another.
+      std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(c.value));
       out += buffer;
     } else {
       out.append(text, i, c.length);

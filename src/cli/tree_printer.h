@@ -10,8 +10,9 @@ namespace vuv::cli {
 
 std::string formatTreeForPeople(const NetworkTree& tree);
 
-// Replaces control characters (C0, DEL, C1) with \xNN; backslashes stay as they are because
-// network paths are full of them.
+// Replaces control characters (C0, DEL, C1) and bytes that are not UTF-8 with \xNN, and
+// direction overrides with \uNNNN; backslashes stay as they are because network paths are
+// full of them.
 std::string escapeForTerminal(std::string_view text);
 
 }  // namespace vuv::cli

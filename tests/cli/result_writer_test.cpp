@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+#include <sstream>
+
+#include "cli/output.h"
 #include "cli/tree_printer.h"
 
 namespace vuv::cli {
@@ -41,8 +45,9 @@ TEST(ResultWriter, HostileNamesAreEscaped) {
   EXPECT_EQ(jsonString("a\x1b\xff\xc3\xa9\"\n"), "\"a\\u001B\xef\xbf\xbd\xc3\xa9\\\"\\n\"");
 }
 
-// Guards against C1 controls (U+0080-U+009F, which terminals obey) reaching a terminal, and
-// against escaping bytes that only look like one.
+// Guards against C1 controls (U+0080-U+009F, which terminals obey), bytes that are no UTF-8 and
+// direction overrides reaching a terminal, and against escaping characters that only look
+// like one.
 TEST(ResultWriter, TerminalEscapesControlCharacters) {
   const struct {
     const char* in;
@@ -52,11 +57,25 @@ TEST(ResultWriter, TerminalEscapesControlCharacters) {
       {"\xc2\x9b" "31m", "\\x9B31m"},  // C1 CSI
       {"\xc2\x80\xc2\x9f", "\\x80\\x9F"},
       {"\xc2\xa0", "\xc2\xa0"},  // no-break space: printable
-      {"x\xc2", "x\xc2"},        // cut off: a byte of its own
-      {"\xc0\x9b", "\xc0\x9b"},  // overlong: no character at all
+      {"x\xc2", "x\\xC2"},          // cut off
+      {"\xc0\x9b", "\\xC0\\x9B"},  // overlong
+      {"\x9b" "2J", "\\x9B2J"},     // a lone CSI byte
+      {"\xe2\x80\xae" "fdp.exe", "\\u202Efdp.exe"},
       {"\xe2\x80\x9b", "\xe2\x80\x9b"},
   };
   for (const auto& c : cases) EXPECT_EQ(escapeForTerminal(c.in), c.out) << c.in;
+}
+
+TEST(ResultWriter, ErrorLinesEscapeHostileNames) {
+  std::ostringstream captured;
+  std::streambuf* const saved = std::cerr.rdbuf(captured.rdbuf());
+  printError(makeError(ErrorCode::NotFound, "Could not copy \\\\S1\\P\\\x1b]0;owned\x07\xff\x9b" "2J"));
+  StreamDiagnostics streams(std::cerr, std::cerr);
+  TerminalDiagnostics(streams).toStandardError("\x1b[2Jnote\n");
+  std::cerr.rdbuf(saved);
+  EXPECT_EQ(captured.str(),
+            "vuvuveva-cli: Could not copy \\\\S1\\P\\\\x1B]0;owned\\x07\\xFF\\x9B2J: not found\n"
+            "\\x1B[2Jnote\n");
 }
 
 }  // namespace
