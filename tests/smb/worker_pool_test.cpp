@@ -39,7 +39,7 @@ TEST(WorkerPool, ReusesAnIdleWorkerAndPassesTheHelloAndArguments) {
 }
 
 // What /proc shows of a worker started while our environment names a password: none of those
-// variables, and a core size of 0 (the real worker, and the fake as it does the same).
+// variables, and a core size of 0 (the fake turns core dumps off with the real worker's call).
 TEST(WorkerPool, WorkersInheritNoPasswordVariablesAndDumpNoCore) {
   const char* const secrets[] = {"PASSWD", "PASSWD_FD", "PASSWD_FILE"};
   for (const char* name : secrets) ::setenv(name, "s3cret", 1);

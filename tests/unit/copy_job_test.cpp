@@ -249,7 +249,7 @@ TEST_F(CopyJobTest, MadeUpTreesPastThePlanLimitsFailInClearWords) {
     ASSERT_FALSE(copied.ok()) << c.words;
     EXPECT_NE(describe(copied.error()).find(" (" + c.words + "): too big to copy"), std::string::npos)
         << describe(copied.error());
-    EXPECT_TRUE(everything(dest_).empty());
+    EXPECT_TRUE(everything().empty());
   }
 }
 
@@ -257,7 +257,7 @@ TEST_F(CopyJobTest, MadeUpTreesPastThePlanLimitsFailInClearWords) {
 // a folder in it swapped for a link fails the copy instead of leading it out.
 TEST_F(CopyJobTest, AFolderSwappedForALinkFailsTheCopyAndNothingLandsElsewhere) {
   shares_.addFile(at(R"(t\a\f.txt)"), 10);
-  fs::create_directories(root_ / "outside");
+  fs::create_directories(folder_ / "outside");
   mode_t tempMode = 0;
   CopySettings swapping;
   swapping.calls.mkdirat = [&](int dir, const char* name, mode_t mode) {
@@ -267,7 +267,7 @@ TEST_F(CopyJobTest, AFolderSwappedForALinkFailsTheCopyAndNothingLandsElsewhere) 
       tempMode = ::stat(name, &status) == 0 ? status.st_mode & 07777 : 0;
     } else if (made == 0) {
       ::unlinkat(dir, name, AT_REMOVEDIR);
-      ::symlinkat((root_ / "outside").c_str(), dir, name);
+      ::symlinkat((folder_ / "outside").c_str(), dir, name);
     }
     return made;
   };
@@ -275,8 +275,8 @@ TEST_F(CopyJobTest, AFolderSwappedForALinkFailsTheCopyAndNothingLandsElsewhere) 
   ASSERT_FALSE(copied.ok());
   EXPECT_EQ(copied.error().code, ErrorCode::LocalWrite);
   EXPECT_EQ(tempMode, 0700u);
-  EXPECT_TRUE(everything(root_ / "outside").empty());
-  EXPECT_TRUE(everything(dest_).empty());
+  EXPECT_TRUE(entries("outside").empty());
+  EXPECT_TRUE(everything().empty());
 }
 
 TEST_F(CopyJobTest, LocalFailuresReadWellAndLeaveNothing) {
