@@ -1,6 +1,7 @@
 #include "browse/recording_lister.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vuv {
@@ -21,7 +22,7 @@ Result<ListingEnd> RecordingLister::stream(std::string_view uncFolder, const Ent
     return sink(batch);
   }, stop);
   if (end) {
-    if (whole) recorder_.folderListed(std::string(uncFolder), seen);
+    if (whole) recorder_.folderListed(std::string(uncFolder), std::move(seen));
   } else if (end.error().code != ErrorCode::Cancelled && !stop.stop_requested()) {
     recorder_.folderFailed(std::string(uncFolder));
   }
