@@ -31,7 +31,8 @@ struct ConnectionOptions {
   std::string workgroup;       // -W: the domain of a user who names none
   std::string configFile;      // -s: smb.conf read on top of the user's; empty: none
   int debugLevel = -1;         // -d: libsmbclient's debug output on standard error; -1 none
-  enum class Kerberos { Off, Desired, Required } kerberos = Kerberos::Off;
+  using Kerberos = KerberosUse;
+  Kerberos kerberos = Kerberos::Off;  // -k, --use-kerberos
   double timeoutSeconds = kDefaultTimeoutSeconds;
   int jobs = kDefaultJobs;     // SMB worker processes at most
 };

@@ -1,7 +1,6 @@
 // vuvuveva-cli copy: copies a file or folder from a share into a local folder, with progress
 // on standard error and the copy's local path on standard output. Ctrl+C stops the copy and
 // leaves nothing behind.
-#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
@@ -11,7 +10,6 @@
 #include "cli/output.h"
 #include "cli/tree_printer.h"
 #include "transfer/copy_job.h"
-#include "transfer/copy_plan.h"
 
 namespace vuv::cli {
 
@@ -48,33 +46,9 @@ ExitCode runCopy(const Invocation& invocation) {
   CommandSession& command = **session;
   InterruptWatch watch([&] { command.stop(); });
   ProgressLine progress;
-  const std::stop_token stop = command.stopToken();
-
-  // A server known only by WS-Discovery needs its address first; failing that costs nothing
-  // when NetBIOS or DNS knows the name.
-  const std::string_view path = std::string_view(invocation.copySource).substr(2);
-  if (Status learned = command.session().learnAddressOf(path.substr(0, path.find('\\')), stop);
-      !learned && learned.error().code != ErrorCode::Cancelled) {
-    std::cerr << "WS-Discovery failed: " << describe(learned.error()) << "\n";
-  }
-
-  // Whether it is a file or a folder, and its name as the server spells it.
-  auto item = lookUpItem(command.lister(), invocation.copySource, stop);
-  if (watch.interrupted()) return ExitCode::Interrupted;
-  if (!item) {
-    Error error = item.error();
-    error.detail = "Could not copy " + invocation.copySource;
-    printError(error);
-    return exitCodeOf(error);
-  }
-  std::string source = invocation.copySource;
-  if (std::count(source.begin() + 2, source.end(), '\\') >= 2) {  // below a share top
-    source = source.substr(0, source.rfind('\\') + 1) + item->name;
-  }
-
-  const CopyRequest request{source, item->isFolder, invocation.copyDestination, invocation.replace};
-  auto copied = copyToFolder(request, command.lister(), command.session().reader(), stop,
-                             [&](const TransferProgress& p) { progress.show(progressText(p)); });
+  auto copied = command.uses().copy(invocation.copySource, invocation.copyDestination, invocation.replace,
+                                    command.stopToken(),
+                                    [&](const TransferProgress& p) { progress.show(progressText(p)); }, noteWsdFailure);
   progress.clear();
   if (!copied) {
     if (copied.error().code == ErrorCode::Cancelled || watch.interrupted()) return ExitCode::Interrupted;

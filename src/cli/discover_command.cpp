@@ -18,8 +18,8 @@ ExitCode runDiscover(const Invocation& invocation) {
   {
     // Ctrl+C stops every browse call at once; the workers of the discovery then end quickly.
     InterruptWatch watch([&] { (*session)->stop(); });
-    const Status discovered =
-        discoverNetwork(tree, (*session)->browse(), (*session)->executor(), invocation.addWorkgroups, progress);
+    const Status discovered = discoverNetwork((*session)->uses(), tree, invocation.addWorkgroups, progress,
+                                              (*session)->stopToken());
     if (watch.interrupted()) {
       progress.clear();
       return ExitCode::Interrupted;

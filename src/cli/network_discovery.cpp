@@ -4,12 +4,11 @@
 
 #include "cli/output.h"
 #include "cli/tree_printer.h"
-#include "discovery/discovery.h"
 
 namespace vuv::cli {
 
-Status discoverNetwork(NetworkTree& tree, BrowseService& browse, Executor& executor,
-                       const std::vector<std::string>& addWorkgroups, ProgressLine& progress) {
+Status discoverNetwork(session::UseCases& uses, NetworkTree& tree, const std::vector<std::string>& addWorkgroups,
+                       ProgressLine& progress, std::stop_token stop) {
   // Standard output carries only results, so every diagnostic line goes to standard error.
   StreamDiagnostics streams(std::cerr, std::cerr);
   TerminalDiagnostics diagnostics(streams);
@@ -19,14 +18,9 @@ Status discoverNetwork(NetworkTree& tree, BrowseService& browse, Executor& execu
     progress.clear();
     std::cerr << escapeForTerminal(failureText(failure)) << '\n';
   };
-  Discovery discovery(tree, browse, diagnostics, executor, std::move(events));
-  if (auto started = discovery.discover(); !started) return started.error();
-  // Added names go after the discovered ones, as when the window's Add comes later.
-  discovery.waitUntilIdle();
-  for (const std::string& workgroup : addWorkgroups) discovery.addDomain(workgroup);
-  discovery.waitUntilIdle();
+  const Status discovered = uses.discover(tree, addWorkgroups, diagnostics, std::move(events), stop);
   progress.clear();
-  return success();
+  return discovered;
 }
 
 }  // namespace vuv::cli

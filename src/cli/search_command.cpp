@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "cli/commands.h"
-#include "cli/location.h"
 #include "cli/network_discovery.h"
 #include "cli/output.h"
 #include "cli/result_writer.h"
@@ -17,7 +16,6 @@
 #include "cli/index_access.h"
 #include "browse/recording_lister.h"
 #include "search/search_controller.h"
-#include "treefile/tree_file_reader.h"
 
 namespace vuv::cli {
 
@@ -25,31 +23,25 @@ namespace {
 
 constexpr auto kInterruptPoll = std::chrono::milliseconds(10);
 
-// WS-Discovery failing costs the servers only it finds; the search goes on without them.
-void noteFailure(const Status& learned) {
-  if (!learned && learned.error().code != ErrorCode::Cancelled) std::cerr << "WS-Discovery failed: " << describe(learned.error()) << "\n";
-}
-
 }  // namespace
 
 // The tree to search in and the node to start from.
 Result<NodeId> prepareLocation(const Invocation& invocation, CommandSession& session, NetworkTree& tree,
                                ProgressLine& progress) {
-  if (isNetworkPath(invocation.location)) {
-    const std::string_view path = std::string_view(invocation.location).substr(2);
-    noteFailure(session.session().learnAddressOf(path.substr(0, path.find('\\')), session.stopToken()));
-    return placeNetworkPath(tree, session.browse(), invocation.location);
+  session::UseCases& uses = session.uses();
+  if (session::UseCases::isNetworkPath(invocation.location)) {
+    return uses.locate(tree, invocation.location, session.stopToken(), noteWsdFailure);
   }
   if (!invocation.treeFile.empty()) {
-    if (auto root = loadTreeFile(invocation.treeFile, tree); !root) return root.error();
-    noteFailure(session.session().learnAddresses(session.stopToken()));
-  } else if (auto discovered = discoverNetwork(tree, session.browse(), session.executor(), {}, progress);
-             !discovered) {
+    if (auto root = uses.loadTree(invocation.treeFile, tree); !root) return root.error();
+    if (Status learned = uses.learnAddresses(session.stopToken()); !learned && learned.error().code != ErrorCode::Cancelled) {
+      noteWsdFailure(learned.error());
+    }
+  } else if (Status discovered = discoverNetwork(uses, tree, {}, progress, session.stopToken()); !discovered) {
     return discovered.error();
   }
-  return findNodeByPath(tree, invocation.location);
+  return uses.locate(tree, invocation.location, session.stopToken());
 }
-
 
 ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, const WalkOutput& output,
                       SearchSummary& summary) {
@@ -106,9 +98,10 @@ ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, 
   SearchOptions options;
   options.shareWalk.maxParallelListings = static_cast<std::size_t>(invocation.connection.jobs);
   std::optional<RecordingLister> recording;
-  if (recorder) recording.emplace((*session)->lister(), *recorder);
-  DirectoryLister& lister = recording ? static_cast<DirectoryLister&>(*recording) : (*session)->lister();
-  SearchController search(tree, lister, (*session)->executor(), options);
+  session::UseCases& uses = (*session)->uses();
+  if (recorder) recording.emplace(uses.lister(), *recorder);
+  std::unique_ptr<SearchController> running = uses.search(tree, options, recording ? &*recording : nullptr);
+  SearchController& search = *running;
 
   if (output.rows) std::cout << resultHeader(invocation.searchFormat);
   if (auto started = search.start(*start, pattern, events); !started) {

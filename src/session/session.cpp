@@ -16,14 +16,6 @@ namespace {
 // round it may save.
 constexpr auto kResolverLimit = std::chrono::milliseconds(400);
 
-// Kerberos tickets are for names: such a session keeps DNS names in the workers' URLs.
-bool usesKerberos(const std::vector<std::string>& workerArguments) {
-  for (std::size_t i = 0; i + 1 < workerArguments.size(); ++i) {
-    if (workerArguments[i] == "--kerberos" && workerArguments[i + 1] != "off") return true;
-  }
-  return false;
-}
-
 smb::WorkerPoolOptions poolOptions(const SessionOptions& options, CredentialPrompt* prompt) {
   smb::WorkerPoolOptions pool;
   pool.workerPath = options.workerPath.empty() ? smb::defaultWorkerPath() : options.workerPath;
@@ -31,7 +23,7 @@ smb::WorkerPoolOptions poolOptions(const SessionOptions& options, CredentialProm
   pool.progressTimeout = options.timeout;
   pool.credentials = options.credentials;
   pool.prompt = prompt;
-  pool.workerArguments = options.workerArguments;
+  pool.workerArguments = smb::workerArguments(options.worker);
   return pool;
 }
 
@@ -41,10 +33,11 @@ Session::Session(SessionOptions options, CredentialPrompt* prompt)
     : useWsd_(options.sources.hostDiscovery),
       pool_(poolOptions(options, prompt)),
       names_(kResolverLimit),
-      book_(&names_, usesKerberos(options.workerArguments)),
+      // Kerberos tickets are for names: such a session keeps DNS names in the workers' URLs.
+      book_(&names_, options.worker.kerberos != KerberosUse::Off),
       hostDiscovery_(options.wsd),
       executor_(options.maxWorkers),
-      merged_(smbBrowse_, &hostDiscovery_, &book_, options.sources, executor_) {}
+      merged_(quietBrowse_, &hostDiscovery_, &book_, options.sources, executor_) {}
 
 Result<std::unique_ptr<Session>> Session::open(SessionOptions options, CredentialPrompt* prompt) {
   if (options.workerPath.empty()) options.workerPath = smb::defaultWorkerPath();

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "base/executor.h"
+#include "session/network_access.h"
 #include "base/result.h"
 #include "browse/credentials.h"
 #include "browse/host_address_book.h"
@@ -35,6 +36,7 @@
 #include "smb/client/smb_browse_service.h"
 #include "smb/client/smb_directory_lister.h"
 #include "smb/client/worker_pool.h"
+#include "smb/client/worker_settings.h"
 #include "wsd/client/name_lookup.h"
 #include "wsd/client/wsd_host_discovery.h"
 
@@ -45,12 +47,12 @@ struct SessionOptions {
   std::size_t maxWorkers = smb::kDefaultMaxWorkers;
   std::chrono::milliseconds timeout = smb::kDefaultProgressTimeout;  // a silent server's limit
   Credentials credentials;  // every worker's first choice; anonymous when empty
-  std::vector<std::string> workerArguments;  // smb.conf, debug level, Kerberos (worker/main.cpp)
+  smb::WorkerSettings worker;  // smb.conf, debug level, Kerberos
   MergedBrowseService::Sources sources;
   wsd::WsdOptions wsd;
 };
 
-class Session {
+class Session final : public NetworkAccess {
  public:
   // Checks that the worker program can run. `prompt` (may be null: servers that refuse the
   // given credentials fail) must outlive the session.
@@ -60,17 +62,19 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  BrowseService& browse() { return merged_; }
-  DirectoryLister& lister() { return lister_; }
-  FileReader& reader() { return lister_; }
-  const HostAddressBook& addresses() const { return book_; }
+  // Discovery's browse lists: they never open the prompt.
+  BrowseService& browse() override { return merged_; }
+  BrowseService& askingBrowse() override { return smbBrowse_; }
+  DirectoryLister& lister() override { return lister_; }
+  FileReader& reader() override { return lister_; }
+  const HostAddressBook& addresses() const override { return book_; }
   // Runs discovery and search work: one thread per SMB worker at most.
-  Executor& executor() { return executor_; }
+  Executor& executor() override { return executor_; }
 
   // A search, discovery or copy begins: what the user answered for one run only is forgotten,
   // and servers whose question was declined are asked again. The command line tool, one run
   // per command, needs none.
-  void startRun() {
+  void startRun() override {
     pool_.startRun();
     book_.forgetUnknown();
   }
@@ -80,9 +84,9 @@ class Session {
   // only when they do not know it, a WS-Discovery round that ends as soon as the server
   // answers (about 2 s when none does). A failed round is returned (worth a note: the search
   // then finds out for itself); a name nothing places is left for the search to report.
-  Status learnAddressOf(std::string_view server, std::stop_token stop = {});
+  Status learnAddressOf(std::string_view server, std::stop_token stop = {}) override;
   // Before a search in a saved tree: one WS-Discovery round for every announced server.
-  Status learnAddresses(std::stop_token stop = {});
+  Status learnAddresses(std::stop_token stop = {}) override;
 
  private:
   Status record(Result<std::vector<DiscoveredHost>> found, std::stop_token stop);
@@ -92,6 +96,7 @@ class Session {
   wsd::NameServices names_;
   HostAddressBook book_;  // before the services that consult it
   smb::SmbBrowseService smbBrowse_{pool_, &book_};
+  smb::SmbBrowseService quietBrowse_{pool_, &book_, smb::Prompting::Never};
   smb::SmbDirectoryLister lister_{pool_, &book_};
   wsd::WsdHostDiscovery hostDiscovery_;
   Executor executor_;  // after the services its tasks use, before the one that posts tasks

@@ -164,14 +164,14 @@ class PasswordPromptTest : public QObject {
     const auto existing = [](const std::string& path) {
       return path == "/tmp/krb5cc_1000" || path == "/home/joe/cc";
     };
-    const std::vector<std::string> desired{"--kerberos", "desired"};
-    QCOMPARE(kerberosWorkerArguments(std::nullopt, 1000, existing), desired);
-    QCOMPARE(kerberosWorkerArguments(std::nullopt, 1001, existing), std::vector<std::string>{});
-    QCOMPARE(kerberosWorkerArguments("", 1000, existing), desired);  // empty: the default cache
-    QCOMPARE(kerberosWorkerArguments("FILE:/home/joe/cc", 1001, existing), desired);
-    QCOMPARE(kerberosWorkerArguments("/home/joe/cc", 1001, existing), desired);
-    QCOMPARE(kerberosWorkerArguments("FILE:/home/joe/none", 1000, existing), std::vector<std::string>{});
-    QCOMPARE(kerberosWorkerArguments("KEYRING:persistent:1001", 1001, existing), desired);
+    const KerberosUse desired = KerberosUse::Desired;
+    QCOMPARE(kerberosChoice(std::nullopt, 1000, existing), desired);
+    QCOMPARE(kerberosChoice(std::nullopt, 1001, existing), KerberosUse::Off);
+    QCOMPARE(kerberosChoice("", 1000, existing), desired);  // empty: the default cache
+    QCOMPARE(kerberosChoice("FILE:/home/joe/cc", 1001, existing), desired);
+    QCOMPARE(kerberosChoice("/home/joe/cc", 1001, existing), desired);
+    QCOMPARE(kerberosChoice("FILE:/home/joe/none", 1000, existing), KerberosUse::Off);
+    QCOMPARE(kerberosChoice("KEYRING:persistent:1001", 1001, existing), desired);
   }
 };
 

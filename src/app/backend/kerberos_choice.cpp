@@ -3,22 +3,13 @@
 #include <unistd.h>
 
 namespace vuv::app {
-namespace {
 
-std::vector<std::string> argumentsFor(bool ticketPresent) {
-  if (!ticketPresent) return {};
-  return {"--kerberos", "desired"};
+KerberosUse kerberosChoice(std::optional<std::string_view> krb5ccname, unsigned uid, const FileExists& exists) {
+  return ticketCachePresent(krb5ccname, uid, exists) ? KerberosUse::Desired : KerberosUse::Off;
 }
 
-}  // namespace
-
-std::vector<std::string> kerberosWorkerArguments(std::optional<std::string_view> krb5ccname,
-                                                 unsigned uid, const FileExists& exists) {
-  return argumentsFor(ticketCachePresent(krb5ccname, uid, exists));
-}
-
-std::vector<std::string> kerberosWorkerArguments() {
-  return argumentsFor(ticketCachePresent(static_cast<unsigned>(::getuid())));
+KerberosUse kerberosChoice() {
+  return ticketCachePresent(static_cast<unsigned>(::getuid())) ? KerberosUse::Desired : KerberosUse::Off;
 }
 
 }  // namespace vuv::app

@@ -1,25 +1,19 @@
 #include "app/backend/session_backend.h"
 
-#include "browse/smb_url.h"
-
 #include <QMetaObject>
 #include <iostream>
 #include <utility>
 
 #include "base/error.h"
-#include "transfer/copy_job.h"
-#include "treefile/tree_file_reader.h"
 
 namespace vuv::app {
 
-SessionBackend::SessionBackend(BrowseService& browse, DirectoryLister& lister, FileReader& reader,
-                               Executor& executor, SearchOptions searchOptions)
-    : lister_(lister),
-      reader_(reader),
+SessionBackend::SessionBackend(session::UseCases& uses, SearchOptions searchOptions)
+    : uses_(uses),
       // The window has no console to speak of: the enumeration's diagnostic lines go to stderr.
       diagnostics_(std::cerr, std::cerr),
-      discovery_(std::make_unique<Discovery>(tree_, browse, diagnostics_, executor, discoveryEvents())),
-      search_(std::make_unique<SearchController>(tree_, lister, executor, searchOptions)) {}
+      discovery_(uses.discovery(tree_, diagnostics_, discoveryEvents())),
+      search_(uses.search(tree_, searchOptions)) {}
 
 SessionBackend::~SessionBackend() { shutdown(); }
 
@@ -47,7 +41,8 @@ DiscoveryEvents SessionBackend::discoveryEvents() {
       if (run == discoveryRun_ && events_.status) events_.status(update);
     });
   };
-  // A server whose shares could not be listed stays without shares; the diagnostics say why.
+  // A server whose shares could not be listed stays without shares (marked when it refused
+  // guests); the diagnostics say why.
   events.failed = [](RunId, const ListingFailure& failure) { std::cerr << failureText(failure) << '\n'; };
   events.finished = [this](RunId run) { post([this, run] { discoveryEnded(run); }); };
   return events;
@@ -97,7 +92,7 @@ bool SessionBackend::startDiscovery() {
     refuse(kBusyMessage);
     return false;
   }
-  if (runStart_) runStart_();
+  uses_.startRun();
   auto started = discovery_->discover();
   if (!started) {
     // Busy: workers of a stopped run still end; the same answer as for a running one.
@@ -116,12 +111,33 @@ bool SessionBackend::loadTree(const std::string& path) {
     refuse(kBusyMessage);
     return false;
   }
-  auto loaded = loadTreeFile(path, tree_);
+  auto loaded = uses_.loadTree(path, tree_);
   if (!loaded) {
     refuse(kLoadFailedMessage + describe(loaded.error()));
     return false;
   }
+  // Servers only WS-Discovery finds are reached at their announced addresses: a search waits
+  // for this round.
+  if (learn_.joinable()) {
+    learn_.request_stop();
+    learn_.join();
+  }
+  const RunId run = nextRunId();
+  learnRun_ = run;
+  learn_ = std::jthread([this, run](std::stop_token stop) {
+    if (Status learned = uses_.learnAddresses(stop); !learned && learned.error().code != ErrorCode::Cancelled) {
+      std::cerr << "WS-Discovery failed: " << describe(learned.error()) << '\n';
+    }
+    post([this, run] { learningEnded(run); });
+  });
   return true;
+}
+
+void SessionBackend::learningEnded(RunId run) {
+  if (run != learnRun_) return;  // a round stopped for a newer one
+  learnRun_ = RunId::None;
+  if (learn_.joinable()) learn_.join();
+  if (auto pending = std::exchange(pendingSearch_, std::nullopt)) startSearchNow(pending->first, pending->second);
 }
 
 bool SessionBackend::addDomain(const std::string& name) {
@@ -134,7 +150,7 @@ bool SessionBackend::addDomain(const std::string& name) {
     refuse(kDiscoveryBusyMessage);
     return false;
   }
-  if (runStart_) runStart_();
+  uses_.startRun();
   const DiscoveryStarted started = discovery_->addDomain(name);
   discoveryRun_ = started.run;
   discoveryRoot_ = kNoNode;  // the name was given: nothing to miss
@@ -143,8 +159,17 @@ bool SessionBackend::addDomain(const std::string& name) {
 
 void SessionBackend::startSearch(NodeId node, const std::string& pattern) {
   if (shutDown_) return;
+  if (learnRun_ != RunId::None) {
+    pendingSearch_.emplace(node, pattern);
+    searchRun_ = nextRunId();  // busy until it has started and ended
+    return;
+  }
+  startSearchNow(node, pattern);
+}
+
+void SessionBackend::startSearchNow(NodeId node, const std::string& pattern) {
   skipped_.clear();
-  if (runStart_) runStart_();
+  uses_.startRun();
   auto started = search_->start(node, pattern, searchEvents());
   if (started) {
     searchRun_ = *started;
@@ -162,29 +187,37 @@ void SessionBackend::startSearch(NodeId node, const std::string& pattern) {
 }
 
 void SessionBackend::stopSearch() {
-  if (!shutDown_) search_->stop();
+  if (shutDown_) return;
+  if (pendingSearch_) {  // not started: it ends here
+    pendingSearch_.reset();
+    searchRun_ = RunId::None;
+    post([this] {
+      if (events_.status) events_.status(SearchFinished{});
+      if (!shutDown_ && events_.searchFinished) events_.searchFinished({});
+    });
+    return;
+  }
+  search_->stop();
 }
 
-bool SessionBackend::startCopy(const std::string& item, bool isFolder, const std::string& folder,
-                               bool replace) {
+bool SessionBackend::startCopy(const std::string& item, bool /*isFolder: the copy looks it up*/,
+                               const std::string& folder, bool replace) {
   if (shutDown_) return false;
   if (copyRun_ != RunId::None) {
     refuse(kCopyBusyMessage);
     return false;
   }
   if (copy_.joinable()) copy_.join();  // ended: its last event has been delivered
-  if (runStart_) runStart_();
   const RunId run = nextRunId();
   copyRun_ = run;
-  CopyRequest request{item, isFolder, folder, replace};
-  copy_ = std::jthread([this, run, request = std::move(request)](std::stop_token stop) {
+  copy_ = std::jthread([this, run, item, folder, replace](std::stop_token stop) {
     const auto progress = [this, run](const TransferProgress& p) {
       CopyProgress shown{p.bytesDone, p.bytesTotal, p.bytesPerSecond, p.timeLeft, p.currentItem};
       post([this, run, shown] {
         if (run == copyRun_ && events_.copyProgress) events_.copyProgress(shown);
       });
     };
-    auto copied = copyToFolder(request, lister_, reader_, stop, progress);
+    auto copied = uses_.copy(item, folder, replace, stop, progress);
     CopyOutcome outcome;
     if (copied) {
       outcome.destination = *copied;
@@ -205,13 +238,28 @@ void SessionBackend::copyEnded(RunId run, const CopyOutcome& outcome) {
   if (events_.copyFinished) events_.copyFinished(outcome);
 }
 
-// Interim, until the session's use-case layer serves both.
-bool SessionBackend::logOn(NodeId) {
-  refuse("Log on is not available yet.");
-  return false;
+bool SessionBackend::logOn(NodeId server) {
+  if (shutDown_) return false;
+  if (loggingOn_) {
+    refuse(kLogOnBusyMessage);
+    return false;
+  }
+  if (logOn_.joinable()) logOn_.join();  // ended: its last event has been delivered
+  loggingOn_ = true;
+  logOn_ = std::jthread([this, server](std::stop_token stop) {
+    const Status done = uses_.logOn(tree_, server, stop);
+    const std::optional<std::string> failure =
+        done || done.error().code == ErrorCode::Cancelled ? std::nullopt : std::optional(describe(done.error()));
+    post([this, failure] {
+      loggingOn_ = false;
+      if (logOn_.joinable()) logOn_.join();
+      if (failure && events_.error) events_.error(*failure);
+    });
+  });
+  return true;
 }
 
-Result<std::string> SessionBackend::desktopUrl(const std::string& path) const { return smbUrlFromUnc(path); }
+Result<std::string> SessionBackend::desktopUrl(const std::string& path) const { return uses_.desktopUrl(path); }
 
 void SessionBackend::stopCopy() {
   if (!shutDown_ && copyRun_ != RunId::None) copy_.request_stop();
@@ -225,11 +273,16 @@ void SessionBackend::shutdown() {
   discovery_->stop();
   search_->stop();
   copy_.request_stop();
+  logOn_.request_stop();
+  learn_.request_stop();
   search_.reset();
   discovery_.reset();
   // A stopped copy removes what it wrote before it ends; its events are dropped.
   if (copy_.joinable()) copy_.join();
+  if (logOn_.joinable()) logOn_.join();
+  if (learn_.joinable()) learn_.join();
   copyRun_ = RunId::None;
+  pendingSearch_.reset();
 }
 
 }  // namespace vuv::app

@@ -1,7 +1,8 @@
-// The window's backend on the network: discovery and search of the core, run on the session's
-// executor over its browse service and directory lister, and copies (transfer/copy_job.h) on a
-// thread of their own (one copy at a time: a long copy must not hold one of the executor's
-// threads that searches share), with every event handed to the GUI thread.
+// The window's backend on the network, over the session's use cases: discovery and search run
+// on the session's executor; a copy, a log-on and learning a loaded tree's addresses each on a
+// thread of their own (one of each at a time: they must not hold the executor's threads that
+// searches share), with every event handed to the GUI thread. A search started while a loaded
+// tree's addresses are being learned starts when that ends.
 //
 // Busy rules: Discover and loading a tree file are refused while a discovery or a search still runs (clearing the tree
 // under running workers is not provided for); Add domain is refused while a discovery runs, so
@@ -22,6 +23,7 @@
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +36,7 @@
 #include "discovery/diagnostics.h"
 #include "discovery/discovery.h"
 #include "search/search_controller.h"
+#include "session/use_cases.h"
 
 namespace vuv::app {
 
@@ -46,19 +49,15 @@ inline constexpr char kNoDomainMessage[] =
 inline constexpr char kLoadFailedMessage[] = "The tree file could not be loaded: ";
 inline constexpr char kEmptyDomainMessage[] = "Enter the name of a domain or workgroup.";
 inline constexpr char kCopyBusyMessage[] = "A copy is running. Wait until it has ended, or stop it.";
+inline constexpr char kLogOnBusyMessage[] = "A log-on is running. Wait until it has ended.";
 
 class SessionBackend final : public WindowBackend {
  public:
-  // Everything given must outlive the backend.
-  SessionBackend(BrowseService& browse, DirectoryLister& lister, FileReader& reader, Executor& executor,
-                 SearchOptions searchOptions = {});
+  // `uses` must outlive the backend.
+  explicit SessionBackend(session::UseCases& uses, SearchOptions searchOptions = {});
   ~SessionBackend() override;
   SessionBackend(const SessionBackend&) = delete;
   SessionBackend& operator=(const SessionBackend&) = delete;
-
-  // Called (GUI thread) as each discovery, Add domain, search or copy starts: the session
-  // begins a new run of its password answers there (Session::startRun).
-  void setRunStart(std::function<void()> runStart) { runStart_ = std::move(runStart); }
 
   void setEvents(WindowEvents events) override { events_ = std::move(events); }
   NetworkTree& tree() override { return tree_; }
@@ -82,10 +81,12 @@ class SessionBackend final : public WindowBackend {
   SearchEvents searchEvents();
   void discoveryEnded(RunId run);
   void copyEnded(RunId run, const CopyOutcome& outcome);
+  void learningEnded(RunId run);
+  void startSearchNow(NodeId node, const std::string& pattern);
 
   QObject receiver_;  // lives on the GUI thread; queued events die with it
   WindowEvents events_;
-  std::function<void()> runStart_;
+  session::UseCases& uses_;
   bool shutDown_ = false;
 
   // The current runs, on the GUI thread only; RunId::None when none runs.
@@ -94,9 +95,9 @@ class SessionBackend final : public WindowBackend {
   RunId searchRun_ = RunId::None;
   std::vector<ListingFailure> skipped_;  // of the current search
   RunId copyRun_ = RunId::None;
-
-  DirectoryLister& lister_;
-  FileReader& reader_;
+  bool loggingOn_ = false;
+  RunId learnRun_ = RunId::None;  // learning a loaded tree's addresses
+  std::optional<std::pair<NodeId, std::string>> pendingSearch_;  // waits for the learning
 
   NetworkTree tree_;
   StreamDiagnostics diagnostics_;
@@ -104,6 +105,8 @@ class SessionBackend final : public WindowBackend {
   std::unique_ptr<Discovery> discovery_;
   std::unique_ptr<SearchController> search_;
   std::jthread copy_;  // the running copy, or one that has ended and waits to be joined
+  std::jthread logOn_;  // alike
+  std::jthread learn_;  // alike
 };
 
 }  // namespace vuv::app

@@ -32,6 +32,13 @@ struct Credentials {
   bool anonymous() const { return user.empty(); }
 };
 
+// Whether SMB logons use the Kerberos ticket cache (KRB5CCNAME), as the user chose it.
+enum class KerberosUse {
+  Off,       // NTLM only
+  Desired,   // the ticket when there is one, else NTLM
+  Required,  // the ticket only
+};
+
 // What a person answered: the credentials, and whether the session may offer them again.
 struct CredentialAnswer {
   Credentials credentials;
