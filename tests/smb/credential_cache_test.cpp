@@ -18,10 +18,12 @@ std::string userOf(const std::optional<CredentialAnswer>& c) { return c ? c->cre
 TEST(CredentialCache, ServerAnswerServesEveryShareUntilAShareRefusesIt) {
   ListPrompt prompt({kAlice, kBob});
   CredentialCache cache(&prompt);
+  // A call that may not prompt (a discovery's) asks no one and declines nothing for later.
+  EXPECT_EQ(userOf(cache.credentialsFor("SRV", "Docs", {}, false)), "(none)");
   EXPECT_EQ(userOf(cache.credentialsFor("SRV", "Docs", {})), "alice");
   cache.accepted("SRV", "Docs", kAlice);
-  // Other shares and other spellings of the server: no question.
-  EXPECT_EQ(userOf(cache.credentialsFor("srv", "Media", {})), "alice");
+  // Other shares and other spellings of the server: no question; known answers for all.
+  EXPECT_EQ(userOf(cache.credentialsFor("srv", "Media", {}, false)), "alice");
   EXPECT_EQ(prompt.asked, 1);
 
   // A share that refuses credentials its server took elsewhere gets its own question...

@@ -1,5 +1,6 @@
 #include "discovery/enumeration.h"
 
+#include <cerrno>
 #include <cstdint>
 
 namespace vuv {
@@ -65,6 +66,8 @@ void enumerateShares(const EnumerationContext& context, std::string_view server,
     const BrowseReply reply = context.browse.listShares(server, resume, context.stop);
     if (context.stop.stop_requested()) return;
     if (reply.status == BrowseStatus::Failure) {
+      // Refused guests: the person may log on to it later.
+      if (reply.failureCode == EACCES || reply.failureCode == EPERM) context.tree.setNeedsLogon(serverNode, true);
       if (context.failed) {
         const Error error{errorCodeFromErrno(reply.failureCode), reply.failureCode, reply.failureDetail};
         context.failed(ListingFailure{"\\\\" + std::string(server), error});

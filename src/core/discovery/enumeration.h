@@ -43,7 +43,7 @@ std::vector<NodeId> enumerateServers(const EnumerationContext& context, bool lis
 
 // Every share of `server`, in the server's order, as Share nodes under `serverNode`. A failed
 // listing leaves the node with the shares inserted so far and goes to `failed` (not when the
-// run was stopped). Ends early like enumerateServers.
+// run was stopped); a refusal (access denied) also marks the server NetworkTree::needsLogon. Ends early like enumerateServers.
 void enumerateShares(const EnumerationContext& context, std::string_view server, NodeId serverNode);
 
 }  // namespace vuv

@@ -17,7 +17,7 @@ std::string serverKey(std::string_view server) { return foldCaseUtf8(server); }
 
 std::optional<CredentialAnswer> CredentialCache::credentialsFor(std::string_view server,
                                                            std::string_view share,
-                                                           std::stop_token stop) {
+                                                           std::stop_token stop, bool mayPrompt) {
   const std::string serverName = serverKey(server);
   const ShareKey shareKey{serverName, std::string(share)};
   std::unique_lock lock(mutex_);
@@ -32,7 +32,7 @@ std::optional<CredentialAnswer> CredentialCache::credentialsFor(std::string_view
       }
     }
     const std::string promptKey = ownShare ? serverName + "\\" + shareKey.second : serverName;
-    if (declined_.contains(promptKey) || prompt_ == nullptr) return std::nullopt;
+    if (declined_.contains(promptKey) || prompt_ == nullptr || !mayPrompt) return std::nullopt;
     if (!asking_.contains(promptKey)) {
       asking_.insert(promptKey);
       lock.unlock();

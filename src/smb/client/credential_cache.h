@@ -39,8 +39,10 @@ class CredentialCache {
   // Credentials for a worker to try, or nullopt: none to offer, or `stop` came while waiting
   // for another thread's prompt. `remember` false: the worker must not keep them beyond this
   // request.
+  // `mayPrompt` false: only what is known is offered; nobody is asked, and nobody else's open
+  // question is waited for (a discovery must not stop on a person).
   std::optional<CredentialAnswer> credentialsFor(std::string_view server, std::string_view share,
-                                            std::stop_token stop);
+                                                 std::stop_token stop, bool mayPrompt = true);
 
   // A new run begins: answers for the last run only are forgotten, and declined prompts may
   // be asked again.

@@ -31,11 +31,11 @@ BrowseReply SmbBrowseService::list(protocol::Operation operation, const std::str
     for (protocol::Entry& entry : batch) reply.names.push_back(std::move(entry.name));
     return true;
   };
-  Result<RequestOutcome> outcome = pool_.run(operation, url, handlers, stop, WorkerChoice::Any, server);
+  Result<RequestOutcome> outcome = pool_.run(operation, url, handlers, stop, WorkerChoice::Any, server, prompting_);
   // Lists are reads: one whose worker died is asked again once, on a fresh worker.
   if (!outcome && outcome.error().code == ErrorCode::WorkerCrashed) {
     reply.names.clear();
-    outcome = pool_.run(operation, url, handlers, stop, WorkerChoice::Fresh, server);
+    outcome = pool_.run(operation, url, handlers, stop, WorkerChoice::Fresh, server, prompting_);
   }
   if (!outcome) {
     return BrowseReply{BrowseStatus::Failure, errnoFromError(outcome.error()), 0, {},

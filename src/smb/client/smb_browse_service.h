@@ -18,7 +18,10 @@ namespace vuv::smb {
 class SmbBrowseService : public BrowseService {
  public:
   // Servers are reached where `book` (may be null) places them (HostAddressBook::hostFor).
-  explicit SmbBrowseService(WorkerPool& pool, HostAddressBook* book = nullptr) : pool_(pool), book_(book) {}
+  // `prompting` Never: a server that refuses guests fails with AccessDenied, nobody is asked.
+  explicit SmbBrowseService(WorkerPool& pool, HostAddressBook* book = nullptr,
+                            Prompting prompting = Prompting::Allowed)
+      : pool_(pool), book_(book), prompting_(prompting) {}
 
   BrowseReply listDomains(std::stop_token stop) override;
   BrowseReply listServers(std::string_view domain, std::stop_token stop) override;
@@ -32,6 +35,7 @@ class SmbBrowseService : public BrowseService {
 
   WorkerPool& pool_;
   HostAddressBook* book_;
+  const Prompting prompting_;
 };
 
 }  // namespace vuv::smb

@@ -125,7 +125,7 @@ void WorkerPool::giveBack(std::unique_ptr<WorkerProcess> worker, bool reusable) 
 
 Result<RequestOutcome> WorkerPool::run(protocol::Operation operation, const std::string& url,
                                        const ReplyHandlers& handlers, std::stop_token stop,
-                                       WorkerChoice choice, std::string_view server) {
+                                       WorkerChoice choice, std::string_view server, Prompting prompting) {
   auto acquired = acquire(stop, choice);
   if (!acquired) return acquired.error();
   Lease worker(*this, std::move(*acquired));
@@ -138,13 +138,14 @@ Result<RequestOutcome> WorkerPool::run(protocol::Operation operation, const std:
     if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, url);
     return makeError(ErrorCode::WorkerCrashed, url + " (SMB worker " + worker->kill() + ")");
   }
-  return converse(*worker, id, url, server, handlers, stop, worker.reusable);
+  return converse(*worker, id, url, server, handlers, stop, prompting, worker.reusable);
 }
 
 Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t id,
                                             const std::string& url, std::string_view server,
                                             const ReplyHandlers& handlers,
-                                            std::stop_token stop, bool& reusable) {
+                                            std::stop_token stop, Prompting prompting,
+                                            bool& reusable) {
   auto crashed = [&] {
     const std::string ending = worker.kill();
     // Killed by our own stop callback: that is a cancellation, not a crash to retry.
@@ -214,7 +215,7 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
               std::optional<CredentialAnswer> given;
               if (!host.empty() && compareIgnoringCase(ask.server, host) == 0) {
                 ask.server = serverName;
-                given = credentials_.credentialsFor(ask.server, ask.share, stop);
+                given = credentials_.credentialsFor(ask.server, ask.share, stop, prompting == Prompting::Allowed);
               }
               if (stop.stop_requested()) return crashed();
               if (given) {

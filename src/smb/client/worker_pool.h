@@ -73,6 +73,10 @@ struct ReplyHandlers {
 // have died a moment ago without showing it yet.
 enum class WorkerChoice { Any, Fresh };
 
+// Whether a server that refuses what the cache holds may open the credential prompt for this
+// request. Never: the request fails with AccessDenied instead (a discovery asks no one).
+enum class Prompting { Allowed, Never };
+
 struct RequestOutcome {
   bool openedNothing = false;  // the listing gave no handle and no error (see protocol)
   std::string detail;
@@ -94,7 +98,8 @@ class WorkerPool {
   // what is remembered for them go by it; empty: the URL's host.
   Result<RequestOutcome> run(protocol::Operation operation, const std::string& url,
                              const ReplyHandlers& handlers, std::stop_token stop = {},
-                             WorkerChoice choice = WorkerChoice::Any, std::string_view server = {});
+                             WorkerChoice choice = WorkerChoice::Any, std::string_view server = {},
+                             Prompting prompting = Prompting::Allowed);
 
   // A new run begins for the credential cache (credential_cache.h): answers given for the last
   // run only are forgotten, and declined questions may be asked again.
@@ -111,7 +116,7 @@ class WorkerPool {
   void giveBack(std::unique_ptr<WorkerProcess> worker, bool reusable);
   Result<RequestOutcome> converse(WorkerProcess& worker, std::uint32_t id, const std::string& url,
                                   std::string_view server, const ReplyHandlers& handlers,
-                                  std::stop_token stop, bool& reusable);
+                                  std::stop_token stop, Prompting prompting, bool& reusable);
 
   const WorkerPoolOptions options_;
 
