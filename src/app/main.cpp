@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -16,20 +17,46 @@
 #include "browse/recording_lister.h"
 #include "index/index_path.h"
 #include "index/index_writer.h"
-#include "session/session.h"
+#include "session/use_cases.h"
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(vuv::app::text::kAppName);
-  QApplication::setApplicationVersion(VUV_VERSION);
-  QApplication::setWindowIcon(vuv::app::picture(vuv::app::Picture::AppIcon));
+namespace {
 
-  QCommandLineParser parser;
+void describeOptions(QCommandLineParser& parser) {
   parser.setApplicationDescription("Map the Windows network and find files on its shares.");
   parser.addHelpOption();
   parser.addVersionOption();
   parser.addPositionalArgument("file", "A tree file (.brk) to show instead of an empty tree.", "[FILE.brk]");
-  parser.process(app);  // --help, --version and unknown options end here
+}
+
+// --help and --version need no display: they are answered by a core application, before the
+// window's application (which opens one) exists. Other arguments wait for that one: it takes
+// Qt's own options out first.
+void answerWithoutDisplay(int argc, char** argv) {
+  bool asked = false;
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version"}) {
+      if (std::strcmp(argv[i], option) == 0) asked = true;
+    }
+  }
+  if (!asked) return;
+  QCoreApplication app(argc, argv);
+  QCommandLineParser parser;
+  describeOptions(parser);
+  parser.process(app);  // answers and ends the program
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication::setApplicationName(vuv::app::text::kAppName);
+  QCoreApplication::setApplicationVersion(VUV_VERSION);
+  answerWithoutDisplay(argc, argv);
+
+  QApplication app(argc, argv);
+  QApplication::setWindowIcon(vuv::app::picture(vuv::app::Picture::AppIcon));
+  QCommandLineParser parser;
+  describeOptions(parser);
+  parser.process(app);  // unknown options end here
   const QStringList files = parser.positionalArguments();
   if (files.size() > 1) {
     std::fputs("vuvuveva: give at most one tree file\n", stderr);
@@ -40,8 +67,8 @@ int main(int argc, char** argv) {
   // has ended.
   vuv::app::DialogCredentialPrompt prompt;
   vuv::session::SessionOptions options;
-  options.workerArguments = vuv::app::kerberosWorkerArguments();
-  auto session = vuv::session::Session::open(std::move(options), &prompt);
+  options.worker.kerberos = vuv::app::kerberosChoice();
+  auto session = vuv::session::UseCases::open(std::move(options), &prompt);
   if (!session) {
     QMessageBox::critical(nullptr, vuv::app::text::kAppName, QString::fromStdString(describe(session.error())));
     return 1;
@@ -55,15 +82,13 @@ int main(int argc, char** argv) {
   }
   std::optional<vuv::RecordingLister> recording;
   if (index) recording.emplace((*session)->lister(), *index);
-  vuv::DirectoryLister& lister = recording ? static_cast<vuv::DirectoryLister&>(*recording) : (*session)->lister();
   // Declared after the session and before the window: the window goes first, then the
   // backend's work (its stop ends any open password question), then the session with its
   // worker processes, then the prompt.
-  vuv::app::SessionBackend backend((*session)->browse(), lister, (*session)->reader(), (*session)->executor());
+  vuv::app::SessionBackend backend(**session, {}, recording ? &*recording : nullptr);
   // Made early: it asks the desktop about smb:// handlers while the window comes up.
   vuv::app::XdgDesktop desktop;
   vuv::app::CMainDlg window(backend);
-  backend.setRunStart([&session = **session] { session.startRun(); });
   prompt.setWindow(&window);
   window.setDesktop(desktop);
   // A bad file is reported in the window's error box once the event loop runs; the window

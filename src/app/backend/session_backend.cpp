@@ -8,12 +8,13 @@
 
 namespace vuv::app {
 
-SessionBackend::SessionBackend(session::UseCases& uses, SearchOptions searchOptions)
+SessionBackend::SessionBackend(session::UseCases& uses, SearchOptions searchOptions,
+                               DirectoryLister* searchLister)
     : uses_(uses),
       // The window has no console to speak of: the enumeration's diagnostic lines go to stderr.
       diagnostics_(std::cerr, std::cerr),
       discovery_(uses.discovery(tree_, diagnostics_, discoveryEvents())),
-      search_(uses.search(tree_, searchOptions)) {}
+      search_(uses.search(tree_, searchOptions, searchLister)) {}
 
 SessionBackend::~SessionBackend() { shutdown(); }
 

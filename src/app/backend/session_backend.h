@@ -53,8 +53,10 @@ inline constexpr char kLogOnBusyMessage[] = "A log-on is running. Wait until it 
 
 class SessionBackend final : public WindowBackend {
  public:
-  // `uses` must outlive the backend.
-  explicit SessionBackend(session::UseCases& uses, SearchOptions searchOptions = {});
+  // `uses` and `searchLister` (may be null: the session's; one that records into the index)
+  // must outlive the backend.
+  explicit SessionBackend(session::UseCases& uses, SearchOptions searchOptions = {},
+                          DirectoryLister* searchLister = nullptr);
   ~SessionBackend() override;
   SessionBackend(const SessionBackend&) = delete;
   SessionBackend& operator=(const SessionBackend&) = delete;
