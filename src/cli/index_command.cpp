@@ -6,11 +6,11 @@
 
 #include "cli/commands.h"
 #include "cli/index_access.h"
-#include "cli/location.h"
 #include "cli/output.h"
 #include "cli/result_writer.h"
 #include "index/index_path.h"
 #include "index/index_store.h"
+#include "session/use_cases.h"
 #include "status/status_update.h"
 #include "treefile/tree_file_reader.h"
 
@@ -31,14 +31,14 @@ void collectShares(const NetworkTree& tree, NodeId node, std::vector<std::string
 // Network paths as given; a node path through the tree file, without the network.
 Result<std::vector<std::string>> indexedLocations(const Invocation& invocation) {
   if (invocation.location.empty()) return std::vector<std::string>{std::string()};
-  if (isNetworkPath(invocation.location)) return std::vector<std::string>{invocation.location};
+  if (session::UseCases::isNetworkPath(invocation.location)) return std::vector<std::string>{invocation.location};
   if (invocation.treeFile.empty()) {
     return makeError(ErrorCode::InvalidArgument,
                      "the index knows network paths only: give \\\\SERVER[\\SHARE...], or a node path with --tree FILE");
   }
   NetworkTree tree;
   if (auto root = loadTreeFile(invocation.treeFile, tree); !root) return root.error();
-  auto node = findNodeByPath(tree, invocation.location);
+  auto node = session::UseCases::findNode(tree, invocation.location);
   if (!node) return node.error();
   std::vector<std::string> shares;
   collectShares(tree, *node, shares);

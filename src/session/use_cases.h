@@ -74,6 +74,8 @@ class UseCases {
   Result<NodeId> locate(NetworkTree& tree, std::string_view location, std::stop_token stop,
                         const NoteSink& note = {});
   static bool isNetworkPath(std::string_view location) { return location.starts_with("\\\\"); }
+  // A node path of `tree`, as locate() finds it, without the network.
+  static Result<NodeId> findNode(const NetworkTree& tree, std::string_view path);
 
   // `through` (may be null) wraps lister() for the search (the index records what it lists).
   std::unique_ptr<SearchController> search(NetworkTree& tree, SearchOptions options = {},

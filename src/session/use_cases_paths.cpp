@@ -23,19 +23,6 @@ NodeId findChild(const NetworkTree& tree, NodeId parent, std::string_view name) 
   return kNoNode;
 }
 
-Result<NodeId> findNodeByPath(const NetworkTree& tree, std::string_view path) {
-  while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
-  if (path.empty()) return makeError(ErrorCode::InvalidArgument, "empty location");
-  NodeId node = kNoNode;
-  for (std::string_view name : splitAtBackslashes(path)) {
-    node = findChild(tree, node, name);
-    if (node == kNoNode) {
-      return makeError(ErrorCode::NotFound, "no node '" + std::string(name) + "' in the network tree");
-    }
-  }
-  return node;
-}
-
 class NullDiagnostics final : public DiagnosticSink {
  public:
   void toStandardOutput(std::string_view) override {}
@@ -55,10 +42,23 @@ void learnServer(NetworkAccess& network, std::string_view path, std::stop_token 
 
 }  // namespace
 
+Result<NodeId> UseCases::findNode(const NetworkTree& tree, std::string_view path) {
+  while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+  if (path.empty()) return makeError(ErrorCode::InvalidArgument, "empty location");
+  NodeId node = kNoNode;
+  for (std::string_view name : splitAtBackslashes(path)) {
+    node = findChild(tree, node, name);
+    if (node == kNoNode) {
+      return makeError(ErrorCode::NotFound, "no node '" + std::string(name) + "' in the network tree");
+    }
+  }
+  return node;
+}
+
 Result<NodeId> UseCases::locate(NetworkTree& tree, std::string_view location, std::stop_token stop,
                                 const NoteSink& note) {
   if (!isNetworkPath(location)) {
-    auto node = findNodeByPath(tree, location);
+    auto node = findNode(tree, location);
     // A search aimed at a server that refused guests asks for a password first.
     if (node && tree.needsLogon(*node)) {
       if (Status loggedOn = logOn(tree, *node, stop); !loggedOn) return loggedOn.error();
