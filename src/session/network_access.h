@@ -28,7 +28,7 @@ class NetworkAccess {
   virtual DirectoryLister& lister() = 0;
   virtual FileReader& reader() = 0;
   virtual Executor& executor() = 0;
-  virtual const HostAddressBook& addresses() const = 0;
+  virtual HostAddressBook& addresses() = 0;
 
   // A search, discovery, log-on or copy begins (a new run of the password answers).
   virtual void startRun() = 0;

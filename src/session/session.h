@@ -67,7 +67,7 @@ class Session final : public NetworkAccess {
   BrowseService& askingBrowse() override { return smbBrowse_; }
   DirectoryLister& lister() override { return lister_; }
   FileReader& reader() override { return lister_; }
-  const HostAddressBook& addresses() const override { return book_; }
+  HostAddressBook& addresses() override { return book_; }
   // Runs discovery and search work: one thread per SMB worker at most.
   Executor& executor() override { return executor_; }
 

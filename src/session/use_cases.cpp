@@ -82,7 +82,7 @@ std::unique_ptr<SearchController> UseCases::search(NetworkTree& tree, SearchOpti
   return std::make_unique<SearchController>(tree, through ? *through : network_.lister(), network_.executor(), options);
 }
 
-Result<std::string> UseCases::desktopUrl(std::string_view path) const {
+Result<std::string> UseCases::desktopUrl(std::string_view path) {
   return smbUrlFromUnc(path, &network_.addresses());
 }
 

@@ -90,7 +90,7 @@ class UseCases {
 
   // The smb:// URL for the desktop's Open file or Open folder: a server known by its announced
   // address is named by that address.
-  Result<std::string> desktopUrl(std::string_view path) const;
+  Result<std::string> desktopUrl(std::string_view path);
 
  private:
   UseCases(std::unique_ptr<Session> session) : owned_(std::move(session)), network_(*owned_) {}

@@ -30,7 +30,7 @@ class InMemoryAccess final : public session::NetworkAccess {
   DirectoryLister& lister() override { return shares; }
   FileReader& reader() override { return shares; }
   Executor& executor() override { return executorOf; }
-  const HostAddressBook& addresses() const override { return book; }
+  HostAddressBook& addresses() override { return book; }
   void startRun() override { ++runs; }
   Status learnAddressOf(std::string_view server, std::stop_token) override {
     if (auto it = announced.find(std::string(server)); it != announced.end()) book.set(it->first, it->second);
