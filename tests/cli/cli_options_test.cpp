@@ -164,16 +164,5 @@ TEST(CliOptions, RefusesWhatItCannotUse) {
   }
 }
 
-TEST(CliOptions, HelpNamesEveryOption) {
-  const std::string help = usageText();
-  for (const char* option : {"-U, --user", "-A, --authentication-file", "--password", "-N, --no-pass",
-                             "-W, --workgroup", "-k, --kerberos", "--use-kerberos required|desired|off",
-                             "-s, --configfile", "-d, --debuglevel", "-t, --timeout", "-j, --jobs",
-                             "--add-workgroup", "--save", "--format", "--source netbios|wsd|all", "--location", "--pattern",
-                             "--tree", "--replace", "--help", "--version", "PASSWD_FILE"}) {
-    EXPECT_NE(help.find(option), std::string::npos) << option;
-  }
-}
-
 }  // namespace
 }  // namespace vuv::cli

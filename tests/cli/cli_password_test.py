@@ -93,6 +93,8 @@ def check_cmdline(cli, server, env):
         ["--user", "joe%" + PASSWORD],
         ["--user=joe%" + PASSWORD],
         ["-kNUjoe%" + PASSWORD, "--use-kerberos=off"],
+        ["-kN", "-U", "joe%" + PASSWORD, "--use-kerberos=off"],
+        ["-j2", "-Ujoe%x%" + PASSWORD],  # only the first % separates
         ["-U", "joe", "--password", PASSWORD],
         ["-U", "joe", "--password=" + PASSWORD],
     ]
