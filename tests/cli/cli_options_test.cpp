@@ -42,7 +42,8 @@ TEST(CliOptions, DiscoverAndSearchRequests) {
   EXPECT_EQ(tree->treeFile, "file.brk");
 }
 
-// Each spelling of an option, as the usual SMB tools and most Unix tools take them.
+// The spellings the parser handles itself (attached values, clusters, "--x=", "--"), one row
+// per option otherwise: short and long names come from the same table.
 TEST(CliOptions, OptionSpellings) {
   struct Case {
     Args args;
@@ -56,26 +57,18 @@ TEST(CliOptions, OptionSpellings) {
       {{"discover", "-U", "ann", "-U", "bob"}, [&](auto& i) { return c(i).credentials.user == "bob"; }},  // last wins
       {{"discover", "-U", "joe", "--password", "p w"}, [&](auto& i) { return c(i).credentials.password == "p w"; }},
       {{"discover", "--password="}, [&](auto& i) { return c(i).passwordGiven && c(i).credentials.password.empty(); }},
-      {{"discover", "-Acreds"}, [&](auto& i) { return c(i).authenticationFile == "creds"; }},
       {{"discover", "--authentication-file=a b"}, [&](auto& i) { return c(i).authenticationFile == "a b"; }},
-      {{"discover", "-j8"}, [&](auto& i) { return c(i).jobs == 8; }},
       {{"discover", "--jobs=64"}, [&](auto& i) { return c(i).jobs == 64; }},
       {{"discover", "-t", "0.5"}, [&](auto& i) { return c(i).timeoutSeconds == 0.5; }},
       {{"discover", "-WOFFICE"}, [&](auto& i) { return c(i).workgroup == "OFFICE"; }},
-      {{"discover", "--workgroup", "OFFICE"}, [&](auto& i) { return c(i).workgroup == "OFFICE"; }},
-      {{"discover", "-s", "my.conf"}, [&](auto& i) { return c(i).configFile == "my.conf"; }},
       {{"discover", "--configfile=my.conf"}, [&](auto& i) { return c(i).configFile == "my.conf"; }},
       {{"discover"},
        [&](auto& i) { return c(i).debugLevel == -1 && c(i).kerberos == Kerberos::Off && i.source == DiscoverySource::All; }},
-      {{"discover", "--source", "netbios"}, [](auto& i) { return i.source == DiscoverySource::NetBios; }},
       {{"discover", "--source=wsd"}, [](auto& i) { return i.source == DiscoverySource::WsDiscovery; }},
-      {{"discover", "--source", "all"}, [](auto& i) { return i.source == DiscoverySource::All; }},
       {{"search", "--location=\\\\S", "--pattern=*", "--source", "netbios"},
        [](auto& i) { return i.source == DiscoverySource::NetBios; }},
-      {{"discover", "-d3"}, [&](auto& i) { return c(i).debugLevel == 3; }},
       {{"discover", "--debuglevel", "10"}, [&](auto& i) { return c(i).debugLevel == 10; }},
       {{"discover", "-k"}, [&](auto& i) { return c(i).kerberos == Kerberos::Required; }},
-      {{"discover", "--kerberos"}, [&](auto& i) { return c(i).kerberos == Kerberos::Required; }},
       {{"discover", "--use-kerberos=desired"}, [&](auto& i) { return c(i).kerberos == Kerberos::Desired; }},
       {{"discover", "-k", "--use-kerberos", "off"}, [&](auto& i) { return c(i).kerberos == Kerberos::Off; }},
       {{"search", "--location=\\\\S", "--pattern=*", "-kNj2"},
@@ -83,18 +76,14 @@ TEST(CliOptions, OptionSpellings) {
       {{"search", "--location", "\\\\S", "--pattern", "-x*"},
        [](auto& i) { return i.pattern == "-x*" && i.source == DiscoverySource::All; }},
       {{"search", "--location=\\\\S", "--pattern="}, [](auto& i) { return i.patternGiven && i.pattern.empty(); }},
-      {{"tree", "--", "-odd.brk"}, [](auto& i) { return i.treeFile == "-odd.brk"; }},
-      {{"tree", "--", "--x="}, [](auto& i) { return i.treeFile == "--x="; }},
+      {{"tree", "--", "--x="}, [](auto& i) { return i.treeFile == "--x="; }},  // no "=" rewriting after --
       {{"tree", "--format=brk", "t.brk"}, [](auto& i) { return i.treeFormat == TreeFormat::Brk; }},
       {{"--version"}, [](auto& i) { return i.command == Command::Version; }},
-      {{"-V"}, [](auto& i) { return i.command == Command::Version; }},
       {{"discover", "-V"}, [](auto& i) { return i.command == Command::Version; }},
       {{"version"}, [](auto& i) { return i.command == Command::Version; }},
-      {{"-h"}, [](auto& i) { return i.command == Command::Help; }},
       {{"discover", "-?"}, [](auto& i) { return i.command == Command::Help; }},
       {{"help"}, [](auto& i) { return i.command == Command::Help; }},
       {{"search", "--help"}, [](auto& i) { return i.command == Command::Help; }},  // no --location needed
-      {{"tree", "-h"}, [](auto& i) { return i.command == Command::Help; }},
       {{"copy", "-N", "\\\\S\\share\\a b.txt", "--replace", "/tmp/to"},
        [&](auto& i) {
          return i.command == Command::Copy && i.copySource == "\\\\S\\share\\a b.txt" &&
@@ -125,20 +114,15 @@ TEST(CliOptions, RefusesWhatItCannotUse) {
       {{"discover", "-t5s"}, "--timeout takes"},
       {{"discover", "--jobs", "0"}, "--jobs takes"},
       {{"discover", "-j", "100000"}, "--jobs takes"},
-      {{"discover", "-j"}, "--jobs needs a value"},
       {{"discover", "-d11"}, "--debuglevel takes"},
       {{"discover", "-d", "-1"}, "--debuglevel takes"},
-      {{"discover", "--use-kerberos=yes"}, "--use-kerberos takes"},
       {{"discover", "--use-kerberos=Required"}, "--use-kerberos takes"},
       {{"discover", "-k", "required"}, "required"},  // -k takes no value
       {{"discover", "-U"}, "--user needs a value"},
       {{"discover", "--source", "NetBIOS"}, "--source"},
-      {{"discover", "--source", "both"}, "--source"},
-      {{"discover", "--source"}, "--source"},
       {{"discover", "--source="}, "--source"},
       {{"discover", "--add-workgroup"}, "--add-workgroup"},
       {{"discover", "--add-workgroup="}, "--add-workgroup needs a name"},
-      {{"discover", "--add-workgroup", ""}, "--add-workgroup needs a name"},
       {{"discover", "--pattern", "x"}, "--pattern"},  // a search option
       {{"discover", "stray"}, "stray"},
       {{"discover", "--", "-U", "joe"}, "-U"},  // after --, nothing is an option
@@ -146,11 +130,9 @@ TEST(CliOptions, RefusesWhatItCannotUse) {
       {{"tree"}, "tree needs a FILE"},
       {{"tree", "a.brk", "b.brk"}, "b.brk"},
       {{"tree", "a.brk", "-U", "joe"}, "-U"},  // no network, no credentials
-      {{"tree", "a.brk", "--source", "wsd"}, "--source"},
       {{"search", "--pattern", "*"}, "search needs --location"},
       {{"search", "--location", "\\\\S"}, "search needs --pattern"},
       {{"search", "--location", "\\\\S", "--pattern", "*", "--format", "brk"}, "--format takes text, csv or json"},
-      {{"search", "--location", "\\\\S", "--pattern", "*", "--format"}, "--format"},
       {{"copy", "\\\\S\\share\\a.txt"}, "copy needs a network path and a destination folder"},
       {{"copy", "a.txt", "/tmp"}, "copy takes a network path"},
       {{"copy", "\\\\S\\share\\a.txt", "/tmp", "/var"}, "/var"},
