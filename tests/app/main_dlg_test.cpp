@@ -40,23 +40,12 @@ class MainDlgTest : public QObject {
   void init() { rig_ = std::make_unique<WindowRig>(); }
   void cleanup() { rig_.reset(); }
 
-  void controlsKeepTheirPlacesAndNames() {
+  // A fixed size, and a name for screen readers on every control (the end-to-end test finds them
+  // by it). Where the controls sit is the layout's business, not a test's.
+  void fixedSizeAndNamedControls() {
     CMainDlg& window = rig_->window;
-    auto rectOf = [&](const char* name) {
-      QWidget* widget = rig_->child(name);
-      return QRect(widget->mapTo(&window, QPoint(0, 0)), widget->size());
-    };
-    const QRect tree = rectOf("tree"), list = rectOf("resultList"), edit = rectOf("patternEdit");
-    const QRect button = rectOf("searchButton"), look = rectOf("lookInLabel"), title = rectOf("networkTreeButton");
-    const int statusTop = rig_->window.statusBar()->mapTo(&window, QPoint(0, 0)).y();
-    for (const QRect& rect : {tree, list, edit, button, look, title}) {
-      QVERIFY(rect.top() > rectOf("toolbar").bottom() && rect.bottom() < statusTop);
-    }
-    QVERIFY(tree.contains(rectOf("animation")) && look.bottom() < edit.top() && edit.right() < button.left());
-    QVERIFY(title.bottom() < tree.top() && tree.right() < list.left() && tree.bottom() == list.bottom());
     QCOMPARE(window.minimumSize(), window.maximumSize());
     QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
-
     QList<QWidget*> named = window.centralWidget()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
     named << rig_->child("statusText");
     for (QToolButton* tool : rig_->child<QToolBar>("toolbar")->findChildren<QToolButton*>()) {

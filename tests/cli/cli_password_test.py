@@ -215,39 +215,40 @@ class Terminal:
         os.close(self.slave)
 
 
-def ended_by_interrupt(event):
-    status = int(event.split()[1])
-    return (os.WIFSIGNALED(status) and os.WTERMSIG(status) == signal.SIGINT) or \
-        (os.WIFEXITED(status) and os.WEXITSTATUS(status) == 130)
+def interrupt(term, where):
+    """Ctrl+C: the program ends as interrupted, with the terminal's echo on again."""
+    term.type(b"\x03")
+    event = term.event()
+    term.drain()
+    status = int(event.split()[1]) if event.startswith("exited") else None
+    if status is None or not ((os.WIFSIGNALED(status) and os.WTERMSIG(status) == signal.SIGINT) or
+                              (os.WIFEXITED(status) and os.WEXITSTATUS(status) == 130)):
+        fail(f"Ctrl+C {where}: {event}; the terminal shows {term.output!r}")
+    if not term.echo_on():
+        fail(f"Ctrl+C {where} left the terminal without echo")
+    term.close()
 
 
-def check_prompt_interrupted(cli, env):
-    """Ctrl+C at the password prompt: the program ends and the terminal echoes again."""
-    term = Terminal([cli, *TARGET, "-U", "joe"], env)
-    term.read_until(b"Password for joe: ")
+def at_prompt(term, occurrences=1):
+    term.read_until(b"Password for joe: ", occurrences)
     term.wait_reading()
     if term.echo_on():
         fail("echo is on while the password is typed")
+
+
+def check_prompt(cli, server, env):
+    """Ctrl+C at the password prompt ends the program with echo on again; Ctrl+Z there restores
+    echo while stopped, the prompt returns after fg, and the password then typed is used and
+    never shown."""
+    term = Terminal([cli, *TARGET, "-U", "joe"], env)
+    at_prompt(term)
     term.type(b"half")
-    term.type(b"\x03")
-    event = term.event()
-    if not event.startswith("exited") or not ended_by_interrupt(event):
-        fail(f"Ctrl+C at the prompt: {event}")
-    term.drain()
-    if not term.echo_on():
-        fail("Ctrl+C at the prompt left the terminal without echo")
+    interrupt(term, "at the prompt")
     if b"half" in term.output:
         fail(f"the typed password was echoed: {term.output!r}")
-    term.close()
-    print("prompt: Ctrl+C ends the program with echo on again")
 
-
-def check_prompt_suspended(cli, server, env):
-    """Ctrl+Z at the prompt: echo is back while stopped, the prompt returns after fg, and the
-    password then typed is used and never shown."""
     term = Terminal([cli, *TARGET, "-U", "joe"], env)
-    term.read_until(b"Password for joe: ")
-    term.wait_reading()
+    at_prompt(term)
     term.type(b"\x1a")
     if term.event() != "stopped":
         fail("Ctrl+Z did not stop the program")
@@ -255,23 +256,15 @@ def check_prompt_suspended(cli, server, env):
         fail("stopped at the prompt with the terminal's echo off")
     before = server.count()
     term.orders.write("continue\n")
-    term.read_until(b"Password for joe: ", 2)
-    term.wait_reading()
-    if term.echo_on():
-        fail("echo is on at the prompt after fg")
+    at_prompt(term, occurrences=2)
     term.type(PASSWORD.encode() + b"\n")
     server.wait_beyond(before)  # past the prompt: the search is connecting
     if not term.echo_on():
         fail("echo still off after the password was entered")
-    term.type(b"\x03")
-    event = term.event()
-    if not event.startswith("exited"):
-        fail(f"Ctrl+C during the search: {event}")
-    term.drain()
+    interrupt(term, "during the search")
     if PASSWORD.encode() in term.output:
         fail(f"the password was echoed: {term.output!r}")
-    term.close()
-    print("prompt: Ctrl+Z restores echo while stopped, and the prompt returns after fg")
+    print("prompt: Ctrl+C and Ctrl+Z leave the terminal's echo on; after fg the prompt returns")
 
 
 def check_server_prompt_interrupted(cli):
@@ -283,18 +276,10 @@ def check_server_prompt_interrupted(cli):
     if not term.echo_on():
         fail("the user name is typed without echo")
     term.type(b"joe\n")
-    term.read_until(b"Password: ")
+    term.read_until(b"Password: ")  # asked on a worker thread: the main thread is not reading
     if term.echo_on():
         fail("echo is on while the password is typed")
-    term.type(b"\x03")
-    event = term.event()
-    if not event.startswith("exited") or not ended_by_interrupt(event):
-        term.drain()
-        fail(f"Ctrl+C at the server's prompt: {event}; the terminal shows {term.output!r}")
-    term.drain()
-    if not term.echo_on():
-        fail("Ctrl+C at the server's prompt left the terminal without echo")
-    term.close()
+    interrupt(term, "at the server's prompt")
     print("server prompt: Ctrl+C on a worker thread's prompt ends the search with echo on again")
 
 
@@ -324,8 +309,7 @@ def main():
         env = {k: v for k, v in os.environ.items() if not k.startswith("PASSWD")}
         env["HOME"] = home
         check_cmdline(cli, server, env)
-        check_prompt_interrupted(cli, env)
-        check_prompt_suspended(cli, server, env)
+        check_prompt(cli, server, env)
     print("password handling: all checks passed")
 
 
