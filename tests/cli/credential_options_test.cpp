@@ -210,19 +210,17 @@ TEST(CredentialOptions, AuthenticationFileAgainstTheCommandLine) {
 }
 
 TEST(CredentialOptions, WorkgroupIsTheDefaultDomain) {
-  ConnectionOptions options;
-  options.workgroup = "WG";
-  options.credentials = parseUserArgument("joe%pw").credentials;
-  options.userGiven = options.passwordGiven = true;
-  FakeSources fake;
-  auto resolved = resolveCredentials(options, fake.sources());
-  ASSERT_TRUE(resolved.ok());
-  EXPECT_EQ(resolved->domain, "WG");
-
-  options.credentials = parseUserArgument("DOM\\joe%pw").credentials;
-  resolved = resolveCredentials(options, fake.sources());
-  ASSERT_TRUE(resolved.ok());
-  EXPECT_EQ(resolved->domain, "DOM");
+  using Case = std::pair<const char*, const char*>;  // -U and the domain logged on to
+  for (const auto& [user, domain] : std::initializer_list<Case>{{"joe%pw", "WG"}, {"DOM\\joe%pw", "DOM"}}) {
+    ConnectionOptions options;
+    options.workgroup = "WG";
+    options.credentials = parseUserArgument(user).credentials;
+    options.userGiven = options.passwordGiven = true;
+    FakeSources fake;
+    auto resolved = resolveCredentials(options, fake.sources());
+    ASSERT_TRUE(resolved.ok());
+    EXPECT_EQ(resolved->domain, domain);
+  }
 }
 
 }  // namespace
