@@ -191,8 +191,8 @@ class MainDlgTest : public QObject {
     QCOMPARE(rig_->fake.searches.at(0).node, rig_->fake.tree().root());
   }
 
-  // A server that refused guests shows so, and a double-click or the popup's Log on logs on to
-  // it; other nodes do not.
+  // A server that refused guests shows so (what a screen reader hears of it, the end-to-end test
+  // checks), and a double-click or the popup's Log on logs on to it; other nodes do not.
   void aMarkedServerShowsItAndLogsOnWhenAsked() {
     buildTree();
     rig_->select("S1");
@@ -201,14 +201,6 @@ class MainDlgTest : public QObject {
     const QModelIndex s2 = rig_->tree()->currentIndex();
     QVERIFY(!s2.data(Qt::ToolTipRole).toString().isEmpty());
     QVERIFY(s1.data(Qt::ToolTipRole).isNull());
-    QAccessibleInterface* view = QAccessible::queryAccessibleInterface(rig_->tree());
-    QAccessibleInterface* cell = nullptr;
-    for (int row = 0; row < view->tableInterface()->rowCount() && cell == nullptr; ++row) {
-      cell = view->tableInterface()->cellAt(row, 0);
-      if (cell != nullptr && cell->text(QAccessible::Name) != "S2") cell = nullptr;
-    }
-    QVERIFY2(cell != nullptr, "no cell S2");
-    QCOMPARE(cell->text(QAccessible::Description), s2.data(Qt::ToolTipRole).toString());
     QVERIFY(s1.data(Qt::DecorationRole).value<QIcon>().cacheKey() != s2.data(Qt::DecorationRole).value<QIcon>().cacheKey());
 
     QAction* logOn = rig_->child<QAction>("logOn");
