@@ -16,7 +16,6 @@
 #include <thread>
 
 #include "platform/unique_fd.h"
-#include "session/session.h"
 #include "wsd/client/metadata_fetcher.h"
 #include "wsd/client/name_lookup.h"
 #include "wsd/client/wsd_host_discovery.h"
@@ -48,21 +47,6 @@ TEST(NameLookupOnNetwork, HostsFileAnswersAndAStoppedLookupGivesUp) {
   std::stop_source stopped;
   stopped.request_stop();
   EXPECT_TRUE(names.resolve({"localhost"}, stopped.get_token()).empty());
-}
-
-// A name the client's hosts file knows needs no WS-Discovery; one only WS-Discovery knows lands
-// in the address book too; an unknown one costs no more than the round.
-TEST(SessionOnNetwork, ServerNamesAreLearnedFromTheQuickestSource) {
-  auto opened = session::Session::open({}, nullptr);
-  ASSERT_TRUE(opened.ok()) << describe(opened.error());
-  session::Session& session = **opened;
-  const Status s1 = session.learnAddressOf("S1");
-  EXPECT_TRUE(s1.ok()) << describe(s1.error());
-  EXPECT_EQ(session.addresses().lookup("S1"), env("VUV_NET_IP_S1"));
-  EXPECT_TRUE(session.learnAddressOf("m1").ok());
-  EXPECT_EQ(session.addresses().lookup("M1"), env("VUV_NET_IP_M1"));
-  EXPECT_TRUE(session.learnAddressOf("NOSUCHHOST").ok());
-  EXPECT_FALSE(session.addresses().lookup("NOSUCHHOST"));
 }
 
 // --- hostile peers ---------------------------------------------------------------------------
