@@ -181,11 +181,17 @@ TEST(DiscoveryRound, UnansweredResolveAndFailedMetadataLeaveTheAddress) {
   round.onDatagram(match("ProbeMatches", round.probeId(), "urn:silent"), "10.0.0.7", t0);
   round.onDatagram(match("ProbeMatches", round.probeId(), "urn:broken", "wsdp:Device pub:Computer",
                          "http://10.0.0.6:5357/b"), "10.0.0.6", t0);
-  const auto resolves = round.takeMulticasts(t0);
-  EXPECT_EQ(resolves.size(), 1u);  // only for the one without XAddrs
   auto fetches = round.takeFetches(t0);
   ASSERT_EQ(fetches.size(), 1u);
   round.onFetched(fetches[0].id, Result<std::string>(makeError(ErrorCode::Unreachable, "refused", 111)), t0 + 1ms);
+  std::vector<std::string> resolves;  // only for the one without XAddrs, sent twice
+  for (auto at = t0; at < t0 + 999ms; at += 1ms) {
+    for (const std::string& m : round.takeMulticasts(at)) {
+      if (parseMessage(m)->kind == MessageKind::Resolve) resolves.push_back(m);
+    }
+  }
+  ASSERT_EQ(resolves.size(), 2u);
+  EXPECT_EQ(resolves[0], resolves[1]);
 
   EXPECT_FALSE(round.finished(t0 + 999ms));
   EXPECT_TRUE(round.finished(t0 + 2s));  // the Resolve has timed out by the window's end
@@ -196,20 +202,6 @@ TEST(DiscoveryRound, UnansweredResolveAndFailedMetadataLeaveTheAddress) {
   EXPECT_FALSE(hosts[0].failure.empty());
   EXPECT_EQ(hosts[1].address, "10.0.0.6");
   EXPECT_NE(hosts[1].failure.find("refused"), std::string::npos) << hosts[1].failure;  // the fetch's own error
-}
-
-TEST(DiscoveryRound, ResolveIsSentTwice) {
-  DiscoveryRound round(options(), t0);
-  round.takeMulticasts(t0);
-  round.onDatagram(match("ProbeMatches", round.probeId(), "urn:a"), "10.0.0.7", t0 + 10ms);
-  std::vector<std::string> resolves;
-  for (auto at = t0 + 10ms; at < t0 + 2s; at += 1ms) {
-    for (const std::string& m : round.takeMulticasts(at)) {
-      if (parseMessage(m)->kind == MessageKind::Resolve) resolves.push_back(m);
-    }
-  }
-  ASSERT_EQ(resolves.size(), 2u);
-  EXPECT_EQ(resolves[0], resolves[1]);
 }
 
 TEST(DiscoveryRound, MetadataAddressChoice) {
@@ -224,21 +216,18 @@ TEST(DiscoveryRound, MetadataAddressChoice) {
       {"another address refused", "http://192.168.1.5:5357/a http://[2001:db8::1]/a", "10.0.0.7", ""},
       {"a link-local peer", "http://192.168.1.5/a http://[FE80::1]:5357/a", "10.0.0.7", "FE80::1"},
       {"the IPv6 sender", "http://[2001:db8::1]:5357/a", "2001:db8::1", "2001:db8::1"},
-      {"loopback refused", "http://127.0.0.1:5357/a", "10.0.0.7", ""},
-      {"multicast refused", "http://239.255.255.250:5357/a", "10.0.0.7", ""},
+      {"a loopback sender refused", "http://127.0.0.1:5357/a", "127.0.0.1", ""},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     DiscoveryRound round(options(), t0);
     discoverDevice(round, t0, "urn:a", c.sender, c.xaddrs);
     const auto fetches = round.takeFetches(t0);
-    if (c.expected.empty()) {
-      EXPECT_TRUE(fetches.empty()) << c.what;
-      ASSERT_EQ(round.hosts().size(), 1u) << c.what;
-      EXPECT_FALSE(round.hosts()[0].failure.empty()) << c.what;
-      EXPECT_EQ(round.hosts()[0].address, c.sender) << c.what;
+    ASSERT_EQ(fetches.size(), c.expected.empty() ? 0u : 1u);
+    if (fetches.empty()) {
+      EXPECT_FALSE(round.hosts().at(0).failure.empty());
     } else {
-      ASSERT_EQ(fetches.size(), 1u) << c.what;
-      EXPECT_EQ(fetches[0].url.host, c.expected) << c.what;
+      EXPECT_EQ(fetches[0].url.host, c.expected);
     }
   }
 }

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <memory>
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -174,48 +173,38 @@ TEST(MergedBrowse, AnnouncedDomainsAreNotBrowsedWhenBrowsingFailed) {
   EXPECT_EQ(f.calls, (Names{"domains"}));
 }
 
-TEST(MergedBrowse, SourcesCanBeChosen) {
+// Announcements alone: a failed round is the listing's failure, not a note beside an empty list.
+TEST(MergedBrowse, AnnouncedOnlyFailsWithItsRound) {
   Fixture f;
-  f.netbios.addServer("ALPHA", "S1", {"Public"});
-  f.hosts.answer(std::vector{host("M2", "ALPHA", "10.0.0.32")});
-
-  MergedBrowseService netbiosOnly = f.service({true, false});
-  EXPECT_EQ(netbiosOnly.listDomains({}).names, (Names{"ALPHA"}));
-  EXPECT_EQ(netbiosOnly.listServers("ALPHA", {}).names, (Names{"S1"}));
-  EXPECT_EQ(f.hosts.rounds.load(), 0);
-
-  MergedBrowseService announcedOnly = f.service({false, true});
-  EXPECT_EQ(announcedOnly.listDomains({}).names, (Names{"ALPHA"}));
-  EXPECT_EQ(announcedOnly.listServers("ALPHA", {}).names, (Names{"M2"}));
-  std::uint32_t resume = 0;
-  EXPECT_EQ(announcedOnly.listShares("S1", resume, {}).names, (Names{"Public"}));  // shares: always over SMB
-  EXPECT_EQ(f.calls, (Names{"domains", "servers:ALPHA", "shares:S1"}));        // the first two from netbiosOnly
-
   f.hosts.answer(kNoInterface);
-  const BrowseReply failedRound = announcedOnly.listDomains({});
-  EXPECT_EQ(failedRound.status, BrowseStatus::Failure);
-  EXPECT_EQ(failedRound.failureCode, ENETUNREACH);
-  EXPECT_TRUE(failedRound.failureDetail.starts_with("WS-Discovery")) << failedRound.failureDetail;
+  const BrowseReply reply = f.service({false, true}).listDomains({});
+  EXPECT_EQ(reply.status, BrowseStatus::Failure);
+  EXPECT_EQ(reply.failureCode, ENETUNREACH);
+  EXPECT_TRUE(reply.failureDetail.starts_with("WS-Discovery")) << reply.failureDetail;
+  EXPECT_TRUE(f.calls.empty());
 }
 
 TEST(MergedBrowse, OneRoundPerDiscoveryWhateverTheThreads) {
   Fixture f;
-  f.hosts.answer(std::vector{host("M1", "MODERN")});
+  f.hosts.answer(std::vector{host("M1", "MODERN", "10.213.0.31"), host("NOADDR", "MODERN")});
   MergedBrowseService merged = f.service();
 
   // Domains added by name before any discovery: the first listServers starts the round, the
   // others wait for it.
   std::vector<std::thread> threads;
-  for (int i = 0; i < 8; ++i) threads.emplace_back([&] { EXPECT_EQ(merged.listServers("MODERN", {}).names, (Names{"M1"})); });
+  for (int i = 0; i < 8; ++i) threads.emplace_back([&] { EXPECT_EQ(merged.listServers("MODERN", {}).names, (Names{"M1", "NOADDR"})); });
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(f.hosts.rounds.load(), 1);
+  EXPECT_EQ(f.book.lookup("m1"), "10.213.0.31");
+  EXPECT_EQ(f.book.lookup("NOADDR"), std::nullopt);
 
-  // A discovery starts afresh, and its workers use its round.
-  f.hosts.answer(std::vector{host("M9", "MODERN")});
+  // A discovery starts afresh, and its workers use its round; its addresses replace the last.
+  f.hosts.answer(std::vector{host("M1", "MODERN", "10.213.0.99"), host("M9", "MODERN")});
   merged.listDomains({});
-  EXPECT_EQ(merged.listServers("MODERN", {}).names, (Names{"M9"}));
-  EXPECT_EQ(merged.listServers("MODERN", {}).names, (Names{"M9"}));
+  EXPECT_EQ(merged.listServers("MODERN", {}).names, (Names{"M1", "M9"}));
+  EXPECT_EQ(merged.listServers("MODERN", {}).names, (Names{"M1", "M9"}));
   EXPECT_EQ(f.hosts.rounds.load(), 2);
+  EXPECT_EQ(f.book.lookup("M1"), "10.213.0.99");
 }
 
 // Guards against running the round after the NetBIOS listing instead of beside it: each waits
@@ -238,18 +227,6 @@ TEST(MergedBrowse, BrowseListAndRoundRunSideBySide) {
   EXPECT_EQ(merged.listDomains({}).status, BrowseStatus::Success);
 }
 
-TEST(MergedBrowse, RoundsFillTheAddressBook) {
-  Fixture f;
-  f.hosts.answer(std::vector{host("M1", "MODERN", "10.213.0.31"), host("NOADDR", "MODERN")});
-  MergedBrowseService merged = f.service();
-  merged.listDomains({});
-  EXPECT_EQ(f.book.lookup("m1"), "10.213.0.31");
-  EXPECT_EQ(f.book.lookup("NOADDR"), std::nullopt);
-  f.hosts.answer(std::vector{host("M1", "MODERN", "10.213.0.99")});
-  merged.listDomains({});
-  EXPECT_EQ(f.book.lookup("M1"), "10.213.0.99");
-}
-
 // Guards against the domain listing waiting for a round that no executor thread is free to run.
 TEST(MergedBrowse, DiscoveryOnASingleThreadShowsBothSources) {
   Fixture f;
@@ -270,21 +247,13 @@ TEST(MergedBrowse, DiscoveryOnASingleThreadShowsBothSources) {
 // destructor waiting for a round nobody stopped).
 TEST(MergedBrowse, StoppedCallersDoNotWaitForTheRound) {
   Fixture f;
-  std::mutex mutex;
-  std::condition_variable_any changed;
-  bool started = false;
-  f.hosts.during = [&](std::stop_token stop) {
-    std::unique_lock lock(mutex);
-    started = true;
-    changed.notify_all();
-    changed.wait(lock, stop, [] { return false; });  // answers only when stopped
-  };
+  testing::Gate round;  // never opened: a round answers only when stopped
+  f.hosts.during = [&](std::stop_token stop) { round.wait(stop); };
   auto merged = std::make_unique<MergedBrowseService>(f.netbios, &f.hosts, &f.book, MergedBrowseService::Sources{},
                                                       f.executor);
   std::stop_source discovery;
   std::thread stopper([&] {
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return started; });
+    round.waitForWaiters(1);
     discovery.request_stop();
   });
   EXPECT_EQ(merged->listDomains(discovery.get_token()).failureCode, ECANCELED);
@@ -292,17 +261,10 @@ TEST(MergedBrowse, StoppedCallersDoNotWaitForTheRound) {
 
   // The stopped round is not relied on: listServers starts another, and a stopped caller
   // leaves it running and returns.
-  {
-    std::lock_guard lock(mutex);
-    started = false;
-  }
   std::stop_source stopped;
   stopped.request_stop();
   EXPECT_EQ(merged->listServers("ALPHA", stopped.get_token()).failureCode, ECANCELED);
-  {
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return started; });
-  }
+  round.waitForWaiters(2);
   merged.reset();  // stops the round that still runs, and returns
   EXPECT_EQ(f.hosts.rounds.load(), 2);
 }
