@@ -227,41 +227,32 @@ TEST(SearchController, StatusNamesFoldersAtMostOncePerInterval) {
   }
 }
 
-// Guards against a deadlock when an event calls back into the controller.
-TEST(SearchController, StopFromInsideTheRowsEvent) {
+// Guards against a deadlock when an event calls back into the controller: a stop from the rows
+// event, and a new search from the stopped one's finished event.
+TEST(SearchController, StopAndStartFromInsideEvents) {
   SearchOptions options;
   options.maxBatchRows = 1;
   Fixture f(options);
   for (int i = 0; i < 5; ++i) f.shares.addFile("\\\\S1\\a\\sub\\more" + std::to_string(i), 1);
-  Recorder events;
-  events.duringRows = [&] {
+  Recorder first, second;
+  first.duringRows = [&] {
     f.controller->stop();
-    events.close();
+    first.close();
   };
-  // The rest of the folder's rows are already on their way to delivery.
-  ASSERT_TRUE(f.controller->start(f.shareA, "*", events.events()).ok());
-  events.waitForFinish();
-  f.controller->waitUntilIdle();
-  EXPECT_EQ(events.rows.size(), 1u);
-  ASSERT_EQ(events.finishes.size(), 1u);
-  EXPECT_EQ(events.finishes[0].rows, 1u);
-  EXPECT_TRUE(events.finishes[0].stopped);
-  EXPECT_EQ(events.lateEvents, 0);
-}
-
-TEST(SearchController, StartFromInsideTheFinishedEvent) {
-  Fixture f;
-  Recorder first;
-  Recorder second;
   SearchEvents firstEvents = first.events();
   firstEvents.finished = [&, inner = firstEvents.finished](RunId run, const SearchSummary& summary) {
     inner(run, summary);
     EXPECT_TRUE(f.controller->start(f.s1, "b*.txt", second.events()).ok());
   };
+  // The rest of the folder's rows are already on their way to delivery.
   ASSERT_TRUE(f.controller->start(f.shareA, "*", firstEvents).ok());
   second.waitForFinish();
   f.controller->waitUntilIdle();
-  EXPECT_EQ(first.finishes.size(), 1u);
+  EXPECT_EQ(first.rows.size(), 1u);
+  ASSERT_EQ(first.finishes.size(), 1u);
+  EXPECT_EQ(first.finishes[0].rows, 1u);
+  EXPECT_TRUE(first.finishes[0].stopped);
+  EXPECT_EQ(first.lateEvents, 0);
   EXPECT_EQ(paths(second.rows), std::vector<std::string>{"\\\\S1\\b\\b1.txt"});
   EXPECT_EQ(second.finishes.size(), 1u);
 }
@@ -418,17 +409,13 @@ TEST(SearchController, StopAtRandomMoments) {
     options.maxNodeWorkers = 1 + rng() % 4;
     options.shareWalk.maxParallelListings = 1 + rng() % 6;
     Fixture f(options);
-    for (int server = 0; server < 3; ++server) {
-      const std::string name = "R" + std::to_string(server);
-      const NodeId node = f.tree.insert(f.wg, name, NodeKind::Server, InsertPosition::Sorted);
+    for (const std::string server : {"R0", "R1", "R2"}) {
+      const NodeId node = f.tree.insert(f.wg, server, NodeKind::Server, InsertPosition::Sorted);
       for (const std::string share : {"p", "q"}) {
         f.tree.insert(node, share, NodeKind::Share, InsertPosition::Last);
-        for (int folder = 0; folder < 6; ++folder) {
-          for (int file = 0; file < 4; ++file) {
-            f.shares.addFile("\\\\" + name + "\\" + share + "\\d" + std::to_string(folder) + "\\e\\f" +
-                                 std::to_string(file) + ".txt",
-                             1);
-          }
+        for (int file = 0; file < 24; ++file) {
+          f.shares.addFile("\\\\" + server + "\\" + share + "\\d" + std::to_string(file / 4) + "\\e\\f" +
+                               std::to_string(file % 4) + ".txt", 1);
         }
       }
     }
