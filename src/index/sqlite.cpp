@@ -44,8 +44,9 @@ Statement& Statement::bind(int position, std::int64_t value) {
 }
 
 Statement& Statement::bind(int position, std::string_view text) {
-  // A null pointer would bind NULL: an empty text is still text.
-  sqlite3_bind_text64(statement_.get(), position, text.empty() ? "" : text.data(), text.size(), SQLITE_STATIC,
+  // A null pointer would bind NULL: an empty text is still text. SQLite keeps its own copy:
+  // callers bind temporaries (a folded name) that are gone before the statement runs.
+  sqlite3_bind_text64(statement_.get(), position, text.empty() ? "" : text.data(), text.size(), SQLITE_TRANSIENT,
                       SQLITE_UTF8);
   return *this;
 }

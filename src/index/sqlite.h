@@ -20,7 +20,7 @@ class Statement {
   explicit Statement(sqlite3_stmt* statement) : statement_(statement) {}
 
   Statement& bind(int position, std::int64_t value);
-  Statement& bind(int position, std::string_view text);  // the text must outlive the step
+  Statement& bind(int position, std::string_view text);  // copied: temporaries are fine
   Statement& bindNull(int position);
 
   // True while a row is there to read, false when done; an error ends the statement too.
