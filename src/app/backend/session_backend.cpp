@@ -54,9 +54,8 @@ void SessionBackend::discoveryEnded(RunId run) {
   const bool nothingFound = discoveryRoot_ != kNoNode && !tree_.hasChildren(discoveryRoot_);
   discoveryRun_ = RunId::None;
   discoveryRoot_ = kNoNode;
-  // The error box runs an event loop of its own: the window may close meanwhile.
   if (nothingFound && events_.error) events_.error(kNoDomainMessage);
-  if (!shutDown_ && events_.discoveryFinished) events_.discoveryFinished();
+  if (events_.discoveryFinished) events_.discoveryFinished();
 }
 
 SearchEvents SessionBackend::searchEvents() {
