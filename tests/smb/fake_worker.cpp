@@ -8,6 +8,7 @@
 //   list:N       N entries e0..eN-1 (even ones folders, odd ones files of i*1000 bytes)
 //   slow:N:MS    N one-entry batches, MS milliseconds apart
 //   hold:MS      waits MS milliseconds, then answers like pid
+//   busy:MS      spins until it has used MS milliseconds of processor time, then answers like pid
 //   data:N       the file's size N, then N bytes (byte i is i % 251) in chunks
 //   unsized:N    N bytes like data:N, without telling the size first
 //   fail:E       Done with status E
@@ -25,6 +26,7 @@
 //   wrongid      finishes a request of another id
 #include <fcntl.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -69,8 +71,11 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
   };
   auto one = [&](std::string name) { (void)channel.send(EntriesBatch{id, {Entry{EntryKind::File, std::move(name)}}}); };
 
-  if (cmd == "pid" || cmd.starts_with("hold:") || cmd == "deaf") {
+  if (cmd == "pid" || cmd.starts_with("hold:") || cmd.starts_with("busy:") || cmd == "deaf") {
     if (cmd.starts_with("hold:")) sleepMs(argument(cmd, 1));
+    for (timespec used{}; cmd.starts_with("busy:") && ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used) == 0 &&
+                          used.tv_sec * 1000 + used.tv_nsec / 1000000 < argument(cmd, 1);) {
+    }
     g_deaf = cmd == "deaf";
     one(std::to_string(::getpid()));
     done();

@@ -5,6 +5,7 @@
 
 #include "base/casefold.h"
 #include "browse/smb_url.h"
+#include "smb/client/process_activity.h"
 #include "smb/client/worker_path.h"
 #include "smb/client/worker_process.h"
 
@@ -161,7 +162,6 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
     worker.kill();
     return makeError(ErrorCode::Protocol, url + " (SMB worker " + what + ")");
   };
-  const auto timeoutMs = std::to_string(options_.progressTimeout.count());
 
   // File data goes to its handler straight from the channel's buffer; an end it makes waits
   // here for the channel to return.
@@ -176,15 +176,27 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
     return !dataEnd;
   };
 
+  // Time the worker spends held up here (starting, waiting for a processor) is not the
+  // server's silence: such a limit is extended, at most busyExtensions times in one wait.
+  std::size_t extended = 0;
+  std::optional<ProcessActivity> sampled = readProcessActivity(worker.pid());
   while (true) {
     auto received = worker.channel().receive(options_.progressTimeout, onData);
     if (dataEnd) return std::move(*dataEnd);
     if (!received) {
       switch (received.error().code) {
-        case ErrorCode::Timeout:
+        case ErrorCode::Timeout: {
+          const std::optional<ProcessActivity> now = readProcessActivity(worker.pid());
+          const bool heldUp = sampled && now && heldUpLocally(*sampled, *now);
+          sampled = now;
+          if (heldUp && extended < options_.busyExtensions) {
+            ++extended;
+            continue;
+          }
           worker.kill();
-          return makeError(ErrorCode::Timeout, url + " (no reply for " + timeoutMs + " ms)",
-                           ETIMEDOUT);
+          const auto waited = std::to_string(options_.progressTimeout.count() * static_cast<long>(extended + 1));
+          return makeError(ErrorCode::Timeout, url + " (no reply for " + waited + " ms)", ETIMEDOUT);
+        }
         case ErrorCode::Protocol:
           if (stop.stop_requested()) return crashed();  // killed mid-frame
           return confused("sent a malformed message");
@@ -192,6 +204,8 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
       }
     }
     if (!received->has_value()) return crashed();
+    extended = 0;
+    sampled = readProcessActivity(worker.pid());
     protocol::Message& message = **received;
 
     // nullopt: keep reading; an error or an outcome ends the request.

@@ -6,7 +6,12 @@
 // to maxWorkers and reused. A request fails with Timeout when no reply arrives for
 // progressTimeout (each batch starts the clock again, so a long listing that keeps streaming
 // is not cut); its worker is then killed, so a dead host holds up only the requests sent to
-// it. A worker that dies mid-request costs that request (WorkerCrashed) and nothing else.
+// it. A limit that passes while the worker is held up on this machine (it used or waits for a
+// processor, waits for the disk, or is stopped: process_activity.h) is not the server's
+// silence and is extended, at most busyExtensions times in a row. So a silent server fails a
+// request after progressTimeout of the worker sleeping, and within
+// (1 + busyExtensions) x progressTimeout of the last reply in any case (30 s by default).
+// A worker that dies mid-request costs that request (WorkerCrashed) and nothing else.
 //
 // Stop: when a request's stop token is requested, its worker is killed (SIGKILL) at once and
 // reaped, and run() returns Cancelled within milliseconds; the next request starts a fresh
@@ -50,11 +55,14 @@ class WorkerProcess;
 
 inline constexpr std::size_t kDefaultMaxWorkers = 16;
 inline constexpr std::chrono::milliseconds kDefaultProgressTimeout{5000};
+// Room for many workers starting at once on few cores.
+inline constexpr std::size_t kDefaultBusyExtensions = 5;
 
 struct WorkerPoolOptions {
   std::string workerPath;  // empty: defaultWorkerPath()
   std::size_t maxWorkers = kDefaultMaxWorkers;
   std::chrono::milliseconds progressTimeout = kDefaultProgressTimeout;
+  std::size_t busyExtensions = kDefaultBusyExtensions;  // see above
   Credentials credentials;             // every worker's first choice; anonymous when empty
   CredentialPrompt* prompt = nullptr;  // not owned; null: servers that refuse anonymous fail
   // Extra command-line arguments for every worker process (smb.conf, debug level, Kerberos:
