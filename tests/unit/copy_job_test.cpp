@@ -25,6 +25,12 @@ const std::string kShare = R"(\\srv\share)";
 
 std::string at(const std::string& relative) { return kShare + '\\' + relative; }
 
+mode_t umaskNow() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
 std::string generated(const std::string& unc, std::uint64_t size) {
   std::string bytes(size, '\0');
   for (std::uint64_t i = 0; i < size; ++i) bytes[i] = InMemoryShares::generatedByte(unc, i);
@@ -81,7 +87,7 @@ TEST_F(CopyJobTest, FileArrivesWholeUnderItsNameWithItsTimeAndNothingElse) {
   struct stat status {};
   ASSERT_EQ(::stat((dest_ / "dated.txt").c_str(), &status), 0);
   EXPECT_EQ(status.st_mtime, 1700000000);
-  EXPECT_EQ((status.st_mode & 0777), 0666 & ~[] { const mode_t m = ::umask(0); ::umask(m); return m; }());
+  EXPECT_EQ((status.st_mode & 0777), 0666 & ~umaskNow());
   EXPECT_EQ(everything(), (std::vector<std::string>{"dated.txt", "report.bin"}));
 }
 
@@ -117,6 +123,8 @@ TEST_F(CopyJobTest, FolderCopyTakesEverythingBelowWithOneProgressAgainstTheTotal
   struct stat status {};
   ASSERT_EQ(::stat((top / "a.txt").c_str(), &status), 0);
   EXPECT_EQ(status.st_mtime, 1600000000);
+  ASSERT_EQ(::stat(top.c_str(), &status), 0);
+  EXPECT_EQ((status.st_mode & 0777), 0777 & ~umaskNow());  // no longer private once in place
 
   // The total is known before the first byte and never changes; bytes only grow.
   const auto first = std::find_if(progress_.begin(), progress_.end(), [](const auto& p) { return p.bytesDone > 0; });

@@ -199,6 +199,8 @@ Status CopyJob::copyFolderItems(const CopyPlan& plan, int top, const std::string
     }
     if (durable_) ::fsync(folder.get());  // as syncFolder: failures are not reported
   }
+  // Private no longer: the finished copy gets the mode a folder made here would have.
+  if (::fchmod(top, 0777 & ~creationMask()) != 0) return local(errno, request_.item, target);
   if (durable_) ::fsync(top);
   return success();
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <system_error>
 
@@ -121,6 +122,14 @@ Status placeCopy(const std::string& temp, const std::string& target, bool replac
 void removeLocalTree(const std::string& path) {
   std::error_code ignored;
   std::filesystem::remove_all(path, ignored);
+}
+
+mode_t creationMask() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("Umask:")) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8) & 0777);
+  }
+  return 022;
 }
 
 void syncFolder(const std::string& folder) {

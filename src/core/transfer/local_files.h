@@ -55,6 +55,10 @@ Status placeCopy(const std::string& temp, const std::string& target, bool replac
 // cleanup after a failure has nothing better to report.
 void removeLocalTree(const std::string& path);
 
+// The process's file creation mask, read without changing it (umask() would race with other
+// threads creating files); 022 where /proc does not tell.
+mode_t creationMask();
+
 // Makes the names in `folder` durable (after a rename); failures are not reported: the data
 // is in place already.
 void syncFolder(const std::string& folder);
