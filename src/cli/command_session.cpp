@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/credential_options.h"
+#include "cli/tree_printer.h"
 
 namespace vuv::cli {
 
@@ -25,6 +26,9 @@ Result<std::unique_ptr<CommandSession>> CommandSession::open(const ConnectionOpt
   return std::make_unique<CommandSession>(std::move(prompt), std::move(*opened));
 }
 
-void noteWsdFailure(const Error& error) { std::cerr << "WS-Discovery failed: " << describe(error) << "\n"; }
+// The error may quote what a peer sent.
+void noteWsdFailure(const Error& error) {
+  std::cerr << escapeForTerminal("WS-Discovery failed: " + describe(error)) << "\n";
+}
 
 }  // namespace vuv::cli
