@@ -40,10 +40,12 @@ class XdgDesktopTest : public QObject {
     QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
   }
 
+  // Whole lines only: a stand-in still running may have written half of its line.
   QStringList recorded() {
     QFile file(record_);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
-                                          : QStringList();
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QString text = QString::fromUtf8(file.readAll());
+    return text.left(text.lastIndexOf('\n') + 1).split('\n', Qt::SkipEmptyParts);
   }
 
   // A name the shell would take apart, were one involved.
