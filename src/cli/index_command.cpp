@@ -18,16 +18,6 @@ namespace vuv::cli {
 
 namespace {
 
-// The shares a search of `node` walks, by the tree's shape: the node itself when it has no
-// children, else every childless node below it.
-void collectShares(const NetworkTree& tree, NodeId node, std::vector<std::string>& shares) {
-  if (!tree.hasChildren(node)) {
-    if (std::string location = tree.shareLocation(node); !location.empty()) shares.push_back(std::move(location));
-    return;
-  }
-  for (const NodeId child : tree.children(node)) collectShares(tree, child, shares);
-}
-
 // Network paths as given; a node path through the tree file, without the network.
 Result<std::vector<std::string>> indexedLocations(const Invocation& invocation) {
   if (invocation.location.empty()) return std::vector<std::string>{std::string()};
@@ -40,9 +30,7 @@ Result<std::vector<std::string>> indexedLocations(const Invocation& invocation) 
   if (auto root = loadTreeFile(invocation.treeFile, tree); !root) return root.error();
   auto node = session::UseCases::findNode(tree, invocation.location);
   if (!node) return node.error();
-  std::vector<std::string> shares;
-  collectShares(tree, *node, shares);
-  return shares;
+  return session::UseCases::indexLocations(tree, *node);
 }
 
 Result<index::IndexStore> openStore(const Invocation& invocation) {
@@ -107,21 +95,15 @@ ExitCode runIndex(const Invocation& invocation) {
 ExitCode runIndexedSearch(const Invocation& invocation) {
   auto locations = indexedLocations(invocation);
   if (!locations) return reportError(locations.error());
-  auto store = openStore(invocation);
-  if (!store) return reportError(store.error());
-  std::uint64_t rows = 0;
+  auto path = indexPath(invocation);
+  if (!path) return reportError(path.error());
+  auto answer = session::UseCases::findInIndex(*path, *locations, invocation.pattern);
+  if (!answer) return reportError(answer.error());
   std::cout << resultHeader(invocation.searchFormat);
-  for (const std::string& location : *locations) {
-    const Status found = store->find(location, invocation.pattern, [&](const index::IndexedRow& row) {
-      std::cout << formatResultRow(row.row, invocation.searchFormat, row.seen);
-      ++rows;
-      return true;
-    });
-    if (!found) return reportError(found.error());
-  }
+  for (const index::IndexedRow& row : answer->rows) std::cout << formatResultRow(row.row, invocation.searchFormat, row.seen);
   std::cout << std::flush;
-  std::cerr << searchDoneNotice(rows) << "\n";
-  return rows > 0 ? ExitCode::Success : ExitCode::NothingFound;
+  std::cerr << searchDoneNotice(answer->rows.size()) << "\n";
+  return answer->rows.empty() ? ExitCode::NothingFound : ExitCode::Success;
 }
 
 }  // namespace vuv::cli

@@ -4,7 +4,8 @@
 // Open a session; discover (asking no one for a password: a server that refuses guests is
 // marked NetworkTree::needsLogon) and add a workgroup; log on to a marked server; load a tree
 // file and learn its announced servers' addresses; find the node to search for a location;
-// search; copy; the smb:// URL for the desktop.
+// search; answer from the index of names without the network; copy; the smb:// URL for the
+// desktop.
 //
 // Thread safety: the calls may come from any thread; the synchronous ones (those taking a stop
 // token) wait for the network and return within milliseconds of a stop, except while a
@@ -12,6 +13,7 @@
 // object, and so must the tree, sinks and events handed to the objects it makes.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <stop_token>
@@ -21,6 +23,7 @@
 
 #include "base/result.h"
 #include "discovery/discovery.h"
+#include "index/index_store.h"
 #include "search/search_controller.h"
 #include "session/network_access.h"
 #include "session/session.h"
@@ -32,6 +35,14 @@ namespace vuv::session {
 // A failure that does not stop the work (WS-Discovery could not run): the work goes on
 // without what it would have found.
 using NoteSink = std::function<void(const Error& error)>;
+
+// What the index of names holds for a search: the rows whose names match, each with when it
+// was last seen, and when the index last listed a folder there completely (0: it does not
+// know the location).
+struct IndexAnswer {
+  std::vector<index::IndexedRow> rows;
+  std::int64_t listed = 0;
+};
 
 class UseCases {
  public:
@@ -81,6 +92,14 @@ class UseCases {
   std::unique_ptr<SearchController> search(NetworkTree& tree, SearchOptions options = {},
                                            DirectoryLister* through = nullptr);
   DirectoryLister& lister() { return network_.lister(); }
+
+  // Where the index keeps what a search of `node` walks: the share locations below it, by the
+  // tree's shape (the node itself when it has no children).
+  static std::vector<std::string> indexLocations(const NetworkTree& tree, NodeId node);
+  // The index at `indexPath` answers for `locations` (network paths; "" for everything) and
+  // `pattern`, without the network. Opens its own connection: callable from any thread.
+  static Result<IndexAnswer> findInIndex(const std::string& indexPath, const std::vector<std::string>& locations,
+                                         std::string_view pattern);
 
   // Copies the file or folder at the network path `item` into the local `folder` under the
   // name the server spells it with; returns the copy's local path. A failure to find the item

@@ -1,0 +1,44 @@
+// The use cases that answer from the index of names alone.
+#include <algorithm>
+
+#include "session/use_cases.h"
+
+namespace vuv::session {
+
+namespace {
+
+void collectShares(const NetworkTree& tree, NodeId node, std::vector<std::string>& shares) {
+  if (!tree.hasChildren(node)) {
+    if (std::string location = tree.shareLocation(node); !location.empty()) shares.push_back(std::move(location));
+    return;
+  }
+  for (const NodeId child : tree.children(node)) collectShares(tree, child, shares);
+}
+
+}  // namespace
+
+std::vector<std::string> UseCases::indexLocations(const NetworkTree& tree, NodeId node) {
+  std::vector<std::string> shares;
+  collectShares(tree, node, shares);
+  return shares;
+}
+
+Result<IndexAnswer> UseCases::findInIndex(const std::string& indexPath, const std::vector<std::string>& locations,
+                                          std::string_view pattern) {
+  auto store = index::IndexStore::open(indexPath);
+  if (!store) return store.error();
+  IndexAnswer answer;
+  for (const std::string& location : locations) {
+    auto known = store->summary(location);
+    if (!known) return known.error();
+    answer.listed = std::max(answer.listed, known->newestListing);
+    const Status found = store->find(location, pattern, [&](const index::IndexedRow& row) {
+      answer.rows.push_back(row);
+      return true;
+    });
+    if (!found) return found.error();
+  }
+  return answer;
+}
+
+}  // namespace vuv::session
