@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <optional>
 
 #include "app/backend/dialog_credential_prompt.h"
 #include "app/backend/kerberos_choice.h"
@@ -14,7 +13,6 @@
 #include "app/ui/main_dlg.h"
 #include "app/ui/pictures.h"
 #include "app/ui/texts.h"
-#include "browse/recording_lister.h"
 #include "index/index_path.h"
 #include "index/index_writer.h"
 #include "session/use_cases.h"
@@ -76,16 +74,19 @@ int main(int argc, char** argv) {
   // Every search records what it lists in the user's index of names; without one, it records
   // nothing. Declared before the backend, whose searches write to it until they end.
   std::unique_ptr<vuv::index::IndexWriter> index;
+  vuv::app::IndexUse indexUse;
   if (auto path = vuv::index::defaultIndexPath(); path) {
-    if (auto opened = vuv::index::IndexWriter::open(*path); opened) index = std::move(*opened);
-    else std::fprintf(stderr, "vuvuveva: the index is not kept: %s\n", describe(opened.error()).c_str());
+    if (auto opened = vuv::index::IndexWriter::open(*path); opened) {
+      index = std::move(*opened);
+      indexUse = {*path, index.get()};
+    } else {
+      std::fprintf(stderr, "vuvuveva: the index is not kept: %s\n", describe(opened.error()).c_str());
+    }
   }
-  std::optional<vuv::RecordingLister> recording;
-  if (index) recording.emplace((*session)->lister(), *index);
   // Declared after the session and before the window: the window goes first, then the
   // backend's work (its stop ends any open password question), then the session with its
   // worker processes, then the prompt.
-  vuv::app::SessionBackend backend(**session, {}, recording ? &*recording : nullptr);
+  vuv::app::SessionBackend backend(**session, {}, std::move(indexUse));
   // Made early: it asks the desktop about smb:// handlers while the window comes up.
   vuv::app::XdgDesktop desktop;
   vuv::app::CMainDlg window(backend);

@@ -18,6 +18,7 @@ class FakeBackend : public WindowBackend {
   bool loadTree(const std::string& path) override { return loadedTrees.push_back(path), true; }
   void startSearch(NodeId node, const std::string& pattern) override { searches.push_back({node, pattern}); }
   void stopSearch() override { ++stops; }
+  void useIndex(bool on) override { indexUsed = on; }
   bool startCopy(const std::string& item, bool isFolder, const std::string& folder, bool replace) override {
     return copies.push_back({item, isFolder, folder, replace}), copyStarts;
   }
@@ -43,7 +44,7 @@ class FakeBackend : public WindowBackend {
     std::string folder;
     bool replace;
   };
-  bool discoveryStarts = true, copyStarts = true;
+  bool discoveryStarts = true, copyStarts = true, indexUsed = false;
   int discoveries = 0, stops = 0, copyStops = 0, shutdowns = 0;
   std::vector<Search> searches;
   std::vector<Copy> copies;

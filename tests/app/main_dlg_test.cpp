@@ -7,8 +7,10 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QTemporaryDir>
 #include <QToolButton>
 
 #include "app/ui/pictures.h"
@@ -21,6 +23,7 @@ class MainDlgTest : public QObject {
 
  private:
   std::unique_ptr<WindowRig> rig_;
+  QTemporaryDir settings_;
 
   // ALPHA\S1\Public and ALPHA\S2 (S2 marked as refusing guests) under the root.
   NodeId s1_ = kNoNode, s2_ = kNoNode;
@@ -37,6 +40,7 @@ class MainDlgTest : public QObject {
   QPushButton* searchButton() { return rig_->child<QPushButton>("searchButton"); }
 
  private slots:
+  void initTestCase() { QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_.path()); }
   void init() { rig_ = std::make_unique<WindowRig>(); }
   void cleanup() { rig_.reset(); }
 
@@ -124,22 +128,37 @@ class MainDlgTest : public QObject {
     QVERIFY(takeBoxes(&rig_->window).empty());
   }
 
-  // The finish box counts every row, also those still on their way, and lists the skipped
-  // folders; it does not wait: the event returns with the box open.
+  // The index's rows show at once; the finish box counts every row, also those still on their
+  // way, but not those the walk found gone, and lists the skipped folders; it does not wait:
+  // the event returns with the box open.
   void searchFinishShowsOneBoxWithTheRowCount() {
     buildTree();
     rig_->select("S1");
     searchButton()->click();
-    rig_->fake.events().rows({fileRow("\\\\S1\\Public\\a.txt", 10), folderRow("\\\\S1\\Public\\d")});
+    rig_->fake.events().indexedRows({fileRow("\\\\S1\\Public\\a.txt", 10), fileRow("\\\\S1\\Public\\gone", 1)}, 1e9);
+    QCOMPARE(rig_->list()->model()->rowCount(), 2);
+    QVERIFY(label("statusText").startsWith("Showing 2 results from the index of "));
+    rig_->fake.events().rows({folderRow("\\\\S1\\Public\\d")});
     rig_->fake.events().rows({fileRow("\\\\S1\\Public\\d\\b.txt", 2048)});
     const ListingFailure skipped{"\\\\S1\\Public\\locked", makeError(ErrorCode::AccessDenied)};
-    rig_->fake.events().searchFinished(SearchOutcome{{skipped}});
+    rig_->fake.events().searchFinished(SearchOutcome{{skipped}, {"\\\\S1\\Public\\gone"}});
     const std::vector<SeenBox> boxes = takeBoxes(&rig_->window);
     QCOMPARE(boxes.size(), std::size_t{1});
     QCOMPARE(boxes[0].text, QString::fromStdString(searchDoneNotice(3)));
     QVERIFY(boxes[0].details.contains(QString::fromStdString(failureText(skipped))));
     searchButton()->click();  // idle again: a new search
     QCOMPARE(rig_->fake.searches.size(), std::size_t{2});
+  }
+
+  // Use the index of names is on at first, remembered, and tells the backend.
+  void theIndexToggleIsRemembered() {
+    QVERIFY(rig_->fake.indexUsed);
+    rig_->trigger("useIndex");
+    QVERIFY(!rig_->fake.indexUsed);
+    rig_ = std::make_unique<WindowRig>();
+    QVERIFY(!rig_->fake.indexUsed && !rig_->child<QAction>("useIndex")->isChecked());
+    rig_->trigger("useIndex");
+    QVERIFY(rig_->fake.indexUsed);
   }
 
   // Ctrl+C copies the selected row's path (regression: the view's own copied the current cell,

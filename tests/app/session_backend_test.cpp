@@ -1,6 +1,6 @@
 // What the session backend adds to the use cases: events on the GUI thread, never inside a
 // call; busy rules; a replaced search's queued events dropped; a loaded tree's search waiting
-// for its addresses; a shutdown that does not wait for the network.
+// for its addresses; a shutdown that does not wait for the network; the index's rows first.
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "app/backend/session_backend.h"
+#include "index/index_store.h"
 #include "support/gate.h"
 #include "support/in_memory_access.h"
 
@@ -16,23 +17,31 @@ namespace vuv::app::test {
 namespace {
 
 using testing::Gate;
+struct CountingRecorder final : ListingRecorder {
+  void folderListed(const std::string&, std::vector<DirectoryEntry>) override { ++folders; }
+  void folderFailed(const std::string&) override { ++folders; }
+  std::atomic<int> folders = 0;
+};
+
 struct Rig {
   testing::InMemoryAccess access;
   session::UseCases uses{access};
   QStringList events;
-  std::vector<ResultRow> rows;
+  std::vector<ResultRow> rows, indexed;
+  std::vector<std::string> stale;
   bool inCall = false;  // inside a backend member
   int ruleBreaks = 0;   // events off the GUI thread or from inside a call
-  SessionBackend backend{uses};
+  SessionBackend backend;
 
-  Rig() {
+  explicit Rig(IndexUse index = {}) : backend(uses, {}, std::move(index)) {
     const auto note = [this](const QString& line) {
       if (inCall || QThread::currentThread() != qApp->thread()) ++ruleBreaks;
       events << line;
     };
     backend.setEvents(WindowEvents{
         .rows = [this, note](std::vector<ResultRow> batch) { note("rows"); rows.insert(rows.end(), batch.begin(), batch.end()); },
-        .searchFinished = [note](const SearchOutcome&) { note("searchFinished"); },
+        .indexedRows = [this](std::vector<ResultRow> batch, std::int64_t) { indexed = std::move(batch); },
+        .searchFinished = [this, note](const SearchOutcome& o) { note("searchFinished"), stale = o.stale; },
         .discoveryFinished = [note] { note("discoveryFinished"); },
         .copyFinished = [note](const CopyOutcome& o) { note(o.cancelled ? "copyCancelled" : o.error ? "copyFailed" : "copied"); },
         .error = [note](const std::string& message) { note("error:" + QString::fromStdString(message)); },
@@ -125,6 +134,46 @@ class SessionBackendTest : public QObject {
     round.open();
     QTRY_COMPARE(rig.rows.size(), std::size_t{1});
     QCOMPARE(*rig.backend.desktopUrl("\\\\W9\\docs\\a.txt"), std::string("smb://10.1.2.3/docs/a.txt"));
+  }
+
+  // With the index on, its rows come while the walk is held; the walk's confirmed rows do not
+  // come twice, its new ones do, and at the end the rows it did not find go where it listed
+  // the folder, not where the listing failed. Off: nothing from the index, nothing recorded.
+  void indexedRowsFirstThenTheWalkDecides() {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("index.sqlite").toStdString();
+    {
+      auto store = index::IndexStore::open(path);
+      QVERIFY(store && store->replaceFolder("\\\\S1\\docs", {{"keep.txt", false, 1}, {"gone.txt", false, 2}, {"dead", true}}, 100));
+      QVERIFY(store->replaceFolder("\\\\S1\\docs\\dead", {{"old.txt", false, 3}}, 100));
+    }
+    CountingRecorder recorder;
+    Rig rig({path, &recorder});
+    rig.access.shares.addFile("\\\\S1\\docs\\keep.txt", 1);
+    rig.access.shares.addFile("\\\\S1\\docs\\new.txt", 4);
+    rig.access.shares.addFolder("\\\\S1\\docs\\dead");
+    rig.access.shares.fail("\\\\S1\\docs\\dead", makeError(ErrorCode::AccessDenied));
+    Gate gate;
+    rig.access.shares.setListHook([&](const std::string&, std::stop_token stop) { gate.wait(stop); });
+    const NodeId node = *rig.uses.locate(rig.backend.tree(), "\\\\S1\\docs", {});
+    rig.backend.startSearch(node, "*.txt");
+    QTRY_COMPARE(rig.indexed.size(), std::size_t{3});
+    gate.open();
+    QTRY_COMPARE(rig.events.count("searchFinished"), 1);
+    QCOMPARE(rig.rows, (std::vector<ResultRow>{fileRow("\\\\S1\\docs\\new.txt", 4)}));
+    QCOMPARE(rig.stale, (std::vector<std::string>{"\\\\S1\\docs\\gone.txt"}));
+    const int recorded = recorder.folders;
+    QVERIFY(recorded > 0);
+
+    rig.backend.useIndex(false);
+    rig.indexed.clear();
+    rig.rows.clear();
+    rig.backend.startSearch(node, "*.txt");
+    QTRY_COMPARE(rig.events.count("searchFinished"), 2);
+    QVERIFY(rig.indexed.empty() && rig.stale.empty());
+    QCOMPARE(rig.rows.size(), std::size_t{2});
+    QCOMPARE(recorder.folders, recorded);
+    QCOMPARE(rig.ruleBreaks, 0);
   }
 
   void shutdownStopsWorkOnASilentHost() {

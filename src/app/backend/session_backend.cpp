@@ -5,16 +5,29 @@
 #include <utility>
 
 #include "base/error.h"
+#include "index/index_store.h"
 
 namespace vuv::app {
 
-SessionBackend::SessionBackend(session::UseCases& uses, SearchOptions searchOptions,
-                               DirectoryLister* searchLister)
+namespace {
+
+// The folder holding the item at a UNC path.
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+}  // namespace
+
+SessionBackend::SessionBackend(session::UseCases& uses, SearchOptions searchOptions, IndexUse index)
     : uses_(uses),
+      indexPath_(std::move(index.path)),
       // The window has no console to speak of: the enumeration's diagnostic lines go to stderr.
       diagnostics_(std::cerr, std::cerr),
+      walkRecorder_(index.recorder),
+      lister_(uses.lister(), walkRecorder_),
       discovery_(uses.discovery(tree_, diagnostics_, discoveryEvents())),
-      search_(uses.search(tree_, searchOptions, searchLister)) {}
+      search_(uses.search(tree_, searchOptions, &lister_)) {}
 
 SessionBackend::~SessionBackend() { shutdown(); }
 
@@ -62,12 +75,15 @@ SearchEvents SessionBackend::searchEvents() {
   SearchEvents events;
   events.rows = [this](RunId run, std::vector<ResultRow> rows) {
     post([this, run, rows = std::move(rows)]() mutable {
-      if (run == searchRun_ && events_.rows) events_.rows(std::move(rows));
+      if (run == searchRun_) walkRows(std::move(rows));
     });
   };
   events.status = [this](RunId run, const StatusUpdate& update) {
     post([this, run, update] {
-      if (run == searchRun_ && events_.status) events_.status(update);
+      if (run != searchRun_ || !events_.status) return;
+      // Rows shown from the index keep their status line until the walk ends.
+      const bool fromIndex = indexPending_ || !unconfirmed_.empty();
+      if (!fromIndex || !std::holds_alternative<SearchingIn>(update)) events_.status(update);
     });
   };
   events.failed = [this](RunId run, const ListingFailure& failure) {
@@ -78,12 +94,65 @@ SearchEvents SessionBackend::searchEvents() {
   events.finished = [this](RunId run, const SearchSummary&) {
     post([this, run] {
       if (run != searchRun_) return;
-      searchRun_ = RunId::None;
-      SearchOutcome outcome{std::exchange(skipped_, {})};
-      if (events_.searchFinished) events_.searchFinished(outcome);
+      if (indexPending_) {
+        heldEnd_ = true;
+      } else {
+        searchEnded();
+      }
     });
   };
   return events;
+}
+
+void SessionBackend::walkRows(std::vector<ResultRow> rows) {
+  if (indexPending_) {
+    heldRows_.insert(heldRows_.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    return;
+  }
+  if (!unconfirmed_.empty()) {
+    std::erase_if(rows, [this](const ResultRow& row) { return unconfirmed_.erase(index::locationKey(row.path)) > 0; });
+  }
+  if (!rows.empty() && events_.rows) events_.rows(std::move(rows));
+}
+
+void SessionBackend::searchEnded() {
+  searchRun_ = RunId::None;
+  SearchOutcome outcome{std::exchange(skipped_, {}), {}};
+  for (auto& [key, path] : unconfirmed_) {
+    if (walkRecorder_.wasListed(folderOf(path))) outcome.stale.push_back(std::move(path));
+  }
+  unconfirmed_.clear();
+  walkRecorder_.keepListed(false);
+  if (events_.searchFinished) events_.searchFinished(outcome);
+}
+
+void SessionBackend::readIndex(RunId run, NodeId node, const std::string& pattern) {
+  indexPending_ = true;
+  if (indexReader_.joinable()) indexReader_.join();  // a read of an earlier search: milliseconds
+  indexReader_ = std::jthread([this, run, path = indexPath_, locations = session::UseCases::indexLocations(tree_, node),
+                               pattern] {
+    auto answer = session::UseCases::findInIndex(path, locations, pattern);
+    if (!answer) std::cerr << "The index could not be read: " << describe(answer.error()) << '\n';
+    std::vector<ResultRow> rows;
+    std::int64_t listed = 0;
+    if (answer && answer->listed > 0) {
+      listed = answer->listed;
+      rows.reserve(answer->rows.size());
+      for (index::IndexedRow& row : answer->rows) rows.push_back(std::move(row.row));
+    }
+    post([this, run, rows = std::move(rows), listed]() mutable { indexRead(run, std::move(rows), listed); });
+  });
+}
+
+void SessionBackend::indexRead(RunId run, std::vector<ResultRow> rows, std::int64_t listed) {
+  if (run != searchRun_) return;
+  indexPending_ = false;
+  if (!rows.empty()) {
+    for (const ResultRow& row : rows) unconfirmed_.emplace(index::locationKey(row.path), row.path);
+    if (events_.indexedRows) events_.indexedRows(std::move(rows), listed);
+  }
+  walkRows(std::exchange(heldRows_, {}));
+  if (std::exchange(heldEnd_, false)) searchEnded();
 }
 
 bool SessionBackend::startDiscovery() {
@@ -169,10 +238,17 @@ void SessionBackend::startSearch(NodeId node, const std::string& pattern) {
 
 void SessionBackend::startSearchNow(NodeId node, const std::string& pattern) {
   skipped_.clear();
+  unconfirmed_.clear();
+  heldRows_.clear();
+  heldEnd_ = false;
+  indexPending_ = false;
+  const bool readsIndex = indexOn_ && !indexPath_.empty();
+  walkRecorder_.keepListed(readsIndex);
   uses_.startRun();
   auto started = search_->start(node, pattern, searchEvents());
   if (started) {
     searchRun_ = *started;
+    if (readsIndex) readIndex(searchRun_, node, pattern);
     return;
   }
   // The window waits for an end to every search it started, also one that could not start.
@@ -198,6 +274,11 @@ void SessionBackend::stopSearch() {
     return;
   }
   search_->stop();
+}
+
+void SessionBackend::useIndex(bool on) {
+  indexOn_ = on;
+  walkRecorder_.setRecording(on);
 }
 
 bool SessionBackend::startCopy(const std::string& item, bool /*isFolder: the copy looks it up*/,
@@ -276,6 +357,7 @@ void SessionBackend::shutdown() {
   logOn_.request_stop();
   learn_.request_stop();
   search_.reset();
+  if (indexReader_.joinable()) indexReader_.join();
   discovery_.reset();
   // A stopped copy removes what it wrote before it ends; its events are dropped.
   if (copy_.joinable()) copy_.join();

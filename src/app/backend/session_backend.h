@@ -10,6 +10,11 @@
 // domain reports `error` (kNoDomainMessage), then discoveryFinished, so the window is not left
 // busy.
 //
+// With the index on, a search reads what the index holds for its location on a thread of its
+// own while the walk starts; the walk's events wait until that answer is shown, so its rows
+// that the index showed already are dropped, and its end names the shown rows it did not
+// confirm in the folders it listed completely (SearchOutcome::stale).
+//
 // Events of the core come on executor threads; each is queued to a QObject living on the GUI
 // thread and checked there against the current run, so a replaced search's rows and finish
 // are dropped even when they were queued before the new search started.
@@ -26,13 +31,16 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
+#include "app/backend/walk_recorder.h"
 #include "app/backend/window_backend.h"
 #include "base/executor.h"
 #include "base/run_id.h"
 #include "browse/browse_service.h"
 #include "browse/directory_lister.h"
+#include "browse/recording_lister.h"
 #include "discovery/diagnostics.h"
 #include "discovery/discovery.h"
 #include "search/search_controller.h"
@@ -51,12 +59,16 @@ inline constexpr char kEmptyDomainMessage[] = "Enter the name of a domain or wor
 inline constexpr char kCopyBusyMessage[] = "A copy is running. Wait until it has ended, or stop it.";
 inline constexpr char kLogOnBusyMessage[] = "A log-on is running. Wait until it has ended.";
 
+// The index of names the searches read and keep current.
+struct IndexUse {
+  std::string path;                     // the database; empty: searches read no index
+  ListingRecorder* recorder = nullptr;  // what keeps it current; null: nothing is recorded
+};
+
 class SessionBackend final : public WindowBackend {
  public:
-  // `uses` and `searchLister` (may be null: the session's; one that records into the index)
-  // must outlive the backend.
-  explicit SessionBackend(session::UseCases& uses, SearchOptions searchOptions = {},
-                          DirectoryLister* searchLister = nullptr);
+  // `uses` and `index.recorder` must outlive the backend. The index is on until useIndex().
+  explicit SessionBackend(session::UseCases& uses, SearchOptions searchOptions = {}, IndexUse index = {});
   ~SessionBackend() override;
   SessionBackend(const SessionBackend&) = delete;
   SessionBackend& operator=(const SessionBackend&) = delete;
@@ -70,6 +82,7 @@ class SessionBackend final : public WindowBackend {
   bool loadTree(const std::string& path) override;
   void startSearch(NodeId node, const std::string& pattern) override;
   void stopSearch() override;
+  void useIndex(bool on) override;
   bool startCopy(const std::string& item, bool isFolder, const std::string& folder,
                  bool replace) override;
   void stopCopy() override;
@@ -85,6 +98,10 @@ class SessionBackend final : public WindowBackend {
   void copyEnded(RunId run, const CopyOutcome& outcome);
   void learningEnded(RunId run);
   void startSearchNow(NodeId node, const std::string& pattern);
+  void readIndex(RunId run, NodeId node, const std::string& pattern);
+  void indexRead(RunId run, std::vector<ResultRow> rows, std::int64_t listed);
+  void walkRows(std::vector<ResultRow> rows);
+  void searchEnded();
 
   QObject receiver_;  // lives on the GUI thread; queued events die with it
   WindowEvents events_;
@@ -96,6 +113,13 @@ class SessionBackend final : public WindowBackend {
   NodeId discoveryRoot_ = kNoNode;  // where a discovery's domains go
   RunId searchRun_ = RunId::None;
   std::vector<ListingFailure> skipped_;  // of the current search
+  // The index's side of the current search.
+  const std::string indexPath_;
+  bool indexOn_ = true;
+  bool indexPending_ = false;  // its answer is being read: the walk's events wait
+  std::vector<ResultRow> heldRows_;
+  bool heldEnd_ = false;
+  std::unordered_map<std::string, std::string> unconfirmed_;  // shown from the index: folded path -> path
   RunId copyRun_ = RunId::None;
   bool loggingOn_ = false;
   RunId learnRun_ = RunId::None;  // learning a loaded tree's addresses
@@ -103,12 +127,15 @@ class SessionBackend final : public WindowBackend {
 
   NetworkTree tree_;
   StreamDiagnostics diagnostics_;
+  WalkRecorder walkRecorder_;
+  RecordingLister lister_;
   // Last: they are ended first, while the tree and the receiver still exist.
   std::unique_ptr<Discovery> discovery_;
   std::unique_ptr<SearchController> search_;
   std::jthread copy_;  // the running copy, or one that has ended and waits to be joined
   std::jthread logOn_;  // alike
   std::jthread learn_;  // alike
+  std::jthread indexReader_;  // alike
 };
 
 }  // namespace vuv::app

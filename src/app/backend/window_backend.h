@@ -25,6 +25,9 @@ namespace vuv::app {
 
 struct SearchOutcome {
   std::vector<ListingFailure> skipped;  // folders the search could not list, and why
+  // Rows shown from the index that the walk did not find in folders it listed completely:
+  // gone from the network, by their full paths.
+  std::vector<std::string> stale;
 };
 
 // How far a copy has come; for the progress dialog.
@@ -45,8 +48,12 @@ struct CopyOutcome {
 struct WindowEvents {
   // What the work is doing; the window shows its status line text.
   std::function<void(const StatusUpdate& update)> status;
-  // Found rows of the running search, in the order found.
+  // Found rows of the running search, in the order found; none already shown from the index.
   std::function<void(std::vector<ResultRow> rows)> rows;
+  // What the index of names holds for the running search, once, before any of its `rows`,
+  // when it knows the location and holds a match; `listed` is when it last listed there
+  // (seconds since the Unix epoch).
+  std::function<void(std::vector<ResultRow> rows, std::int64_t listed)> indexedRows;
   // The search ended on its own or after stopSearch(); once per startSearch(). The rows
   // come before it; SearchFinished comes through `status` just before it.
   std::function<void(const SearchOutcome& outcome)> searchFinished;
@@ -96,6 +103,9 @@ class WindowBackend {
   virtual void startSearch(NodeId node, const std::string& pattern) = 0;
   // Asks the running search to end; its searchFinished still follows.
   virtual void stopSearch() = 0;
+  // Whether searches show what the index of names holds and record what they list into it;
+  // for the searches started after the call.
+  virtual void useIndex(bool on) = 0;
 
   // Copies the file or folder (with everything below it) at UNC path `item` into the local
   // folder `folder`, under the item's own name. The copy is written beside its place under a

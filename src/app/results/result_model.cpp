@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "results/size_text.h"
@@ -51,6 +52,29 @@ void ResultModel::append(std::vector<ResultRow> rows) {
     entries_.push_back({std::move(row), icon});
   }
   endInsertRows();
+}
+
+void ResultModel::remove(const std::vector<std::string>& paths) {
+  if (paths.empty()) return;
+  const std::unordered_set<std::string_view> gone(paths.begin(), paths.end());
+  std::vector<bool> dropped(entries_.size());
+  bool any = false;
+  for (std::size_t i = 0; i < entries_.size(); ++i) any |= dropped[i] = gone.contains(entries_[i].row.path);
+  if (!any) return;
+  beginResetModel();
+  // Indexes shift as entries go: each kept entry's new place, in one pass.
+  std::vector<std::uint32_t> newIndex(entries_.size());
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (dropped[i]) continue;
+    newIndex[i] = static_cast<std::uint32_t>(kept);
+    if (kept != i) entries_[kept] = std::move(entries_[i]);
+    ++kept;
+  }
+  entries_.resize(kept);
+  std::erase_if(shown_, [&](std::uint32_t index) { return dropped[index]; });
+  for (std::uint32_t& index : shown_) index = newIndex[index];
+  endResetModel();
 }
 
 void ResultModel::clear() {

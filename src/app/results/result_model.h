@@ -38,6 +38,8 @@ class ResultModel : public QAbstractTableModel {
   void queue(std::vector<ResultRow> rows);
   // Appends the queued rows now.
   void flush();
+  // Drops the shown rows with these paths (queued rows stay).
+  void remove(const std::vector<std::string>& paths);
   // Drops every row, the queued ones too.
   void clear();
   // Reorders every row (the queued ones too) by `column`'s fixed order; stable, so equal rows

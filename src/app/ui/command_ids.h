@@ -12,6 +12,7 @@ enum class CommandId : int {
   Exit,
   Discover,
   AddDomain,
+  UseIndex,    // checkable: searches show and keep the index of names
   LogOn,       // tree popup: a server that refused guests
   OpenFile,    // result popup
   OpenFolder,

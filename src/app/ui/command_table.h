@@ -20,6 +20,7 @@ struct CommandSpec {
   const char* tooltip;  // toolbar tooltip; nullptr: the caption
   Picture picture;      // Picture::None: no picture
   QKeySequence::StandardKey shortcut;  // UnknownKey: none
+  bool checkable;       // on or off; the handler reads the action's state
   void (CMainDlg::*handler)();
 };
 

@@ -11,7 +11,10 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QDateTime>
+#include <QLocale>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QTreeView>
@@ -42,12 +45,15 @@ constexpr int kControlsBottom = 384;
 constexpr int kNameColumnWidth = 450;
 constexpr int kSizeColumnWidth = 90;
 constexpr int kToolbarIconPixels = 16;
+// ~/.config/vuvuveva/vuvuveva.conf
+constexpr char kSettingsOwner[] = "vuvuveva";
+constexpr char kUseIndexSetting[] = "index/use";
 
 // Where each command shows; kSeparator between groups.
 constexpr CommandId kSeparator = static_cast<CommandId>(-1);
 using enum CommandId;
 constexpr CommandId kFileMenu[] = {LoadTree, SaveTree, kSeparator, Exit};
-constexpr CommandId kNetworkMenu[] = {Discover, AddDomain, kSeparator, OpenFolder, CopyFile};
+constexpr CommandId kNetworkMenu[] = {Discover, AddDomain, kSeparator, UseIndex, kSeparator, OpenFolder, CopyFile};
 constexpr CommandId kHelpMenu[] = {About};
 constexpr CommandId kToolbar[] = {LoadTree, SaveTree, Discover, AddDomain, kSeparator,
                                   OpenFolder, CopyFile, kSeparator, About};
@@ -85,6 +91,8 @@ CMainDlg::CMainDlg(WindowBackend& backend, QWidget* parent)
   connect(m_files, &FileActions::status, m_statusText, &QLabel::setText);
 
   connectBackend();
+  action(UseIndex)->setChecked(QSettings(kSettingsOwner, kSettingsOwner).value(kUseIndexSetting, true).toBool());
+  m_backend.useIndex(action(UseIndex)->isChecked());
   // The window is as big as its parts ask and cannot be resized.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   move(0, 0);
@@ -108,6 +116,7 @@ void CMainDlg::buildActions() {
     made->setData(static_cast<int>(spec.id));
     if (spec.tooltip != nullptr) made->setToolTip(QString::fromLatin1(spec.tooltip));
     if (spec.shortcut != QKeySequence::UnknownKey) made->setShortcuts(spec.shortcut);
+    made->setCheckable(spec.checkable);
     connect(made, &QAction::triggered, this, spec.handler);
     m_actions[spec.id] = made;
   }
@@ -260,6 +269,7 @@ void CMainDlg::connectBackend() {
         m_statusText->setText(QString::fromStdString(statusText(update)));
       },
       .rows = [this](std::vector<ResultRow> rows) { m_resultModel->queue(std::move(rows)); },
+      .indexedRows = [this](std::vector<ResultRow> rows, std::int64_t listed) { onIndexedRows(std::move(rows), listed); },
       .searchFinished = [this](const SearchOutcome& outcome) { onSearchFinished(outcome); },
       .discoveryFinished = [this] { onDiscoveryFinished(); },
       .copyProgress = [this](const CopyProgress& progress) { m_files->copyProgress(progress); },
@@ -337,6 +347,18 @@ void CMainDlg::onAddDomain() {
 }
 
 void CMainDlg::onExit() { close(); }
+
+void CMainDlg::onUseIndex() {
+  const bool on = action(UseIndex)->isChecked();
+  QSettings(kSettingsOwner, kSettingsOwner).setValue(kUseIndexSetting, on);
+  m_backend.useIndex(on);
+}
+
+void CMainDlg::onIndexedRows(std::vector<ResultRow> rows, std::int64_t listed) {
+  const QString when = QLocale().toString(QDateTime::fromSecsSinceEpoch(listed), QLocale::ShortFormat);
+  m_statusText->setText(QString(text::kShowingIndexed).arg(rows.size()).arg(when));
+  m_resultModel->append(std::move(rows));
+}
 
 void CMainDlg::onDiscover() {
   QMessageBox confirm(QMessageBox::Warning, text::kAppName, text::kConfirmDiscover,
@@ -430,6 +452,7 @@ void CMainDlg::onCopyFile() {
 
 void CMainDlg::onSearchFinished(const SearchOutcome& outcome) {
   m_resultModel->flush();
+  m_resultModel->remove(outcome.stale);
   setSearchIdle(true);
   QString details;
   for (const ListingFailure& failure : outcome.skipped) details += QString::fromStdString(failureText(failure)) + '\n';

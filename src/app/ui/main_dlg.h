@@ -76,6 +76,7 @@ class CMainDlg : public QMainWindow {
   void onExit();
   void onDiscover();
   void onAddDomain();
+  void onUseIndex();
   void onLogOn();
   void onOpenFile();
   void onOpenFolder();
@@ -87,6 +88,7 @@ class CMainDlg : public QMainWindow {
   void onTreeSelection(const QModelIndex& current);
   void onTreePopup(const QPoint& position);
   void onResultPopup(const QPoint& position);
+  void onIndexedRows(std::vector<ResultRow> rows, std::int64_t listed);
   void onSearchFinished(const SearchOutcome& outcome);
   void onDiscoveryFinished();
   void onTopLevelInserted();

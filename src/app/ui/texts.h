@@ -33,6 +33,7 @@ inline constexpr char kAddDomainItem[] = "Add domain/workgroup";
 inline constexpr char kOpenInExplorerItem[] = "Open file in Explorer";
 inline constexpr char kSaveFileItem[] = "Save file to the local computer";
 inline constexpr char kAboutItem[] = "About...";
+inline constexpr char kUseIndexItem[] = "Use the index of names";
 
 // Result popup.
 inline constexpr char kPopupTitle[] = "files";
@@ -53,6 +54,7 @@ inline constexpr char kAddDomainTip[] = "Add domain/workgroup";
 inline constexpr char kOpenFolderTip[] = "Open folder";
 inline constexpr char kCopyFileTip[] = "Copy file to the local computer";
 inline constexpr char kAboutTip[] = "About Vuvuveva";
+inline constexpr char kUseIndexTip[] = "Show what earlier searches found at once, and remember what searches find";
 inline constexpr char kSearchTip[] = "Start searching files";
 inline constexpr char kResultListTip[] = "Double click file to open";
 
@@ -64,6 +66,8 @@ inline constexpr char kRetrievingDomain[] = "Retriving information about domain.
 inline constexpr char kNothingToSave[] =
     "Nothing to save! Press 'Discover network tree' button to obtain network tree!";
 inline constexpr char kCantCreateFile[] = "Can't create file!";
+// %1 rows, %2 when the index last listed the location.
+inline constexpr char kShowingIndexed[] = "Showing %1 results from the index of %2; checking the network...";
 
 // Add domain dialog.
 inline constexpr char kAddDomainCaption[] = "New Domain or Workgroup";
