@@ -45,22 +45,6 @@ class ResultModelTest : public QObject {
     QCOMPARE(model.rowCount(), 8);  // the cleared batch is gone
   }
 
-  void cellsShowPathSizeTextAndTypeIcon() {
-    ResultModel model;
-    model.append(sample());
-    QCOMPARE(model.index(0, 0).data().toString(), QString("\\\\S\\s\\Zeta.txt"));
-    for (int row : {0, 1}) {
-      QCOMPARE(model.index(row, 1).data().toString(), QString::fromStdString(sizeText(sample()[row])));
-    }
-    QVERIFY(model.index(1, 1).data(Qt::DecorationRole).isNull());
-    const auto icon = [&](int row) {
-      return model.index(row, 0).data(Qt::DecorationRole).value<QIcon>().cacheKey();
-    };
-    QCOMPARE(icon(1), icon(4));  // a folder named old.zip shows the folder icon
-    QVERIFY(icon(0) != icon(1));
-    QVERIFY(icon(0) != icon(3));
-  }
-
   // Ties (two folders, 2047 and 1024 both shown as 1 Kbytes, a path twice) keep their order.
   void sortsAsTheCoreOrdersAndAgainTheSameWay() {
     for (SortColumn column : {SortColumn::Name, SortColumn::Size}) {

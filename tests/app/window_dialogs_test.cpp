@@ -24,22 +24,6 @@ class WindowDialogsTest : public QObject {
   }
 
  private slots:
-  // One button, OK, the default and first in focus; the edit next in tab order.
-  void addDomainDialogFocusAndNames() {
-    CAddDomainDlg dialog;
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    auto* ok = dialog.findChild<QPushButton*>("addDomainOk");
-    QVERIFY(ok != nullptr && ok->isDefault() && dialog.findChildren<QPushButton*>().size() == 1);
-    QCOMPARE(QApplication::focusWidget(), ok);
-    QTest::keyClick(ok, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), dialog.findChild<QLineEdit*>("domainEdit"));
-    for (QWidget* control : dialog.findChildren<QWidget*>()) {
-      QVERIFY2(!QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).isEmpty(),
-               qPrintable(control->objectName()));
-    }
-  }
-
   // Esc, the close box and an empty name add nothing; Enter in the edit is OK, the name is cut
   // at the edit's length and used as typed.
   void addDomainAnswers() {
