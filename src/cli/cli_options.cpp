@@ -347,7 +347,7 @@ Connection options:
   -s, --configfile FILE                 read this smb.conf instead of the usual ones
   -d, --debuglevel LEVEL                SMB library debug output on standard error, 0-10
   -t, --timeout SECONDS                 give up on a silent server after SECONDS (default 5)
-  -j, --jobs N                          SMB worker processes at most (default 16)
+  -j, --jobs N                          SMB worker processes at most (default 32)
 
 Passwords: a password on the command line is wiped from the process list once read,
 but other users may see it before that. Prefer -A FILE (readable only by you), or the

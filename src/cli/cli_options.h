@@ -18,7 +18,7 @@ enum class DiscoverySource { All, NetBios, WsDiscovery };
 
 inline constexpr double kDefaultTimeoutSeconds = 5.0;
 inline constexpr double kMaxTimeoutSeconds = 3600.0;
-inline constexpr int kDefaultJobs = 16;
+inline constexpr int kDefaultJobs = 32;
 inline constexpr int kMaxJobs = 64;
 inline constexpr int kMaxDebugLevel = 10;
 

@@ -177,15 +177,19 @@ TEST(ShareWalk, ReversedCompletionOfParallelSiblings) {
   EXPECT_EQ(stats.peakParallelListings, 8u);
 }
 
-// Quick listings keep to the LAN limit; slow ones open up to the maximum, never beyond.
+// Quick listings keep to the LAN limit, middling ones to the middle one; slow ones open up to
+// the maximum, never beyond.
 TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
+  using std::chrono::microseconds;
   struct Case {
-    std::chrono::microseconds quickListing;
+    microseconds quickListing;
+    microseconds slowListing;
     std::size_t expectedPeak;
   };
   const Case cases[] = {
-      {std::chrono::hours(1), 1},   // every listing counts as quick
-      {std::chrono::microseconds(0), 3},  // every listing counts as slow
+      {std::chrono::hours(1), std::chrono::hours(1), 1},  // every listing counts as quick
+      {microseconds(0), std::chrono::hours(1), 2},
+      {microseconds(0), microseconds(0), 3},  // every listing counts as slow
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expectedPeak);
@@ -199,7 +203,9 @@ TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
       ShareWalkLimits limits;
       limits.maxParallelListings = 3;
       limits.lanParallelListings = 1;
+      limits.midParallelListings = 2;
       limits.quickListing = c.quickListing;
+      limits.slowListing = c.slowListing;
       stats = walk(shares, "*", sink, limits);
     });
     gate.waitForWaiters(c.expectedPeak);

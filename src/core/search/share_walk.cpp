@@ -59,6 +59,8 @@ class OrderedWalk {
       : tasks_(executor), lister_(lister), pattern_(pattern), limits_(limits), stop_(std::move(stop)), sink_(sink) {
     limits_.maxParallelListings = std::max<std::size_t>(limits_.maxParallelListings, 1);
     limits_.lanParallelListings = std::clamp<std::size_t>(limits_.lanParallelListings, 1, limits_.maxParallelListings);
+    limits_.midParallelListings = std::clamp(limits_.midParallelListings, limits_.lanParallelListings,
+                                             limits_.maxParallelListings);
     MutexLock lock(mutex_);
     parallel_ = limits_.lanParallelListings;
   }
@@ -158,14 +160,17 @@ void OrderedWalk::list(FolderIt it) {
 }
 
 // Latency, not bandwidth, bounds a walk: when listings take long, many at once hide the round
-// trips; when they are quick, a few keep the processors for the work itself. The quickest of
+// trips; when they are quick, a few keep the processors for the work itself, and in between
+// the processors still bound it. The quickest of
 // the recent listings tells the two apart: a worker's first listing also pays for its start and
 // its connection, and those outliers must not open up a LAN walk.
 void OrderedWalk::adaptParallelism(std::chrono::steady_clock::duration took) {
   recentListings_[recentCount_++ % recentListings_.size()] = took;
   const std::size_t known = std::min(recentCount_, recentListings_.size());
   const auto quickest = *std::min_element(recentListings_.begin(), recentListings_.begin() + known);
-  parallel_ = quickest < limits_.quickListing ? limits_.lanParallelListings : limits_.maxParallelListings;
+  parallel_ = quickest < limits_.quickListing  ? limits_.lanParallelListings
+              : quickest < limits_.slowListing ? limits_.midParallelListings
+                                               : limits_.maxParallelListings;
 }
 
 // Takes one batch of a folder's entries: only its matches and the subfolders to enter stay.

@@ -47,12 +47,16 @@ namespace vuv {
 
 struct ShareWalkLimits {
   // Concurrent listings per share walk; latency, not bandwidth, bounds a walk.
-  std::size_t maxParallelListings = 16;
+  std::size_t maxParallelListings = 32;
   // While listings come back faster than quickListing, the server answers at LAN speed and
   // more parallel listings would only compete for processor time: the walk then keeps to
-  // lanParallelListings, and opens up to maxParallelListings when the round trips grow.
+  // lanParallelListings. Up to slowListing (a round trip of some 25 ms) it keeps to
+  // midParallelListings, where the processors still bound a walk; past it, to
+  // maxParallelListings (bench/README.md, "More listings at once").
   std::size_t lanParallelListings = 4;
+  std::size_t midParallelListings = 16;
   std::chrono::microseconds quickListing{5000};
+  std::chrono::microseconds slowListing{100000};
   // Listed folders waiting to be emitted before listing pauses.
   std::size_t maxBufferedFolders = 512;
   // Matching rows of those folders before listing pauses. Soft: listings already in flight

@@ -53,7 +53,7 @@ namespace vuv::smb {
 
 class WorkerProcess;
 
-inline constexpr std::size_t kDefaultMaxWorkers = 16;
+inline constexpr std::size_t kDefaultMaxWorkers = 32;
 inline constexpr std::chrono::milliseconds kDefaultProgressTimeout{5000};
 // Room for many workers starting at once on few cores.
 inline constexpr std::size_t kDefaultBusyExtensions = 5;
