@@ -39,7 +39,7 @@ while (($#)); do
     *) echo "bench: unknown option $1" >&2; usage ;;
   esac
 done
-is_count "$FILES" 0 && is_count "$FOLDERS" 1 || { echo "bench: --files and --folders take counts" >&2; exit 2; }
+if ! is_count "$FILES" 0 || ! is_count "$FOLDERS" 1; then echo "bench: --files and --folders take counts" >&2; exit 2; fi
 [[ $PREFIX =~ ^[A-Za-z0-9]{1,12}$ ]] || { echo "bench: --prefix takes 1-12 letters or digits" >&2; exit 2; }
 ((EUID == 0)) || { echo "bench: needs root (network namespaces)" >&2; exit 2; }
 
