@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # The real window on the test network, driven through accessibility as a person would: on a saved
 # tree the server found only by WS-Discovery (M1) gives the command line tool's rows for "*" and a
-# file of it is copied through the folder dialog; Discover asks no password and marks S2, which
+# file of it is copied through the folder dialog; a second search shows the index's rows while the
+# walk still waits for a silent server, and ends with the same rows; Discover asks no password and marks S2, which
 # refuses guests; closed while discovery waits for a silent host, the program and its workers end
 # at once. Runs in an X server and D-Bus session of its own (window_network_test.sh).
 #
@@ -128,11 +129,18 @@ def result_table(app):
     return until("result list", lambda: next(n for n in walk(app) if n.name == "Search results")).queryTable()
 
 
-def search(app, pattern):
-    # Searches `pattern` where the window looks; returns the rows' paths after the finish box.
+def status_text(app):
+    last_error[0] = find(app, pyatspi.ROLE_LABEL, "Status").description
+    return last_error[0]
+
+
+def search(app, pattern, running=lambda: None):
+    # Searches `pattern` where the window looks; `running` checks the window before the walk
+    # ends; returns the rows' paths after the finish box.
     until("pattern box", lambda: find(app, pyatspi.ROLE_TEXT, "File name pattern")).queryEditableText() \
         .setTextContents(pattern)
     press(until("Search button", lambda: find(app, pyatspi.ROLE_PUSH_BUTTON, "Search")))
+    running()
     finished = answer_alert(app, "Search finished.")
     table = result_table(app)
     rows = sorted(table.getAccessibleAt(r, 0).name for r in range(table.nRows))
@@ -162,6 +170,11 @@ def copy_row(app, path, folder):
     name_box.queryEditableText().setTextContents(folder)
     until("the typed folder", lambda: name_box.queryText().getText(0, -1) == folder)
     click(until("Choose button", lambda: find(dialog, pyatspi.ROLE_PUSH_BUTTON, "Choose")))
+
+
+def asking_z2():
+    return subprocess.run(["ss", "-tnH", "state", "syn-sent", "dst", Z2_ADDRESS],
+                          capture_output=True, text=True).stdout.strip()
 
 
 def copied(folder, name, content):
@@ -199,7 +212,11 @@ def close_promptly(app, when):
 until("X display", lambda: subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True).returncode == 0, 10)
 pyatspi.Registry.getDesktop(0).childCount
 
-app = start_app(TREE_FILE)
+# The saved tree with a share on Z2, so that a search of ZETA waits for it.
+tree_file = os.path.join(os.environ["XDG_RUNTIME_DIR"], "zeta.brk")
+with open(TREE_FILE) as saved, open(tree_file, "w") as changed:
+    changed.write(saved.read().replace("0Z2\n", "1Z2\n0Data\n"))
+app = start_app(tree_file)
 select_row(app, "M1")
 expected = cli_paths("MS Windows Network\\MODERN\\M1", "*")
 if not expected or search(app, "*") != expected:
@@ -208,6 +225,15 @@ copies = os.path.join(os.environ["XDG_RUNTIME_DIR"], "copies")
 os.makedirs(copies)
 copy_row(app, "\\\\M1\\Media\\music\\song.mp3", copies)
 until("song.mp3 copied", lambda: copied(copies, "song.mp3", b"ID3\n"))
+# Z1 first, so that Z2 is first asked while the index already shows Z1's rows.
+select_row(app, "Z1")
+first = search(app, "*")
+select_row(app, "ZETA")
+shown = "Showing %d results from the index of " % len(first)
+second = search(app, "*", lambda: until("the index's rows while the walk asks Z2",
+                                        lambda: status_text(app).startswith(shown) and asking_z2()))
+if not first or second != first:
+    fail("the search after the index's rows ends with %r, not %r" % (second, first))
 subprocess.run(["import", "-window", "root", SCREENSHOT], check=False)
 close_promptly(app, "after a search in a loaded tree")
 
@@ -224,7 +250,6 @@ process.wait(timeout=10)
 # Again, closed while discovery waits for Z2, which never answers on SMB (its unanswered SYN).
 app = start_app()
 discover(app)
-until("discovery asking Z2", lambda: subprocess.run(["ss", "-tnH", "state", "syn-sent", "dst", Z2_ADDRESS],
-                                                    capture_output=True, text=True).stdout.strip())
+until("discovery asking Z2", asking_z2)
 close_promptly(app, "while Z2 is asked")
 print("PASS", flush=True)

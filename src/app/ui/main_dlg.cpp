@@ -88,7 +88,7 @@ CMainDlg::CMainDlg(WindowBackend& backend, QWidget* parent)
   m_statusText->setTextFormat(Qt::PlainText);
   statusBar()->setSizeGripEnabled(false);
   statusBar()->addWidget(m_statusText, 1);
-  connect(m_files, &FileActions::status, m_statusText, &QLabel::setText);
+  connect(m_files, &FileActions::status, this, &CMainDlg::showStatus);
 
   connectBackend();
   action(UseIndex)->setChecked(QSettings(kSettingsOwner, kSettingsOwner).value(kUseIndexSetting, true).toBool());
@@ -266,7 +266,7 @@ void CMainDlg::buildToolbar() {
 void CMainDlg::connectBackend() {
   m_backend.setEvents(WindowEvents{
       .status = [this](const StatusUpdate& update) {
-        m_statusText->setText(QString::fromStdString(statusText(update)));
+        showStatus(QString::fromStdString(statusText(update)));
       },
       .rows = [this](std::vector<ResultRow> rows) { m_resultModel->queue(std::move(rows)); },
       .indexedRows = [this](std::vector<ResultRow> rows, std::int64_t listed) { onIndexedRows(std::move(rows), listed); },
@@ -317,7 +317,7 @@ void CMainDlg::onSearch() {
     return;
   }
   setSearchIdle(false);
-  m_statusText->setText(QString::fromStdString(statusText(Searching{})));
+  showStatus(QString::fromStdString(statusText(Searching{})));
   m_resultModel->clear();
   m_backend.startSearch(m_selectedNode, m_patternEdit->text().toStdString());
 }
@@ -341,12 +341,18 @@ void CMainDlg::onAddDomain() {
   CAddDomainDlg dialog(this);
   if (dialog.exec() != QDialog::Accepted || dialog.domainName().isEmpty()) return;
   const QString before = m_statusText->text();
-  m_statusText->setText(text::kRetrievingDomain);
+  showStatus(text::kRetrievingDomain);
   // Used as typed. A refusal (a discovery still runs) comes as `error`; nothing started.
-  if (!m_backend.addDomain(dialog.domainName().toStdString())) m_statusText->setText(before);
+  if (!m_backend.addDomain(dialog.domainName().toStdString())) showStatus(before);
 }
 
 void CMainDlg::onExit() { close(); }
+
+void CMainDlg::showStatus(const QString& line) {
+  m_statusText->setText(line);
+  // Its name says what it is ("Status"); a screen reader reads the line from here.
+  m_statusText->setAccessibleDescription(line);
+}
 
 void CMainDlg::onUseIndex() {
   const bool on = action(UseIndex)->isChecked();
@@ -356,7 +362,7 @@ void CMainDlg::onUseIndex() {
 
 void CMainDlg::onIndexedRows(std::vector<ResultRow> rows, std::int64_t listed) {
   const QString when = QLocale().toString(QDateTime::fromSecsSinceEpoch(listed), QLocale::ShortFormat);
-  m_statusText->setText(QString(text::kShowingIndexed).arg(rows.size()).arg(when));
+  showStatus(QString(text::kShowingIndexed).arg(rows.size()).arg(when));
   m_resultModel->append(std::move(rows));
 }
 

@@ -93,6 +93,7 @@ class CMainDlg : public QMainWindow {
   void onDiscoveryFinished();
   void onTopLevelInserted();
   void setSearchIdle(bool idle);
+  void showStatus(const QString& line);
   void updateLogOn();
   // The selected result row, or nullopt after telling the user to select one.
   std::optional<ResultRow> selectedRowOrSay();
