@@ -134,21 +134,26 @@ void SessionBackend::readIndex(RunId run, NodeId node, const std::string& patter
     auto answer = session::UseCases::findInIndex(path, locations, pattern);
     if (!answer) std::cerr << "The index could not be read: " << describe(answer.error()) << '\n';
     std::vector<ResultRow> rows;
-    std::int64_t listed = 0;
+    Unconfirmed keys;  // folded here, not on the GUI thread
     if (answer && answer->listed > 0) {
-      listed = answer->listed;
       rows.reserve(answer->rows.size());
-      for (index::IndexedRow& row : answer->rows) rows.push_back(std::move(row.row));
+      for (index::IndexedRow& row : answer->rows) {
+        keys.emplace(index::locationKey(row.row.path), row.row.path);
+        rows.push_back(std::move(row.row));
+      }
     }
-    post([this, run, rows = std::move(rows), listed]() mutable { indexRead(run, std::move(rows), listed); });
+    const std::int64_t listed = answer ? answer->listed : 0;
+    post([this, run, rows = std::move(rows), keys = std::move(keys), listed]() mutable {
+      indexRead(run, std::move(rows), std::move(keys), listed);
+    });
   });
 }
 
-void SessionBackend::indexRead(RunId run, std::vector<ResultRow> rows, std::int64_t listed) {
+void SessionBackend::indexRead(RunId run, std::vector<ResultRow> rows, Unconfirmed keys, std::int64_t listed) {
   if (run != searchRun_) return;
   indexPending_ = false;
   if (!rows.empty()) {
-    for (const ResultRow& row : rows) unconfirmed_.emplace(index::locationKey(row.path), row.path);
+    unconfirmed_ = std::move(keys);
     if (events_.indexedRows) events_.indexedRows(std::move(rows), listed);
   }
   walkRows(std::exchange(heldRows_, {}));

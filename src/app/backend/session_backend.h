@@ -99,7 +99,8 @@ class SessionBackend final : public WindowBackend {
   void learningEnded(RunId run);
   void startSearchNow(NodeId node, const std::string& pattern);
   void readIndex(RunId run, NodeId node, const std::string& pattern);
-  void indexRead(RunId run, std::vector<ResultRow> rows, std::int64_t listed);
+  using Unconfirmed = std::unordered_map<std::string, std::string>;  // folded path -> path
+  void indexRead(RunId run, std::vector<ResultRow> rows, Unconfirmed keys, std::int64_t listed);
   void walkRows(std::vector<ResultRow> rows);
   void searchEnded();
 
@@ -119,7 +120,7 @@ class SessionBackend final : public WindowBackend {
   bool indexPending_ = false;  // its answer is being read: the walk's events wait
   std::vector<ResultRow> heldRows_;
   bool heldEnd_ = false;
-  std::unordered_map<std::string, std::string> unconfirmed_;  // shown from the index: folded path -> path
+  Unconfirmed unconfirmed_;  // shown from the index, not yet found by the walk
   RunId copyRun_ = RunId::None;
   bool loggingOn_ = false;
   RunId learnRun_ = RunId::None;  // learning a loaded tree's addresses
