@@ -128,7 +128,7 @@ class MainDlgTest : public QObject {
     QVERIFY(takeBoxes(&rig_->window).empty());
   }
 
-  // The index's rows show at once; the finish box counts every row, also those still on their
+  // The index's rows show at once and take the walk's values; the finish box counts every row, also those still on their
   // way, but not those the walk found gone, and lists the skipped folders; it does not wait:
   // the event returns with the box open.
   void searchFinishShowsOneBoxWithTheRowCount() {
@@ -138,6 +138,8 @@ class MainDlgTest : public QObject {
     rig_->fake.events().indexedRows({fileRow("\\\\S1\\Public\\a.txt", 10), fileRow("\\\\S1\\Public\\gone", 1)}, 1e9);
     QCOMPARE(rig_->list()->model()->rowCount(), 2);
     QVERIFY(label("statusText").startsWith("Showing 2 results from the index of "));
+    rig_->fake.events().changedRows({{"\\\\S1\\Public\\a.txt", fileRow("\\\\S1\\Public\\A.txt", 20)}});
+    QCOMPARE(rig_->list()->model()->index(0, 0).data().toString(), "\\\\S1\\Public\\A.txt");
     rig_->fake.events().rows({folderRow("\\\\S1\\Public\\d")});
     rig_->fake.events().rows({fileRow("\\\\S1\\Public\\d\\b.txt", 2048)});
     const ListingFailure skipped{"\\\\S1\\Public\\locked", makeError(ErrorCode::AccessDenied)};

@@ -28,6 +28,7 @@ struct Rig {
   session::UseCases uses{access};
   QStringList events;
   std::vector<ResultRow> rows, indexed;
+  std::vector<RowChange> changes;
   std::vector<std::string> stale;
   bool inCall = false;  // inside a backend member
   int ruleBreaks = 0;   // events off the GUI thread or from inside a call
@@ -41,6 +42,7 @@ struct Rig {
     backend.setEvents(WindowEvents{
         .rows = [this, note](std::vector<ResultRow> batch) { note("rows"); rows.insert(rows.end(), batch.begin(), batch.end()); },
         .indexedRows = [this](std::vector<ResultRow> batch, std::int64_t) { indexed = std::move(batch); },
+        .changedRows = [this](std::vector<RowChange> batch) { changes = std::move(batch); },
         .searchFinished = [this, note](const SearchOutcome& o) { note("searchFinished"), stale = o.stale; },
         .discoveryFinished = [note] { note("discoveryFinished"); },
         .copyFinished = [note](const CopyOutcome& o) { note(o.cancelled ? "copyCancelled" : o.error ? "copyFailed" : "copied"); },
@@ -137,19 +139,22 @@ class SessionBackendTest : public QObject {
   }
 
   // With the index on, its rows come while the walk is held; the walk's confirmed rows do not
-  // come twice, its new ones do, and at the end the rows it did not find go where it listed
-  // the folder, not where the listing failed. Off: nothing from the index, nothing recorded.
+  // come twice (a changed one changes), its new ones do, and at the end the rows it did not
+  // find go where it listed the folder or the folder is gone, not where the listing failed.
+  // Off: nothing from the index, nothing recorded.
   void indexedRowsFirstThenTheWalkDecides() {
     QTemporaryDir dir;
     const std::string path = dir.filePath("index.sqlite").toStdString();
     {
       auto store = index::IndexStore::open(path);
-      QVERIFY(store && store->replaceFolder("\\\\S1\\docs", {{"keep.txt", false, 1}, {"gone.txt", false, 2}, {"dead", true}}, 100));
+      QVERIFY(store && store->replaceFolder("\\\\S1\\docs", {{"keep.txt", false, 1}, {"gone.txt", false, 2}, {"dead", true},
+                                                                {"vanished", true}}, 100));
       QVERIFY(store->replaceFolder("\\\\S1\\docs\\dead", {{"old.txt", false, 3}}, 100));
+      QVERIFY(store->replaceFolder("\\\\S1\\docs\\vanished\\deep", {{"lost.txt", false, 5}}, 100));
     }
     CountingRecorder recorder;
     Rig rig({path, &recorder});
-    rig.access.shares.addFile("\\\\S1\\docs\\keep.txt", 1);
+    rig.access.shares.addFile("\\\\S1\\docs\\keep.txt", 7);
     rig.access.shares.addFile("\\\\S1\\docs\\new.txt", 4);
     rig.access.shares.addFolder("\\\\S1\\docs\\dead");
     rig.access.shares.fail("\\\\S1\\docs\\dead", makeError(ErrorCode::AccessDenied));
@@ -157,11 +162,14 @@ class SessionBackendTest : public QObject {
     rig.access.shares.setListHook([&](const std::string&, std::stop_token stop) { gate.wait(stop); });
     const NodeId node = *rig.uses.locate(rig.backend.tree(), "\\\\S1\\docs", {});
     rig.backend.startSearch(node, "*.txt");
-    QTRY_COMPARE(rig.indexed.size(), std::size_t{3});
+    QTRY_COMPARE(rig.indexed.size(), std::size_t{4});
     gate.open();
     QTRY_COMPARE(rig.events.count("searchFinished"), 1);
     QCOMPARE(rig.rows, (std::vector<ResultRow>{fileRow("\\\\S1\\docs\\new.txt", 4)}));
-    QCOMPARE(rig.stale, (std::vector<std::string>{"\\\\S1\\docs\\gone.txt"}));
+    QCOMPARE(rig.changes.size(), std::size_t{1});
+    QCOMPARE(rig.changes[0].row, fileRow("\\\\S1\\docs\\keep.txt", 7));
+    std::sort(rig.stale.begin(), rig.stale.end());
+    QCOMPARE(rig.stale, (std::vector<std::string>{"\\\\S1\\docs\\gone.txt", "\\\\S1\\docs\\vanished\\deep\\lost.txt"}));
     const int recorded = recorder.folders;
     QVERIFY(recorded > 0);
 

@@ -1,7 +1,9 @@
 #include "app/backend/session_backend.h"
 
 #include <QMetaObject>
+#include <algorithm>
 #include <iostream>
+#include <unordered_set>
 #include <utility>
 
 #include "base/error.h"
@@ -91,13 +93,13 @@ SearchEvents SessionBackend::searchEvents() {
       if (run == searchRun_) skipped_.push_back(failure);
     });
   };
-  events.finished = [this](RunId run, const SearchSummary&) {
-    post([this, run] {
+  events.finished = [this](RunId run, const SearchSummary& summary) {
+    post([this, run, stopped = summary.stopped] {
       if (run != searchRun_) return;
       if (indexPending_) {
-        heldEnd_ = true;
+        heldEnd_ = stopped;
       } else {
-        searchEnded();
+        searchEnded(stopped);
       }
     });
   };
@@ -109,18 +111,46 @@ void SessionBackend::walkRows(std::vector<ResultRow> rows) {
     heldRows_.insert(heldRows_.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
     return;
   }
+  std::vector<RowChange> changes;
   if (!unconfirmed_.empty()) {
-    std::erase_if(rows, [this](const ResultRow& row) { return unconfirmed_.erase(index::locationKey(row.path)) > 0; });
+    std::erase_if(rows, [&](ResultRow& row) {
+      const auto shown = unconfirmed_.find(index::locationKey(row.path));
+      if (shown == unconfirmed_.end()) return false;
+      if (shown->second != row) changes.push_back({std::move(shown->second.path), std::move(row)});
+      unconfirmed_.erase(shown);
+      return true;
+    });
   }
+  if (!changes.empty() && events_.changedRows) events_.changedRows(std::move(changes));
   if (!rows.empty() && events_.rows) events_.rows(std::move(rows));
 }
 
-void SessionBackend::searchEnded() {
-  searchRun_ = RunId::None;
-  SearchOutcome outcome{std::exchange(skipped_, {}), {}};
-  for (auto& [key, path] : unconfirmed_) {
-    if (walkRecorder_.wasListed(folderOf(path))) outcome.stale.push_back(std::move(path));
+// A row the walk did not find is gone when its folder was listed completely, or when the walk
+// ran to its end and listed a folder above it while nothing on the way down failed: the
+// folders between were gone. Anything else (stopped, failed, never reached) keeps the row.
+bool SessionBackend::goneFromTheNetwork(const std::string& path, bool stopped,
+                                        const std::unordered_set<std::string>& failed) const {
+  std::string folder = folderOf(path);
+  if (walkRecorder_.wasListed(folder)) return true;
+  if (stopped) return false;
+  // Up to the share: \\server\share has three backslashes.
+  while (std::count(folder.begin(), folder.end(), '\\') > 3) {
+    if (failed.contains(index::locationKey(folder))) return false;
+    folder = folderOf(folder);
+    if (walkRecorder_.wasListed(folder)) return true;
   }
+  return false;
+}
+
+void SessionBackend::searchEnded(bool stopped) {
+  searchRun_ = RunId::None;
+  SearchOutcome outcome;
+  std::unordered_set<std::string> failed;
+  for (const ListingFailure& failure : skipped_) failed.insert(index::locationKey(failure.path));
+  for (auto& [key, row] : unconfirmed_) {
+    if (goneFromTheNetwork(row.path, stopped, failed)) outcome.stale.push_back(std::move(row.path));
+  }
+  outcome.skipped = std::exchange(skipped_, {});
   unconfirmed_.clear();
   walkRecorder_.keepListed(false);
   if (events_.searchFinished) events_.searchFinished(outcome);
@@ -138,7 +168,7 @@ void SessionBackend::readIndex(RunId run, NodeId node, const std::string& patter
     if (answer && answer->listed > 0) {
       rows.reserve(answer->rows.size());
       for (index::IndexedRow& row : answer->rows) {
-        keys.emplace(index::locationKey(row.row.path), row.row.path);
+        keys.emplace(index::locationKey(row.row.path), row.row);
         rows.push_back(std::move(row.row));
       }
     }
@@ -157,7 +187,7 @@ void SessionBackend::indexRead(RunId run, std::vector<ResultRow> rows, Unconfirm
     if (events_.indexedRows) events_.indexedRows(std::move(rows), listed);
   }
   walkRows(std::exchange(heldRows_, {}));
-  if (std::exchange(heldEnd_, false)) searchEnded();
+  if (const std::optional<bool> stopped = std::exchange(heldEnd_, std::nullopt)) searchEnded(*stopped);
 }
 
 bool SessionBackend::startDiscovery() {
@@ -245,7 +275,7 @@ void SessionBackend::startSearchNow(NodeId node, const std::string& pattern) {
   skipped_.clear();
   unconfirmed_.clear();
   heldRows_.clear();
-  heldEnd_ = false;
+  heldEnd_.reset();
   indexPending_ = false;
   const bool readsIndex = indexOn_ && !indexPath_.empty();
   walkRecorder_.keepListed(readsIndex);

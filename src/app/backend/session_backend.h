@@ -32,6 +32,7 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "app/backend/walk_recorder.h"
@@ -99,10 +100,12 @@ class SessionBackend final : public WindowBackend {
   void learningEnded(RunId run);
   void startSearchNow(NodeId node, const std::string& pattern);
   void readIndex(RunId run, NodeId node, const std::string& pattern);
-  using Unconfirmed = std::unordered_map<std::string, std::string>;  // folded path -> path
+  using Unconfirmed = std::unordered_map<std::string, ResultRow>;  // folded path -> the row shown
   void indexRead(RunId run, std::vector<ResultRow> rows, Unconfirmed keys, std::int64_t listed);
   void walkRows(std::vector<ResultRow> rows);
-  void searchEnded();
+  void searchEnded(bool stopped);
+  bool goneFromTheNetwork(const std::string& path, bool stopped,
+                          const std::unordered_set<std::string>& failed) const;
 
   QObject receiver_;  // lives on the GUI thread; queued events die with it
   WindowEvents events_;
@@ -119,7 +122,7 @@ class SessionBackend final : public WindowBackend {
   bool indexOn_ = true;
   bool indexPending_ = false;  // its answer is being read: the walk's events wait
   std::vector<ResultRow> heldRows_;
-  bool heldEnd_ = false;
+  std::optional<bool> heldEnd_;  // the walk ended while the index was read; whether stopped
   Unconfirmed unconfirmed_;  // shown from the index, not yet found by the walk
   RunId copyRun_ = RunId::None;
   bool loggingOn_ = false;

@@ -30,6 +30,7 @@ struct SearchOutcome {
   std::vector<std::string> stale;
 };
 
+
 // How far a copy has come; for the progress dialog.
 struct CopyProgress {
   std::uint64_t bytesDone = 0;
@@ -54,6 +55,8 @@ struct WindowEvents {
   // when it knows the location and holds a match; `listed` is when it last listed there
   // (seconds since the Unix epoch).
   std::function<void(std::vector<ResultRow> rows, std::int64_t listed)> indexedRows;
+  // Rows shown from the index that the walk found changed; they take the walk's values.
+  std::function<void(std::vector<RowChange> changes)> changedRows;
   // The search ended on its own or after stopSearch(); once per startSearch(). The rows
   // come before it; SearchFinished comes through `status` just before it.
   std::function<void(const SearchOutcome& outcome)> searchFinished;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -75,6 +76,23 @@ void ResultModel::remove(const std::vector<std::string>& paths) {
   std::erase_if(shown_, [&](std::uint32_t index) { return dropped[index]; });
   for (std::uint32_t& index : shown_) index = newIndex[index];
   endResetModel();
+}
+
+void ResultModel::update(std::vector<RowChange> changes) {
+  std::unordered_map<std::string_view, ResultRow*> byPath;
+  for (RowChange& change : changes) byPath.emplace(change.shownPath, &change.row);
+  std::vector<bool> changed(entries_.size());
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    const auto it = byPath.find(entries_[i].row.path);
+    if (it == byPath.end()) continue;
+    const ResultIcon icon = rowIcon(*it->second);
+    entries_[i] = {std::move(*it->second), icon};
+    changed[i] = true;
+    byPath.erase(it);  // one row per path: a second one must not get a moved-from row
+  }
+  for (int row = 0; row < static_cast<int>(shown_.size()); ++row) {
+    if (changed[shown_[row]]) emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+  }
 }
 
 void ResultModel::clear() {

@@ -40,6 +40,8 @@ class ResultModel : public QAbstractTableModel {
   void flush();
   // Drops the shown rows with these paths (queued rows stay).
   void remove(const std::vector<std::string>& paths);
+  // Gives the shown rows at these paths their new values (queued rows stay).
+  void update(std::vector<RowChange> changes);
   // Drops every row, the queued ones too.
   void clear();
   // Reorders every row (the queued ones too) by `column`'s fixed order; stable, so equal rows

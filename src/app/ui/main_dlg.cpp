@@ -270,6 +270,7 @@ void CMainDlg::connectBackend() {
       },
       .rows = [this](std::vector<ResultRow> rows) { m_resultModel->queue(std::move(rows)); },
       .indexedRows = [this](std::vector<ResultRow> rows, std::int64_t listed) { onIndexedRows(std::move(rows), listed); },
+      .changedRows = [this](std::vector<RowChange> changes) { m_resultModel->update(std::move(changes)); },
       .searchFinished = [this](const SearchOutcome& outcome) { onSearchFinished(outcome); },
       .discoveryFinished = [this] { onDiscoveryFinished(); },
       .copyProgress = [this](const CopyProgress& progress) { m_files->copyProgress(progress); },

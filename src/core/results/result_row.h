@@ -15,6 +15,13 @@ struct ResultRow {
   bool operator==(const ResultRow&) const = default;
 };
 
+// A row already shown that a newer look at the same item found with another size, kind or
+// spelling of its path.
+struct RowChange {
+  std::string shownPath;
+  ResultRow row;
+};
+
 inline ResultRow fileRow(std::string path, std::uint64_t size) {
   return ResultRow{std::move(path), false, size};
 }
