@@ -37,6 +37,7 @@ class StreamingBackend : public WindowBackend {
   bool addDomain(const std::string&) override { return false; }
   bool loadTree(const std::string&) override { return false; }
   void stopSearch() override {}
+  void useIndex(bool) override {}
   bool startCopy(const std::string&, bool, const std::string&, bool) override { return false; }
   void stopCopy() override {}
   bool logOn(NodeId) override { return false; }
