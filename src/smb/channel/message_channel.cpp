@@ -12,8 +12,10 @@ namespace vuv::smb {
 
 namespace {
 
-// Large reads keep the number of system calls per file chunk small.
-constexpr std::size_t kReadChunk = 1024 * 1024;
+// Large reads keep the number of system calls per file chunk small, but a read takes no more
+// than the socket holds (some 200 KiB), and every channel keeps (and has touched) this much:
+// with 32 workers a 1 MiB room cost the CLI 32 MiB.
+constexpr std::size_t kReadChunk = 256 * 1024;
 
 // A stream socket gets MSG_NOSIGNAL; anything else (a pipe, a terminal) a plain write.
 ssize_t writeSome(int fd, const char* data, std::size_t size) {
