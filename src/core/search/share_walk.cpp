@@ -168,9 +168,13 @@ void OrderedWalk::adaptParallelism(std::chrono::steady_clock::duration took) {
   recentListings_[recentCount_++ % recentListings_.size()] = took;
   const std::size_t known = std::min(recentCount_, recentListings_.size());
   const auto quickest = *std::min_element(recentListings_.begin(), recentListings_.begin() + known);
-  parallel_ = quickest < limits_.quickListing  ? limits_.lanParallelListings
-              : quickest < limits_.slowListing ? limits_.midParallelListings
-                                               : limits_.maxParallelListings;
+  // The first listings of a walk are all first listings of their workers: only a full window
+  // of slow ones opens the walk all the way, or a start-up would start maxParallelListings
+  // workers for round trips that turn out middling.
+  const bool slow = quickest >= limits_.slowListing && recentCount_ >= recentListings_.size();
+  parallel_ = quickest < limits_.quickListing ? limits_.lanParallelListings
+              : slow                          ? limits_.maxParallelListings
+                                              : limits_.midParallelListings;
 }
 
 // Takes one batch of a folder's entries: only its matches and the subfolders to enter stay.

@@ -51,8 +51,8 @@ struct ShareWalkLimits {
   // While listings come back faster than quickListing, the server answers at LAN speed and
   // more parallel listings would only compete for processor time: the walk then keeps to
   // lanParallelListings. Up to slowListing (a round trip of some 25 ms) it keeps to
-  // midParallelListings, where the processors still bound a walk; past it, to
-  // maxParallelListings (bench/README.md, "More listings at once").
+  // midParallelListings, where the processors still bound a walk; past it (after a first
+  // sixteen listings), to maxParallelListings (bench/README.md, "More listings at once").
   std::size_t lanParallelListings = 4;
   std::size_t midParallelListings = 16;
   std::chrono::microseconds quickListing{5000};
