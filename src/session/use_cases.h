@@ -97,9 +97,10 @@ class UseCases {
   // tree's shape (the node itself when it has no children).
   static std::vector<std::string> indexLocations(const NetworkTree& tree, NodeId node);
   // The index at `indexPath` answers for `locations` (network paths; "" for everything) and
-  // `pattern`, without the network. Opens its own connection: callable from any thread.
+  // `pattern`, without the network. Opens its own connection: callable from any thread. A
+  // stop ends it early with Cancelled.
   static Result<IndexAnswer> findInIndex(const std::string& indexPath, const std::vector<std::string>& locations,
-                                         std::string_view pattern);
+                                         std::string_view pattern, std::stop_token stop = {});
 
   // Copies the file or folder at the network path `item` into the local `folder` under the
   // name the server spells it with; returns the copy's local path. A failure to find the item

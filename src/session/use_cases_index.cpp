@@ -24,7 +24,7 @@ std::vector<std::string> UseCases::indexLocations(const NetworkTree& tree, NodeI
 }
 
 Result<IndexAnswer> UseCases::findInIndex(const std::string& indexPath, const std::vector<std::string>& locations,
-                                          std::string_view pattern) {
+                                          std::string_view pattern, std::stop_token stop) {
   auto store = index::IndexStore::open(indexPath);
   if (!store) return store.error();
   IndexAnswer answer;
@@ -34,9 +34,10 @@ Result<IndexAnswer> UseCases::findInIndex(const std::string& indexPath, const st
     answer.listed = std::max(answer.listed, known->newestListing);
     const Status found = store->find(location, pattern, [&](const index::IndexedRow& row) {
       answer.rows.push_back(row);
-      return true;
+      return !stop.stop_requested();
     });
     if (!found) return found.error();
+    if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, location);
   }
   return answer;
 }

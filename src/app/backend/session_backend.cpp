@@ -158,10 +158,12 @@ void SessionBackend::searchEnded(bool stopped) {
 
 void SessionBackend::readIndex(RunId run, NodeId node, const std::string& pattern) {
   indexPending_ = true;
-  if (indexReader_.joinable()) indexReader_.join();  // a read of an earlier search: milliseconds
+  // An earlier search's read, of a million rows perhaps, stops at its next row.
+  indexReader_ = {};
   indexReader_ = std::jthread([this, run, path = indexPath_, locations = session::UseCases::indexLocations(tree_, node),
-                               pattern] {
-    auto answer = session::UseCases::findInIndex(path, locations, pattern);
+                               pattern](std::stop_token stop) {
+    auto answer = session::UseCases::findInIndex(path, locations, pattern, stop);
+    if (stop.stop_requested()) return;  // its search was replaced or the window closes
     if (!answer) std::cerr << "The index could not be read: " << describe(answer.error()) << '\n';
     std::vector<ResultRow> rows;
     Unconfirmed keys;  // folded here, not on the GUI thread
@@ -392,7 +394,7 @@ void SessionBackend::shutdown() {
   logOn_.request_stop();
   learn_.request_stop();
   search_.reset();
-  if (indexReader_.joinable()) indexReader_.join();
+  indexReader_ = {};  // stops and joins
   discovery_.reset();
   // A stopped copy removes what it wrote before it ends; its events are dropped.
   if (copy_.joinable()) copy_.join();
