@@ -25,3 +25,17 @@ bench_cli() {
   CLI=$(cd "$(dirname "$CLI")" && pwd)/$(basename "$CLI")
   command -v smbclient >/dev/null || die "smbclient is not installed (scripts/install-deps.sh)"
 }
+
+# The shared end of a benchmark's EXIT trap, after its own clean-up: the test network down when
+# NET_STARTED, the work folder WORK removed (kept with KEEP_WORK), the exit status passed on.
+bench_teardown() {
+  local rc=$1
+  if ((NET_STARTED)); then
+    log "tearing the network down"
+    "$TESTNET" down >/dev/null 2>&1 || log "testnet.sh down failed (run: VUV_NET_PREFIX=$PREFIX $TESTNET down)"
+  fi
+  if [[ -n $WORK && -d $WORK ]]; then
+    if ((${KEEP_WORK:-0})); then log "outputs kept in $WORK"; else rm -rf "$WORK"; fi
+  fi
+  exit "$rc"
+}

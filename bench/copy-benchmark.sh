@@ -70,12 +70,7 @@ cleanup() {
   local rc=$?
   trap - EXIT INT TERM
   rm -f "$SOURCE"
-  if ((NET_STARTED)); then
-    log "tearing the network down"
-    "$TESTNET" down >/dev/null 2>&1 || log "testnet.sh down failed (run: VUV_NET_PREFIX=$PREFIX $TESTNET down)"
-  fi
-  if [[ -n $WORK && -d $WORK ]]; then rm -rf "$WORK"; fi
-  exit "$rc"
+  bench_teardown "$rc"
 }
 trap cleanup EXIT
 trap 'exit 130' INT

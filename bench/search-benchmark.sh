@@ -135,14 +135,7 @@ cleanup() {
   trap - EXIT INT TERM
   stop_forwarder
   remove_fwd_ns
-  if ((NET_STARTED)); then
-    log "tearing the network down"
-    "$TESTNET" down >/dev/null 2>&1 || log "testnet.sh down failed (run: VUV_NET_PREFIX=$PREFIX $TESTNET down)"
-  fi
-  if [[ -n $WORK && -d $WORK ]]; then
-    if ((KEEP_WORK)); then log "outputs kept in $WORK"; else rm -rf "$WORK"; fi
-  fi
-  exit "$rc"
+  bench_teardown "$rc"
 }
 trap cleanup EXIT
 trap 'exit 130' INT

@@ -58,11 +58,7 @@ cleanup() {
   local rc=$?
   trap - EXIT INT TERM
   rm -rf "$TREE"
-  if ((NET_STARTED)); then "$TESTNET" down >/dev/null 2>&1 || log "testnet.sh down failed"; fi
-  if [[ -n $WORK && -d $WORK ]]; then
-    if ((KEEP_WORK)); then log "outputs kept in $WORK"; else rm -rf "$WORK"; fi
-  fi
-  exit "$rc"
+  bench_teardown "$rc"
 }
 trap cleanup EXIT
 trap 'exit 130' INT
