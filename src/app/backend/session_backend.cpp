@@ -13,10 +13,28 @@ namespace vuv::app {
 
 namespace {
 
-// The folder holding the item at a UNC path.
+// The folder holding the item at a UNC path, folded or not (folding keeps the backslashes).
 std::string folderOf(const std::string& path) {
   const std::size_t slash = path.rfind('\\');
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// Whether a row the walk did not find is gone from the network, by folded paths: when its
+// folder was listed completely, or when the walk ran to its end and listed a folder above it
+// while nothing on the way down failed (the folders between were gone). Anything else
+// (stopped, failed, never reached) keeps the row.
+bool goneFromTheNetwork(const std::string& key, bool stopped, const std::unordered_set<std::string>& listed,
+                        const std::unordered_set<std::string>& failed) {
+  std::string folder = folderOf(key);
+  if (listed.contains(folder)) return true;
+  if (stopped) return false;
+  // Up to the share: \\server\share has three backslashes.
+  while (std::count(folder.begin(), folder.end(), '\\') > 3) {
+    if (failed.contains(folder)) return false;
+    folder = folderOf(folder);
+    if (listed.contains(folder)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -125,34 +143,17 @@ void SessionBackend::walkRows(std::vector<ResultRow> rows) {
   if (!rows.empty() && events_.rows) events_.rows(std::move(rows));
 }
 
-// A row the walk did not find is gone when its folder was listed completely, or when the walk
-// ran to its end and listed a folder above it while nothing on the way down failed: the
-// folders between were gone. Anything else (stopped, failed, never reached) keeps the row.
-bool SessionBackend::goneFromTheNetwork(const std::string& path, bool stopped,
-                                        const std::unordered_set<std::string>& failed) const {
-  std::string folder = folderOf(path);
-  if (walkRecorder_.wasListed(folder)) return true;
-  if (stopped) return false;
-  // Up to the share: \\server\share has three backslashes.
-  while (std::count(folder.begin(), folder.end(), '\\') > 3) {
-    if (failed.contains(index::locationKey(folder))) return false;
-    folder = folderOf(folder);
-    if (walkRecorder_.wasListed(folder)) return true;
-  }
-  return false;
-}
-
 void SessionBackend::searchEnded(bool stopped) {
   searchRun_ = RunId::None;
   SearchOutcome outcome;
+  const std::unordered_set<std::string> listed = walkRecorder_.takeListed();
   std::unordered_set<std::string> failed;
   for (const ListingFailure& failure : skipped_) failed.insert(index::locationKey(failure.path));
   for (auto& [key, row] : unconfirmed_) {
-    if (goneFromTheNetwork(row.path, stopped, failed)) outcome.stale.push_back(std::move(row.path));
+    if (goneFromTheNetwork(key, stopped, listed, failed)) outcome.stale.push_back(std::move(row.path));
   }
   outcome.skipped = std::exchange(skipped_, {});
   unconfirmed_.clear();
-  walkRecorder_.keepListed(false);
   if (events_.searchFinished) events_.searchFinished(outcome);
 }
 

@@ -32,7 +32,6 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "app/backend/walk_recorder.h"
@@ -104,8 +103,6 @@ class SessionBackend final : public WindowBackend {
   void indexRead(RunId run, std::vector<ResultRow> rows, Unconfirmed keys, std::int64_t listed);
   void walkRows(std::vector<ResultRow> rows);
   void searchEnded(bool stopped);
-  bool goneFromTheNetwork(const std::string& path, bool stopped,
-                          const std::unordered_set<std::string>& failed) const;
 
   QObject receiver_;  // lives on the GUI thread; queued events die with it
   WindowEvents events_;

@@ -1,5 +1,7 @@
 #include "app/backend/walk_recorder.h"
 
+#include <utility>
+
 #include "index/index_store.h"
 
 namespace vuv::app {
@@ -22,10 +24,10 @@ void WalkRecorder::keepListed(bool on) {
   listed_.clear();
 }
 
-bool WalkRecorder::wasListed(const std::string& folder) const {
-  const std::string key = index::locationKey(folder);
+std::unordered_set<std::string> WalkRecorder::takeListed() {
   MutexLock lock(mutex_);
-  return listed_.contains(key);
+  keeping_ = false;
+  return std::exchange(listed_, {});
 }
 
 }  // namespace vuv::app

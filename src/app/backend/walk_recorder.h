@@ -27,13 +27,14 @@ class WalkRecorder final : public ListingRecorder {
   void setRecording(bool on) { recording_ = on; }
   // Forgets the folders kept so far; keeps them from now on when `on`.
   void keepListed(bool on);
-  // Whether `folder` was listed completely since keepListed(true), by its folded form.
-  bool wasListed(const std::string& folder) const;
+  // The folders listed completely since keepListed(true), by their folded form
+  // (index::locationKey); forgets them and keeps no more.
+  std::unordered_set<std::string> takeListed();
 
  private:
   ListingRecorder* const index_;
   std::atomic<bool> recording_ = true;
-  mutable Mutex mutex_;
+  Mutex mutex_;
   bool keeping_ GUARDED_BY(mutex_) = false;
   std::unordered_set<std::string> listed_ GUARDED_BY(mutex_);  // folded
 };
