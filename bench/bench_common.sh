@@ -3,13 +3,19 @@ HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 REPO=$(dirname "$HERE")
 TESTNET=$REPO/tests/network/testnet.sh
 
-# Option parsing: `need_value "$@"` before taking $2; `is_count VALUE MIN`.
+# Progress on standard error, with the seconds since the script started; die ends it (3).
+T0=$SECONDS
+log() { printf 'bench [%4ds]: %s\n' "$((SECONDS - T0))" "$*" >&2; }
+die() { log "ERROR: $*"; exit 3; }
+
+# Option parsing: `need_value "$@"` before taking $2; `is_count VALUE MIN`; `check_prefix`
+# for a test network's name prefix.
 need_value() { (($# >= 2)) || { echo "bench: $1 needs a value" >&2; exit 2; }; }
 is_count() { [[ $1 =~ ^[0-9]+$ ]] && (($1 >= $2)); }
+check_prefix() { [[ $1 =~ ^[A-Za-z0-9]{1,12}$ ]] || { echo "bench: --prefix takes 1-12 letters or digits" >&2; exit 2; }; }
 
 # The vuvuveva-cli under test. Sets CLI to an absolute path: the one given in CLI when set,
-# else a Release build in build-bench/ (configured and built as needed). Needs log and die
-# from the sourcing script.
+# else a Release build in build-bench/ (configured and built as needed).
 bench_cli() {
   if [[ -z $CLI ]]; then
     local build=$REPO/build-bench

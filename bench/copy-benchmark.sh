@@ -53,15 +53,12 @@ while (($#)); do
   esac
 done
 is_count "$SIZE_MB" 1 && is_count "$REPEAT" 1 || { echo "bench: --size and --repeat take whole numbers from 1" >&2; exit 2; }
-[[ $PREFIX =~ ^[A-Za-z0-9]{1,12}$ ]] || { echo "bench: --prefix takes 1-12 letters or digits" >&2; exit 2; }
+check_prefix "$PREFIX"
 [[ $(id -u) == 0 ]] || { echo "bench: must run as root (network namespaces)" >&2; exit 2; }
 
 export VUV_NET_PREFIX=$PREFIX
 STATE=/tmp/${PREFIX}-net
 SOURCE=$STATE/hosts/s1/shares/Public/bench-copy.bin
-T0=$SECONDS
-log() { printf 'bench [%4ds]: %s\n' "$((SECONDS - T0))" "$*" >&2; }
-die() { log "ERROR: $*"; exit 3; }
 
 WORK=
 NET_STARTED=0

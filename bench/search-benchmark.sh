@@ -80,7 +80,7 @@ if [[ $SWEEP != default ]]; then
   for j in $SWEEP; do is_count "$j" 1 || { echo "bench: bad --jobs value '$j'" >&2; exit 2; }; done
 fi
 [[ -n ${LATENCIES// /} ]] || { echo "bench: no latencies" >&2; exit 2; }
-[[ $PREFIX =~ ^[A-Za-z0-9]{1,12}$ ]] || { echo "bench: --prefix takes 1-12 letters or digits" >&2; exit 2; }
+check_prefix "$PREFIX"
 [[ $(id -u) == 0 ]] || { echo "bench: must run as root (network namespaces)" >&2; exit 2; }
 
 export VUV_NET_PREFIX=$PREFIX
@@ -90,10 +90,7 @@ NS_FWD=${PREFIX}-fwd               # ours: the delaying forwarder
 SHARE_DIR=$STATE/hosts/s1/shares/Public
 TREE=$SHARE_DIR/bench
 PY=$(python3 -c 'import sys; print(sys.executable)')
-T0=$SECONDS
 
-log() { printf 'bench [%4ds]: %s\n' "$((SECONDS - T0))" "$*" >&2; }
-die() { log "ERROR: $*"; exit 3; }
 
 # --- cleanup: everything we start is stopped by PID; the network goes down -----------------
 WORK=

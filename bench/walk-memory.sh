@@ -40,12 +40,9 @@ while (($#)); do
   esac
 done
 if ! is_count "$FILES" 0 || ! is_count "$FOLDERS" 1; then echo "bench: --files and --folders take counts" >&2; exit 2; fi
-[[ $PREFIX =~ ^[A-Za-z0-9]{1,12}$ ]] || { echo "bench: --prefix takes 1-12 letters or digits" >&2; exit 2; }
+check_prefix "$PREFIX"
 ((EUID == 0)) || { echo "bench: needs root (network namespaces)" >&2; exit 2; }
 
-T0=$SECONDS
-log() { printf 'bench [%4ds]: %s\n' "$((SECONDS - T0))" "$*" >&2; }
-die() { log "ERROR: $*"; exit 3; }
 PY=$(python3 -c 'import sys; print(sys.executable)')
 export VUV_NET_PREFIX=$PREFIX
 STATE=/tmp/${PREFIX}-net
