@@ -97,13 +97,19 @@ ExitCode runIndexedSearch(const Invocation& invocation) {
   if (!locations) return reportError(locations.error());
   auto path = indexPath(invocation);
   if (!path) return reportError(path.error());
-  auto answer = session::UseCases::findInIndex(*path, *locations, invocation.pattern);
-  if (!answer) return reportError(answer.error());
+  // Rows are written as the index hands them over: a million of them are never held at once.
+  std::uint64_t rows = 0;
   std::cout << resultHeader(invocation.searchFormat);
-  for (const index::IndexedRow& row : answer->rows) std::cout << formatResultRow(row.row, invocation.searchFormat, row.seen);
+  const auto answered = session::UseCases::findInIndex(*path, *locations, invocation.pattern,
+                                                        [&](const index::IndexedRow& row) {
+                                                          std::cout << formatResultRow(row.row, invocation.searchFormat, row.seen);
+                                                          ++rows;
+                                                          return true;
+                                                        });
+  if (!answered) return reportError(answered.error());
   std::cout << std::flush;
-  std::cerr << searchDoneNotice(answer->rows.size()) << "\n";
-  return answer->rows.empty() ? ExitCode::NothingFound : ExitCode::Success;
+  std::cerr << searchDoneNotice(rows) << "\n";
+  return rows > 0 ? ExitCode::Success : ExitCode::NothingFound;
 }
 
 }  // namespace vuv::cli

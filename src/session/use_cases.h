@@ -36,13 +36,9 @@ namespace vuv::session {
 // without what it would have found.
 using NoteSink = std::function<void(const Error& error)>;
 
-// What the index of names holds for a search: the rows whose names match, each with when it
-// was last seen, and when the index last listed a folder there completely (0: it does not
-// know the location).
-struct IndexAnswer {
-  std::vector<index::IndexedRow> rows;
-  std::int64_t listed = 0;
-};
+// A row the index of names holds for a search, with when it was last seen; returning false
+// stops the answer.
+using IndexedRowSink = std::function<bool(const index::IndexedRow& row)>;
 
 class UseCases {
  public:
@@ -97,10 +93,12 @@ class UseCases {
   // tree's shape (the node itself when it has no children).
   static std::vector<std::string> indexLocations(const NetworkTree& tree, NodeId node);
   // The index at `indexPath` answers for `locations` (network paths; "" for everything) and
-  // `pattern`, without the network. Opens its own connection: callable from any thread. A
-  // stop ends it early with Cancelled.
-  static Result<IndexAnswer> findInIndex(const std::string& indexPath, const std::vector<std::string>& locations,
-                                         std::string_view pattern, std::stop_token stop = {});
+  // `pattern`, without the network, handing each row to `each` as it is read (a sink that
+  // stops ends it with Cancelled). Returns when the index last listed a folder there
+  // completely (0: it does not know the locations). Opens its own connection: callable from
+  // any thread.
+  static Result<std::int64_t> findInIndex(const std::string& indexPath, const std::vector<std::string>& locations,
+                                          std::string_view pattern, const IndexedRowSink& each);
 
   // Copies the file or folder at the network path `item` into the local `folder` under the
   // name the server spells it with; returns the copy's local path. A failure to find the item

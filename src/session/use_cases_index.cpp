@@ -23,23 +23,24 @@ std::vector<std::string> UseCases::indexLocations(const NetworkTree& tree, NodeI
   return shares;
 }
 
-Result<IndexAnswer> UseCases::findInIndex(const std::string& indexPath, const std::vector<std::string>& locations,
-                                          std::string_view pattern, std::stop_token stop) {
+Result<std::int64_t> UseCases::findInIndex(const std::string& indexPath, const std::vector<std::string>& locations,
+                                           std::string_view pattern, const IndexedRowSink& each) {
   auto store = index::IndexStore::open(indexPath);
   if (!store) return store.error();
-  IndexAnswer answer;
+  std::int64_t listed = 0;
   for (const std::string& location : locations) {
     auto known = store->summary(location);
     if (!known) return known.error();
-    answer.listed = std::max(answer.listed, known->newestListing);
+    listed = std::max(listed, known->newestListing);
+    bool stopped = false;
     const Status found = store->find(location, pattern, [&](const index::IndexedRow& row) {
-      answer.rows.push_back(row);
-      return !stop.stop_requested();
+      stopped = !each(row);
+      return !stopped;
     });
     if (!found) return found.error();
-    if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, location);
+    if (stopped) return makeError(ErrorCode::Cancelled, location);
   }
-  return answer;
+  return listed;
 }
 
 }  // namespace vuv::session

@@ -163,19 +163,20 @@ void SessionBackend::readIndex(RunId run, NodeId node, const std::string& patter
   indexReader_ = {};
   indexReader_ = std::jthread([this, run, path = indexPath_, locations = session::UseCases::indexLocations(tree_, node),
                                pattern](std::stop_token stop) {
-    auto answer = session::UseCases::findInIndex(path, locations, pattern, stop);
-    if (stop.stop_requested()) return;  // its search was replaced or the window closes
-    if (!answer) std::cerr << "The index could not be read: " << describe(answer.error()) << '\n';
     std::vector<ResultRow> rows;
     Unconfirmed keys;  // folded here, not on the GUI thread
-    if (answer && answer->listed > 0) {
-      rows.reserve(answer->rows.size());
-      for (index::IndexedRow& row : answer->rows) {
-        keys.emplace(index::locationKey(row.row.path), row.row);
-        rows.push_back(std::move(row.row));
-      }
+    auto known = session::UseCases::findInIndex(path, locations, pattern, [&](const index::IndexedRow& row) {
+      keys.emplace(index::locationKey(row.row.path), row.row);
+      rows.push_back(row.row);
+      return !stop.stop_requested();
+    });
+    if (stop.stop_requested()) return;  // its search was replaced or the window closes
+    if (!known) std::cerr << "The index could not be read: " << describe(known.error()) << '\n';
+    const std::int64_t listed = known ? *known : 0;
+    if (listed == 0) {
+      rows.clear();
+      keys.clear();
     }
-    const std::int64_t listed = answer ? answer->listed : 0;
     post([this, run, rows = std::move(rows), keys = std::move(keys), listed]() mutable {
       indexRead(run, std::move(rows), std::move(keys), listed);
     });
