@@ -51,11 +51,6 @@ Statement& Statement::bind(int position, std::string_view text) {
   return *this;
 }
 
-Statement& Statement::bindNull(int position) {
-  sqlite3_bind_null(statement_.get(), position);
-  return *this;
-}
-
 Result<bool> Statement::step() {
   const int result = sqlite3_step(statement_.get());
   if (result == SQLITE_ROW) return true;

@@ -21,7 +21,6 @@ class Statement {
 
   Statement& bind(int position, std::int64_t value);
   Statement& bind(int position, std::string_view text);  // copied: temporaries are fine
-  Statement& bindNull(int position);
 
   // True while a row is there to read, false when done; an error ends the statement too.
   Result<bool> step();

@@ -125,11 +125,6 @@ std::map<std::string, std::size_t, std::less<>> InMemoryShares::listCounts() con
   return counts_;
 }
 
-std::size_t InMemoryShares::folderCount() const {
-  std::lock_guard lock(mutex_);
-  return folders_.size();
-}
-
 // Follows the path component by component from its share top, so a link leads on below its
 // target however often the path passes through it.
 const InMemoryShares::Folder* InMemoryShares::resolve(std::string_view unc) const {

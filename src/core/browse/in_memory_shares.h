@@ -68,8 +68,6 @@ class InMemoryShares final : public DirectoryLister, public FileReader {
   std::size_t listCount(std::string_view unc) const;
   std::size_t totalListings() const;
   std::map<std::string, std::size_t, std::less<>> listCounts() const;
-  // Real folders, share tops included (links and raw entries not counted).
-  std::size_t folderCount() const;
 
   Result<ListingEnd> stream(std::string_view uncFolder, const EntryBatchSink& sink, std::stop_token stop) override;
   Status read(std::string_view uncFile, const ReadHandlers& handlers, std::stop_token stop) override;

@@ -119,18 +119,6 @@ void onHost(void* arg, int status, int /*timeouts*/, hostent* host) {
   if (!name.empty() && name != query->address) (*query->names)[query->address] = std::move(name);
 }
 
-struct ForwardQuery {
-  bool done = false;
-  bool found = false;
-};
-
-void onAddresses(void* arg, int status, int /*timeouts*/, ares_addrinfo* result) {
-  auto* query = static_cast<ForwardQuery*>(arg);
-  query->done = true;
-  query->found = status == ARES_SUCCESS && result != nullptr && result->nodes != nullptr;
-  if (result != nullptr) ::ares_freeaddrinfo(result);
-}
-
 struct NameQuery {
   std::string name;
   std::map<std::string, ResolvedName>* found;
@@ -254,37 +242,6 @@ std::map<std::string, std::string> reverseLookup(const std::vector<std::string>&
     resolver.drive(Clock::now() + timeout, stop, [&] { return open == 0; });
   }
   return names;
-}
-
-bool inHostsFile(const std::string& name) {
-  if (name.empty()) return false;
-  Resolver resolver;
-  if (!resolver.ok()) return false;
-  for (const int family : {AF_INET, AF_INET6}) {
-    hostent* host = nullptr;
-    if (::ares_gethostbyname_file(resolver.channel(), name.c_str(), family, &host) == ARES_SUCCESS) {
-      ::ares_free_hostent(host);
-      return true;
-    }
-  }
-  return false;
-}
-
-bool resolvesByName(const std::string& name, std::chrono::milliseconds timeout,
-                    std::stop_token stop) {
-  if (name.empty() || stop.stop_requested()) return false;
-  ForwardQuery query;
-  {
-    Resolver resolver;
-    if (!resolver.ok()) return false;
-    ares_addrinfo_hints hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    ::ares_getaddrinfo(resolver.channel(), name.c_str(), nullptr, &hints, onAddresses, &query);
-    resolver.drive(Clock::now() + timeout, stop, [&] { return query.done; });
-  }  // a query still open ends here, its callback saying "not found"
-
-  return query.found;
 }
 
 }  // namespace vuv::wsd

@@ -28,13 +28,6 @@ std::map<std::string, std::string> reverseLookup(const std::vector<std::string>&
                                                  std::chrono::milliseconds timeout,
                                                  std::stop_token stop = {});
 
-// True when the hosts file alone gives an address for `name`: a local read, no network.
-bool inHostsFile(const std::string& name);
-
-// True when the hosts file or DNS gives an address for `name` in time.
-bool resolvesByName(const std::string& name, std::chrono::milliseconds timeout,
-                    std::stop_token stop = {});
-
 class NameServices final : public NameResolver {
  public:
   explicit NameServices(std::chrono::milliseconds timeout) : timeout_(timeout) {}
