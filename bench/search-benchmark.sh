@@ -23,7 +23,7 @@
 #   --keep-work          keep the work folder (outputs of every run) in /tmp
 #
 # Builds its own test network (tests/network/testnet.sh), puts the tree in S1's Public share
-# (\\S1\Public\bench), adds latency with bench/delay_forwarder.py in a namespace of its own on
+# (\\S1\Public\bench), adds latency with bench/delay_forwarder.c in a namespace of its own on
 # the network's bridge, and tears everything down on exit, also on failure or Ctrl+C.
 # Exit status: 0 results correct (targets are reported, not enforced), 1 a correctness check
 # failed, 2 usage, other: the benchmark could not run.
@@ -148,6 +148,8 @@ if [[ $SWEEP == default ]]; then
 fi
 
 WORK=$(mktemp -d /tmp/vuv-bench.XXXXXX)
+# The forwarder stands in for the network, so it must cost next to nothing here (its header).
+cc -O2 -o "$WORK/delay_forwarder" "$HERE/delay_forwarder.c" || die "could not build the forwarder"
 
 # --- network and tree -----------------------------------------------------------------------
 remove_fwd_ns
@@ -291,7 +293,7 @@ make_fwd_ns() {
 start_forwarder() {  # start_forwarder RTT_MS
   make_fwd_ns
   : >"$WORK/forwarder-$1.log"
-  ip netns exec "$NS_FWD" "$PY" "$HERE/delay_forwarder.py" --listen 0.0.0.0:445 --to "$S1_IP" \
+  ip netns exec "$NS_FWD" "$WORK/delay_forwarder" --listen 0.0.0.0:445 --to "$S1_IP" \
     --rtt-ms "$1" </dev/null >"$WORK/forwarder-$1.log" 2>&1 &
   FWD_PID=$!
   FWD_START=$(proc_starttime "$FWD_PID")
