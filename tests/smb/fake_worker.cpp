@@ -39,6 +39,7 @@
 #include "protocol/messages.h"
 #include "platform/core_dumps.h"
 #include "smb/channel/message_channel.h"
+#include "smb/spawn/spawn_server.h"
 
 namespace {
 
@@ -161,6 +162,7 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
 
 int main(int argc, char** argv) {
   if (forbidCoreDumps() != 0) return 2;  // as the real worker does
+  smb::serveSpawnsIfAsked(argc, argv);
   for (int i = 1; i < argc; ++i) g_arguments += (i > 1 ? "|" : "") + std::string(argv[i]);
   ::signal(SIGPIPE, SIG_IGN);
   smb::MessageChannel channel(STDIN_FILENO, STDOUT_FILENO);

@@ -46,7 +46,9 @@ class WorkerPool::Lease {
 };
 
 WorkerPool::WorkerPool(WorkerPoolOptions options)
-    : options_(withDefaults(std::move(options))), credentials_(options_.prompt) {}
+    : options_(withDefaults(std::move(options))),
+      credentials_(options_.prompt),
+      spawner_(options_.workerPath, options_.workerArguments) {}
 
 WorkerPool::~WorkerPool() {
   // All at once, so that the grace period runs once for all of them.
@@ -61,7 +63,7 @@ std::size_t WorkerPool::workerCount() const {
 }
 
 Result<std::unique_ptr<WorkerProcess>> WorkerPool::startWorker() {
-  auto worker = WorkerProcess::start(options_.workerPath, options_.workerArguments);
+  auto worker = spawner_.start();
   if (!worker) return worker.error();
   protocol::Hello hello;
   hello.timeoutMs = static_cast<std::uint32_t>(options_.progressTimeout.count());

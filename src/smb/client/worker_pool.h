@@ -3,8 +3,8 @@
 // libsmbclient is neither thread-safe nor crash-proof, so every SMB request runs in a worker
 // process. A calling thread takes an idle worker (or starts one, or waits until one is free),
 // sends its request and reads the replies on its own thread. Workers are started on demand up
-// to maxWorkers and reused. A request fails with Timeout when no reply arrives for
-// progressTimeout (each batch starts the clock again, so a long listing that keeps streaming
+// to maxWorkers (forked by a spawn server: worker_spawner.h) and reused. A request fails with
+// Timeout when no reply arrives for progressTimeout (each batch starts the clock again, so a long listing that keeps streaming
 // is not cut); its worker is then killed, so a dead host holds up only the requests sent to
 // it. A limit that passes while the worker is held up on this machine (it used or waits for a
 // processor, waits for the disk, or is stopped: process_activity.h) is not the server's
@@ -48,6 +48,7 @@
 #include "browse/directory_lister.h"
 #include "protocol/messages.h"
 #include "smb/client/credential_cache.h"
+#include "smb/client/worker_spawner.h"
 
 namespace vuv::smb {
 
@@ -129,6 +130,7 @@ class WorkerPool {
   const WorkerPoolOptions options_;
 
   CredentialCache credentials_;
+  WorkerSpawner spawner_;
 
   mutable std::mutex mutex_;
   std::condition_variable_any workerFreed_;

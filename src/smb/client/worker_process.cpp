@@ -57,20 +57,29 @@ std::vector<char*> workerEnvironment() {
 
 }  // namespace
 
-Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(
-    const std::string& executable, const std::vector<std::string>& arguments) {
+Result<WorkerProcess::SocketPair> WorkerProcess::makeSocketPair() {
   int fds[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
     return makeError(ErrorCode::Io, "creating a socket for the SMB worker", errno);
   }
-  UniqueFd ours(fds[0]);
-  UniqueFd theirs(fds[1]);
+  SocketPair pair{UniqueFd(fds[0]), UniqueFd(fds[1])};
   // A file's chunk fits in the worker's send buffer, so the worker reads the next one from
   // the network while we take this one in. The system caps the size (net.core.wmem_max);
   // a smaller buffer only costs speed.
   const int sendBuffer = kWorkerSendBuffer;
-  ::setsockopt(theirs.get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+  ::setsockopt(pair.theirs.get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+  return pair;
+}
 
+std::unique_ptr<WorkerProcess> WorkerProcess::adopt(pid_t pid, UniqueFd ours) {
+  return std::unique_ptr<WorkerProcess>(new WorkerProcess(pid, std::move(ours)));
+}
+
+Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(
+    const std::string& executable, const std::vector<std::string>& arguments) {
+  auto pair = makeSocketPair();
+  if (!pair) return pair.error();
+  UniqueFd& theirs = pair->theirs;
   SpawnSetup setup;
   // dup2 clears close-on-exec on the copies, so only fds 0 and 1 survive the exec.
   posix_spawn_file_actions_adddup2(&setup.actions, theirs.get(), STDIN_FILENO);
@@ -92,7 +101,7 @@ Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(
   const int rc = ::posix_spawn(&pid, executable.c_str(), &setup.actions, &setup.attributes,
                                argv.data(), environment.data());
   if (rc != 0) return makeError(ErrorCode::Other, "starting " + executable, rc);
-  return std::unique_ptr<WorkerProcess>(new WorkerProcess(pid, std::move(ours)));
+  return adopt(pid, std::move(pair->ours));
 }
 
 WorkerProcess::WorkerProcess(pid_t pid, UniqueFd socket)

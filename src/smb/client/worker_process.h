@@ -32,12 +32,22 @@ class WorkerProcess {
   // Starts `executable` with `arguments` and our environment less PASSWD, PASSWD_FD and PASSWD_FILE.
   static Result<std::unique_ptr<WorkerProcess>> start(const std::string& executable,
                                                       const std::vector<std::string>& arguments = {});
+  // The two ends of a new worker's socket: ours, and the one it talks through (closed here once
+  // it has it).
+  struct SocketPair {
+    UniqueFd ours;
+    UniqueFd theirs;
+  };
+  static Result<SocketPair> makeSocketPair();
+  // A worker that another process started as our child (spawn_server.h), on `ours`.
+  static std::unique_ptr<WorkerProcess> adopt(pid_t pid, UniqueFd ours);
 
   WorkerProcess(const WorkerProcess&) = delete;
   WorkerProcess& operator=(const WorkerProcess&) = delete;
   ~WorkerProcess();
 
   pid_t pid() const { return pid_; }
+  int socket() const { return socket_.get(); }
   MessageChannel& channel() { return channel_; }
 
   // An idle worker says nothing; one that has spoken or hung up since its last request died

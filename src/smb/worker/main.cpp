@@ -9,6 +9,8 @@
 //   --configfile FILE                 smb.conf loaded on top of the user's ($HOME/.smb/smb.conf,
 //                                     else the system's); its settings win
 //   --debuglevel N                    libsmbclient's debug output on stderr, N from 0 to 10
+//   --spawn-server                    first, before the rest: fork workers with the rest of
+//                                     the arguments on request (smb/spawn/spawn_server.h)
 //   --kerberos required|desired|off   Kerberos with the ticket cache (KRB5CCNAME):
 //                                     required = Kerberos only, desired = NTLM when Kerberos
 //                                     fails (no ticket), off = NTLM only (the default)
@@ -31,6 +33,7 @@
 #include "platform/core_dumps.h"
 #include "protocol/messages.h"
 #include "smb/channel/message_channel.h"
+#include "smb/spawn/spawn_server.h"
 #include "smb/worker/authenticator.h"
 #include "smb/worker/request_handler.h"
 #include "smb/worker/smb_context.h"
@@ -139,7 +142,9 @@ int serve(MessageChannel& channel, protocol::Hello& hello, const WorkerArguments
       report("reading a request", message.error());
       return kExitChannel;
     }
-    if (!message->has_value()) return kExitClean;
+    // Leaves without logging off: a polite goodbye costs each connection a round trip or two,
+    // which the program waits out when it ends, and a closed connection tells a server the same.
+    if (!message->has_value()) std::_Exit(kExitClean);
     const auto* request = std::get_if<protocol::Request>(&**message);
     if (request == nullptr) {
       report("reading a request", makeError(ErrorCode::Protocol, "not a request"));
@@ -159,6 +164,8 @@ int main(int argc, char** argv) {
     report("turning core dumps off", makeError(ErrorCode::Other, {}, error));
     return kExitStartup;
   }
+  // Run as the spawn server, this returns in each worker it forks.
+  vuv::smb::serveSpawnsIfAsked(argc, argv);
   const auto arguments = parseArguments(argc, argv);
   if (!arguments) {
     report("reading the arguments", arguments.error());
