@@ -51,10 +51,11 @@ struct ShareWalkLimits {
   // While listings come back faster than quickListing, the server answers at LAN speed and
   // more parallel listings would only compete for processor time: the walk then keeps to
   // lanParallelListings. Up to slowListing (a round trip of some 25 ms) it keeps to
-  // midParallelListings, where the processors still bound a walk; past it (after a first
-  // sixteen listings), to maxParallelListings (bench/README.md, "More listings at once").
+  // midParallelListings, where the processors (ours and the server's, per connection) still
+  // bound a walk; past it (after a first sixteen listings), to maxParallelListings, which
+  // --jobs may set higher (bench/README.md, "More listings at once", "Forked workers").
   std::size_t lanParallelListings = 4;
-  std::size_t midParallelListings = 16;
+  std::size_t midParallelListings = 32;
   std::chrono::microseconds quickListing{5000};
   std::chrono::microseconds slowListing{100000};
   // Listed folders waiting to be emitted before listing pauses.
