@@ -3,7 +3,7 @@
 #include <poll.h>
 
 #include <cerrno>
-
+#include <cstdint>
 #include <utility>
 
 #include "smb/spawn/spawn_protocol.h"
@@ -27,13 +27,13 @@ Result<std::unique_ptr<WorkerProcess>> WorkerSpawner::start() {
       }
     }
     if (server_) {
-      if (auto forked = fork()) return forked;
+      if (auto forked = forkFromServer()) return forked;
     }
   }
   return WorkerProcess::start(executable_, arguments_);
 }
 
-std::unique_ptr<WorkerProcess> WorkerSpawner::fork() {
+std::unique_ptr<WorkerProcess> WorkerSpawner::forkFromServer() {
   auto pair = WorkerProcess::makeSocketPair();
   if (!pair) return nullptr;
   std::int32_t reply = 0;

@@ -2,7 +2,8 @@
 // started the usual way, which has loaded libsmbclient once, forks every later worker in well
 // under a millisecond of processor time instead of the ~50 ms a fresh start costs.
 //
-// The server starts with the first worker. If it cannot start, fails or stays silent for
+// The server starts with the first worker, and forked workers get the environment it got
+// then (the program changes none of its own). If it cannot start, fails or stays silent for
 // kSpawnReplyTimeout, it is ended and every later worker starts afresh: a fast start is a
 // saving, never a condition.
 //
@@ -38,7 +39,7 @@ class WorkerSpawner {
 
  private:
   // The forked worker, or nothing when the server failed (it is then ended). Needs mutex_.
-  std::unique_ptr<WorkerProcess> fork();
+  std::unique_ptr<WorkerProcess> forkFromServer();
 
   const std::string executable_;
   const std::vector<std::string> arguments_;
