@@ -12,7 +12,7 @@ namespace {
 
 constexpr char kRequestByte = 'S';
 
-// Whole-message send and receive on a stream socket, retried on EINTR; never SIGPIPE.
+// Sends all of `data` on a stream socket, retried on EINTR; never raises SIGPIPE.
 bool sendAll(int socket, const void* data, std::size_t size) {
   const auto* at = static_cast<const char*>(data);
   while (size > 0) {
@@ -25,50 +25,54 @@ bool sendAll(int socket, const void* data, std::size_t size) {
   return true;
 }
 
-}  // namespace
-
-bool sendSpawnRequest(int socket, int passed) {
+// One request byte with room for one descriptor, sent or received in place.
+struct RequestMessage {
   char byte = kRequestByte;
   iovec part{&byte, 1};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
   msghdr message{};
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  cmsghdr* header = CMSG_FIRSTHDR(&message);
+
+  RequestMessage() {
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+  }
+  RequestMessage(const RequestMessage&) = delete;
+  RequestMessage& operator=(const RequestMessage&) = delete;
+};
+
+}  // namespace
+
+bool sendSpawnRequest(int socket, int passed) {
+  RequestMessage request;
+  cmsghdr* header = CMSG_FIRSTHDR(&request.message);
   header->cmsg_level = SOL_SOCKET;
   header->cmsg_type = SCM_RIGHTS;
   header->cmsg_len = CMSG_LEN(sizeof(int));
   std::memcpy(CMSG_DATA(header), &passed, sizeof(int));
   ssize_t n = 0;
   do {
-    n = ::sendmsg(socket, &message, MSG_NOSIGNAL);
+    n = ::sendmsg(socket, &request.message, MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
   return n == 1;
 }
 
 int receiveSpawnRequest(int socket) {
-  char byte = 0;
-  iovec part{&byte, 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
+  RequestMessage request;
+  request.byte = 0;
   ssize_t n = 0;
   do {
-    n = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
+    n = ::recvmsg(socket, &request.message, MSG_CMSG_CLOEXEC);
   } while (n < 0 && errno == EINTR);
   if (n <= 0) return static_cast<int>(n);
   int passed = -1;
-  const cmsghdr* header = CMSG_FIRSTHDR(&message);
+  const cmsghdr* header = CMSG_FIRSTHDR(&request.message);
   if (header != nullptr && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS &&
       header->cmsg_len == CMSG_LEN(sizeof(int))) {
     std::memcpy(&passed, CMSG_DATA(header), sizeof(int));
   }
-  if (byte != kRequestByte || (message.msg_flags & MSG_CTRUNC) != 0 || passed < 0) {
+  if (request.byte != kRequestByte || (request.message.msg_flags & MSG_CTRUNC) != 0 || passed < 0) {
     if (passed >= 0) ::close(passed);
     errno = EPROTO;
     return -1;
