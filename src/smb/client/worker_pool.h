@@ -4,13 +4,14 @@
 // process. A calling thread takes an idle worker (or starts one, or waits until one is free),
 // sends its request and reads the replies on its own thread. Workers are started on demand up
 // to maxWorkers (forked by a spawn server: worker_spawner.h) and reused. A request fails with
-// Timeout when no reply arrives for progressTimeout (each batch starts the clock again, so a long listing that keeps streaming
-// is not cut); its worker is then killed, so a dead host holds up only the requests sent to
-// it. A limit that passes while the worker is held up on this machine (it used or waits for a
-// processor, waits for the disk, or is stopped: process_activity.h) is not the server's
-// silence and is extended, at most busyExtensions times in a row. So a silent server fails a
-// request after progressTimeout of the worker sleeping, and within
-// (1 + busyExtensions) x progressTimeout of the last reply in any case (30 s by default).
+// Timeout when no reply arrives for progressTimeout (each batch starts the clock again, so a
+// long listing that keeps streaming is not cut); its worker is then killed, so a dead host
+// holds up only the requests sent to it. A limit that passes while the worker is held up on
+// this machine (it used or waits for a processor, waits for the disk, or is stopped:
+// process_activity.h) is not the server's silence and is extended, at most busyExtensions
+// times in a row. So a silent server fails a request after progressTimeout of the worker
+// sleeping, and within (1 + busyExtensions) x progressTimeout of the last reply in any case
+// (30 s by default).
 // A worker that dies mid-request costs that request (WorkerCrashed) and nothing else.
 //
 // Stop: when a request's stop token is requested, its worker is killed (SIGKILL) at once and
