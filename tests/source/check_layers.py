@@ -35,6 +35,7 @@ LAYERS = [
     ("core/wsd/*", "wsd_protocol"),
     ("platform/*", "posix"),
     ("smb/channel/*", "smb_channel"),
+    ("smb/spawn/*", "smb_spawn"),
     ("smb/worker/*", "smb_worker"),
     ("smb/client/*", "smb_client"),
     ("wsd/client/*", "wsd_client"),
@@ -63,8 +64,9 @@ USES = {
     "wsd_protocol": ["browse_api"],  # it implements host discovery
     "posix": [],
     "smb_channel": ["protocol", "posix"],
-    "smb_worker": ["smb_channel", "browse", "smbconf"],  # browse: smb:// URLs
-    "smb_client": ["smb_channel", "browse"],
+    "smb_spawn": [],
+    "smb_worker": ["smb_channel", "smb_spawn", "browse", "smbconf"],  # browse: smb:// URLs
+    "smb_client": ["smb_channel", "smb_spawn", "browse"],
     "wsd_client": ["wsd_protocol", "posix"],
     "index": ["search"],  # the index narrows, the search's matcher decides
     "session": ["smb_client", "wsd_client", "discovery", "search", "treefile", "transfer", "index"],
