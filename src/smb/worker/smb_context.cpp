@@ -58,8 +58,16 @@ smbc_dirent* SmbContext::readDir(SMBCFILE* dir) {
   return smbc_getFunctionReaddir(context_.get())(context_.get(), dir);
 }
 
+const libsmb_file_info* SmbContext::readDirPlus(SMBCFILE* dir) {
+  return smbc_getFunctionReaddirPlus(context_.get())(context_.get(), dir);
+}
+
 const libsmb_file_info* SmbContext::readDirPlus(SMBCFILE* dir, struct stat* status) {
   return smbc_getFunctionReaddirPlus2(context_.get())(context_.get(), dir, status);
+}
+
+bool SmbContext::rewindDir(SMBCFILE* dir) {
+  return smbc_getFunctionLseekdir(context_.get())(context_.get(), dir, 0) == 0;
 }
 
 ssize_t SmbContext::read(SMBCFILE* file, char* buffer, std::size_t size) {

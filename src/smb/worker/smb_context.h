@@ -51,7 +51,13 @@ class SmbContext {
   FileHandle openFile(const std::string& url);
 
   smbc_dirent* readDir(SMBCFILE* dir);
+  // The next entry of an open folder's listing (held whole in memory since the open); with
+  // `status`, also its stat, file id included, at a cost (request_handler.cpp).
+  const libsmb_file_info* readDirPlus(SMBCFILE* dir);
   const libsmb_file_info* readDirPlus(SMBCFILE* dir, struct stat* status);
+  // Back to the listing's first entry, for the readDir and readDirPlus calls alike. False
+  // with errno set on failure.
+  bool rewindDir(SMBCFILE* dir);
   ssize_t read(SMBCFILE* file, char* buffer, std::size_t size);
   // 0, or -1 with errno set.
   int stat(SMBCFILE* file, struct stat* status);
