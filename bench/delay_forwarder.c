@@ -94,8 +94,9 @@ static void die(const char *what) {
 }
 
 static void set_events(struct end *e) {
-  struct epoll_event ev = {.events = (e->read_done ? 0 : EPOLLIN) | (e->write_blocked ? EPOLLOUT : 0),
-                           .data.ptr = e};
+  struct epoll_event ev = {
+      .events = (e->read_done ? 0 : EPOLLIN) | (e->write_blocked ? EPOLLOUT : 0),
+      .data.ptr = e};
   if (ev.events == 0) {
     if (e->registered) epoll_ctl(g_epoll, EPOLL_CTL_DEL, e->fd, NULL);
     e->registered = 0;
@@ -272,7 +273,8 @@ static void on_accept(int listener, const struct sockaddr_in *target) {
     struct sockaddr_in to = *target;
     struct sockaddr_in local;
     socklen_t local_len = sizeof local;
-    if (getsockname(listener, (struct sockaddr *)&local, &local_len) == 0) to.sin_port = local.sin_port;
+    if (getsockname(listener, (struct sockaddr *)&local, &local_len) == 0)
+      to.sin_port = local.sin_port;
     if (server < 0 || connect(server, (struct sockaddr *)&to, sizeof to) != 0) {
       if (server >= 0) close(server);
       close(client);
@@ -339,7 +341,8 @@ int main(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     if (strcmp(argv[i], "--stats") == 0) g_stats = 1;
     else if (i + 1 >= argc) usage();
-    else if (strcmp(argv[i], "--listen") == 0 && listen_count < MAX_LISTEN) listens[listen_count++] = argv[++i];
+    else if (strcmp(argv[i], "--listen") == 0 && listen_count < MAX_LISTEN)
+      listens[listen_count++] = argv[++i];
     else if (strcmp(argv[i], "--to") == 0) to_host = argv[++i];
     else if (strcmp(argv[i], "--rtt-ms") == 0) rtt_ms = atof(argv[++i]);
     else usage();

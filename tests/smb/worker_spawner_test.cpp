@@ -18,9 +18,8 @@ namespace {
 // The names the fake worker answers `command` with (fake_worker.cpp).
 std::vector<std::string> ask(WorkerProcess& worker, const std::string& command) {
   std::vector<std::string> names;
-  if (!worker.channel().send(protocol::Request{1, protocol::Operation::ListDirectory, "smb://fake/" + command})) {
-    return names;
-  }
+  const protocol::Request request{1, protocol::Operation::ListDirectory, "smb://fake/" + command};
+  if (!worker.channel().send(request)) return names;
   while (true) {
     auto message = worker.channel().receive(Clock::now() + std::chrono::seconds(10));
     if (!message || !message->has_value()) return {"(no answer)"};

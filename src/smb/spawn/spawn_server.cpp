@@ -18,7 +18,8 @@ namespace {
 // fork() with CLONE_PARENT, which glibc offers no wrapper for. With no new stack the child goes
 // on from here like fork()'s (the first arguments are the same on every architecture).
 pid_t forkForParent() {
-  return static_cast<pid_t>(::syscall(SYS_clone, CLONE_PARENT | SIGCHLD, nullptr, nullptr, nullptr, nullptr));
+  return static_cast<pid_t>(
+      ::syscall(SYS_clone, CLONE_PARENT | SIGCHLD, nullptr, nullptr, nullptr, nullptr));
 }
 
 }  // namespace
@@ -31,7 +32,9 @@ void serveSpawnsIfAsked(int& argc, char**& argv) {
     const pid_t pid = forkForParent();
     if (pid == 0) {
       // The new worker: its socket becomes fds 0 and 1, which drops the server's.
-      if (::dup2(passed, STDIN_FILENO) < 0 || ::dup2(passed, STDOUT_FILENO) < 0) std::_Exit(EXIT_FAILURE);
+      if (::dup2(passed, STDIN_FILENO) < 0 || ::dup2(passed, STDOUT_FILENO) < 0) {
+        std::_Exit(EXIT_FAILURE);
+      }
       ::close(passed);
       argv[1] = argv[0];
       ++argv;

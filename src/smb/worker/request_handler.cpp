@@ -188,10 +188,10 @@ RequestHandler::Outcome RequestHandler::listDirectory(const std::string& url, Re
     return {err, false, "list " + url};
   }
   // The entries come from the listing itself: no round trip per entry. readdirplus2 also
-  // gives an entry's file id, but parses the folder's URL again for each entry (about 30 µs
-  // of processor time, as much as the rest of a listing's work per entry), and only folders'
-  // ids are used: the walk and the copy cut link loops by them. So one pass takes every entry
-  // without its id, and a second over the same listing in memory takes the folders' ids.
+  // gives an entry's file id, but parses the folder's URL again for each entry (some 30 µs of
+  // processor time), and only folders' ids are used: the walk and the copy cut link loops by
+  // them. So one pass takes every entry without its id, and a second over the same listing in
+  // memory takes the folders' ids.
   std::vector<const libsmb_file_info*> infos;
   while (const libsmb_file_info* info = files_.readDirPlus(dir.get())) infos.push_back(info);
   std::vector<std::uint64_t> ids(infos.size(), 0);
@@ -199,7 +199,8 @@ RequestHandler::Outcome RequestHandler::listDirectory(const std::string& url, Re
   for (std::size_t i = 0; secondPass && i < infos.size(); ++i) {
     struct stat status {};
     const bool folder = (infos[i]->attrs & SMBC_DOS_MODE_DIRECTORY) != 0;
-    const libsmb_file_info* again = folder ? files_.readDirPlus(dir.get(), &status) : files_.readDirPlus(dir.get());
+    const libsmb_file_info* again =
+        folder ? files_.readDirPlus(dir.get(), &status) : files_.readDirPlus(dir.get());
     // Another entry than the first pass's: a library whose rewind missed this cursor.
     secondPass = again == infos[i];
     ids[i] = static_cast<std::uint64_t>(status.st_ino);
