@@ -1,12 +1,14 @@
 // Whether a process is held up on this machine rather than waiting for its peer, from
 // /proc/PID/stat (Linux): a worker that waits for a processor, the disk or a debugger is not
-// hearing silence from its server. Thread-safe.
+// hearing silence from its server.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <optional>
+
+#include "platform/unique_fd.h"
 
 namespace vuv::smb {
 
@@ -15,8 +17,18 @@ struct ProcessActivity {
   std::uint64_t cpuTicks = 0;   // user + system time so far
 };
 
-// nullopt: the process is gone or its entry is unreadable.
-std::optional<ProcessActivity> readProcessActivity(pid_t pid);
+// One process's /proc/PID/stat, opened once, so that each sample is a single read: the pool
+// samples a worker after every reply. Opened while the process is alive, the entry stays that
+// process's even if its number is reused. One thread at a time.
+class ProcessActivityReader {
+ public:
+  explicit ProcessActivityReader(pid_t pid);
+  // nullopt: the process is gone or its entry is unreadable.
+  std::optional<ProcessActivity> read() const;
+
+ private:
+  UniqueFd stat_;
+};
 
 // True when the process used the processor since `before`, or now wants one, waits for the
 // disk or is stopped.

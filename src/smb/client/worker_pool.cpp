@@ -181,14 +181,15 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
   // Time the worker spends held up here (starting, waiting for a processor) is not the
   // server's silence: such a limit is extended, at most busyExtensions times in one wait.
   std::size_t extended = 0;
-  std::optional<ProcessActivity> sampled = readProcessActivity(worker.pid());
+  const ProcessActivityReader activity(worker.pid());
+  std::optional<ProcessActivity> sampled = activity.read();
   while (true) {
     auto received = worker.channel().receive(options_.progressTimeout, onData);
     if (dataEnd) return std::move(*dataEnd);
     if (!received) {
       switch (received.error().code) {
         case ErrorCode::Timeout: {
-          const std::optional<ProcessActivity> now = readProcessActivity(worker.pid());
+          const std::optional<ProcessActivity> now = activity.read();
           const bool heldUp = sampled && now && heldUpLocally(*sampled, *now);
           sampled = now;
           if (heldUp && extended < options_.busyExtensions) {
@@ -207,7 +208,7 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
     }
     if (!received->has_value()) return crashed();
     extended = 0;
-    sampled = readProcessActivity(worker.pid());
+    sampled = activity.read();
     protocol::Message& message = **received;
 
     // nullopt: keep reading; an error or an outcome ends the request.
