@@ -159,8 +159,8 @@ void SessionBackend::searchEnded(bool stopped) {
 
 void SessionBackend::readIndex(RunId run, NodeId node, const std::string& pattern) {
   indexPending_ = true;
-  // An earlier search's read, of a million rows perhaps, stops at its next row.
-  indexReader_ = {};
+  // Assigning stops an earlier search's read, of a million rows perhaps, at its next row, and
+  // joins it.
   indexReader_ = std::jthread([this, run, path = indexPath_, locations = session::UseCases::indexLocations(tree_, node),
                                pattern](std::stop_token stop) {
     std::vector<ResultRow> rows;

@@ -30,7 +30,6 @@ struct SearchOutcome {
   std::vector<std::string> stale;
 };
 
-
 // How far a copy has come; for the progress dialog.
 struct CopyProgress {
   std::uint64_t bytesDone = 0;

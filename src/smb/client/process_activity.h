@@ -18,7 +18,7 @@ struct ProcessActivity {
 };
 
 // One process's /proc/PID/stat, opened once, so that each sample is a single read: the pool
-// samples a worker after every reply. Opened while the process is alive, the entry stays that
+// samples a worker after every reply, and a worker serves many requests. Opened while the process is alive, the entry stays that
 // process's even if its number is reused. One thread at a time.
 class ProcessActivityReader {
  public:

@@ -181,15 +181,14 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
   // Time the worker spends held up here (starting, waiting for a processor) is not the
   // server's silence: such a limit is extended, at most busyExtensions times in one wait.
   std::size_t extended = 0;
-  const ProcessActivityReader activity(worker.pid());
-  std::optional<ProcessActivity> sampled = activity.read();
+  std::optional<ProcessActivity> sampled = worker.activity();
   while (true) {
     auto received = worker.channel().receive(options_.progressTimeout, onData);
     if (dataEnd) return std::move(*dataEnd);
     if (!received) {
       switch (received.error().code) {
         case ErrorCode::Timeout: {
-          const std::optional<ProcessActivity> now = activity.read();
+          const std::optional<ProcessActivity> now = worker.activity();
           const bool heldUp = sampled && now && heldUpLocally(*sampled, *now);
           sampled = now;
           if (heldUp && extended < options_.busyExtensions) {
@@ -208,7 +207,7 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
     }
     if (!received->has_value()) return crashed();
     extended = 0;
-    sampled = activity.read();
+    sampled = worker.activity();
     protocol::Message& message = **received;
 
     // nullopt: keep reading; an error or an outcome ends the request.

@@ -105,7 +105,7 @@ Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(
 }
 
 WorkerProcess::WorkerProcess(pid_t pid, UniqueFd socket)
-    : pid_(pid), socket_(std::move(socket)), channel_(socket_.get(), socket_.get()) {}
+    : pid_(pid), socket_(std::move(socket)), channel_(socket_.get(), socket_.get()), activity_(pid) {}
 
 WorkerProcess::~WorkerProcess() {
   closeChannel();

@@ -21,6 +21,7 @@
 #include "base/result.h"
 #include "platform/unique_fd.h"
 #include "smb/channel/message_channel.h"
+#include "smb/client/process_activity.h"
 
 namespace vuv::smb {
 
@@ -49,6 +50,8 @@ class WorkerProcess {
   pid_t pid() const { return pid_; }
   int socket() const { return socket_.get(); }
   MessageChannel& channel() { return channel_; }
+  // What the process is doing on this machine now (process_activity.h); nullopt once gone.
+  std::optional<ProcessActivity> activity() const { return activity_.read(); }
 
   // An idle worker says nothing; one that has spoken or hung up since its last request died
   // or is confused, and must not be used.
@@ -71,6 +74,7 @@ class WorkerProcess {
   pid_t pid_;
   UniqueFd socket_;
   MessageChannel channel_;
+  const ProcessActivityReader activity_;  // opened at the start, before the pid can be reaped
   std::mutex reapMutex_;  // held while signalling or reaping, so interrupt() never hits a reused pid
   bool reaped_ = false;   // written under reapMutex_
   std::string ending_;  // how it ended, once reaped
