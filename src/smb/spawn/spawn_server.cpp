@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "smb/spawn/module_preload.h"
 #include "smb/spawn/spawn_protocol.h"
 
 namespace vuv::smb {
@@ -26,6 +27,7 @@ pid_t forkForParent() {
 
 void serveSpawnsIfAsked(int& argc, char**& argv) {
   if (argc < 2 || std::string_view(argv[1]) != kSpawnServerFlag) return;
+  preloadWorkerModules();
   while (true) {
     const int passed = receiveSpawnRequest(STDIN_FILENO);
     if (passed <= 0) std::_Exit(passed == 0 ? EXIT_SUCCESS : EXIT_FAILURE);

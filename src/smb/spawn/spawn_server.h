@@ -9,8 +9,9 @@
 // Each fork is made with CLONE_PARENT, so the new worker is a child of the server's parent
 // (the program), which reaps and signals it like a worker it started itself. glibc has no
 // wrapper for that, and the raw clone skips fork()'s atfork handlers, which is sound only
-// because the server does nothing but wait: one thread, no lock held, and no library set up.
-// Keep it so: a random generator seeded here (a libsmbclient context made "to warm up" may
+// because the server does nothing but wait: one thread, no lock held, and no library set up
+// (it loads the modules workers would load at their first connection, code only:
+// module_preload.h). Keep it so: a random generator seeded here (a libsmbclient context made "to warm up" may
 // seed one) would be the same in every worker, and its reseed-after-fork handler would not
 // run.
 #pragma once
