@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <span>
+#include <string>
+#include <vector>
 
 namespace vuv::smb {
 
@@ -17,50 +20,17 @@ namespace {
 // with 32 workers a 1 MiB room cost the CLI 32 MiB.
 constexpr std::size_t kReadChunk = 256 * 1024;
 
-// A stream socket gets MSG_NOSIGNAL; anything else (a pipe, a terminal) a plain write.
-ssize_t writeSome(int fd, const char* data, std::size_t size) {
-  ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-  if (n < 0 && errno == ENOTSOCK) n = ::write(fd, data, size);
-  return n;
-}
-
-}  // namespace
-
-Status MessageChannel::send(const protocol::Message& message) {
-  Result<std::string> frame = protocol::encodeFrame(message);
-  if (!frame) return frame.error();
-  const bool secret = protocol::carriesSecret(message);
-  struct Wipe {
-    std::string& bytes;
-    bool secret;
-    ~Wipe() {
-      if (secret) ::explicit_bzero(bytes.data(), bytes.size());
-    }
-  } wipe{*frame, secret};
-  std::string_view rest = *frame;
-  while (!rest.empty()) {
-    const ssize_t n = writeSome(writeFd_, rest.data(), rest.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return makeError(ErrorCode::Io, "sending to the peer", errno);
-    }
-    rest.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return success();
-}
-
-Status MessageChannel::sendData(std::uint32_t id, std::string_view bytes) {
-  Result<std::string> start = protocol::encodeDataFrameStart(id, bytes.size());
-  if (!start) return start.error();
-  iovec parts[2] = {{start->data(), start->size()}, {const_cast<char*>(bytes.data()), bytes.size()}};
-  iovec* next = parts;
-  int count = 2;
+// Writes every part, in one system call when the peer keeps up. A stream socket gets
+// MSG_NOSIGNAL; anything else (a pipe, a terminal) a plain writev.
+Status writeAll(int fd, std::span<iovec> parts) {
+  iovec* next = parts.data();
+  auto count = static_cast<int>(parts.size());
   while (count > 0) {
     msghdr message{};
     message.msg_iov = next;
     message.msg_iovlen = static_cast<std::size_t>(count);
-    ssize_t n = ::sendmsg(writeFd_, &message, MSG_NOSIGNAL);
-    if (n < 0 && errno == ENOTSOCK) n = ::writev(writeFd_, next, count);
+    ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL);
+    if (n < 0 && errno == ENOTSOCK) n = ::writev(fd, next, count);
     if (n < 0) {
       if (errno == EINTR) continue;
       return makeError(ErrorCode::Io, "sending to the peer", errno);
@@ -78,6 +48,43 @@ Status MessageChannel::sendData(std::uint32_t id, std::string_view bytes) {
     }
   }
   return success();
+}
+
+}  // namespace
+
+Status MessageChannel::send(const protocol::Message& message) {
+  return send(std::span(&message, 1));
+}
+
+Status MessageChannel::send(std::span<const protocol::Message> messages) {
+  std::vector<std::string> frames;
+  frames.reserve(messages.size());
+  bool secret = false;
+  struct Wipe {
+    std::vector<std::string>& frames;
+    const bool& secret;
+    ~Wipe() {
+      if (!secret) return;
+      for (std::string& frame : frames) ::explicit_bzero(frame.data(), frame.size());
+    }
+  } wipe{frames, secret};
+  for (const protocol::Message& message : messages) {
+    Result<std::string> frame = protocol::encodeFrame(message);
+    if (!frame) return frame.error();
+    secret = secret || protocol::carriesSecret(message);
+    frames.push_back(std::move(*frame));
+  }
+  std::vector<iovec> parts;
+  parts.reserve(frames.size());
+  for (std::string& frame : frames) parts.push_back({frame.data(), frame.size()});
+  return writeAll(writeFd_, parts);
+}
+
+Status MessageChannel::sendData(std::uint32_t id, std::string_view bytes) {
+  Result<std::string> start = protocol::encodeDataFrameStart(id, bytes.size());
+  if (!start) return start.error();
+  iovec parts[2] = {{start->data(), start->size()}, {const_cast<char*>(bytes.data()), bytes.size()}};
+  return writeAll(writeFd_, parts);
 }
 
 Status MessageChannel::waitReadable(std::optional<Clock::time_point> deadline) {

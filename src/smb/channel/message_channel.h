@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "base/result.h"
@@ -26,6 +27,8 @@ class MessageChannel {
 
   // Io with the errno when the peer is gone.
   Status send(const protocol::Message& message);
+  // The messages in order, in one write: a peer that waits for the last wakes once for all.
+  Status send(std::span<const protocol::Message> messages);
   // The same as send(DataChunk{id, bytes}), without copying the bytes into a message first.
   Status sendData(std::uint32_t id, std::string_view bytes);
 

@@ -1,5 +1,7 @@
 #include "smb/worker/reply_stream.h"
 
+#include <array>
+
 namespace vuv::smb {
 
 void ReplyStream::add(protocol::Entry entry) {
@@ -17,6 +19,19 @@ void ReplyStream::flush() {
   if (pending_.empty()) return;
   send(protocol::EntriesBatch{id_, std::move(pending_)});
   pending_.clear();
+}
+
+const Status& ReplyStream::finish(const protocol::Message& last) {
+  if (pending_.empty()) {
+    send(last);
+    return status_;
+  }
+  if (!status_) return status_;
+  const std::array<protocol::Message, 2> both{protocol::EntriesBatch{id_, std::move(pending_)}, last};
+  pending_.clear();
+  status_ = channel_.send(both);
+  sentAny_ = true;
+  return status_;
 }
 
 void ReplyStream::send(const protocol::Message& message) {

@@ -23,6 +23,9 @@ class ReplyStream {
   void add(protocol::Entry entry);
   void data(std::string_view bytes);
   void flush();
+  // Sends what is pending and then `last` (a request's Done) in one write, so the parent wakes
+  // once for the end of a short listing, not twice. Returns status().
+  const Status& finish(const protocol::Message& last);
 
   bool sentAny() const { return sentAny_; }
   const Status& status() const { return status_; }

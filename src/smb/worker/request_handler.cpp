@@ -74,6 +74,10 @@ bool keeps(Operation operation, EntryKind kind) {
   }
 }
 
+bool isParentLink(const libsmb_file_info& info) {
+  return info.name != nullptr && std::strcmp(info.name, "..") == 0;
+}
+
 }  // namespace
 
 Status RequestHandler::serve(const protocol::Request& request) {
@@ -98,10 +102,8 @@ Status RequestHandler::serve(const protocol::Request& request) {
       !isBrowseList(request.operation) && speaksOnlySmb1(smbUrlComponent(request.target, 0))) {
     outcome.status = kProtocolNotAllowed;
   }
-  out.flush();
-  if (!out.status()) return out.status();
-  return channel_.send(protocol::Done{request.id, outcome.status, outcome.openedNothing,
-                                      std::move(outcome.detail)});
+  return out.finish(protocol::Done{request.id, outcome.status, outcome.openedNothing,
+                                   std::move(outcome.detail)});
 }
 
 Status RequestHandler::retryWithParentCredentials(const protocol::Request& request,
@@ -198,7 +200,8 @@ RequestHandler::Outcome RequestHandler::listDirectory(const std::string& url, Re
   bool secondPass = files_.rewindDir(dir.get());
   for (std::size_t i = 0; secondPass && i < infos.size(); ++i) {
     struct stat status {};
-    const bool folder = (infos[i]->attrs & SMBC_DOS_MODE_DIRECTORY) != 0;
+    // ".." is left out below, so its id is not asked for either.
+    const bool folder = (infos[i]->attrs & SMBC_DOS_MODE_DIRECTORY) != 0 && !isParentLink(*infos[i]);
     const libsmb_file_info* again =
         folder ? files_.readDirPlus(dir.get(), &status) : files_.readDirPlus(dir.get());
     // Another entry than the first pass's: a library whose rewind missed this cursor.
@@ -222,7 +225,7 @@ RequestHandler::Outcome RequestHandler::listDirectory(const std::string& url, Re
     const libsmb_file_info& info = *infos[i];
     // "." stays: its file id is the listed folder's own, which a walk needs to see that a
     // link in a share's top folder leads back to the top.
-    if (info.name == nullptr || std::strcmp(info.name, "..") == 0) continue;
+    if (info.name == nullptr || isParentLink(info)) continue;
     const bool folder = (info.attrs & SMBC_DOS_MODE_DIRECTORY) != 0;
     out.add(protocol::Entry{
         folder ? EntryKind::Folder : EntryKind::File,
