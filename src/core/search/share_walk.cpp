@@ -258,7 +258,8 @@ void OrderedWalk::record(FolderIt it, Listing&& listing) {
   ++bufferedFolders_;
   stats_.peakBufferedFolders = std::max(stats_.peakBufferedFolders, bufferedFolders_);
   stats_.peakBufferedRows = std::max(stats_.peakBufferedRows, bufferedRows_);
-  listed_.notifyAll();
+  // Only the emitter waits, and only for the first folder: most listings end elsewhere.
+  if (folderReady()) listed_.notifyAll();
   postHelpers();
 }
 
