@@ -11,9 +11,9 @@
 // wrapper for that, and the raw clone skips fork()'s atfork handlers, which is sound only
 // because the server does nothing but wait: one thread, no lock held, and no library set up
 // (it loads the modules workers would load at their first connection, code only:
-// module_preload.h). Keep it so: a random generator seeded here (a libsmbclient context made "to warm up" may
-// seed one) would be the same in every worker, and its reseed-after-fork handler would not
-// run.
+// module_preload.h). Keep it so: a random generator seeded here (a libsmbclient context made
+// "to warm up" may seed one) would be the same in every worker, and its reseed-after-fork
+// handler would not run.
 #pragma once
 
 namespace vuv::smb {
