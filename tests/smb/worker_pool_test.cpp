@@ -29,9 +29,13 @@ TEST(WorkerPool, ReusesAnIdleWorkerAndPassesTheHelloAndArguments) {
   options.credentials = Credentials{"DOM", "bob", "pw"};
   options.workerArguments = {"--configfile", "/my files/smb.conf", "--debuglevel", "3"};
   WorkerPool pool(options);
-  const pid_t first = pidOf(runFake(pool, "pid"));
+  const testing::Ran started = runFake(pool, "pid");
+  const pid_t first = pidOf(started);
   EXPECT_GT(first, 0);
-  EXPECT_EQ(pidOf(runFake(pool, "pid")), first);
+  EXPECT_TRUE(started.outcome->firstOfWorker);  // its time includes the worker's start
+  const testing::Ran reused = runFake(pool, "pid");
+  EXPECT_EQ(pidOf(reused), first);
+  EXPECT_FALSE(reused.outcome->firstOfWorker);
   EXPECT_EQ(pool.workerCount(), 1u);
   // Each argument arrives whole, spaces included.
   EXPECT_EQ(runFake(pool, "hello").names,

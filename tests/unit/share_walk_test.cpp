@@ -40,7 +40,7 @@ struct RecordingSink final : ShareWalkSink {
   void failed(ListingFailure failure) override { failures.push_back(failureText(failure)); }
 };
 
-ShareWalkStats walk(InMemoryShares& shares, const std::string& pattern, RecordingSink& sink,
+ShareWalkStats walk(DirectoryLister& shares, const std::string& pattern, RecordingSink& sink,
                     ShareWalkLimits limits = {}) {
   Executor executor(16);
   std::stop_source running;
@@ -177,37 +177,61 @@ TEST(ShareWalk, ReversedCompletionOfParallelSiblings) {
   EXPECT_EQ(stats.peakParallelListings, 8u);
 }
 
-// Quick listings keep to the LAN limit, middling ones to the middle one; slow ones open up to
-// the maximum, never beyond, once sixteen listings (the A folders, not held) have shown it.
+// Marks every listing as a cold start: one that also started its worker.
+class ColdStarts final : public DirectoryLister {
+ public:
+  explicit ColdStarts(DirectoryLister& inner) : inner_(inner) {}
+  Result<ListingEnd> stream(std::string_view uncFolder, const EntryBatchSink& sink, std::stop_token stop) override {
+    Result<ListingEnd> end = inner_.stream(uncFolder, sink, std::move(stop));
+    if (end) end->coldStart = true;
+    return end;
+  }
+
+ private:
+  DirectoryLister& inner_;
+};
+
+// Quick listings keep to the LAN limit, near ones to the next, middling ones to the middle
+// one; slow ones open up to the maximum, never beyond, once sixteen listings (the A folders,
+// not held) have shown it. Cold starts do not count, however slow: the walk keeps to the LAN
+// limit.
 TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
   using std::chrono::microseconds;
+  constexpr auto kNever = std::chrono::hours(1);
   struct Case {
     microseconds quickListing;
+    microseconds nearListing;
     microseconds slowListing;
+    bool coldStarts;
     std::size_t expectedPeak;
   };
   const Case cases[] = {
-      {std::chrono::hours(1), std::chrono::hours(1), 1},  // every listing counts as quick
-      {microseconds(0), std::chrono::hours(1), 2},
-      {microseconds(0), microseconds(0), 3},  // every listing counts as slow
+      {kNever, kNever, kNever, false, 1},  // every listing counts as quick
+      {microseconds(0), kNever, kNever, false, 2},
+      {microseconds(0), microseconds(0), kNever, false, 3},
+      {microseconds(0), microseconds(0), microseconds(0), false, 4},  // every listing counts as slow
+      {microseconds(0), microseconds(0), microseconds(0), true, 1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.expectedPeak);
+    SCOPED_TRACE(::testing::Message() << c.expectedPeak << (c.coldStarts ? " cold" : ""));
     InMemoryShares shares;
     for (int i = 0; i < 16; ++i) shares.addFolder(at("A" + std::to_string(i)));
     for (int i = 0; i < 12; ++i) shares.addFolder(at("S" + std::to_string(i)));
     Gate gate;
     holdListings(shares, gate, [](const std::string& path) { return path.starts_with(at("S")); });
+    ColdStarts cold(shares);
     RecordingSink sink;
     ShareWalkStats stats;
     std::thread walker([&] {
       ShareWalkLimits limits;
-      limits.maxParallelListings = 3;
+      limits.maxParallelListings = 4;
       limits.lanParallelListings = 1;
-      limits.midParallelListings = 2;
+      limits.nearParallelListings = 2;
+      limits.midParallelListings = 3;
       limits.quickListing = c.quickListing;
+      limits.nearListing = c.nearListing;
       limits.slowListing = c.slowListing;
-      stats = walk(shares, "*", sink, limits);
+      stats = walk(c.coldStarts ? static_cast<DirectoryLister&>(cold) : shares, "*", sink, limits);
     });
     gate.waitForWaiters(c.expectedPeak);
     gate.open();

@@ -39,6 +39,9 @@ using EntryBatchSink = std::function<bool(std::vector<DirectoryEntry>& batch)>;
 // What a listing tells once its entries are through.
 struct ListingEnd {
   std::uint64_t folderId = 0;  // as DirectoryListing::folderId
+  // The listing also paid for setting up its way to the server (an SMB worker's start and
+  // first connection), so its time says little about the server's pace.
+  bool coldStart = false;
 };
 
 // Entries one folder may hold before list() refuses it: a server can send any number, and

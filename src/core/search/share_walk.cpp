@@ -59,7 +59,9 @@ class OrderedWalk {
       : tasks_(executor), lister_(lister), pattern_(pattern), limits_(limits), stop_(std::move(stop)), sink_(sink) {
     limits_.maxParallelListings = std::max<std::size_t>(limits_.maxParallelListings, 1);
     limits_.lanParallelListings = std::clamp<std::size_t>(limits_.lanParallelListings, 1, limits_.maxParallelListings);
-    limits_.midParallelListings = std::clamp(limits_.midParallelListings, limits_.lanParallelListings,
+    limits_.nearParallelListings = std::clamp(limits_.nearParallelListings, limits_.lanParallelListings,
+                                              limits_.maxParallelListings);
+    limits_.midParallelListings = std::clamp(limits_.midParallelListings, limits_.nearParallelListings,
                                              limits_.maxParallelListings);
     MutexLock lock(mutex_);
     parallel_ = limits_.lanParallelListings;
@@ -75,7 +77,7 @@ class OrderedWalk {
   bool examine(std::vector<DirectoryEntry>& batch, const Folder& folder, std::size_t depth, Listing& out) const;
   void chain(const Folder& folder, std::uint64_t folderId, Listing& out) const;
   void record(FolderIt it, Listing&& listing) REQUIRES(mutex_);
-  void adaptParallelism(std::chrono::steady_clock::duration took) REQUIRES(mutex_);
+  void adaptParallelism(std::chrono::steady_clock::duration took, bool coldStart) REQUIRES(mutex_);
   void postHelpers() REQUIRES(mutex_);
   void helper() EXCLUDES(mutex_);
   bool folderReady() REQUIRES(mutex_);
@@ -101,7 +103,7 @@ class OrderedWalk {
   std::size_t helpers_ GUARDED_BY(mutex_) = 0;            // posted and not yet ended
   std::size_t parallel_ GUARDED_BY(mutex_) = 1;           // listings allowed at once now
   std::array<std::chrono::steady_clock::duration, 16> recentListings_ GUARDED_BY(mutex_){};
-  std::size_t recentCount_ GUARDED_BY(mutex_) = 0;        // listings recorded, ever
+  std::size_t recentCount_ GUARDED_BY(mutex_) = 0;        // listings counted (no cold starts), ever
   bool finished_ GUARDED_BY(mutex_) = false;              // the emitter is done; helpers leave
   ShareWalkStats stats_ GUARDED_BY(mutex_);
 };
@@ -155,26 +157,29 @@ void OrderedWalk::list(FolderIt it) {
     listing.error = end.error();
   }
   mutex_.lock();
-  adaptParallelism(took);
+  adaptParallelism(took, end && end->coldStart);
   record(it, std::move(listing));
 }
 
 // Latency, not bandwidth, bounds a walk: when listings take long, many at once hide the round
 // trips; when they are quick, a few keep the processors for the work itself, and in between
-// the processors still bound it. The quickest of
-// the recent listings tells the two apart: a worker's first listing also pays for its start and
-// its connection, and those outliers must not open up a LAN walk.
-void OrderedWalk::adaptParallelism(std::chrono::steady_clock::duration took) {
+// the processors still bound it. The quickest of the recent listings tells them apart. A
+// listing that also paid for its worker's start and connection (a cold start) does not count,
+// and until one that does comes in the walk keeps to the LAN limit: opened on cold starts, a
+// LAN walk started dozens of workers, which then kept each other's listings slow enough to
+// hold it open, at twice the processor time.
+void OrderedWalk::adaptParallelism(std::chrono::steady_clock::duration took, bool coldStart) {
+  if (coldStart) return;
   recentListings_[recentCount_++ % recentListings_.size()] = took;
   const std::size_t known = std::min(recentCount_, recentListings_.size());
   const auto quickest = *std::min_element(recentListings_.begin(), recentListings_.begin() + known);
-  // The first listings of a walk are all first listings of their workers: only a full window
-  // of slow ones opens the walk all the way, or a start-up would start maxParallelListings
-  // workers for round trips that turn out middling.
+  // Only a full window of slow listings opens the walk all the way, or a start-up would start
+  // maxParallelListings workers for round trips that turn out middling.
   const bool slow = quickest >= limits_.slowListing && recentCount_ >= recentListings_.size();
-  parallel_ = quickest < limits_.quickListing ? limits_.lanParallelListings
-              : slow                          ? limits_.maxParallelListings
-                                              : limits_.midParallelListings;
+  parallel_ = quickest < limits_.quickListing  ? limits_.lanParallelListings
+              : quickest < limits_.nearListing ? limits_.nearParallelListings
+              : slow                           ? limits_.maxParallelListings
+                                               : limits_.midParallelListings;
 }
 
 // Takes one batch of a folder's entries: only its matches and the subfolders to enter stay.

@@ -50,13 +50,17 @@ struct ShareWalkLimits {
   std::size_t maxParallelListings = 32;
   // While listings come back faster than quickListing, the server answers at LAN speed and
   // more parallel listings would only compete for processor time: the walk then keeps to
-  // lanParallelListings. Up to slowListing (a round trip of some 25 ms) it keeps to
-  // midParallelListings, where the processors (ours and the server's, per connection) still
-  // bound a walk; past it (after a first sixteen listings), to maxParallelListings, which
-  // --jobs may set higher (bench/README.md, "More listings at once", "Forked workers").
+  // lanParallelListings. Up to nearListing (a LAN listing held up by workers starting, or a
+  // round trip of a few ms) it keeps to nearParallelListings; up to slowListing (a round trip
+  // of some 25 ms) to midParallelListings, where the processors (ours and the server's, per
+  // connection) still bound a walk; past it (after a first sixteen listings), to
+  // maxParallelListings, which --jobs may set higher (bench/README.md, "More listings at
+  // once", "Forked workers", "Fewer wake-ups"). Listings that started their worker do not count.
   std::size_t lanParallelListings = 4;
+  std::size_t nearParallelListings = 16;
   std::size_t midParallelListings = 32;
   std::chrono::microseconds quickListing{5000};
+  std::chrono::microseconds nearListing{20000};
   std::chrono::microseconds slowListing{100000};
   // Listed folders waiting to be emitted before listing pauses.
   std::size_t maxBufferedFolders = 512;

@@ -57,6 +57,7 @@ Result<ListingEnd> SmbDirectoryLister::stream(std::string_view uncFolder, const 
                         serverOf(uncFolder));
   }
   if (!outcome) return aboutPath(outcome.error(), "listing", uncFolder);
+  end.coldStart = outcome->firstOfWorker;
   return end;
 }
 

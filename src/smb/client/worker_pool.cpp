@@ -141,7 +141,10 @@ Result<RequestOutcome> WorkerPool::run(protocol::Operation operation, const std:
     if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, url);
     return makeError(ErrorCode::WorkerCrashed, url + " (SMB worker " + worker->kill() + ")");
   }
-  return converse(*worker, id, url, server, handlers, stop, prompting, worker.reusable);
+  const bool first = worker->beginRequest();
+  Result<RequestOutcome> outcome = converse(*worker, id, url, server, handlers, stop, prompting, worker.reusable);
+  if (outcome) outcome->firstOfWorker = first;
+  return outcome;
 }
 
 Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t id,

@@ -90,6 +90,7 @@ enum class Prompting { Allowed, Never };
 struct RequestOutcome {
   bool openedNothing = false;  // the listing gave no handle and no error (see protocol)
   std::string detail;
+  bool firstOfWorker = false;  // the worker's first request: it started and connected for it
 };
 
 class WorkerPool {
