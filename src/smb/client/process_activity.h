@@ -18,8 +18,9 @@ struct ProcessActivity {
 };
 
 // One process's /proc/PID/stat, opened once, so that each sample is a single read: the pool
-// samples a worker after every reply, and a worker serves many requests. Opened while the process is alive, the entry stays that
-// process's even if its number is reused. One thread at a time.
+// samples a worker after every reply, and a worker serves many requests. Opened while the
+// process is alive, the entry stays that process's even if its number is reused. One thread at
+// a time.
 class ProcessActivityReader {
  public:
   explicit ProcessActivityReader(pid_t pid);

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/result.h"
@@ -48,8 +49,8 @@ class WorkerProcess {
   ~WorkerProcess();
 
   pid_t pid() const { return pid_; }
-  // Counts a request; true for the first, whose time includes the worker's start-up.
-  bool beginRequest() { return requests_++ == 0; }
+  // Marks a request begun; true for the first, whose time includes the worker's start-up.
+  bool beginRequest() { return !std::exchange(servedAny_, true); }
   int socket() const { return socket_.get(); }
   MessageChannel& channel() { return channel_; }
   // What the process is doing on this machine now (process_activity.h); nullopt once gone.
@@ -74,7 +75,7 @@ class WorkerProcess {
   bool collect(int flags);
 
   pid_t pid_;
-  std::uint64_t requests_ = 0;
+  bool servedAny_ = false;
   UniqueFd socket_;
   MessageChannel channel_;
   const ProcessActivityReader activity_;  // opened at the start, before the pid can be reaped

@@ -1,6 +1,7 @@
 #include "smb/worker/reply_stream.h"
 
 #include <array>
+#include <span>
 
 namespace vuv::smb {
 
@@ -17,26 +18,25 @@ void ReplyStream::data(std::string_view bytes) {
 
 void ReplyStream::flush() {
   if (pending_.empty()) return;
-  send(protocol::EntriesBatch{id_, std::move(pending_)});
+  const protocol::Message batch = protocol::EntriesBatch{id_, std::move(pending_)};
   pending_.clear();
+  send(std::span(&batch, 1));
 }
 
 const Status& ReplyStream::finish(const protocol::Message& last) {
   if (pending_.empty()) {
-    send(last);
-    return status_;
+    send(std::span(&last, 1));
+  } else {
+    const std::array<protocol::Message, 2> both{protocol::EntriesBatch{id_, std::move(pending_)}, last};
+    pending_.clear();
+    send(both);
   }
-  if (!status_) return status_;
-  const std::array<protocol::Message, 2> both{protocol::EntriesBatch{id_, std::move(pending_)}, last};
-  pending_.clear();
-  status_ = channel_.send(both);
-  sentAny_ = true;
   return status_;
 }
 
-void ReplyStream::send(const protocol::Message& message) {
+void ReplyStream::send(std::span<const protocol::Message> messages) {
   if (!status_) return;
-  status_ = channel_.send(message);
+  status_ = channel_.send(messages);
   sentAny_ = true;
 }
 

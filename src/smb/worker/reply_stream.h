@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -31,7 +32,7 @@ class ReplyStream {
   const Status& status() const { return status_; }
 
  private:
-  void send(const protocol::Message& message);
+  void send(std::span<const protocol::Message> messages);
 
   MessageChannel& channel_;
   std::uint32_t id_;
