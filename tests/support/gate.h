@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -29,6 +30,12 @@ class Gate {
   void waitForWaiters(std::size_t count) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return arrived_.size() >= count; });
+  }
+  // Until `count` waits in all have begun, or false after `patience`: for a test that must
+  // not hang when the code under test never gets there.
+  bool waitForWaiters(std::size_t count, std::chrono::milliseconds patience) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, patience, [&] { return arrived_.size() >= count; });
   }
   // Until `count` waits in all have ended.
   void waitForPassed(std::size_t count) {

@@ -122,7 +122,7 @@ TEST(ShareWalk, OrderDoesNotDependOnWhenListingsComplete) {
     EXPECT_EQ(paths(sink.rows), paths(expected));
     EXPECT_EQ(sink.rows, expected);
     EXPECT_LE(stats.peakParallelListings, c.parallel);
-    EXPECT_LE(stats.peakBufferedFolders, c.bufferedFolders + 1);
+    EXPECT_LE(stats.peakBufferedFolders, 2 * c.bufferedFolders + 1);
     std::size_t failedEntered = 0;
     for (const std::string& folder : failing) failedEntered += reference.listCount(folder) > 0 ? 1 : 0;
     ASSERT_GT(failedEntered, 0u);
@@ -175,6 +175,45 @@ TEST(ShareWalk, ReversedCompletionOfParallelSiblings) {
   EXPECT_EQ(paths(sink.rows), expected);
   EXPECT_EQ(gate.mostHeldAtOnce(), 8u);
   EXPECT_EQ(stats.peakParallelListings, 8u);
+}
+
+// Guards against full buffers letting only the emitter's next folder be listed: behind one
+// slow listing, the subtree of the folder it listed was then walked one folder at a time.
+TEST(ShareWalk, FoldersAheadOfFullBuffersAreListedInParallel) {
+  InMemoryShares shares;
+  std::vector<std::string> expected;
+  for (const char* top : {"A", "B"}) {
+    for (int i = 0; i < 4; ++i) {
+      expected.push_back(at(std::string(top) + "\\f" + std::to_string(i) + "\\hit.txt"));
+      shares.addFile(expected.back(), 1);
+    }
+  }
+  Gate gate;
+  holdListings(shares, gate, [](const std::string& path) { return path != kShare; });
+  RecordingSink sink;
+  ShareWalkStats stats;
+  std::thread walker([&] {
+    ShareWalkLimits limits;
+    limits.maxParallelListings = 8;
+    limits.lanParallelListings = 8;
+    limits.maxBufferedFolders = 3;
+    stats = walk(shares, "*.txt", sink, limits);
+  });
+  // B and its first folder are listed while A is not: with A in flight, the buffers are full.
+  gate.waitForWaiters(2);
+  gate.release(at("B"));
+  gate.waitForWaiters(3);
+  gate.release(at("B\\f0"));
+  gate.waitForPassed(2);
+  gate.release(at("A"));
+  // A's four folders come before everything buffered, and twice the bounds hold them.
+  const bool allAtOnce = gate.waitForWaiters(3 + 4, std::chrono::seconds(20));
+  const std::size_t began = gate.arrived().size();
+  gate.open();
+  walker.join();
+  EXPECT_TRUE(allAtOnce) << began << " listings began";
+  EXPECT_EQ(gate.mostHeldAtOnce(), 4u);
+  EXPECT_EQ(paths(sink.rows), expected);
 }
 
 // Marks every listing as a cold start: one that also started its worker.

@@ -62,10 +62,11 @@ struct ShareWalkLimits {
   std::chrono::microseconds quickListing{5000};
   std::chrono::microseconds nearListing{20000};
   std::chrono::microseconds slowListing{100000};
-  // Listed folders waiting to be emitted before listing pauses.
+  // Listed folders waiting to be emitted before listing pauses, except for folders the emitter
+  // reaches before every buffered one.
   std::size_t maxBufferedFolders = 512;
-  // Matching rows of those folders before listing pauses. Soft: listings already in flight
-  // add theirs on top.
+  // Matching rows of those folders before listing pauses, with the same exception. Soft:
+  // listings already in flight add theirs on top.
   std::size_t maxBufferedRows = 65536;
   // Levels below the top that are still entered (the top is level 0).
   std::size_t maxDepth = 256;
