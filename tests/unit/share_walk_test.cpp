@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -216,49 +217,55 @@ TEST(ShareWalk, FoldersAheadOfFullBuffersAreListedInParallel) {
   EXPECT_EQ(paths(sink.rows), expected);
 }
 
-// Marks every listing as a cold start: one that also started its worker.
+// Marks every listing after the first `warm` as a cold start: one that also started its worker.
 class ColdStarts final : public DirectoryLister {
  public:
-  explicit ColdStarts(DirectoryLister& inner) : inner_(inner) {}
+  ColdStarts(DirectoryLister& inner, std::size_t warm) : inner_(inner), warm_(warm) {}
   Result<ListingEnd> stream(std::string_view uncFolder, const EntryBatchSink& sink, std::stop_token stop) override {
     Result<ListingEnd> end = inner_.stream(uncFolder, sink, std::move(stop));
-    if (end) end->coldStart = true;
+    if (end) end->coldStart = listed_++ >= warm_;
     return end;
   }
 
  private:
   DirectoryLister& inner_;
+  const std::size_t warm_;
+  std::atomic<std::size_t> listed_ = 0;
 };
 
 // Quick listings keep to the LAN limit, near ones to the next, middling ones to the middle
 // one; slow ones open up to the maximum, never beyond, once sixteen listings (the A folders,
-// not held) have shown it. Cold starts do not count, however slow: the walk keeps to the LAN
-// limit.
+// not held) have shown it. Cold starts do not count, however slow, and until four listings
+// that were not have come in, only slow ones open the walk.
 TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
   using std::chrono::microseconds;
   constexpr auto kNever = std::chrono::hours(1);
+  constexpr std::size_t kAllWarm = 1000;
   struct Case {
     microseconds quickListing;
     microseconds nearListing;
     microseconds slowListing;
-    bool coldStarts;
+    std::size_t warmListings;  // the first ones; the rest are cold starts
     std::size_t expectedPeak;
   };
   const Case cases[] = {
-      {kNever, kNever, kNever, false, 1},  // every listing counts as quick
-      {microseconds(0), kNever, kNever, false, 2},
-      {microseconds(0), microseconds(0), kNever, false, 3},
-      {microseconds(0), microseconds(0), microseconds(0), false, 4},  // every listing counts as slow
-      {microseconds(0), microseconds(0), microseconds(0), true, 1},
+      {kNever, kNever, kNever, kAllWarm, 1},  // every listing counts as quick
+      {microseconds(0), kNever, kNever, kAllWarm, 2},
+      {microseconds(0), microseconds(0), kNever, kAllWarm, 3},
+      {microseconds(0), microseconds(0), microseconds(0), kAllWarm, 4},  // every listing counts as slow
+      {microseconds(0), microseconds(0), microseconds(0), 0, 1},
+      {microseconds(0), microseconds(0), kNever, 3, 1},  // three middling listings are not enough
+      {microseconds(0), microseconds(0), kNever, 4, 3},
+      {microseconds(0), microseconds(0), microseconds(0), 1, 3},  // one slow one is
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.expectedPeak << (c.coldStarts ? " cold" : ""));
+    SCOPED_TRACE(::testing::Message() << c.expectedPeak << " after " << c.warmListings << " warm");
     InMemoryShares shares;
     for (int i = 0; i < 16; ++i) shares.addFolder(at("A" + std::to_string(i)));
     for (int i = 0; i < 12; ++i) shares.addFolder(at("S" + std::to_string(i)));
     Gate gate;
     holdListings(shares, gate, [](const std::string& path) { return path.starts_with(at("S")); });
-    ColdStarts cold(shares);
+    ColdStarts cold(shares, c.warmListings);
     RecordingSink sink;
     ShareWalkStats stats;
     std::thread walker([&] {
@@ -270,7 +277,7 @@ TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
       limits.quickListing = c.quickListing;
       limits.nearListing = c.nearListing;
       limits.slowListing = c.slowListing;
-      stats = walk(c.coldStarts ? static_cast<DirectoryLister&>(cold) : shares, "*", sink, limits);
+      stats = walk(cold, "*", sink, limits);
     });
     gate.waitForWaiters(c.expectedPeak);
     gate.open();

@@ -55,7 +55,9 @@ struct ShareWalkLimits {
   // of some 25 ms) to midParallelListings, where the processors (ours and the server's, per
   // connection) still bound a walk; past it (after a first sixteen listings), to
   // maxParallelListings, which --jobs may set higher (bench/README.md, "More listings at
-  // once", "Forked workers", "Fewer wake-ups"). Listings that started their worker do not count.
+  // once", "Forked workers", "Fewer wake-ups"). Listings that started their worker do not count,
+  // and until four that did not have come in, only listings of slowListing or more open the
+  // walk beyond lanParallelListings.
   std::size_t lanParallelListings = 4;
   std::size_t nearParallelListings = 16;
   std::size_t midParallelListings = 32;
