@@ -69,7 +69,12 @@ TEST(Discovery, ManyInstantWorkersOrNoneCompleteOnce) {
   for (const int domains : {50, 0}) {
     Fixture f;
     for (int i = 0; i < domains; ++i) f.network.addDomain("D" + std::to_string(i));  // no servers: instant
-    if (domains == 0) f.network.scriptDomains(BrowseReply{BrowseStatus::Failure, 6118});
+    if (domains == 0) {
+      BrowseReply failure;
+      failure.status = BrowseStatus::Failure;
+      failure.failureCode = 6118;
+      f.network.scriptDomains(failure);
+    }
     ASSERT_TRUE(f.discovery.discover().ok());
     f.discovery.waitUntilIdle();
     EXPECT_EQ(f.log.finishes.load(), 1);

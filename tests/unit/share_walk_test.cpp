@@ -50,6 +50,19 @@ ShareWalkStats walk(DirectoryLister& shares, const std::string& pattern, Recordi
 
 std::string at(const std::string& relative) { return kShare + '\\' + relative; }
 
+// A walk on a thread of its own, for tests that hold its listings at a gate meanwhile.
+struct BackgroundWalk {
+  BackgroundWalk(DirectoryLister& lister, std::string pattern, ShareWalkLimits limits)
+      : thread([this, &lister, pattern = std::move(pattern), limits] {
+          stats = walk(lister, pattern, sink, limits);
+        }) {}
+  void join() { thread.join(); }
+
+  RecordingSink sink;
+  ShareWalkStats stats;
+  std::thread thread;  // last: runs once the rest is made
+};
+
 // A random share: files and folders mixed in each folder, some folder names matching
 // "*.txt", some dot folders (reported, never entered), "." and ".." entries (never reported),
 // up to five levels, and some folders that cannot be listed, which it returns.
@@ -153,14 +166,10 @@ TEST(ShareWalk, ReversedCompletionOfParallelSiblings) {
     return std::find(siblings.begin(), siblings.end(), path) != siblings.end();
   });
 
-  RecordingSink sink;
-  ShareWalkStats stats;
-  std::thread walker([&] {
-    ShareWalkLimits limits;
-    limits.maxParallelListings = 8;
-    limits.lanParallelListings = 8;
-    stats = walk(shares, "*.txt", sink, limits);
-  });
+  ShareWalkLimits limits;
+  limits.maxParallelListings = 8;
+  limits.lanParallelListings = 8;
+  BackgroundWalk walker(shares, "*.txt", limits);
   gate.waitForWaiters(8);  // all siblings in flight at once
   for (std::size_t i = 0; i < siblings.size(); ++i) {
     gate.release(siblings[siblings.size() - 1 - i]);
@@ -173,9 +182,9 @@ TEST(ShareWalk, ReversedCompletionOfParallelSiblings) {
     expected.push_back(at("S" + std::to_string(i) + "\\hit" + std::to_string(i) + ".txt"));
     expected.push_back(at("S" + std::to_string(i) + "\\S" + std::to_string(i) + "\\deep.txt"));
   }
-  EXPECT_EQ(paths(sink.rows), expected);
+  EXPECT_EQ(paths(walker.sink.rows), expected);
   EXPECT_EQ(gate.mostHeldAtOnce(), 8u);
-  EXPECT_EQ(stats.peakParallelListings, 8u);
+  EXPECT_EQ(walker.stats.peakParallelListings, 8u);
 }
 
 // Guards against full buffers letting only the emitter's next folder be listed: behind one
@@ -191,15 +200,11 @@ TEST(ShareWalk, FoldersAheadOfFullBuffersAreListedInParallel) {
   }
   Gate gate;
   holdListings(shares, gate, [](const std::string& path) { return path != kShare; });
-  RecordingSink sink;
-  ShareWalkStats stats;
-  std::thread walker([&] {
-    ShareWalkLimits limits;
-    limits.maxParallelListings = 8;
-    limits.lanParallelListings = 8;
-    limits.maxBufferedFolders = 3;
-    stats = walk(shares, "*.txt", sink, limits);
-  });
+  ShareWalkLimits limits;
+  limits.maxParallelListings = 8;
+  limits.lanParallelListings = 8;
+  limits.maxBufferedFolders = 3;
+  BackgroundWalk walker(shares, "*.txt", limits);
   // B and its first folder are listed while A is not: with A in flight, the buffers are full.
   gate.waitForWaiters(2);
   gate.release(at("B"));
@@ -214,7 +219,7 @@ TEST(ShareWalk, FoldersAheadOfFullBuffersAreListedInParallel) {
   walker.join();
   EXPECT_TRUE(allAtOnce) << began << " listings began";
   EXPECT_EQ(gate.mostHeldAtOnce(), 4u);
-  EXPECT_EQ(paths(sink.rows), expected);
+  EXPECT_EQ(paths(walker.sink.rows), expected);
 }
 
 // Marks every listing after the first `warm` as a cold start: one that also started its worker.
@@ -266,25 +271,21 @@ TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
     Gate gate;
     holdListings(shares, gate, [](const std::string& path) { return path.starts_with(at("S")); });
     ColdStarts cold(shares, c.warmListings);
-    RecordingSink sink;
-    ShareWalkStats stats;
-    std::thread walker([&] {
-      ShareWalkLimits limits;
-      limits.maxParallelListings = 4;
-      limits.lanParallelListings = 1;
-      limits.nearParallelListings = 2;
-      limits.midParallelListings = 3;
-      limits.quickListing = c.quickListing;
-      limits.nearListing = c.nearListing;
-      limits.slowListing = c.slowListing;
-      stats = walk(cold, "*", sink, limits);
-    });
+    ShareWalkLimits limits;
+    limits.maxParallelListings = 4;
+    limits.lanParallelListings = 1;
+    limits.nearParallelListings = 2;
+    limits.midParallelListings = 3;
+    limits.quickListing = c.quickListing;
+    limits.nearListing = c.nearListing;
+    limits.slowListing = c.slowListing;
+    BackgroundWalk walker(cold, "*", limits);
     gate.waitForWaiters(c.expectedPeak);
     gate.open();
     walker.join();
     EXPECT_EQ(gate.mostHeldAtOnce(), c.expectedPeak);
-    EXPECT_EQ(stats.peakParallelListings, c.expectedPeak);
-    EXPECT_EQ(sink.rows.size(), 28u);
+    EXPECT_EQ(walker.stats.peakParallelListings, c.expectedPeak);
+    EXPECT_EQ(walker.sink.rows.size(), 28u);
   }
 }
 
