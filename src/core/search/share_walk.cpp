@@ -122,21 +122,19 @@ bool OrderedWalk::aheadOfBuffered(FolderIt it) const {
   return buffered_.empty() || it->first < (*buffered_.begin())->first;
 }
 
-// The folder that may be listed now, or end(): pending folders go smallest key first. Full
-// buffers hold back folders behind a buffered one. Those ahead of all of them are what the
-// emitter waits for, and they go on, as many at once as the walk allows, up to twice the
-// bounds: listed one at a time, the subtree of a folder behind one slow listing was walked
-// serially (16 s instead of 6 at a 10 ms round trip). Past that, as past the bounds before,
-// only the folder the emitter waits for.
+// The folder that may be listed now, or end(): pending folders go smallest key first.
 FolderIt OrderedWalk::startable() {
-  if (pending_.empty() || listing_ >= parallel_) return folders_.end();
-  const FolderIt first = *pending_.begin();
-  const bool go = room(1) || (room(2) && aheadOfBuffered(first)) || first == folders_.begin();
-  return go ? first : folders_.end();
+  return startableCount() > 0 ? *pending_.begin() : folders_.end();
 }
 
+// How many of the first pending folders may be listed now. Full buffers hold back folders
+// behind a buffered one. Those ahead of all of them are what the emitter waits for, and they
+// go on, as many at once as the walk allows, up to twice the bounds: listed one at a time, the
+// subtree of a folder behind one slow listing was walked serially (16 s instead of 6 at a
+// 10 ms round trip). Past that, as past the bounds before, only the folder the emitter waits
+// for.
 std::size_t OrderedWalk::startableCount() {
-  if (startable() == folders_.end()) return 0;
+  if (pending_.empty() || listing_ >= parallel_) return 0;
   const std::size_t free = std::min(parallel_ - listing_, pending_.size());
   const std::size_t held = buffered_.size() + listing_;
   const auto roomFor = [&](std::size_t times) {
@@ -144,11 +142,14 @@ std::size_t OrderedWalk::startableCount() {
   };
   std::size_t count = roomFor(1);
   const std::size_t ahead = roomFor(2);
-  for (auto it = std::next(pending_.begin(), static_cast<std::ptrdiff_t>(count));
-       count < ahead && aheadOfBuffered(*it); ++it) {
-    ++count;
+  if (count < ahead) {
+    for (auto it = std::next(pending_.begin(), static_cast<std::ptrdiff_t>(count));
+         count < ahead && aheadOfBuffered(*it); ++it) {
+      ++count;
+    }
   }
-  return std::max<std::size_t>(count, 1);
+  if (count == 0 && *pending_.begin() == folders_.begin()) count = 1;
+  return count;
 }
 
 void OrderedWalk::take(FolderIt it) {

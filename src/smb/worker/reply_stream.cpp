@@ -18,8 +18,7 @@ void ReplyStream::data(std::string_view bytes) {
 
 void ReplyStream::flush() {
   if (pending_.empty()) return;
-  const protocol::Message batch = protocol::EntriesBatch{id_, std::move(pending_)};
-  pending_.clear();
+  const protocol::Message batch = takeBatch();
   send(std::span(&batch, 1));
 }
 
@@ -27,11 +26,16 @@ const Status& ReplyStream::finish(const protocol::Message& last) {
   if (pending_.empty()) {
     send(std::span(&last, 1));
   } else {
-    const std::array<protocol::Message, 2> both{protocol::EntriesBatch{id_, std::move(pending_)}, last};
-    pending_.clear();
+    const std::array<protocol::Message, 2> both{takeBatch(), last};
     send(both);
   }
   return status_;
+}
+
+protocol::Message ReplyStream::takeBatch() {
+  protocol::Message batch = protocol::EntriesBatch{id_, std::move(pending_)};
+  pending_.clear();
+  return batch;
 }
 
 void ReplyStream::send(std::span<const protocol::Message> messages) {

@@ -33,6 +33,7 @@ class ReplyStream {
 
  private:
   void send(std::span<const protocol::Message> messages);
+  protocol::Message takeBatch();  // the pending entries as one batch; none are left pending
 
   MessageChannel& channel_;
   std::uint32_t id_;
