@@ -241,7 +241,7 @@ class ColdStarts final : public DirectoryLister {
 // Quick listings keep to the LAN limit, near ones to the next, middling ones to the middle
 // one; slow ones open up to the maximum, never beyond, once sixteen listings (the A folders,
 // not held) have shown it. Cold starts do not count, however slow, and until four listings
-// that were not have come in, only slow ones open the walk.
+// that were not have come in, only far ones open the walk.
 TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
   using std::chrono::microseconds;
   constexpr auto kNever = std::chrono::hours(1);
@@ -249,19 +249,21 @@ TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
   struct Case {
     microseconds quickListing;
     microseconds nearListing;
+    microseconds farListing;
     microseconds slowListing;
     std::size_t warmListings;  // the first ones; the rest are cold starts
     std::size_t expectedPeak;
   };
   const Case cases[] = {
-      {kNever, kNever, kNever, kAllWarm, 1},  // every listing counts as quick
-      {microseconds(0), kNever, kNever, kAllWarm, 2},
-      {microseconds(0), microseconds(0), kNever, kAllWarm, 3},
-      {microseconds(0), microseconds(0), microseconds(0), kAllWarm, 4},  // every listing counts as slow
-      {microseconds(0), microseconds(0), microseconds(0), 0, 1},
-      {microseconds(0), microseconds(0), kNever, 3, 1},  // three middling listings are not enough
-      {microseconds(0), microseconds(0), kNever, 4, 3},
-      {microseconds(0), microseconds(0), microseconds(0), 1, 3},  // one slow one is
+      {kNever, kNever, kNever, kNever, kAllWarm, 1},  // every listing counts as quick
+      {microseconds(0), kNever, kNever, kNever, kAllWarm, 2},
+      {microseconds(0), microseconds(0), kNever, kNever, kAllWarm, 3},
+      {microseconds(0), microseconds(0), microseconds(0), microseconds(0), kAllWarm, 4},  // every one slow
+      {microseconds(0), microseconds(0), microseconds(0), microseconds(0), 0, 1},
+      {microseconds(0), microseconds(0), kNever, kNever, 3, 1},  // three middling listings are not enough
+      {microseconds(0), microseconds(0), kNever, kNever, 4, 3},
+      {microseconds(0), microseconds(0), microseconds(0), kNever, 1, 3},  // one far one is
+      {microseconds(0), microseconds(0), microseconds(0), microseconds(0), 1, 3},  // and one slow one
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.expectedPeak << " after " << c.warmListings << " warm");
@@ -278,6 +280,7 @@ TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
     limits.midParallelListings = 3;
     limits.quickListing = c.quickListing;
     limits.nearListing = c.nearListing;
+    limits.farListing = c.farListing;
     limits.slowListing = c.slowListing;
     BackgroundWalk walker(cold, "*", limits);
     gate.waitForWaiters(c.expectedPeak);

@@ -189,18 +189,19 @@ void OrderedWalk::list(FolderIt it) {
 // listing that also paid for its worker's start and connection (a cold start) does not count:
 // opened on cold starts, a LAN walk started dozens of workers, which then kept each other's
 // listings slow enough to hold it open, at twice the processor time. Nor is one listing
-// enough, unless it took slowListing or more: the first ones on a LAN share the processors
+// enough, unless it took farListing or more: the first ones on a LAN share the processors
 // with the other workers' start-ups (the server spends some 40 ms of processor time on each
-// new connection), and opened on them a LAN walk started 16 or 32 workers in one run out of
-// two (2.6-2.9 s against 1.9-2.1 s). Until kListingsToOpen have come in, the walk keeps to
-// the LAN limit.
+// new connection) and took 5-30 ms, and opened on them a LAN walk started 16 or 32 workers in
+// one run out of two (2.6-2.9 s against 1.9-2.1 s). Until kListingsToOpen have come in, the
+// walk keeps to the LAN limit; over a 10 ms round trip that wait held four listings for some
+// 0.2 s, while the processors were half idle.
 void OrderedWalk::adaptParallelism(std::chrono::steady_clock::duration took, bool coldStart) {
   constexpr std::size_t kListingsToOpen = 4;
   if (coldStart) return;
   recentListings_[recentCount_++ % recentListings_.size()] = took;
   const std::size_t known = std::min(recentCount_, recentListings_.size());
   const auto quickest = *std::min_element(recentListings_.begin(), recentListings_.begin() + known);
-  const bool seen = recentCount_ >= kListingsToOpen || quickest >= limits_.slowListing;
+  const bool seen = recentCount_ >= kListingsToOpen || quickest >= limits_.farListing;
   // Only a full window of slow listings opens the walk all the way, or a start-up would start
   // maxParallelListings workers for round trips that turn out middling.
   const bool slow = quickest >= limits_.slowListing && recentCount_ >= recentListings_.size();

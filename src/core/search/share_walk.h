@@ -56,13 +56,15 @@ struct ShareWalkLimits {
   // connection) still bound a walk; past it (after a first sixteen listings), to
   // maxParallelListings, which --jobs may set higher (bench/README.md, "More listings at
   // once", "Forked workers", "Fewer wake-ups"). Listings that started their worker do not count,
-  // and until four that did not have come in, only listings of slowListing or more open the
-  // walk beyond lanParallelListings.
+  // and until four that did not have come in, only one of farListing or more (four round trips
+  // of some 10 ms: no LAN listing, however busy the processors) opens the walk beyond
+  // lanParallelListings.
   std::size_t lanParallelListings = 4;
   std::size_t nearParallelListings = 16;
   std::size_t midParallelListings = 32;
   std::chrono::microseconds quickListing{5000};
   std::chrono::microseconds nearListing{20000};
+  std::chrono::microseconds farListing{40000};
   std::chrono::microseconds slowListing{100000};
   // Listed folders waiting to be emitted before listing pauses, except for folders the emitter
   // reaches before every buffered one.
