@@ -45,9 +45,7 @@ Result<std::string> encodeDataFrameStart(std::uint32_t id, std::size_t size) {
 
 void FrameDecoder::compact() {
   if (offset_ >= kCompactThreshold || offset_ == filled_) {
-    // The buffer keeps its size: growing it again would zero the room each time.
-    std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(offset_), buffer_.begin() + static_cast<std::ptrdiff_t>(filled_),
-              buffer_.begin());
+    std::copy(buffer_.get() + offset_, buffer_.get() + filled_, buffer_.get());
     filled_ -= offset_;
     offset_ = 0;
   }
@@ -60,15 +58,25 @@ void FrameDecoder::append(std::string_view bytes) {
 
 char* FrameDecoder::prepare(std::size_t size) {
   compact();
-  if (buffer_.size() < filled_ + size) buffer_.resize(filled_ + size);
-  return buffer_.data() + filled_;
+  if (capacity_ - filled_ < size) grow(filled_ + size);
+  return buffer_.get() + filled_;
 }
 
-void FrameDecoder::commit(std::size_t size) { filled_ = std::min(filled_ + size, buffer_.size()); }
+void FrameDecoder::grow(std::size_t needed) {
+  const std::size_t capacity = std::max(needed, 2 * capacity_);
+  auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+  std::copy(buffer_.get(), buffer_.get() + filled_, bigger.get());
+  // What is buffered may be part of a frame that carries a password.
+  if (filled_ > 0) wipeSecret(buffer_.get(), filled_);
+  buffer_ = std::move(bigger);
+  capacity_ = capacity;
+}
+
+void FrameDecoder::commit(std::size_t size) { filled_ = std::min(filled_ + size, capacity_); }
 
 std::optional<FrameDecoder::DataView> FrameDecoder::nextData() {
   if (failed_) return std::nullopt;
-  const std::string_view pending = std::string_view(buffer_).substr(offset_, filled_ - offset_);
+  const std::string_view pending = std::string_view(buffer_.get() + offset_, filled_ - offset_);
   WireReader header(pending);
   std::uint32_t size = 0;
   if (!header.u32(size) || size > kMaxFramePayload || header.remaining() < size) return std::nullopt;
@@ -80,7 +88,7 @@ std::optional<FrameDecoder::DataView> FrameDecoder::nextData() {
 
 Result<std::optional<Message>> FrameDecoder::next() {
   if (failed_) return makeError(ErrorCode::Protocol, "stream already failed");
-  const std::string_view pending = std::string_view(buffer_).substr(offset_, filled_ - offset_);
+  const std::string_view pending = std::string_view(buffer_.get() + offset_, filled_ - offset_);
   WireReader header(pending);
   std::uint32_t size = 0;
   if (!header.u32(size)) return std::optional<Message>();
@@ -92,7 +100,7 @@ Result<std::optional<Message>> FrameDecoder::next() {
 
   Result<Message> message = decodeMessage(pending.substr(kFrameHeaderBytes, size));
   // A password read off the stream leaves no copy in the buffer.
-  if (message && carriesSecret(*message)) wipeSecret(buffer_.data() + offset_, kFrameHeaderBytes + size);
+  if (message && carriesSecret(*message)) wipeSecret(buffer_.get() + offset_, kFrameHeaderBytes + size);
   offset_ += kFrameHeaderBytes + size;
   if (!message) {
     failed_ = true;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,8 +59,12 @@ class FrameDecoder {
 
  private:
   void compact();
+  void grow(std::size_t needed);
 
-  std::string buffer_;
+  // Left uninitialised: a read into the room touches only the pages it fills, not all of it
+  // (a worker and the CLI's channel to each worker would otherwise fault in every page).
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_ = 0;
   std::size_t filled_ = 0;  // bytes of buffer_ in use; the rest is room prepare() gave
   std::size_t offset_ = 0;  // start of the first unread frame in buffer_
   bool failed_ = false;

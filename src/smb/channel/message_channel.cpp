@@ -16,8 +16,8 @@ namespace vuv::smb {
 namespace {
 
 // Large reads keep the number of system calls per file chunk small, but a read takes no more
-// than the socket holds (some 200 KiB), and every channel keeps (and has touched) this much:
-// with 32 workers a 1 MiB room cost the CLI 32 MiB.
+// than the socket holds (some 200 KiB), and every channel keeps this much room: the pages a
+// file's chunks once filled stay touched (with 32 workers a 1 MiB room cost the CLI 32 MiB).
 constexpr std::size_t kReadChunk = 256 * 1024;
 
 // Writes every part, in one system call when the peer keeps up. A stream socket gets
