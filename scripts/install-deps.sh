@@ -7,7 +7,7 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config ccache
   # libraries
-  libsmbclient-dev qt6-base-dev qt6-svg-dev libcli11-dev libc-ares-dev libsqlite3-dev
+  libsmbclient-dev libtevent-dev qt6-base-dev qt6-svg-dev libcli11-dev libc-ares-dev libsqlite3-dev
   # tests
   libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth imagemagick
   # the window driven through accessibility under Xvfb

@@ -164,6 +164,7 @@ int main(int argc, char** argv) {
     report("turning core dumps off", makeError(ErrorCode::Other, {}, error));
     return kExitStartup;
   }
+  vuv::smb::useLightEventLoops();
   // Run as the spawn server, this returns in each worker it forks.
   vuv::smb::serveSpawnsIfAsked(argc, argv);
   const auto arguments = parseArguments(argc, argv);

@@ -1,12 +1,17 @@
 #include "smb/worker/smb_context.h"
 
 #include <fcntl.h>
+extern "C" {  // the header declares C functions without saying so
+#include <tevent.h>
+}
 
 #include <cerrno>
 
 #include "smb/worker/authenticator.h"
 
 namespace vuv::smb {
+
+void useLightEventLoops() { tevent_set_default_backend("poll"); }
 
 Result<SmbContext> SmbContext::create(const ContextSettings& settings,
                                       Authenticator& authenticator) {
