@@ -128,7 +128,13 @@ Result<std::int64_t> IndexStore::folderId(std::string_view folder, std::string_v
   (*select)->bind(1, key);
   auto row = (*select)->step();
   if (!row) return row.error();
-  if (*row) return (*select)->integer(0);
+  if (*row) {
+    const std::int64_t id = (*select)->integer(0);
+    // Left on its row, the statement would hold a read transaction open past the commit,
+    // and the log could never start over: it grew by every folder's pages (76 MB a walk).
+    (*select)->reset();
+    return id;
+  }
   // Server and share as the walk spelled them; the rest of the path after them.
   const std::size_t pathStart = 2 + parts[0].size() + 1 + parts[1].size();
   const std::string_view path = folder.size() > pathStart ? folder.substr(pathStart + 1) : std::string_view();
