@@ -119,6 +119,23 @@ TEST_F(IndexTest, FindsExactlyWhatTheMatcherMatches) {
 
 // Walks write through one writer from many threads while a reader searches: every folder is
 // seen whole, as one listing or the next, never a mix.
+// Guards against a statement left on its row: it held a read transaction open past every
+// commit, so the log never started over and grew by every listing written.
+TEST_F(IndexTest, TheLogStaysBoundedAcrossWalksOverKnownFolders) {
+  IndexStore store = open();
+  for (int walk = 0; walk < 80; ++walk) {
+    for (int f = 0; f < 20; ++f) {
+      std::vector<DirectoryEntry> entries;
+      for (int e = 0; e < 20; ++e) entries.push_back(file("f" + std::to_string(e) + ".txt", walk + 1));
+      ASSERT_TRUE(store.begin().ok());
+      ASSERT_TRUE(store.replaceFolder("\\\\S\\P\\d" + std::to_string(f), entries, walk).ok());
+      ASSERT_TRUE(store.commit().ok());
+    }
+  }
+  // The log starts over once a checkpoint has copied its thousand pages.
+  EXPECT_LT(std::filesystem::file_size(path() + "-wal"), 1500u * 4096u);
+}
+
 TEST_F(IndexTest, ReadersSeeEachFolderAsOneListingWhileWalksWrite) {
   auto writer = IndexWriter::open(path(), IndexWriterLimits{64, 16});
   ASSERT_TRUE(writer.ok());
