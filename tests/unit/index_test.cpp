@@ -117,8 +117,6 @@ TEST_F(IndexTest, FindsExactlyWhatTheMatcherMatches) {
   EXPECT_GT(narrowed, 100);  // the trigram index answered a good share of them
 }
 
-// Walks write through one writer from many threads while a reader searches: every folder is
-// seen whole, as one listing or the next, never a mix.
 // Guards against a statement left on its row: it held a read transaction open past every
 // commit, so the log never started over and grew by every listing written.
 TEST_F(IndexTest, TheLogStaysBoundedAcrossWalksOverKnownFolders) {
@@ -136,6 +134,8 @@ TEST_F(IndexTest, TheLogStaysBoundedAcrossWalksOverKnownFolders) {
   EXPECT_LT(std::filesystem::file_size(path() + "-wal"), 1500u * 4096u);
 }
 
+// Walks write through one writer from many threads while a reader searches: every folder is
+// seen whole, as one listing or the next, never a mix.
 TEST_F(IndexTest, ReadersSeeEachFolderAsOneListingWhileWalksWrite) {
   auto writer = IndexWriter::open(path(), IndexWriterLimits{64, 16});
   ASSERT_TRUE(writer.ok());

@@ -263,7 +263,7 @@ TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
       {microseconds(0), microseconds(0), kNever, kNever, 3, 1},  // three middling listings are not enough
       {microseconds(0), microseconds(0), kNever, kNever, 4, 3},
       {microseconds(0), microseconds(0), microseconds(0), kNever, 1, 3},  // one far one is
-      {microseconds(0), microseconds(0), microseconds(0), microseconds(0), 1, 3},  // and one slow one
+      {microseconds(0), microseconds(0), microseconds(0), microseconds(0), 1, 3},  // one slow one, no further
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.expectedPeak << " after " << c.warmListings << " warm");
