@@ -240,7 +240,7 @@ class ColdStarts final : public DirectoryLister {
 
 // Quick listings keep to the LAN limit, near ones to the next, middling ones to the middle
 // one; slow ones open up to the maximum, never beyond, once sixteen listings (the A folders,
-// not held) have shown it. Cold starts do not count, however slow, and until four listings
+// not held) have shown it. Cold starts do not count, however slow, and until eight listings
 // that were not have come in, only far ones open the walk.
 TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
   using std::chrono::microseconds;
@@ -260,8 +260,8 @@ TEST(ShareWalk, ParallelListingsFollowTheServersPace) {
       {microseconds(0), microseconds(0), kNever, kNever, kAllWarm, 3},
       {microseconds(0), microseconds(0), microseconds(0), microseconds(0), kAllWarm, 4},  // every one slow
       {microseconds(0), microseconds(0), microseconds(0), microseconds(0), 0, 1},
-      {microseconds(0), microseconds(0), kNever, kNever, 3, 1},  // three middling listings are not enough
-      {microseconds(0), microseconds(0), kNever, kNever, 4, 3},
+      {microseconds(0), microseconds(0), kNever, kNever, 7, 1},  // seven middling listings are not enough
+      {microseconds(0), microseconds(0), kNever, kNever, 8, 3},
       {microseconds(0), microseconds(0), microseconds(0), kNever, 1, 3},  // one far one is
       {microseconds(0), microseconds(0), microseconds(0), microseconds(0), 1, 3},  // one slow one, no further
   };

@@ -56,7 +56,7 @@ struct ShareWalkLimits {
   // connection) still bound a walk; past it (after a first sixteen listings), to
   // maxParallelListings, which --jobs may set higher (bench/README.md, "More listings at
   // once", "Forked workers", "Fewer wake-ups"). Listings that started their worker do not count,
-  // and until four that did not have come in, only one of farListing or more (four round trips
+  // and until eight that did not have come in, only one of farListing or more (four round trips
   // of some 10 ms; LAN listings took 5-30 ms while workers started) opens the walk beyond
   // lanParallelListings.
   std::size_t lanParallelListings = 4;
