@@ -40,11 +40,13 @@ struct Rig {
       events << line;
     };
     backend.setEvents(WindowEvents{
+        .status = {},
         .rows = [this, note](std::vector<ResultRow> batch) { note("rows"); rows.insert(rows.end(), batch.begin(), batch.end()); },
         .indexedRows = [this](std::vector<ResultRow> batch, std::int64_t) { indexed = std::move(batch); },
         .changedRows = [this](std::vector<RowChange> batch) { changes = std::move(batch); },
         .searchFinished = [this, note](const SearchOutcome& o) { note("searchFinished"), stale = o.stale; },
         .discoveryFinished = [note] { note("discoveryFinished"); },
+        .copyProgress = {},
         .copyFinished = [note](const CopyOutcome& o) { note(o.cancelled ? "copyCancelled" : o.error ? "copyFailed" : "copied"); },
         .error = [note](const std::string& message) { note("error:" + QString::fromStdString(message)); },
     });

@@ -102,7 +102,9 @@ TEST(DiscoveryRound, RecordedExchangeFindsTheComputer) {
     // Unless it was wanted, others may still answer within the window.
     EXPECT_EQ(round.finished(t0 + 8ms), !wanted.empty());
     EXPECT_TRUE(round.finished(t0 + 2s));
-    if (!wanted.empty()) EXPECT_TRUE(round.takeMulticasts(t0 + 8ms).empty());
+    if (!wanted.empty()) {
+      EXPECT_TRUE(round.takeMulticasts(t0 + 8ms).empty());
+    }
     const std::vector<FoundHost> hosts = round.hosts();
     ASSERT_EQ(hosts.size(), 1u);
     EXPECT_EQ(hosts[0].name, "M1");
