@@ -85,10 +85,9 @@ Result<IndexStore> IndexStore::open(const std::string& path) {
   IndexStore store(std::move(*db));
   auto version = store.db_.prepare("PRAGMA user_version");
   if (!version) return version.error();
-  auto step = version->step();
-  if (!step) return step.error();
-  const std::int64_t found = version->integer(0);
-  version->reset();  // a statement left on a row holds a read transaction open
+  auto read = version->firstInteger();
+  if (!read) return read.error();
+  const std::int64_t found = read->value_or(0);
   if (found != 0 && found != kSchemaVersion) {
     return makeError(ErrorCode::BadFormat, path + " is an index of another version; remove it to start anew");
   }
@@ -126,15 +125,9 @@ Result<std::int64_t> IndexStore::folderId(std::string_view folder, std::string_v
   auto select = statement("SELECT id FROM folder WHERE key = ?1");
   if (!select) return select.error();
   (*select)->bind(1, key);
-  auto row = (*select)->step();
-  if (!row) return row.error();
-  if (*row) {
-    const std::int64_t id = (*select)->integer(0);
-    // Left on its row, the statement would hold a read transaction open past the commit,
-    // and the log could never start over: it grew by every folder's pages (76 MB a walk).
-    (*select)->reset();
-    return id;
-  }
+  auto known = (*select)->firstInteger();
+  if (!known) return known.error();
+  if (*known) return **known;
   // Server and share as the walk spelled them; the rest of the path after them.
   const std::size_t pathStart = 2 + parts[0].size() + 1 + parts[1].size();
   const std::string_view path = folder.size() > pathStart ? folder.substr(pathStart + 1) : std::string_view();

@@ -70,6 +70,15 @@ Status Statement::run() {
   return success();
 }
 
+Result<std::optional<std::int64_t>> Statement::firstInteger(int column) {
+  auto row = step();
+  if (!row) return row.error();
+  std::optional<std::int64_t> value;
+  if (*row) value = integer(column);
+  reset();
+  return value;
+}
+
 void Statement::reset() { sqlite3_reset(statement_.get()); }
 
 std::string_view Statement::text(int column) const {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,10 @@ class Statement {
   Result<bool> step();
   // Steps to the end, for statements that return no rows.
   Status run();
+  // The first row's integer in `column`, nullopt when there is no row. The statement is reset
+  // after: one left on its row holds a read transaction open past every commit, and the
+  // write-ahead log can then never start over.
+  Result<std::optional<std::int64_t>> firstInteger(int column = 0);
   void reset();  // ready to run again; bindings stay until bound again
 
   std::int64_t integer(int column) const { return sqlite3_column_int64(statement_.get(), column); }

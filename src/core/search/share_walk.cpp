@@ -142,11 +142,9 @@ std::size_t OrderedWalk::startableCount() {
   };
   std::size_t count = roomFor(1);
   const std::size_t ahead = roomFor(2);
-  if (count < ahead) {
-    for (auto it = std::next(pending_.begin(), static_cast<std::ptrdiff_t>(count));
-         count < ahead && aheadOfBuffered(*it); ++it) {
-      ++count;
-    }
+  for (auto it = std::next(pending_.begin(), static_cast<std::ptrdiff_t>(count));
+       count < ahead && aheadOfBuffered(*it); ++it) {
+    ++count;
   }
   if (count == 0 && *pending_.begin() == folders_.begin()) count = 1;
   return count;
