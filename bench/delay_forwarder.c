@@ -236,6 +236,7 @@ static int flush_due(struct conn *c, int i, int64_t now) {
       }
     }
     if (g_stats) {
+      /* The clock again, not `now`: the writes before this one in the round took time too. */
       int64_t late = now_ns() - k->due;
       size_t bucket = late < 0 ? 0 : (size_t)(late / LATE_STEP_NS);
       ++g_late[bucket < LATE_BUCKETS ? bucket : LATE_BUCKETS];
@@ -338,12 +339,13 @@ static void print_stats(void) {
   printf("}, \"late_us\": {");
   unsigned long total = 0, seen = 0;
   for (int i = 0; i <= LATE_BUCKETS; ++i) total += g_late[i];
-  const double marks[] = {0.5, 0.9, 0.99};
+  static const double marks[] = {0.5, 0.9, 0.99};
+  const int mark_count = (int)(sizeof marks / sizeof marks[0]);
   int mark = 0;
   sep = "";
-  for (int i = 0; i <= LATE_BUCKETS && mark < 3 && total > 0; ++i) {
+  for (int i = 0; i <= LATE_BUCKETS && mark < mark_count && total > 0; ++i) {
     seen += g_late[i];
-    while (mark < 3 && seen >= marks[mark] * (double)total) {
+    while (mark < mark_count && seen >= marks[mark] * (double)total) {
       printf("%s\"p%g\": %d", sep, marks[mark] * 100, (i + 1) * LATE_STEP_NS / 1000);
       sep = ", ";
       ++mark;
