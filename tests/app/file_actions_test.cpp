@@ -175,7 +175,7 @@ class FileActionsTest : public QObject {
       ModalWatcher no(QMessageBox::No);
       rig_->trigger("copyFile");
       QCOMPARE(no.boxes.size(), std::size_t{1});
-      QVERIFY(no.boxes[0].text.contains("a b.txt"));
+      QVERIFY(no.boxes[0].text.contains("a b.txt") && no.boxes[0].plain);
     }
     QVERIFY(rig_->fake.copies.empty());
     for (int row : {0, 1}) {
@@ -224,7 +224,8 @@ class FileActionsTest : public QObject {
     rig_->trigger("copyFile");
     rig_->fake.events().copyFinished(CopyOutcome{false, "The server refused access.", {}});
     const std::vector<SeenBox> boxes = takeBoxes(&rig_->window);
-    QVERIFY(boxes.size() == 1 && boxes[0].text == "The server refused access." && progressDialog() == nullptr);
+    QVERIFY(boxes.size() == 1 && boxes[0].text == "The server refused access." && boxes[0].plain &&
+            progressDialog() == nullptr);
     rig_->trigger("copyFile");
     const QString copied = destination_->filePath("dir");
     rig_->fake.events().copyFinished(CopyOutcome{false, std::nullopt, copied.toStdString()});

@@ -22,9 +22,12 @@ namespace vuv::app::test {
 struct SeenBox {
   QString caption, text, details;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
+  bool plain = false;  // shown as plain text: a name with markup in it cannot turn into a link
 };
 
-inline SeenBox seen(QMessageBox* box) { return {box->windowTitle(), box->text(), box->detailedText(), box->icon()}; }
+inline SeenBox seen(QMessageBox* box) {
+  return {box->windowTitle(), box->text(), box->detailedText(), box->icon(), box->textFormat() == Qt::PlainText};
+}
 
 // Reads and closes the boxes `window` shows without waiting on them.
 inline std::vector<SeenBox> takeBoxes(QWidget* window) {

@@ -112,6 +112,7 @@ void FileActions::copyFile(const ResultRow& row) {
     QMessageBox question(QMessageBox::Question, text::kAppName,
                          QString(text::kReplaceQuestion).arg(name, QDir::toNativeSeparators(folder)),
                          QMessageBox::Yes | QMessageBox::No, window_);
+    question.setTextFormat(Qt::PlainText);  // the name comes from a server
     question.setDefaultButton(QMessageBox::No);
     if (question.exec() != QMessageBox::Yes) return;
   }

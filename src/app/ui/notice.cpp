@@ -9,6 +9,8 @@ void show(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const
           const QString& details) {
   auto* box = new QMessageBox(icon, caption, text, QMessageBox::Ok, parent);
   box->setAttribute(Qt::WA_DeleteOnClose);
+  // Texts carry names from the network: a name must never render as markup or a link.
+  box->setTextFormat(Qt::PlainText);
   if (!details.isEmpty()) box->setDetailedText(details);
   box->open();
 }
