@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 #include "browse/in_memory_shares.h"
 #include "support/temp_folder.h"
@@ -232,6 +233,22 @@ TEST_F(CopyJobTest, UnsafeNamesAndLinkLoopsAreRefusedWithoutWritingAnything) {
     EXPECT_TRUE(entries() == std::vector<std::string>{"dest"}) << bad;
   }
 
+  // A name longer than a local one may be (86 three-byte characters) fails before any byte is
+  // read, alone or in a folder.
+  std::string tooLong;
+  for (int i = 0; i < 86; ++i) tooLong += "\xe6\x96\x87";
+  shares_.addFile(at("long\\" + tooLong), 1 << 20);
+  bool read = false;
+  shares_.setReadHook([&](const std::string&, std::uint64_t, std::stop_token) { read = true; });
+  for (auto [item, isFolder] : {std::pair{at("long\\" + tooLong), false}, std::pair{at("long"), true}}) {
+    auto copied = copy(item, isFolder);
+    ASSERT_FALSE(copied.ok());
+    EXPECT_EQ(copied.error().code, ErrorCode::LocalWrite);
+    EXPECT_EQ(copied.error().systemCode, ENAMETOOLONG);
+    EXPECT_FALSE(read);
+    EXPECT_TRUE(everything().empty());
+  }
+
   shares_.setContents(at(R"(loops\here.txt)"), "here");
   shares_.addLink(at(R"(loops\sub\back)"), at("loops"));
   auto looped = copy(at("loops"), true);
@@ -346,6 +363,10 @@ TEST(TransferProgress, RateOverTheRecentWindowAndTimeLeft) {
   EXPECT_DOUBLE_EQ(meter.bytesPerSecond(), 10'000'000.0);
   EXPECT_EQ(meter.timeLeft(10'000'000, 25'000'001), 2s);  // 1.5 s and a bit: rounded up
   EXPECT_EQ(meter.timeLeft(30, 20), 0s);
+  RateMeter slow(3s, 500ms);  // a byte a second towards a size a server made up
+  slow.sample(t0, 0);
+  slow.sample(t0 + 1s, 1);
+  EXPECT_FALSE(slow.timeLeft(1, std::numeric_limits<std::uint64_t>::max()).has_value());
 
   // Ten seconds at 1 MB/s after a fast start: only the last three seconds count.
   for (int s = 2; s <= 11; ++s) meter.sample(t0 + std::chrono::seconds(s), 10'000'000 + (s - 1) * 1'000'000ULL);

@@ -27,6 +27,8 @@ Status checkLocalName(std::string_view name) {
   if (name.empty() || name == "." || name == ".." || name.find_first_of(std::string_view("/\\\0", 3)) != std::string_view::npos) {
     return makeError(ErrorCode::UnsafeName);
   }
+  // Said before any byte is read, not at the final rename after all of them.
+  if (name.size() > kMaxLocalNameBytes) return makeError(ErrorCode::LocalWrite, {}, ENAMETOOLONG);
   return success();
 }
 

@@ -3,12 +3,13 @@
 // checks on names that come from the network before any of them becomes a local name.
 //
 // A name is refused (UnsafeName) when it is empty, "." or "..", or holds '/', '\' or NUL:
-// written locally it would leave the copy's folder or not name a file at all. A folder whose
-// non-zero file id is that of a folder it was reached through (a link loop, as the share walk
-// sees it) fails the plan (LinkLoop): a copy of it would never end. So does a folder that
-// cannot be listed, a path past kMaxRelativeBytes bytes (LocalWrite, ENAMETOOLONG), and, since
-// a server can make up any tree, a plan past one of CopyPlanLimits (TooBig, the detail saying
-// which).
+// written locally it would leave the copy's folder or not name a file at all. A name past
+// kMaxLocalNameBytes (a server allows 255 UTF-16 units, up to three bytes each here) fails
+// with LocalWrite, ENAMETOOLONG. A folder whose non-zero file id is that of a folder it was
+// reached through (a link loop, as the share walk sees it) fails the plan (LinkLoop): a copy
+// of it would never end. So does a folder that cannot be listed, a path past
+// kMaxRelativeBytes bytes (LocalWrite, ENAMETOOLONG), and, since a server can make up any
+// tree, a plan past one of CopyPlanLimits (TooBig, the detail saying which).
 //
 // Thread rules: runs on the calling thread; the lister must accept calls from it.
 #pragma once
@@ -26,6 +27,7 @@
 namespace vuv {
 
 inline constexpr std::size_t kMaxRelativeBytes = 3072;
+inline constexpr std::size_t kMaxLocalNameBytes = 255;  // the local file system's longest name
 
 struct CopyPlanLimits {
   std::size_t maxDepth = 256;            // levels below the copied folder

@@ -34,7 +34,12 @@ std::optional<std::chrono::seconds> RateMeter::timeLeft(std::uint64_t bytesDone,
   const double rate = bytesPerSecond();
   if (rate <= 0) return std::nullopt;
   const std::uint64_t left = bytesTotal > bytesDone ? bytesTotal - bytesDone : 0;
-  return std::chrono::seconds(static_cast<std::int64_t>(std::ceil(static_cast<double>(left) / rate)));
+  // A server may announce any size: past a million years the figure says nothing, and past
+  // the range of the count it would not even convert.
+  constexpr double kLongestEstimate = 3.2e13;
+  const double seconds = std::ceil(static_cast<double>(left) / rate);
+  if (seconds > kLongestEstimate) return std::nullopt;
+  return std::chrono::seconds(static_cast<std::int64_t>(seconds));
 }
 
 bool ProgressThrottle::due(TransferClock::time_point now) {
