@@ -54,7 +54,8 @@ bool recordable(std::string_view name) {
 }
 
 // Creates the file readable by its owner only before SQLite opens it: its journal files take
-// the same mode.
+// the same mode. An existing file is left alone, unopened: closing a descriptor of it would
+// drop every lock this process holds on it, those of the stores open on it too.
 Status prepareFile(const std::string& path) {
   const std::filesystem::path file(path);
   std::error_code error;
@@ -63,9 +64,10 @@ Status prepareFile(const std::string& path) {
     if (error) return makeError(ErrorCode::Io, "creating " + file.parent_path().string(), error.value());
     ::chmod(file.parent_path().c_str(), 0700);
   }
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0 && errno == EEXIST) return success();
   if (fd < 0) return makeError(errorCodeFromErrno(errno), "opening " + path, errno);
-  ::close(fd);
+  ::close(fd);  // a new file: nobody holds a lock on it yet
   return success();
 }
 

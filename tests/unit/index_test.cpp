@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -132,6 +136,36 @@ TEST_F(IndexTest, TheLogStaysBoundedAcrossWalksOverKnownFolders) {
   }
   // The log starts over once a checkpoint has copied its thousand pages.
   EXPECT_LT(std::filesystem::file_size(path() + "-wal"), 1500u * 4096u);
+}
+
+// Locks this process holds on `file`, as the kernel lists them.
+int locksHeldOn(const std::string& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return -1;
+  std::ifstream locks("/proc/locks");
+  int held = 0;
+  for (std::string line; std::getline(locks, line);) {
+    std::istringstream fields(line);
+    std::string id, kind, mode, access, pid, device;
+    fields >> id >> kind >> mode >> access >> pid >> device;
+    if (kind == "->") fields >> device >> device;  // a waiter: the fields are one further on
+    const std::string inode = device.substr(device.rfind(':') + 1);
+    held += pid == std::to_string(::getpid()) && inode == std::to_string(st.st_ino);
+  }
+  return held;
+}
+
+// A search opens a store while the window's writer has its own. The second open must not cost
+// the first its locks on the file (closing any descriptor of a file drops them all): another
+// program that then opens and closes the index, the last user as far as it can tell, removes
+// the log the writer goes on committing to.
+TEST_F(IndexTest, AnotherStoreInTheProcessLeavesTheWritersLocks) {
+  IndexStore writer = open();
+  const int held = locksHeldOn(path());
+  ASSERT_GT(held, 0);
+  IndexStore search = open();
+  EXPECT_TRUE(find(search, "", "*").empty());
+  EXPECT_GE(locksHeldOn(path()), held);
 }
 
 // Walks write through one writer from many threads while a reader searches: every folder is
