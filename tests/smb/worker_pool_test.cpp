@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <mutex>
@@ -42,16 +43,26 @@ TEST(WorkerPool, ReusesAnIdleWorkerAndPassesTheHelloAndArguments) {
             (std::vector<std::string>{"DOM|bob|pw|1500", "--configfile|/my files/smb.conf|--debuglevel|3"}));
 }
 
-// What /proc shows of a worker started while our environment names a password: none of those
-// variables, and a core size of 0 (the fake turns core dumps off with the real worker's call).
-TEST(WorkerPool, WorkersInheritNoPasswordVariablesAndDumpNoCore) {
+// What /proc shows of a worker started while our environment names a password and a
+// descriptor we were given stays open (a PASSWD_FD, say): none of those variables, not that
+// descriptor, and a core size of 0 (the fake turns core dumps off with the real worker's call).
+TEST(WorkerPool, WorkersInheritNoPasswordVariablesNorDescriptorsAndDumpNoCore) {
   const char* const secrets[] = {"PASSWD", "PASSWD_FD", "PASSWD_FILE"};
   for (const char* name : secrets) ::setenv(name, "s3cret", 1);
+  char given[] = "/tmp/vuvuveva-given-XXXXXX";
+  const int inherited = ::mkstemp(given);  // no close-on-exec, as a shell hands it over
+  ASSERT_GE(inherited, 0);
   WorkerPool pool(fakeOptions());
   const pid_t worker = pidOf(runFake(pool, "pid"));
   for (const char* name : secrets) ::unsetenv(name);
+  ::close(inherited);
   ASSERT_GT(worker, 0);
   const std::string proc = "/proc/" + std::to_string(worker);
+  for (const auto& fd : std::filesystem::directory_iterator(proc + "/fd")) {
+    std::error_code error;
+    EXPECT_EQ(std::filesystem::read_symlink(fd.path(), error).string().find(given), std::string::npos);
+  }
+  ::unlink(given);
   std::ifstream environ(proc + "/environ");
   const std::string variables((std::istreambuf_iterator<char>(environ)), std::istreambuf_iterator<char>());
   EXPECT_EQ(variables.find("s3cret"), std::string::npos);

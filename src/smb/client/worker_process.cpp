@@ -81,9 +81,11 @@ Result<std::unique_ptr<WorkerProcess>> WorkerProcess::start(
   if (!pair) return pair.error();
   UniqueFd& theirs = pair->theirs;
   SpawnSetup setup;
-  // dup2 clears close-on-exec on the copies, so only fds 0 and 1 survive the exec.
+  // The worker gets its socket as fds 0 and 1, and stderr; nothing else, not even what we
+  // were handed without close-on-exec (a PASSWD_FD, say): the worker runs libsmbclient.
   posix_spawn_file_actions_adddup2(&setup.actions, theirs.get(), STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&setup.actions, theirs.get(), STDOUT_FILENO);
+  posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
   // The calling thread's blocked or ignored signals are not the worker's business.
   sigset_t noSignals;
   sigset_t allSignals;
