@@ -52,11 +52,16 @@ search >/dev/null || true
 [ -f "$marker" ] || fail "the installed CLI did not start the installed worker"
 [ "$(cat "$marker")" = "$prefix/libexec/vuvuveva/vuvuveva-smb-worker" ] || fail "started $(cat "$marker")"
 
-# Near miss: without an installed worker the installed CLI must not fall back to the build's.
+# Near miss: without an installed worker the installed CLI must not fall back to the build's,
+# nor to a program of the worker's name in the folder it runs in.
 rm "$prefix/libexec/vuvuveva/vuvuveva-smb-worker"
+printf '#!/bin/sh\necho planted >"%s"\n' "$marker" >"$scratch/vuvuveva-smb-worker"
+chmod +x "$scratch/vuvuveva-smb-worker"
+rm -f "$marker"
 out=$(search) || true
 case $out in
-  *"worker program vuvuveva-smb-worker: not found"*) ;;
+  *"worker program $prefix/bin/vuvuveva-smb-worker: not found"*) ;;
   *) fail "the installed CLI found a worker that was not installed: $out" ;;
 esac
+[ ! -f "$marker" ] || fail "the installed CLI started a worker from the folder it ran in"
 echo "installed and found: $prefix"

@@ -18,8 +18,8 @@ bool isExecutable(const std::filesystem::path& path) {
 std::string defaultWorkerPath() {
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  const std::filesystem::path beside = self.parent_path() / kWorkerExecutableName;
   if (!error) {
-    const std::filesystem::path beside = self.parent_path() / kWorkerExecutableName;
     if (isExecutable(beside)) return beside.string();
     const std::filesystem::path installed =
         (self.parent_path() / kInstalledWorkerDir / kWorkerExecutableName).lexically_normal();
@@ -31,7 +31,9 @@ std::string defaultWorkerPath() {
     return VUV_SMB_WORKER_BUILD_PATH;
   }
 #endif
-  return std::string(kWorkerExecutableName);
+  // Never the bare name: a path without a slash is taken from the current folder, where a
+  // file copied off a share may sit under that name, and the worker is sent the credentials.
+  return error ? "/" + std::string(kWorkerExecutableName) : beside.string();
 }
 
 }  // namespace vuv::smb

@@ -13,8 +13,9 @@ inline constexpr std::string_view kInstalledWorkerDir = "../libexec/vuvuveva";
 
 // Beside the running executable if it is there, else in kInstalledWorkerDir from it (an
 // installed program), else, for a program of the build tree only, where this build put it, else
-// the bare name (starting it then fails with "not found"). An installed program never starts a
-// build tree's worker, which may be of another version.
+// the path beside the executable, where it is missing (starting it then fails with "not
+// found"). Always an absolute path. An installed program never starts a build tree's worker,
+// which may be of another version.
 std::string defaultWorkerPath();
 
 }  // namespace vuv::smb
