@@ -21,7 +21,10 @@ namespace {
 // Network paths as given; a node path through the tree file, without the network.
 Result<std::vector<std::string>> indexedLocations(const Invocation& invocation) {
   if (invocation.location.empty()) return std::vector<std::string>{std::string()};
-  if (session::UseCases::isNetworkPath(invocation.location)) return std::vector<std::string>{invocation.location};
+  if (session::UseCases::isNetworkPath(invocation.location)) {
+    if (Status checked = session::UseCases::checkNetworkPath(invocation.location); !checked) return checked.error();
+    return std::vector<std::string>{invocation.location};
+  }
   if (invocation.treeFile.empty()) {
     return makeError(ErrorCode::InvalidArgument,
                      "the index knows network paths only: give \\\\SERVER[\\SHARE...], or a node path with --tree FILE");

@@ -60,7 +60,8 @@ class IndexStore {
   // `folder`'s listing failed: its entries stay, the folder is marked.
   Status markFailed(std::string_view folder);
   // Forgets everything at and below `location` (\\server, \\server\share, deeper), or
-  // everything when it is empty.
+  // everything when it is empty, in one transaction. InvalidArgument for a location that names
+  // no server (backslashes only).
   Status clear(std::string_view location);
 
   // Calls `visit` with every entry below `location` (or anywhere when empty) whose name

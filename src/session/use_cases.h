@@ -81,6 +81,9 @@ class UseCases {
   Result<NodeId> locate(NetworkTree& tree, std::string_view location, std::stop_token stop,
                         const NoteSink& note = {});
   static bool isNetworkPath(std::string_view location) { return location.starts_with("\\\\"); }
+  // InvalidArgument unless `location` is \\SERVER[\...] with no empty, "." or ".." part (a
+  // trailing backslash aside).
+  static Status checkNetworkPath(std::string_view location);
   // A node path of `tree`, as locate() finds it, without the network.
   static Result<NodeId> findNode(const NetworkTree& tree, std::string_view path);
 

@@ -55,6 +55,17 @@ Result<NodeId> UseCases::findNode(const NetworkTree& tree, std::string_view path
   return node;
 }
 
+Status UseCases::checkNetworkPath(std::string_view location) {
+  std::string_view rest = isNetworkPath(location) ? location.substr(2) : std::string_view();
+  while (!rest.empty() && rest.back() == '\\') rest.remove_suffix(1);
+  const auto parts = splitAtBackslashes(rest);
+  const bool fine = !rest.empty() && std::none_of(parts.begin(), parts.end(), [](std::string_view part) {
+    return part.empty() || part == "." || part == "..";
+  });
+  if (!fine) return makeError(ErrorCode::InvalidArgument, "not a network path: " + std::string(location));
+  return success();
+}
+
 Result<NodeId> UseCases::locate(NetworkTree& tree, std::string_view location, std::stop_token stop,
                                 const NoteSink& note) {
   if (!isNetworkPath(location)) {
@@ -65,14 +76,10 @@ Result<NodeId> UseCases::locate(NetworkTree& tree, std::string_view location, st
     }
     return node;
   }
+  if (Status checked = checkNetworkPath(location); !checked) return checked.error();
   std::string_view rest = location.substr(2);
   while (!rest.empty() && rest.back() == '\\') rest.remove_suffix(1);
   const auto parts = splitAtBackslashes(rest);
-  for (std::string_view part : parts) {
-    if (part.empty() || part == "." || part == "..") {
-      return makeError(ErrorCode::InvalidArgument, "not a network path: " + std::string(location));
-    }
-  }
   network_.startRun();
   learnServer(network_, location, stop, note);
   if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, std::string(location));

@@ -77,8 +77,39 @@ TEST_F(IndexTest, EachCompleteListingReplacesItsFolderAndAFailedOneKeepsItsEntri
   // A folder gone from its parent takes everything below it along; other shares stay.
   ASSERT_TRUE(store.replaceFolder("\\\\S\\P", {file("a.txt", 2)}, 300).ok());
   EXPECT_EQ(find(store, "", "*.txt"), (std::set<std::string>{"\\\\S\\P\\a.txt=2", "\\\\S\\Q\\q.txt=1"}));
+  // Backslashes alone name no server: nothing is forgotten.
+  EXPECT_FALSE(store.clear("\\\\").ok());
+  EXPECT_EQ(find(store, "", "*.txt").size(), 2u);
   ASSERT_TRUE(store.clear("\\\\s\\").ok());
   EXPECT_TRUE(find(store, "", "*").empty());
+}
+
+// A clear is one transaction: a reader sees a subtree whole or gone, by either way in (the
+// name index or a read of every entry), never a part of it.
+TEST_F(IndexTest, ReadersSeeAClearAllOrNothing) {
+  constexpr std::size_t kFolders = 20, kFiles = 50;
+  IndexStore store = open();
+  ASSERT_TRUE(store.begin().ok());
+  for (std::size_t f = 0; f < kFolders; ++f) {
+    std::vector<DirectoryEntry> entries;
+    for (std::size_t e = 0; e < kFiles; ++e) entries.push_back(file("n" + std::to_string(e) + ".txt"));
+    ASSERT_TRUE(store.replaceFolder("\\\\S\\P\\d" + std::to_string(f), entries, 1).ok());
+  }
+  ASSERT_TRUE(store.commit().ok());
+  std::atomic<bool> reading{false}, clearing{true};
+  std::set<std::size_t> seen;
+  std::thread reader([&] {
+    IndexStore other = open();
+    do {
+      for (const char* pattern : {"*.txt", "*"}) seen.insert(find(other, "\\\\S", pattern).size());
+      reading = true;
+    } while (clearing);
+  });
+  while (!reading) std::this_thread::yield();  // the clear starts while the reader reads
+  ASSERT_TRUE(store.clear("\\\\S\\P").ok());
+  clearing = false;
+  reader.join();
+  for (const std::size_t rows : seen) EXPECT_TRUE(rows == 0 || rows == kFolders * kFiles) << rows;
 }
 
 // Names and patterns from letters that fold in several ways, dots, bytes that are not UTF-8.
