@@ -20,11 +20,13 @@ Result<std::unique_ptr<index::IndexWriter>> openIndexWriter(const Invocation& in
 struct WalkOutput {
   bool rows = true;            // the format's header before the rows
   bool failuresAsRows = true;  // folders that could not be listed among the rows (json)
+  bool indexRequired = false;  // what could not be recorded fails the run (FileError)
 };
 
 // Walks the invocation's location for `pattern`, printing rows and failures as search does
 // and recording into the index unless --no-index. Success or Interrupted with `summary` set;
-// another code when the walk could not start (the error already printed).
+// another code when the walk could not start, or FileError when `output.indexRequired` and
+// the index could not be kept (the error already printed).
 ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, const WalkOutput& output,
                       SearchSummary& summary);
 

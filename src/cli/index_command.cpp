@@ -74,6 +74,7 @@ ExitCode runIndex(const Invocation& invocation) {
   WalkOutput output;
   output.rows = false;
   output.failuresAsRows = false;
+  output.indexRequired = true;
   // An empty pattern matches nothing, and every folder is still listed.
   const ExitCode walked = walkLocation(invocation, "", output, summary);
   if (walked != ExitCode::Success && walked != ExitCode::Interrupted) return walked;

@@ -59,6 +59,8 @@ ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, 
     auto opened = openIndexWriter(invocation);
     if (opened) {
       recorder = std::move(*opened);
+    } else if (output.indexRequired) {
+      return reportError(opened.error());
     } else {
       std::cerr << "The index is not kept: " << describe(opened.error()) << "\n";
     }
@@ -118,11 +120,16 @@ ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, 
   }
   search.waitUntilIdle();
   progress.clear();
+  bool recorded = true;
   if (recorder) {
     recorder->flush();
-    if (auto error = recorder->error()) std::cerr << "The index could not be updated: " << describe(*error) << "\n";
+    if (auto error = recorder->error()) {
+      std::cerr << "The index could not be updated: " << describe(*error) << "\n";
+      recorded = false;
+    }
   }
   summary = *finished;
+  if (!recorded && output.indexRequired) return ExitCode::FileError;
   if (summary.stopped || watch.interrupted()) return ExitCode::Interrupted;  // Ctrl+C may come as the search ends
   return ExitCode::Success;
 }

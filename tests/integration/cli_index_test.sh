@@ -37,6 +37,27 @@ rm "$fresh"
 "$cli" search --location "$loc" --pattern '*.nothing' >/dev/null 2>&1 || true
 rows --from-index | grep -q 'fresh-in-index' && fail "the removed file is still in the index"
 
+# An index that stays busy (another program writing) cannot take the walk: `index` says so
+# and fails, where a search only warns.
+mkfifo "$work/hold"
+python3 -c 'import sqlite3, sys
+db = sqlite3.connect(sys.argv[1], isolation_level=None)
+db.execute("BEGIN IMMEDIATE")
+print("held", flush=True)
+sys.stdin.read()' "$work/cache/vuvuveva/index.sqlite" <"$work/hold" >"$work/held" &
+holder=$!
+exec 9>"$work/hold"
+until grep -q held "$work/held"; do
+  kill -0 "$holder" 2>/dev/null || fail "could not hold the index"
+  sleep 0.1
+done
+rc=0
+"$cli" index "$loc" >/dev/null 2>"$work/busy.err" || rc=$?
+exec 9>&-
+wait "$holder"
+[[ $rc == 3 ]] || fail "index into a busy index ended with $rc: $(cat "$work/busy.err")"
+grep -q 'The index could not be updated' "$work/busy.err" || fail "no word of the busy index: $(cat "$work/busy.err")"
+
 # Forgetting a share leaves the index without its rows.
 "$cli" index --clear "$loc"
 rc=0
