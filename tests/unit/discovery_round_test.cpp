@@ -270,6 +270,20 @@ TEST(DiscoveryRound, FetchesAreBoundedAndDevicesToo) {
   round.onFetched(first[1].id, Result<std::string>(makeError(ErrorCode::Timeout, "slow")), t0);
   EXPECT_EQ(round.takeFetches(t0).size(), 1u);
   EXPECT_TRUE(round.takeFetches(t0).empty());
+
+  // A Bye, then a Hello, while its request is out: the request still counts, and the restarted
+  // device waits for it to end; the old answer is not taken for the new request.
+  const std::string hello = match("Hello", "", "urn:d0", "", "http://10.0.0.10:5357/");
+  for (int churn = 0; churn < 20; ++churn) {
+    round.onDatagram(match("Bye", "", "urn:d0"), "10.0.0.10", t0);
+    round.onDatagram(hello, "10.0.0.10", t0);
+    EXPECT_TRUE(round.takeFetches(t0).empty());
+  }
+  round.onFetched(first[0].id, Result<std::string>(metadataFor(messageIdOf(first[0].request), "OLD/Workgroup:W")), t0);
+  const auto again = round.takeFetches(t0);
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].id, first[0].id);
+  for (const FoundHost& host : round.hosts()) EXPECT_NE(host.name, "OLD");
 }
 
 // Guards against a round that waits for ever on a device that never answers its metadata

@@ -59,7 +59,10 @@ void DiscoveryRound::expire(Clock::time_point now) {
       d.failure = "out of time";
     }
   }
-  if (outOfTime) inFlight_ = 0;
+  if (outOfTime) {
+    for (Device& d : devices_) d.requestOut = false;
+    inFlight_ = 0;
+  }
 }
 
 std::vector<std::string> DiscoveryRound::takeMulticasts(Clock::time_point now) {
@@ -86,10 +89,11 @@ std::vector<FetchRequest> DiscoveryRound::takeFetches(Clock::time_point now) {
   if (finished(now)) return out;
   for (std::size_t i = 0; i < devices_.size() && inFlight_ < options_.maxConcurrentFetches; ++i) {
     Device& d = devices_[i];
-    if (d.state != State::ReadyToFetch) continue;
+    if (d.state != State::ReadyToFetch || d.requestOut) continue;
     d.getId = newMessageId();
     out.push_back(FetchRequest{i, *d.url, httpPostRequest(*d.url, getMessage(d.getId, d.endpoint)), d.sender});
     d.state = State::Fetching;
+    d.requestOut = true;
     ++inFlight_;
   }
   return out;
@@ -149,8 +153,10 @@ void DiscoveryRound::take(const EndpointInfo& info, std::string_view sender, boo
   } else if (it->state == State::Gone) {
     // A Hello after a Bye is a restart; a late repeat of an earlier match is not.
     if (probeAnswer) return;
+    const bool requestOut = it->requestOut;
     *it = Device{};
     it->endpoint = info.endpoint;
+    it->requestOut = requestOut;
   }
   Device& d = *it;
   if (info.typesGiven) {
@@ -206,8 +212,7 @@ void DiscoveryRound::onDatagram(std::string_view payload, std::string_view sende
       for (const EndpointInfo& info : message->endpoints) {
         for (Device& d : devices_) {
           if (d.endpoint != info.endpoint || d.state == State::Gone) continue;
-          if (d.state == State::Fetching) --inFlight_;
-          d.state = State::Gone;
+          d.state = State::Gone;  // a request of its still out counts until it ends
         }
       }
       return;
@@ -218,9 +223,11 @@ void DiscoveryRound::onDatagram(std::string_view payload, std::string_view sende
 
 void DiscoveryRound::onFetched(std::size_t id, const Result<std::string>& body, Clock::time_point now) {
   expire(now);
-  if (id >= devices_.size() || devices_[id].state != State::Fetching) return;
+  if (id >= devices_.size() || !devices_[id].requestOut) return;
   Device& d = devices_[id];
+  d.requestOut = false;
   --inFlight_;
+  if (d.state != State::Fetching) return;  // gone or restarted since: the answer is of no use
   d.state = State::Done;
   if (!body) {
     d.failure = describe(body.error());

@@ -101,6 +101,9 @@ class DiscoveryRound {
     Clock::time_point resolveDeadline{};
     std::optional<HttpUrl> url;
     std::string getId;
+    // Its metadata request is out, whatever became of the device since (a Bye, a restart):
+    // counted in inFlight_ until it ends, and no other request for it meanwhile.
+    bool requestOut = false;
     bool metadataComputer = false;
     std::string name, group, failure;
     bool isDomain = false;
