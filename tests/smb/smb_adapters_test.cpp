@@ -54,6 +54,10 @@ TEST(SmbDirectoryLister, ErrorsNameTheUncPath) {
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().code, ErrorCode::NotFound);
   EXPECT_NE(missing.error().detail.find(R"(\\srv\share\fail:2)"), std::string::npos);
+  // No handle and no error: a failure, not an empty folder whose rows silently vanish.
+  auto nothing = lister.list(R"(\\srv\share\empty)", {});
+  ASSERT_FALSE(nothing.ok());
+  EXPECT_NE(nothing.error().detail.find(R"(\\srv\share\empty)"), std::string::npos);
   auto bad = lister.list(R"(\\srv\\share)", {});
   ASSERT_FALSE(bad.ok());
   EXPECT_EQ(bad.error().code, ErrorCode::InvalidArgument);

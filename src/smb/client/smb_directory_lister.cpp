@@ -57,6 +57,10 @@ Result<ListingEnd> SmbDirectoryLister::stream(std::string_view uncFolder, const 
                         serverOf(uncFolder));
   }
   if (!outcome) return aboutPath(outcome.error(), "listing", uncFolder);
+  // An empty folder still opens: no handle without an error is no listing, not an empty one.
+  if (outcome->openedNothing) {
+    return aboutPath(makeError(ErrorCode::Io, "the server gave no listing and no error"), "listing", uncFolder);
+  }
   end.coldStart = outcome->firstOfWorker;
   return end;
 }
