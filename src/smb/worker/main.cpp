@@ -134,7 +134,8 @@ int serve(MessageChannel& channel, protocol::Hello& hello, const WorkerArguments
     return kExitStartup;
   }
   RequestHandler handler(channel, authenticator, *browse, *files,
-                         {allowsSmb1(fileRange), arguments.kerberos == KerberosUse::Required});
+                         {allowsSmb1(fileRange), arguments.kerberos == KerberosUse::Required,
+                          std::chrono::milliseconds(hello.timeoutMs)});
 
   while (true) {
     auto message = channel.receive();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "browse/kerberos_ticket.h"
+#include "protocol/read_pace.h"
 #include "browse/smb_url.h"
 #include "smb/worker/reply_stream.h"
 
@@ -20,12 +22,6 @@ namespace {
 
 using protocol::EntryKind;
 using protocol::Operation;
-
-// libsmbclient splits a large read into requests it keeps in flight at once, so a big read
-// runs at the link's speed where small ones wait a round trip each. Measured on the test
-// network (100 MB): 64 KiB reads took twice as long as 1 MiB; 2 MiB was quickest; 4 and
-// 8 MiB were slower again (the parent waits longer for each chunk before it can write it).
-constexpr std::size_t kReadChunk = 2 * 1024 * 1024;
 
 bool refused(int status) { return status == EACCES || status == EPERM; }
 
@@ -252,10 +248,13 @@ RequestHandler::Outcome RequestHandler::readFile(const std::string& url, ReplySt
                           static_cast<std::uint64_t>(status.st_ino)});
   out.flush();
   if (!out.status()) return {EPIPE, false, "read " + url};
-  std::vector<char> buffer(kReadChunk);
+  ReadPace pace(policy_.progressTimeout);
+  std::vector<char> buffer(ReadPace::kLargest);
   while (true) {
-    const ssize_t n = files_.read(file.get(), buffer.data(), buffer.size());
+    const auto started = std::chrono::steady_clock::now();
+    const ssize_t n = files_.read(file.get(), buffer.data(), pace.size());
     if (n < 0) return {errno != 0 ? errno : EIO, false, "read " + url};
+    pace.took(std::chrono::steady_clock::now() - started);
     if (n == 0) return {0, false, "read " + url};
     out.data(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
     if (!out.status()) return {EPIPE, false, "read " + url};

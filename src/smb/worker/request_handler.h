@@ -11,6 +11,8 @@
 // Single-threaded, like libsmbclient.
 #pragma once
 
+#include <chrono>
+
 #include "base/result.h"
 #include "protocol/messages.h"
 #include "smb/channel/message_channel.h"
@@ -24,6 +26,7 @@ class ReplyStream;
 struct HandlerPolicy {
   bool filesAllowSmb1 = false;  // the user's range for shares and files includes NT1
   bool kerberosRequired = false;
+  std::chrono::milliseconds progressTimeout{0};  // the parent's: file reads keep within it
 };
 
 class RequestHandler {
