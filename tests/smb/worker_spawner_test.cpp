@@ -63,6 +63,10 @@ TEST(WorkerSpawner, ForkedWorkersAreOurChildrenAndAFailedServerMeansFreshStarts)
   EXPECT_FALSE(spawner.serverPid().has_value());
   ASSERT_TRUE((*fresh)->channel().send(protocol::Hello{}));
   EXPECT_EQ(ask(**fresh, "pid"), std::vector<std::string>{std::to_string((*fresh)->pid())});
+  // One signalled to die (a stop as its request ended) is not used again, gone or not yet.
+  EXPECT_TRUE((*fresh)->idleAndAlive());
+  (*fresh)->interrupt();
+  EXPECT_FALSE((*fresh)->idleAndAlive());
 
   // Reaped by us, as a child of ours: its exit status is known.
   first.closeChannel();

@@ -115,7 +115,7 @@ WorkerProcess::~WorkerProcess() {
 }
 
 bool WorkerProcess::idleAndAlive() const {
-  if (reaped_ || !socket_.valid()) return false;
+  if (reaped_ || interrupted_ || !socket_.valid()) return false;
   pollfd pfd{socket_.get(), POLLIN, 0};
   return ::poll(&pfd, 1, 0) == 0;
 }
@@ -151,6 +151,7 @@ std::string WorkerProcess::kill() {
 }
 
 void WorkerProcess::interrupt() {
+  interrupted_ = true;
   std::lock_guard lock(reapMutex_);
   if (!reaped_) ::kill(pid_, SIGKILL);
 }

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <memory>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -57,7 +58,7 @@ class WorkerProcess {
   std::optional<ProcessActivity> activity() const { return activity_.read(); }
 
   // An idle worker says nothing; one that has spoken or hung up since its last request died
-  // or is confused, and must not be used.
+  // or is confused, and must not be used; nor one signalled to die, which may not be gone yet.
   bool idleAndAlive() const;
 
   // Closes our end: the worker reads end of stream and leaves.
@@ -81,6 +82,7 @@ class WorkerProcess {
   const ProcessActivityReader activity_;  // opened at the start, before the pid can be reaped
   std::mutex reapMutex_;  // held while signalling or reaping, so interrupt() never hits a reused pid
   bool reaped_ = false;   // written under reapMutex_
+  std::atomic<bool> interrupted_{false};
   std::string ending_;  // how it ended, once reaped
 };
 
