@@ -270,11 +270,14 @@ Status IndexStore::markFailed(std::string_view folder) {
 Status IndexStore::clear(std::string_view location) {
   const std::string key = locationKey(location);
   // Only "" forgets everything, never a path that trims to nothing.
-  if (key.empty() && !location.empty()) return makeError(ErrorCode::InvalidArgument, "not a network path: " + std::string(location));
+  if (key.empty() && !location.empty()) {
+    return makeError(ErrorCode::InvalidArgument, "not a network path: " + std::string(location));
+  }
   // One transaction: cut short, a clear leaves all or nothing, and the name index as the entries.
   if (Status begun = begin(); !begun) return begun;
-  Status done = key.empty() ? db_.exec("DELETE FROM entry; INSERT INTO entry_name(entry_name) VALUES('delete-all'); DELETE FROM folder;")
-                            : forget(key);
+  Status done = key.empty()
+      ? db_.exec("DELETE FROM entry; INSERT INTO entry_name(entry_name) VALUES('delete-all'); DELETE FROM folder;")
+      : forget(key);
   if (done) done = commit();
   if (!done) rollback();
   return done;

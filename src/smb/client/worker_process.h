@@ -12,9 +12,9 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
-#include <atomic>
 #include <mutex>
 #include <string>
 #include <utility>

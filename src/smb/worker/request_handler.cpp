@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "browse/kerberos_ticket.h"
-#include "protocol/read_pace.h"
 #include "browse/smb_url.h"
+#include "protocol/read_pace.h"
 #include "smb/worker/reply_stream.h"
 
 namespace vuv::smb {
