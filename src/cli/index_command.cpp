@@ -1,6 +1,8 @@
 // vuvuveva-cli index: records everything below a location in the index of names, or forgets
 // it (--clear); and search --from-index, which answers from the index without the network.
+#include <cerrno>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <vector>
 
@@ -42,10 +44,24 @@ Result<index::IndexStore> openStore(const Invocation& invocation) {
   return index::IndexStore::open(*path);
 }
 
+// Where an index to read or clear is: one that is not there is said so, not made empty (a
+// mistyped --index-file would otherwise answer "nothing found").
+Result<std::string> existingIndexPath(const Invocation& invocation) {
+  auto path = indexPath(invocation);
+  if (!path) return path.error();
+  std::error_code error;
+  if (!std::filesystem::exists(*path, error)) {
+    return makeError(ErrorCode::Io, "no index at " + *path + " (index or a live search makes one)", ENOENT);
+  }
+  return path;
+}
+
 ExitCode clearIndex(const Invocation& invocation) {
   auto locations = indexedLocations(invocation);
   if (!locations) return reportError(locations.error());
-  auto store = openStore(invocation);
+  auto path = existingIndexPath(invocation);
+  if (!path) return reportError(path.error());
+  auto store = index::IndexStore::open(*path);
   if (!store) return reportError(store.error());
   for (const std::string& location : *locations) {
     if (auto cleared = store->clear(location); !cleared) return reportError(cleared.error());
@@ -99,7 +115,7 @@ ExitCode runIndex(const Invocation& invocation) {
 ExitCode runIndexedSearch(const Invocation& invocation) {
   auto locations = indexedLocations(invocation);
   if (!locations) return reportError(locations.error());
-  auto path = indexPath(invocation);
+  auto path = existingIndexPath(invocation);
   if (!path) return reportError(path.error());
   // Rows are written as the index hands them over: a million of them are never held at once.
   std::uint64_t rows = 0;

@@ -58,6 +58,15 @@ wait "$holder"
 [[ $rc == 3 ]] || fail "index into a busy index ended with $rc: $(cat "$work/busy.err")"
 grep -q 'The index could not be updated' "$work/busy.err" || fail "no word of the busy index: $(cat "$work/busy.err")"
 
+# An index that is not there is said so, and not made: a mistyped file finds no "nothing".
+missing() {  # missing ARGS...: the command, given an index file that is not there
+  local rc=0
+  "$cli" "$@" --index-file "$work/typo.sqlite" >/dev/null 2>"$work/typo.err" || rc=$?
+  [[ $rc == 3 && ! -e $work/typo.sqlite ]] || fail "$1 on a missing index: exit $rc, $(cat "$work/typo.err")"
+}
+missing search --from-index --location "$loc" --pattern '*'
+missing index --clear "$loc"
+
 # Forgetting a share leaves the index without its rows.
 "$cli" index --clear "$loc"
 rc=0
