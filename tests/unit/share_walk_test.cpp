@@ -418,6 +418,44 @@ TEST(ShareWalk, TenMillionEntriesStreamThroughInBoundedMemory) {
   }
 }
 
+// A hostile server's tree: folders with names of 750 bytes nested 20 deep, and in the deepest
+// one `wide` empty subfolders. The walk holds that long path once, not once per subfolder
+// (300 MB).
+class LongPathFolders final : public DirectoryLister {
+ public:
+  explicit LongPathFolders(std::size_t wide) : wide_(wide) {}
+  Result<ListingEnd> stream(std::string_view folder, const EntryBatchSink& sink, std::stop_token) override {
+    const auto depth = static_cast<std::size_t>(std::count(folder.begin(), folder.end(), '\\')) - 3;
+    std::vector<DirectoryEntry> batch;
+    if (depth < kDepth) {
+      batch.push_back(DirectoryEntry{std::string(750, 'd'), true, 0, 0, 0});
+    } else if (depth == kDepth) {
+      for (std::size_t i = 0; i < wide_; ++i) batch.push_back(DirectoryEntry{"s" + std::to_string(i), true, 0, 0, 0});
+    } else if (folder.ends_with("\\s0")) {
+      peakWhileListing = residentBytes();  // every subfolder of the wide one is known now
+    }
+    if (!batch.empty() && !sink(batch)) return makeError(ErrorCode::Cancelled);
+    return ListingEnd{};
+  }
+  static constexpr std::size_t kDepth = 20;
+  std::atomic<std::size_t> peakWhileListing{0};
+
+ private:
+  std::size_t wide_;
+};
+
+TEST(ShareWalk, LongPathsAreHeldOnceNotOncePerSubfolder) {
+  LongPathFolders folders(20'000);
+  Executor executor(4);
+  RecordingSink sink;
+  const std::size_t before = residentBytes();
+  const ShareWalkStats stats = walkShare(executor, folders, kShare, WildcardPattern("nothing"), {}, {}, sink);
+  EXPECT_EQ(stats.foldersListed, 1 + LongPathFolders::kDepth + 20'000);
+  EXPECT_EQ(stats.failedFolders, 0u);
+  EXPECT_GT(folders.peakWhileListing.load(), 0u);
+  EXPECT_LT(folders.peakWhileListing.load(), before + (64u << 20));
+}
+
 // Guards against a walk waiting for listing tasks that cannot start: with every thread of the
 // executor taken (here by the walk itself) the walk lists alone and still ends.
 TEST(ShareWalk, EndsWhenTheExecutorHasNoThreadToSpare) {

@@ -22,15 +22,34 @@ using Key = std::vector<std::uint32_t>;
 
 enum class State { Pending, Listing, Listed, Failed };
 
+// A path as its parent's, shared by the siblings, and a name: the subfolders or matches of a
+// listing under a long path hold that path once, not once each. A server decides how long its
+// paths are and how many entries a folder has; held whole, they multiplied.
+struct SharedPath {
+  std::shared_ptr<const std::string> parent;  // null: `name` is the whole path (the share top)
+  std::string name;
+
+  std::size_t size() const { return parent ? parent->size() + 1 + name.size() : name.size(); }
+  std::string full() const { return parent ? *parent + '\\' + name : name; }
+};
+
+// A matching entry of a listed folder, under the folder's path.
+struct Match {
+  std::string name;
+  bool isFolder = false;
+  std::uint64_t size = 0;
+};
+
 struct Folder {
-  Folder(std::string folderPath, std::shared_ptr<const FolderIdChain> folderIds)
+  Folder(SharedPath folderPath, std::shared_ptr<const FolderIdChain> folderIds)
       : path(std::move(folderPath)), ids(std::move(folderIds)) {}
 
-  std::string path;
+  SharedPath path;
   std::shared_ptr<const FolderIdChain> ids;  // null for the top until its listing gives its own id
   State state = State::Pending;
-  std::vector<ResultRow> matches;      // once Listed, until emitted
-  std::vector<ListingFailure> failures;  // its own (Failed) or its cut subfolders', until emitted
+  std::vector<Match> matches;            // once Listed, until emitted
+  std::vector<ListingFailure> failures;  // its own (Failed, or listed in part), until emitted
+  std::vector<std::string> cut;          // subfolders not entered (too deep), until emitted
 };
 
 using Folders = std::map<Key, Folder>;
@@ -40,17 +59,23 @@ struct ByKey {
   bool operator()(const FolderIt& a, const FolderIt& b) const { return a->first < b->first; }
 };
 
-// What one listing gave, worked out without the lock.
+// What one listing gave, worked out without the lock. Names, not paths: see SharedPath.
 struct Listing {
   std::optional<Error> error;  // set: the listing failed
   std::size_t entries = 0;     // taken from the listing so far
   bool truncated = false;      // it held more than maxFolderEntries: the rest was not taken
-  std::vector<ResultRow> matches;
-  // To enter: the file id while the listing runs, its chain of ids once it is through.
+  std::vector<Match> matches;
+  // To enter, by name: the file id while the listing runs, its chain of ids once it is through.
   std::vector<std::pair<std::string, std::variant<std::uint64_t, std::shared_ptr<const FolderIdChain>>>> subfolders;
-  std::vector<ListingFailure> cut;  // not entered: too deep or path too long
-  std::uint64_t loops = 0;          // not entered: repeated file id
+  std::vector<ListingFailure> failures;  // the folder's own: listed only in part
+  std::vector<std::string> cut;          // not entered: too deep or path too long
+  std::uint64_t loops = 0;               // not entered: repeated file id
 };
+
+const Error& nestedTooDeep() {
+  static const Error error = makeError(ErrorCode::InvalidArgument, "folders nested too deep");
+  return error;
+}
 
 class OrderedWalk {
  public:
@@ -76,7 +101,7 @@ class OrderedWalk {
   std::size_t startableCount() REQUIRES(mutex_);
   void take(FolderIt it) REQUIRES(mutex_);
   void list(FolderIt it) REQUIRES(mutex_);
-  bool examine(std::vector<DirectoryEntry>& batch, const Folder& folder, std::size_t depth, Listing& out) const;
+  bool examine(std::vector<DirectoryEntry>& batch, std::size_t pathSize, std::size_t depth, Listing& out) const;
   void chain(const Folder& folder, std::uint64_t folderId, Listing& out) const;
   void record(FolderIt it, Listing&& listing) REQUIRES(mutex_);
   void adaptParallelism(std::chrono::steady_clock::duration took, bool coldStart) REQUIRES(mutex_);
@@ -164,15 +189,16 @@ void OrderedWalk::list(FolderIt it) {
   mutex_.unlock();
   const auto started = std::chrono::steady_clock::now();
   Listing listing;
+  const std::string path = folder.path.full();
   const auto end = lister_.stream(
-      folder.path, [&](std::vector<DirectoryEntry>& batch) { return examine(batch, folder, depth, listing); }, stop_);
+      path, [&](std::vector<DirectoryEntry>& batch) { return examine(batch, path.size(), depth, listing); }, stop_);
   const auto took = std::chrono::steady_clock::now() - started;
   if (end) {
     chain(folder, end->folderId, listing);
   } else if (listing.truncated && !stop_.stop_requested()) {
     // What came before the cap is walked; the folder is reported as listed in part.
     chain(folder, 0, listing);
-    listing.cut.insert(listing.cut.begin(), ListingFailure{folder.path, makeError(ErrorCode::TooManyEntries)});
+    listing.failures.push_back(ListingFailure{path, makeError(ErrorCode::TooManyEntries)});
   } else {
     listing.error = end.error();
   }
@@ -212,7 +238,7 @@ void OrderedWalk::adaptParallelism(std::chrono::steady_clock::duration took, boo
 }
 
 // Takes one batch of a folder's entries: only its matches and the subfolders to enter stay.
-bool OrderedWalk::examine(std::vector<DirectoryEntry>& batch, const Folder& folder, std::size_t depth,
+bool OrderedWalk::examine(std::vector<DirectoryEntry>& batch, std::size_t pathSize, std::size_t depth,
                           Listing& out) const {
   if (batch.size() > limits_.maxFolderEntries - out.entries) {
     out.truncated = true;
@@ -225,17 +251,14 @@ bool OrderedWalk::examine(std::vector<DirectoryEntry>& batch, const Folder& fold
     const bool matches = pattern_.matches(name);
     const bool enter = entry.isFolder && name.front() != '.';
     if (!matches && !enter) continue;
-    std::string path = folder.path + '\\' + name;
     if (enter) {
-      if (depth + 1 > limits_.maxDepth || path.size() > limits_.maxPathBytes) {
-        out.cut.push_back(ListingFailure{path, makeError(ErrorCode::InvalidArgument, "folders nested too deep")});
+      if (depth + 1 > limits_.maxDepth || pathSize + 1 + name.size() > limits_.maxPathBytes) {
+        out.cut.push_back(name);
       } else {
-        out.subfolders.emplace_back(path, entry.fileId);
+        out.subfolders.emplace_back(name, entry.fileId);
       }
     }
-    if (matches) {
-      out.matches.push_back(ResultRow{std::move(path), entry.isFolder, entry.isFolder ? 0 : entry.size});
-    }
+    if (matches) out.matches.push_back(Match{name, entry.isFolder, entry.isFolder ? 0 : entry.size});
   }
   return !out.truncated;
 }
@@ -259,31 +282,33 @@ void OrderedWalk::chain(const Folder& folder, std::uint64_t folderId, Listing& o
 void OrderedWalk::record(FolderIt it, Listing&& listing) {
   --listing_;
   ++stats_.foldersListed;
-  stats_.failedFolders += listing.cut.size();  // a truncated folder among them
+  stats_.failedFolders += listing.failures.size() + listing.cut.size();
   stats_.loopsCut += listing.loops;
   Folder& folder = it->second;
   // Where a folder's listing ends: failed (listing.error), or listed, whole or only in part
-  // (listing.truncated; its TooManyEntries failure then leads listing.cut).
+  // (listing.truncated; its TooManyEntries failure is then in listing.failures).
   if (listing.error) {
     folder.state = State::Failed;
     // A stop cuts listings short: that is no failure of the folder, and nobody hears of it.
     if (listing.error->code != ErrorCode::Cancelled) {
       ++stats_.failedFolders;
-      folder.failures.push_back(ListingFailure{folder.path, std::move(*listing.error)});
+      folder.failures.push_back(ListingFailure{folder.path.full(), std::move(*listing.error)});
     }
   } else {
     folder.state = State::Listed;
     folder.matches = std::move(listing.matches);
-    folder.failures = std::move(listing.cut);
+    folder.failures = std::move(listing.failures);
+    folder.cut = std::move(listing.cut);
     // The top's matches are set aside at once and held to the end whatever the bound.
     if (!it->first.empty()) bufferedRows_ += folder.matches.size();
     // Children sort right after their parent and before its next sibling, in listing order.
     Key key = it->first;
     key.push_back(0);
     FolderIt hint = std::next(it);
-    for (auto& [path, ids] : listing.subfolders) {
+    const auto parent = listing.subfolders.empty() ? nullptr : std::make_shared<const std::string>(folder.path.full());
+    for (auto& [name, ids] : listing.subfolders) {
       const FolderIt child = folders_.emplace_hint(
-          hint, key, Folder{std::move(path), std::move(std::get<std::shared_ptr<const FolderIdChain>>(ids))});
+          hint, key, Folder{SharedPath{parent, std::move(name)}, std::move(std::get<std::shared_ptr<const FolderIdChain>>(ids))});
       pending_.insert(child);
       hint = std::next(child);
       ++key.back();
@@ -331,7 +356,7 @@ bool OrderedWalk::folderReady() {
 
 ShareWalkStats OrderedWalk::run(const std::string& share) {
   MutexLock lock(mutex_);
-  pending_.insert(folders_.emplace(Key{}, Folder{share, nullptr}).first);
+  pending_.insert(folders_.emplace(Key{}, Folder{SharedPath{nullptr, share}, nullptr}).first);
   std::vector<ResultRow> topMatches;
   std::vector<ListingFailure> topFailures;
   bool topListed = false;
@@ -346,21 +371,27 @@ ShareWalkStats OrderedWalk::run(const std::string& share) {
     if (folder.state == State::Listed || folder.state == State::Failed) {
       const bool listed = folder.state == State::Listed;
       const bool isTop = next->first.empty();
-      std::string path = std::move(folder.path);
-      std::vector<ResultRow> matches = std::move(folder.matches);
+      std::string path = folder.path.full();
+      std::vector<Match> matched = std::move(folder.matches);
       std::vector<ListingFailure> failures = std::move(folder.failures);
+      std::vector<std::string> cut = std::move(folder.cut);
       buffered_.erase(next);
-      if (!isTop) bufferedRows_ -= matches.size();
+      if (!isTop) bufferedRows_ -= matched.size();
       folders_.erase(next);
       // Room in the buffer: more folders may be listed now.
       postHelpers();
+      lock.unlock();
+      std::vector<ResultRow> matches;
+      matches.reserve(matched.size());
+      for (Match& match : matched) matches.push_back(ResultRow{path + '\\' + match.name, match.isFolder, match.size});
+      for (std::string& name : cut) failures.push_back(ListingFailure{path + '\\' + name, nestedTooDeep()});
       if (isTop && listed) {
+        lock.lock();
         topListed = true;
         topMatches = std::move(matches);  // the top's matches come last
         topFailures = std::move(failures);
         continue;
       }
-      lock.unlock();
       if (listed) sink_.folder(path, std::move(matches));
       for (ListingFailure& failure : failures) sink_.failed(std::move(failure));
       lock.lock();
