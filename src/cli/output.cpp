@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "base/utf8.h"
 #include "cli/tree_printer.h"
 #include "treefile/tree_file_writer.h"
 
@@ -70,7 +71,7 @@ void ProgressLine::show(const std::string& text) {
   if (!enabled_) return;
   std::lock_guard lock(mutex_);
   std::string line = escapeForTerminal(text);
-  if (line.size() > kProgressWidth) line = line.substr(0, kProgressWidth - 3) + "...";
+  if (line.size() > kProgressWidth) line = std::string(cutUtf8(line, kProgressWidth - 3)) + "...";
   std::cerr << "\r\033[K" << line << std::flush;
   shown_ = true;
 }

@@ -77,6 +77,16 @@ TEST(CaseFold, DecodesOnlyWellFormedUtf8) {
   }
 }
 
+// Cut anywhere, valid text stays valid: the cut never falls inside a character.
+TEST(CaseFold, CutsOnlyBetweenCharacters) {
+  const std::string text = "a\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80z";  // 1, 2, 3, 4 and 1 bytes
+  for (std::size_t bytes = 0; bytes <= text.size() + 1; ++bytes) {
+    const std::string_view cut = cutUtf8(text, bytes);
+    EXPECT_TRUE(text.starts_with(cut) && cut.size() <= bytes && isValidUtf8(cut)) << bytes;
+    EXPECT_GT(cut.size() + 4, std::min(bytes, text.size())) << bytes;  // no more than a character lost
+  }
+}
+
 // Where a name differs from folding its characters one by one: size changes and bad bytes.
 TEST(CaseFold, FoldsWholeNames) {
   EXPECT_EQ(foldCaseUtf8("STRA\xC3\x9F" "E"), "stra\xC3\x9F" "e");  // ß is not expanded

@@ -73,6 +73,13 @@ void appendUtf8(std::string& out, char32_t c) {
   }
 }
 
+std::string_view cutUtf8(std::string_view text, std::size_t bytes) {
+  if (text.size() <= bytes) return text;
+  std::size_t end = bytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
 std::string latin1ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() * 2);

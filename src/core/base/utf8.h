@@ -26,6 +26,9 @@ Utf8Char decodeUtf8(std::string_view text, std::size_t pos);
 // U+10FFFF. The empty string is valid.
 bool isValidUtf8(std::string_view bytes);
 
+// At most `bytes` bytes of `text`, not ending inside a UTF-8 character.
+std::string_view cutUtf8(std::string_view text, std::size_t bytes);
+
 // Appends code point `c` (at most U+10FFFF, no surrogate) in UTF-8.
 void appendUtf8(std::string& out, char32_t c);
 

@@ -162,7 +162,7 @@ std::size_t OrderedWalk::startableCount() {
   if (pending_.empty() || listing_ >= parallel_) return 0;
   const std::size_t free = std::min(parallel_ - listing_, pending_.size());
   const std::size_t held = buffered_.size() + listing_;
-  const auto roomFor = [&](std::size_t times) {
+  const auto roomFor = [&](std::size_t times) REQUIRES(mutex_) {
     return room(times) ? std::min(free, times * limits_.maxBufferedFolders - held) : 0;
   };
   std::size_t count = roomFor(1);

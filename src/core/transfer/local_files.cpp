@@ -12,6 +12,8 @@
 #include <random>
 #include <system_error>
 
+#include "base/utf8.h"
+
 namespace vuv {
 
 namespace {
@@ -30,14 +32,6 @@ std::string randomPart() {
   std::string part(kRandomChars, ' ');
   for (char& c : part) c = kChars[pick(generator)];
   return part;
-}
-
-// At most `bytes` bytes of `name`, not ending inside a UTF-8 character.
-std::string_view cutName(std::string_view name, std::size_t bytes) {
-  if (name.size() <= bytes) return name;
-  std::size_t end = bytes;
-  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
-  return name.substr(0, end);
 }
 
 bool isFolder(const std::string& path) {
@@ -82,7 +76,7 @@ std::string joinLocalPath(std::string_view folder, std::string_view name) {
 Result<std::string> createHiddenBeside(std::string_view folder, std::string_view name, std::string_view suffix,
                                        const std::function<int(const std::string& path)>& create) {
   const std::size_t room = kMaxNameBytes - 2 - kRandomChars - suffix.size();
-  const std::string stem = "." + std::string(cutName(name, room)) + ".";
+  const std::string stem = "." + std::string(cutUtf8(name, room)) + ".";
   int err = EEXIST;
   for (int attempt = 0; attempt < kMaxNameAttempts && err == EEXIST; ++attempt) {
     std::string path = joinLocalPath(folder, stem + randomPart() + std::string(suffix));
