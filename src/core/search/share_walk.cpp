@@ -45,6 +45,8 @@ struct Folder {
       : path(std::move(folderPath)), ids(std::move(folderIds)) {}
 
   SharedPath path;
+  // Its whole path, made once by its listing and shared with its subfolders.
+  std::shared_ptr<const std::string> listed;
   std::shared_ptr<const FolderIdChain> ids;  // null for the top until its listing gives its own id
   State state = State::Pending;
   std::vector<Match> matches;            // once Listed, until emitted
@@ -61,6 +63,7 @@ struct ByKey {
 
 // What one listing gave, worked out without the lock. Names, not paths: see SharedPath.
 struct Listing {
+  std::shared_ptr<const std::string> path;  // the listed folder's whole path
   std::optional<Error> error;  // set: the listing failed
   std::size_t entries = 0;     // taken from the listing so far
   bool truncated = false;      // it held more than maxFolderEntries: the rest was not taken
@@ -189,7 +192,8 @@ void OrderedWalk::list(FolderIt it) {
   mutex_.unlock();
   const auto started = std::chrono::steady_clock::now();
   Listing listing;
-  const std::string path = folder.path.full();
+  listing.path = std::make_shared<const std::string>(folder.path.full());
+  const std::string& path = *listing.path;
   const auto end = lister_.stream(
       path, [&](std::vector<DirectoryEntry>& batch) { return examine(batch, path.size(), depth, listing); }, stop_);
   const auto took = std::chrono::steady_clock::now() - started;
@@ -285,6 +289,7 @@ void OrderedWalk::record(FolderIt it, Listing&& listing) {
   stats_.failedFolders += listing.failures.size() + listing.cut.size();
   stats_.loopsCut += listing.loops;
   Folder& folder = it->second;
+  folder.listed = listing.path;
   // Where a folder's listing ends: failed (listing.error), or listed, whole or only in part
   // (listing.truncated; its TooManyEntries failure is then in listing.failures).
   if (listing.error) {
@@ -292,7 +297,7 @@ void OrderedWalk::record(FolderIt it, Listing&& listing) {
     // A stop cuts listings short: that is no failure of the folder, and nobody hears of it.
     if (listing.error->code != ErrorCode::Cancelled) {
       ++stats_.failedFolders;
-      folder.failures.push_back(ListingFailure{folder.path.full(), std::move(*listing.error)});
+      folder.failures.push_back(ListingFailure{*folder.listed, std::move(*listing.error)});
     }
   } else {
     folder.state = State::Listed;
@@ -305,10 +310,10 @@ void OrderedWalk::record(FolderIt it, Listing&& listing) {
     Key key = it->first;
     key.push_back(0);
     FolderIt hint = std::next(it);
-    const auto parent = listing.subfolders.empty() ? nullptr : std::make_shared<const std::string>(folder.path.full());
     for (auto& [name, ids] : listing.subfolders) {
-      const FolderIt child = folders_.emplace_hint(
-          hint, key, Folder{SharedPath{parent, std::move(name)}, std::move(std::get<std::shared_ptr<const FolderIdChain>>(ids))});
+      auto chain = std::move(std::get<std::shared_ptr<const FolderIdChain>>(ids));
+      const FolderIt child =
+          folders_.emplace_hint(hint, key, Folder{SharedPath{folder.listed, std::move(name)}, std::move(chain)});
       pending_.insert(child);
       hint = std::next(child);
       ++key.back();
@@ -371,7 +376,8 @@ ShareWalkStats OrderedWalk::run(const std::string& share) {
     if (folder.state == State::Listed || folder.state == State::Failed) {
       const bool listed = folder.state == State::Listed;
       const bool isTop = next->first.empty();
-      std::string path = folder.path.full();
+      const std::shared_ptr<const std::string> listedPath = std::move(folder.listed);
+      const std::string& path = *listedPath;
       std::vector<Match> matched = std::move(folder.matches);
       std::vector<ListingFailure> failures = std::move(folder.failures);
       std::vector<std::string> cut = std::move(folder.cut);
