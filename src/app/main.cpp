@@ -15,6 +15,7 @@
 #include "app/ui/texts.h"
 #include "index/index_path.h"
 #include "index/index_writer.h"
+#include "platform/core_dumps.h"
 #include "session/use_cases.h"
 
 namespace {
@@ -46,6 +47,12 @@ void answerWithoutDisplay(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before the password dialog can be answered; no window exists yet to show a failure in.
+  if (const int error = vuv::forbidCoreDumps(); error != 0) {
+    std::fprintf(stderr, "vuvuveva: turning core dumps off: %s\n",
+                 describe(vuv::makeError(vuv::ErrorCode::Other, {}, error)).c_str());
+    return 1;
+  }
   QCoreApplication::setApplicationName(vuv::app::text::kAppName);
   QCoreApplication::setApplicationVersion(VUV_VERSION);
   answerWithoutDisplay(argc, argv);

@@ -6,9 +6,14 @@
 #include "cli/argument_wipe.h"
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "platform/core_dumps.h"
 
 int main(int argc, char** argv) {
   using namespace vuv::cli;
+  // Before any password arrives: from the arguments, the environment or the prompt.
+  if (const int error = vuv::forbidCoreDumps(); error != 0) {
+    return toInt(reportError(vuv::makeError(vuv::ErrorCode::Other, "turning core dumps off", error)));
+  }
   std::vector<std::string> args(argv + 1, argv + argc);
   wipePasswordArguments(argc, argv);
   auto invocation = parseArguments(args);

@@ -259,6 +259,9 @@ def check_prompt(cli, server, env):
     at_prompt(term, occurrences=2)
     term.type(PASSWORD.encode() + b"\n")
     server.wait_beyond(before)  # past the prompt: the search is connecting
+    with open(f"/proc/{term.program()}/limits") as f:
+        if not any(line.split()[4:6] == ["0", "0"] for line in f if line.startswith("Max core file size")):
+            fail("the program holding a password may write a core file")
     if not term.echo_on():
         fail("echo still off after the password was entered")
     interrupt(term, "during the search")
