@@ -200,12 +200,15 @@ TEST_F(CopyJobTest, StopOrAFailingReadMidCopyLeavesNothingAndAnOldFileUntouched)
 }
 
 TEST_F(CopyJobTest, FewerOrMoreBytesThanAnnouncedFailTheCopy) {
-  const std::string unc = at("short.bin");
-  shares_.addFile(unc, 200000);
-  shares_.failRead(unc, 150000, std::nullopt);  // the stream ends without an error
-  auto shortened = copy(unc, false);
+  // Made-up sizes whose sum passes the largest number: the total holds at it.
+  for (const std::string unc : {at(R"(short\a)"), at(R"(short\b)")}) {
+    shares_.addFile(unc, std::uint64_t{1} << 63);
+    shares_.failRead(unc, 150000, std::nullopt);  // the stream ends without an error
+  }
+  auto shortened = copy(at("short"), true);
   ASSERT_FALSE(shortened.ok());
   EXPECT_EQ(shortened.error().code, ErrorCode::EndedEarly);
+  EXPECT_EQ(progress_.back().bytesTotal, std::numeric_limits<std::uint64_t>::max());
   EXPECT_TRUE(everything().empty());
 
   // A reader that sends more than it announced.
@@ -216,7 +219,7 @@ TEST_F(CopyJobTest, FewerOrMoreBytesThanAnnouncedFailTheCopy) {
       return success();
     }
   } growing;
-  auto grown = copyToFolder(CopyRequest{unc, false, dest_.string(), false}, shares_, growing, {}, {});
+  auto grown = copyToFolder(CopyRequest{at("grown"), false, dest_.string(), false}, shares_, growing, {}, {});
   ASSERT_FALSE(grown.ok());
   EXPECT_EQ(grown.error().code, ErrorCode::FileChanged);
   EXPECT_TRUE(everything().empty());

@@ -222,7 +222,7 @@ Status CopyJob::fillAndClose(int fd, const std::string& unc, const std::string& 
     announced = facts.size;
     if (facts.modified != 0) modified = facts.modified;
     // The file may have changed since it was listed: the total follows what it holds now.
-    state_.bytesTotal = state_.bytesTotal - std::min(state_.bytesTotal, listedSize) + facts.size;
+    state_.bytesTotal = addBytes(state_.bytesTotal - std::min(state_.bytesTotal, listedSize), facts.size);
     report();
     return true;
   };

@@ -8,6 +8,7 @@
 
 #include "base/casefold.h"
 #include "browse/unc_path.h"
+#include "transfer/transfer_progress.h"
 
 namespace vuv {
 
@@ -73,7 +74,7 @@ Result<CopyPlan> planFolderCopy(DirectoryLister& lister, std::string_view uncFol
       }
       plan.items.push_back(PlannedItem{failed, relative, entry.isFolder, entry.isFolder ? 0 : entry.size, entry.modified});
       if (entry.isFolder) subfolders.push_back(PendingFolder{failed, relative, folder.depth + 1, nullptr});
-      plan.totalBytes += entry.isFolder ? 0 : entry.size;
+      plan.totalBytes = addBytes(plan.totalBytes, entry.isFolder ? 0 : entry.size);
       return std::nullopt;
     };
     std::vector<std::uint64_t> ids;  // of the subfolders, chained once the folder's own id is known

@@ -8,12 +8,20 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <optional>
 #include <string>
 
 namespace vuv {
 
 using TransferClock = std::chrono::steady_clock;
+
+// a + b, held at the largest value: sizes come from servers, which may announce any number, and
+// a total past the largest would wrap to a small one.
+constexpr std::uint64_t addBytes(std::uint64_t a, std::uint64_t b) {
+  constexpr std::uint64_t kMost = std::numeric_limits<std::uint64_t>::max();
+  return b > kMost - a ? kMost : a + b;
+}
 
 struct TransferProgress {
   std::uint64_t bytesDone = 0;
