@@ -18,6 +18,7 @@
 //   authother    asks like auth, but about another server (OTHER), as when sent on elsewhere
 //   authpw:P     asks like auth, but fails with EACCES unless the password is P
 //   crash        sends one batch, then dies by SIGKILL
+//   crashmid     sends half of a batch's frame, then dies by SIGKILL
 //   crashonce:T  the first time in the test run (per T), dies by SIGKILL before it answers;
 //                then three entries
 //   hang         sends one batch, then nothing more
@@ -148,6 +149,10 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
     }
     for (int i = 0; i < 3; ++i) one("e" + std::to_string(i));
     done();
+  } else if (cmd == "crashmid") {
+    const auto frame = encodeFrame(EntriesBatch{id, {Entry{EntryKind::File, "cut short"}}});
+    (void)!::write(STDOUT_FILENO, frame->data(), frame->size() / 2);
+    ::kill(::getpid(), SIGKILL);
   } else if (cmd == "garbage") {
     const char header[] = {'\xff', '\xff', '\xff', '\xff'};
     (void)!::write(STDOUT_FILENO, header, sizeof header);

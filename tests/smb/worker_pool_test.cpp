@@ -119,7 +119,8 @@ TEST(WorkerPool, SilentRequestTimesOutButABusyWorkerGetsMoreTimeWithinItsBound) 
 TEST(WorkerPool, BrokenWorkerCostsOnlyItsRequest) {
   WorkerPool pool(fakeOptions());
   const std::pair<const char*, ErrorCode> cases[] = {
-      {"crash", ErrorCode::WorkerCrashed}, {"garbage", ErrorCode::Protocol}, {"wrongid", ErrorCode::Protocol}};
+      {"crash", ErrorCode::WorkerCrashed}, {"crashmid", ErrorCode::WorkerCrashed},
+      {"garbage", ErrorCode::Protocol}, {"wrongid", ErrorCode::Protocol}};
   for (const auto& [command, code] : cases) {
     const auto ran = runFake(pool, command);
     ASSERT_FALSE(ran.outcome.ok()) << command;

@@ -141,7 +141,8 @@ Result<bool> MessageChannel::readSome(std::optional<Clock::time_point> deadline)
       return true;
     }
     if (n == 0) {
-      if (decoder_.midFrame()) return makeError(ErrorCode::Protocol, "stream ended inside a message");
+      // The peer went away while writing, which is no fault of what it wrote.
+      if (decoder_.midFrame()) return makeError(ErrorCode::Io, "stream ended inside a message");
       return false;
     }
     if (errno != EINTR && errno != EAGAIN) return makeError(ErrorCode::Io, "reading from the peer", errno);

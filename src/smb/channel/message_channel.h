@@ -34,7 +34,7 @@ class MessageChannel {
 
   // The next message. nullopt: the peer closed the stream between two messages.
   // Errors: Timeout when `deadline` passes first (the channel stays usable), Protocol for a
-  // malformed frame or a stream that ends inside one, Io with the errno for a failed read.
+  // malformed frame, Io for a stream that ends inside a frame, or with the errno for a failed read.
   Result<std::optional<protocol::Message>> receive(
       std::optional<Clock::time_point> deadline = std::nullopt);
 

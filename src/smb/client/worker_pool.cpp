@@ -202,9 +202,12 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
           const auto waited = std::to_string(options_.progressTimeout.count() * static_cast<long>(extended + 1));
           return makeError(ErrorCode::Timeout, url + " (no reply for " + waited + " ms)", ETIMEDOUT);
         }
-        case ErrorCode::Protocol:
-          if (stop.stop_requested()) return crashed();  // killed mid-frame
+        case ErrorCode::Protocol: {
+          // Garbage from a worker already dead came with its crash; only a live one is confused.
+          const std::optional<ProcessActivity> now = worker.activity();
+          if (stop.stop_requested() || !now || now->state == 'Z') return crashed();
           return confused("sent a malformed message");
+        }
         default: return crashed();
       }
     }
