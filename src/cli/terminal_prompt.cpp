@@ -181,13 +181,17 @@ std::optional<std::string> readSecret(const std::string& prompt) { return ask(pr
 
 std::optional<CredentialAnswer> TerminalCredentialPrompt::credentialsFor(std::string_view server,
                                                                          std::string_view share,
+                                                                         LogOnReason reason,
                                                                          std::stop_token stop) {
   std::lock_guard lock(mutex_);
   if (stop.stop_requested()) return std::nullopt;
   // From the start of a line the progress line may hold.
   std::string where = "\r\033[K\\\\" + escapeForTerminal(server);
   if (!share.empty()) where += "\\" + escapeForTerminal(share);
-  const auto user = ask(where + " refuses anonymous access.\nUser name ([DOMAIN\\]USER, empty to skip): ",
+  const char* const refusal = reason == LogOnReason::ServerLogOnRefused
+                                  ? " refuses the log-on its server accepted."
+                                  : " refuses anonymous access.";
+  const auto user = ask(where + refusal + "\nUser name ([DOMAIN\\]USER, empty to skip): ",
                         /*echo=*/true, stop);
   if (!user || user->empty()) return std::nullopt;
   const auto password = ask("Password: ", /*echo=*/false, stop);

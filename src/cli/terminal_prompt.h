@@ -30,7 +30,7 @@ class TerminalCredentialPrompt final : public CredentialPrompt {
  public:
   // Asks nothing once `stop` is requested, and a stop ends a question already on the terminal
   // at once (nullopt, the terminal put back).
-  std::optional<CredentialAnswer> credentialsFor(std::string_view server, std::string_view share,
+  std::optional<CredentialAnswer> credentialsFor(std::string_view server, std::string_view share, LogOnReason reason,
                                                  std::stop_token stop) override;
 
  private:

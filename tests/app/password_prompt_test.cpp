@@ -31,7 +31,7 @@ struct Asker {
 
   Asker(DialogCredentialPrompt& prompt, std::string server, std::string share) {
     std::packaged_task<std::optional<CredentialAnswer>()> task(
-        [&prompt, server, share, token = stop.get_token()] { return prompt.credentialsFor(server, share, token); });
+        [&prompt, server, share, token = stop.get_token()] { return prompt.credentialsFor(server, share, LogOnReason::GuestRefused, token); });
     answer = task.get_future();
     thread = std::thread(std::move(task));
   }

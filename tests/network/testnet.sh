@@ -53,7 +53,7 @@ HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 #   impostor  (with modern) wsdd announces it under S1's name; its SMB ports count packets
 HOSTS=(
   "S1 ALPHA master          11 Public,Docs"
-  "S2 ALPHA member,restrict 12 Private"
+  "S2 ALPHA member,restrict 12 Private,Vault"
   "S3 ALPHA member,nosmb    13 -"
   "S4 ALPHA member          14 Scratch"
   "OLD1 ALPHA member,smb1   15 Legacy"
@@ -327,6 +327,9 @@ populate_Docs() {
 populate_Private() {
   put "$1/salaries.xls" "confidential"
 }
+populate_Vault() {
+  put "$1/keys.txt" "keys"
+}
 populate_Data() {
   put "$1/measurements.csv" "t,v"
   put "$1/results.txt" "results"
@@ -436,6 +439,8 @@ EOF
 EOF
         if has_flag restrict; then
           echo "  guest ok = no"
+          # Only the second account: the host's log-on as HOST_USER is refused here.
+          if [[ $s == Vault ]]; then echo "  valid users = $VAULT_USER"; fi
         else
           echo "  guest ok = yes"
         fi
@@ -446,16 +451,23 @@ EOF
     die "bad smb.conf for $H_NAME, see $d/log/testparm.err"
 }
 
-# A host that refuses guests has one account, HOST_USER: a Samba user on a Unix user that
-# exists only in the host's namespace (a passwd and group of its own, which `ip netns exec`
-# bind-mounts over /etc like the hosts file).
-add_host_user() {
-  local etc=/etc/netns/$H_NS
-  { cat /etc/passwd; echo "$HOST_USER:x:$HOST_USER_UID:$HOST_USER_UID:Vuvuveva test user:/nonexistent:/usr/sbin/nologin"; } >"$etc/passwd"
-  { cat /etc/group; echo "$HOST_USER:x:$HOST_USER_UID:"; } >"$etc/group"
-  printf '%s\n%s\n' "$HOST_USER_PASSWORD" "$HOST_USER_PASSWORD" |
-    in_ns "$H_NS" env -i PATH=$DAEMON_PATH pdbedit -s "$H_DIR/smb.conf" -a -t -u "$HOST_USER" \
-      >>"$H_DIR/log/pdbedit.out" 2>&1 9>&- || die "$H_NAME: adding $HOST_USER failed (see $H_DIR/log)"
+# A host that refuses guests has two accounts, HOST_USER and VAULT_USER (the only one its
+# share Vault admits): Samba users on Unix users that exist only in the host's namespace (a
+# passwd and group of its own, which `ip netns exec` bind-mounts over /etc like the hosts file).
+add_host_users() {
+  local etc=/etc/netns/$H_NS user uid password
+  cp /etc/passwd "$etc/passwd"
+  cp /etc/group "$etc/group"
+  while read -r user uid password; do
+    echo "$user:x:$uid:$uid:Vuvuveva test user:/nonexistent:/usr/sbin/nologin" >>"$etc/passwd"
+    echo "$user:x:$uid:" >>"$etc/group"
+    printf '%s\n%s\n' "$password" "$password" |
+      in_ns "$H_NS" env -i PATH=$DAEMON_PATH pdbedit -s "$H_DIR/smb.conf" -a -t -u "$user" \
+        >>"$H_DIR/log/pdbedit.out" 2>&1 9>&- || die "$H_NAME: adding $user failed (see $H_DIR/log)"
+  done <<EOF
+$HOST_USER $HOST_USER_UID $HOST_USER_PASSWORD
+$VAULT_USER $VAULT_USER_UID $VAULT_USER_PASSWORD
+EOF
 }
 
 populate_host() {
@@ -596,6 +608,8 @@ write_client() {
     echo "export VUV_NET_MODERN=$MODERN"
     echo "export VUV_NET_USER=$HOST_USER"
     echo "export VUV_NET_PASSWORD='$HOST_USER_PASSWORD'"
+    echo "export VUV_NET_VAULT_USER=$VAULT_USER"
+    echo "export VUV_NET_VAULT_PASSWORD='$VAULT_USER_PASSWORD'"
     echo "export HOME=$c/home"
     local rec n
     while read -r n _ _ _ _; do
@@ -619,6 +633,9 @@ KDC_NS=${PREFIX}-dc
 HOST_USER=vuvuser
 HOST_USER_UID=40001
 HOST_USER_PASSWORD='Vuv-User-2024!'
+VAULT_USER=vaultuser
+VAULT_USER_UID=40002
+VAULT_USER_PASSWORD='Vuv-Vault-2024!'
 
 KDC_ADMIN_PASSWORD='Vuv-Admin-2024!'
 KDC_USER=joe
@@ -894,7 +911,7 @@ cmd_up() {
   while read -r n _; do
     load_host "$n"
     write_host_conf
-    if has_flag restrict; then add_host_user; fi
+    if has_flag restrict; then add_host_users; fi
     populate_host
   done < <(all_host_records)
   log "starting daemons"

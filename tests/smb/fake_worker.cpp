@@ -17,6 +17,8 @@
 //                answers "user=DOMAIN\user:password" or EACCES
 //   authother    asks like auth, but about another server (OTHER), as when sent on elsewhere
 //   authpw:P     asks like auth, but fails with EACCES unless the password is P
+//   authagain:P  like authpw:P, but asks again (at most three times) while refused, as a real
+//                worker does
 //   crash        sends one batch, then dies by SIGKILL
 //   crashmid     sends half of a batch's frame, then dies by SIGKILL
 //   crashonce:T  the first time in the test run (per T), dies by SIGKILL before it answers;
@@ -123,17 +125,24 @@ void serve(smb::MessageChannel& channel, const Hello& hello, const Request& requ
     done();
   } else if (cmd.starts_with("fail:") || cmd == "empty") {
     done(cmd == "empty" ? 0 : static_cast<int>(argument(cmd, 1)), cmd == "empty");
-  } else if (cmd == "auth" || cmd == "authother" || cmd.starts_with("authpw:")) {
+  } else if (cmd == "auth" || cmd == "authother" || cmd.starts_with("authpw:") || cmd.starts_with("authagain:")) {
     const std::string server = cmd == "authother" ? "OTHER" : smbUrlComponent(request.target, 0);
-    (void)channel.send(AuthRequest{id, server, "FAKESHARE"});
-    auto reply = channel.receive();
-    const auto* auth = reply && reply->has_value() ? std::get_if<AuthReply>(&**reply) : nullptr;
-    if (auth == nullptr || auth->id != id) ::_exit(3);
-    if (!auth->credentials) return done(EACCES);
-    const Credentials& c = *auth->credentials;
-    if (cmd.starts_with("authpw:") && c.password != cmd.substr(7)) return done(EACCES);
-    one("user=" + c.domain + "\\" + c.user + ":" + c.password);
-    done();
+    const bool again = cmd.starts_with("authagain:");
+    const std::string password = cmd.substr(cmd.find(':') + 1);
+    for (int asked = 1;; ++asked) {
+      (void)channel.send(AuthRequest{id, server, "FAKESHARE"});
+      auto reply = channel.receive();
+      const auto* auth = reply && reply->has_value() ? std::get_if<AuthReply>(&**reply) : nullptr;
+      if (auth == nullptr || auth->id != id) ::_exit(3);
+      if (!auth->credentials) return done(EACCES);
+      const Credentials& c = *auth->credentials;
+      if (cmd.find(':') != std::string::npos && c.password != password) {
+        if (again && asked < 3) continue;
+        return done(EACCES);
+      }
+      one("user=" + c.domain + "\\" + c.user + ":" + c.password);
+      return done();
+    }
   } else if (cmd == "hang") {
     one("hanging");
     while (true) ::pause();

@@ -1,18 +1,17 @@
-// Shared by the SMB client tests: a pool of fake workers (fake_worker.cpp), a way to run one of
-// the fake's commands, and a prompt that answers from a list.
+// Shared by the SMB client tests: a pool of fake workers (fake_worker.cpp) and a way to run one
+// of the fake's commands.
 #pragma once
 
 #include <signal.h>
 
-#include <atomic>
 #include <cerrno>
 #include <functional>
-#include <mutex>
 #include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "list_prompt.h"
 #include "smb/client/worker_pool.h"
 #include "support/gate.h"
 
@@ -66,30 +65,5 @@ inline pid_t pidOf(const Ran& ran) {
 
 // True once `pid` is neither running nor a zombie: killed and reaped.
 inline bool isGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
-
-// Hands out its answers in turn (the last one repeats), counts the questions and keeps where
-// the last one was for. `beforeAnswer` runs first, outside the lock.
-class ListPrompt : public CredentialPrompt {
- public:
-  explicit ListPrompt(std::vector<std::optional<Credentials>> answers, bool remember = true)
-      : answers_(std::move(answers)), remember_(remember) {}
-  std::optional<CredentialAnswer> credentialsFor(std::string_view server, std::string_view share,
-                                                 std::stop_token) override {
-    if (beforeAnswer) beforeAnswer();
-    std::lock_guard lock(mutex_);
-    where = std::string(server) + "/" + std::string(share);
-    const std::optional<Credentials>& answer = answers_[std::min<std::size_t>(asked++, answers_.size() - 1)];
-    if (!answer) return std::nullopt;
-    return CredentialAnswer{*answer, remember_};
-  }
-  std::function<void()> beforeAnswer;
-  std::atomic<int> asked = 0;
-  std::string where;
-
- private:
-  std::mutex mutex_;
-  std::vector<std::optional<Credentials>> answers_;
-  bool remember_;
-};
 
 }  // namespace vuv::smb::testing

@@ -1,10 +1,13 @@
 // The real worker against the Samba servers of tests/network (see its README for the shares):
 // what one listing carries that no end-to-end test looks at (sizes past 32 bits, the file ids
-// that show loops, names beyond ASCII). Runs inside the network's client namespace.
+// that show loops, names beyond ASCII), and which log-on a share gets. Runs inside the
+// network's client namespace.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 
+#include "list_prompt.h"
 #include "smb/client/smb_directory_lister.h"
 
 namespace vuv::smb {
@@ -39,6 +42,33 @@ TEST(RealWorker, ListingCarriesTypeSizeTimeAndIdAndLeavesOutDotEntries) {
   ASSERT_TRUE(loops.ok()) << describe(loops.error());
   EXPECT_EQ(byName(*loops)["loop"].fileId, top["loops"].fileId);
   EXPECT_EQ(loops->folderId, top["loops"].fileId);
+}
+
+// S2 takes its account everywhere but in Vault, which admits only an account of its own: asked
+// for in the same request, and kept for Vault alone by the one worker that holds both.
+TEST(RealWorker, AShareRefusingItsServersLogOnGetsOneOfItsOwn) {
+  const auto account = [](const char* user, const char* password) {
+    const char* u = std::getenv(user);
+    const char* p = std::getenv(password);
+    return Credentials{"", u != nullptr ? u : "", p != nullptr ? p : ""};
+  };
+  testing::ListPrompt prompt({account("VUV_NET_USER", "VUV_NET_PASSWORD"),
+                              account("VUV_NET_VAULT_USER", "VUV_NET_VAULT_PASSWORD")});
+  WorkerPoolOptions options;
+  options.prompt = &prompt;
+  options.maxWorkers = 1;
+  WorkerPool pool(options);
+  SmbDirectoryLister lister(pool);
+  const std::pair<const char*, const char*> steps[] = {
+      {R"(\\S2\Private)", "salaries.xls"}, {R"(\\S2\Vault)", "keys.txt"}, {R"(\\S2\Private)", "salaries.xls"}};
+  for (const auto& [share, file] : steps) {
+    auto listing = lister.list(share, {});
+    ASSERT_TRUE(listing.ok()) << share << ": " << describe(listing.error());
+    EXPECT_TRUE(byName(*listing).contains(file)) << share;
+  }
+  EXPECT_EQ(prompt.asked, 2);
+  EXPECT_EQ(prompt.where, "S2/Vault");
+  EXPECT_EQ(prompt.reason, LogOnReason::ServerLogOnRefused);
 }
 
 }  // namespace

@@ -326,6 +326,23 @@ TEST(WorkerPool, MissingOrRefusedCredentialsMeanAccessDenied) {
   EXPECT_EQ(withoutPrompt.workerCount() + pool.workerCount(), 2u);
 }
 
+// A worker that asks again within a request was refused what it got: a mistyped password is
+// asked for again at once, and a share that refuses its server's accepted log-on gets a
+// question of its own.
+TEST(WorkerPool, AskedAgainInOneRequestTheCacheLearnsOfTheRefusal) {
+  ListPrompt prompt({Credentials{"", "alice", "typo"}, Credentials{"", "alice", "secret"},
+                     Credentials{"", "bob", "vault"}});
+  WorkerPoolOptions options = fakeOptions();
+  options.prompt = &prompt;
+  WorkerPool pool(options);
+  EXPECT_EQ(runFake(pool, "authagain:secret").names, std::vector<std::string>{"user=\\alice:secret"});
+  EXPECT_EQ(prompt.asked, 2);
+  EXPECT_EQ(prompt.reason, LogOnReason::GuestRefused);
+  EXPECT_EQ(runFake(pool, "authagain:vault").names, std::vector<std::string>{"user=\\bob:vault"});
+  EXPECT_EQ(prompt.asked, 3);
+  EXPECT_EQ(prompt.reason, LogOnReason::ServerLogOnRefused);
+}
+
 TEST(WorkerPool, MissingWorkerExecutableIsAnErrorValue) {
   WorkerPoolOptions options = fakeOptions();
   options.workerPath = "/nonexistent/vuvuveva-smb-worker";

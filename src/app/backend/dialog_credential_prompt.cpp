@@ -12,6 +12,7 @@ namespace vuv::app {
 
 struct DialogCredentialPrompt::Question {
   QString where;
+  LogOnReason reason = LogOnReason::GuestRefused;
   std::mutex mutex;
   std::condition_variable_any answered;
   bool done = false;                      // guarded by mutex
@@ -40,9 +41,11 @@ CPasswordDlg* DialogCredentialPrompt::currentDialog() const { return m_dialog; }
 
 std::optional<CredentialAnswer> DialogCredentialPrompt::credentialsFor(std::string_view server,
                                                                        std::string_view share,
+                                                                       LogOnReason reason,
                                                                        std::stop_token stop) {
   if (stop.stop_requested() || QThread::currentThread() == thread()) return std::nullopt;
   auto question = std::make_shared<Question>();
+  question->reason = reason;
   question->where = "\\\\" + QString::fromUtf8(server.data(), static_cast<qsizetype>(server.size()));
   if (!share.empty()) {
     question->where += '\\' + QString::fromUtf8(share.data(), static_cast<qsizetype>(share.size()));
@@ -81,7 +84,7 @@ void DialogCredentialPrompt::showNext() {
   m_current = m_waiting.front();
   m_waiting.pop_front();
 
-  auto* dialog = new CPasswordDlg(m_current->where, m_window);
+  auto* dialog = new CPasswordDlg(m_current->where, m_current->reason, m_window);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   dialog->setWindowModality(m_window ? Qt::WindowModal : Qt::ApplicationModal);
   m_dialog = dialog;

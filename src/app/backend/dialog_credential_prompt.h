@@ -36,7 +36,7 @@ class DialogCredentialPrompt final : public QObject, public CredentialPrompt {
   void setWindow(QWidget* window);
 
   std::optional<CredentialAnswer> credentialsFor(std::string_view server, std::string_view share,
-                                                 std::stop_token stop) override;
+                                                 LogOnReason reason, std::stop_token stop) override;
 
   // The dialog on screen now, if any; for tests.
   CPasswordDlg* currentDialog() const;

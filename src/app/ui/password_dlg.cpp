@@ -12,12 +12,14 @@
 
 namespace vuv::app {
 
-CPasswordDlg::CPasswordDlg(const QString& where, QWidget* parent)
+CPasswordDlg::CPasswordDlg(const QString& where, LogOnReason reason, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
   setWindowTitle(text::kPasswordCaption);
 
-  auto* message = new QLabel(QString(text::kPasswordMessage).arg(where), this);
+  const char* const format =
+      reason == LogOnReason::ServerLogOnRefused ? text::kSharePasswordMessage : text::kPasswordMessage;
+  auto* message = new QLabel(QString(format).arg(where), this);
   message->setObjectName("passwordMessage");
   message->setTextFormat(Qt::PlainText);  // a share name is not markup
   message->setWordWrap(true);

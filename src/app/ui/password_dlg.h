@@ -20,8 +20,8 @@ class CPasswordDlg : public QDialog {
   Q_OBJECT
 
  public:
-  // `where`: \\server or \\server\share, as shown to the user.
-  explicit CPasswordDlg(const QString& where, QWidget* parent = nullptr);
+  // `where`: \\server or \\server\share, as shown to the user; `reason`: why it is asked.
+  CPasswordDlg(const QString& where, LogOnReason reason, QWidget* parent = nullptr);
 
   // What was typed, and the check box; empties the password field. Call before the dialog
   // has ended (from its finished signal at the latest).

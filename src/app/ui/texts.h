@@ -84,6 +84,8 @@ inline constexpr char kTreeFileSuffix[] = "brk";
 inline constexpr char kPasswordCaption[] = "Password required";
 inline constexpr char kPasswordMessage[] =
     "%1 refuses guest access. Log on with a user name and password.";
+inline constexpr char kSharePasswordMessage[] =
+    "%1 refuses the log-on its server accepted. Log on with another user name and password.";
 inline constexpr char kUserLabel[] = "User:";
 inline constexpr char kPasswordLabel[] = "Password:";
 inline constexpr char kDomainLabelText[] = "Domain:";

@@ -30,6 +30,7 @@ struct Credentials {
   ~Credentials() { wipeSecret(password); }
 
   bool anonymous() const { return user.empty(); }
+  bool operator==(const Credentials&) const = default;
 };
 
 // Whether SMB logons use the Kerberos ticket cache (KRB5CCNAME), as the user chose it.
@@ -48,6 +49,12 @@ struct CredentialAnswer {
   bool remember = true;
 };
 
+// Why a person is asked.
+enum class LogOnReason {
+  GuestRefused,        // refused without credentials, or with credentials given for it
+  ServerLogOnRefused,  // a share refused the log-on its server accepted: it wants its own
+};
+
 // Asked when a server refuses anonymous access and no credentials were given for it.
 class CredentialPrompt {
  public:
@@ -58,7 +65,7 @@ class CredentialPrompt {
   // a person answers; the request's time limit does not run meanwhile, but `stop` (the
   // request's) ends the wait.
   virtual std::optional<CredentialAnswer> credentialsFor(std::string_view server,
-                                                         std::string_view share,
+                                                         std::string_view share, LogOnReason reason,
                                                          std::stop_token stop) = 0;
 };
 

@@ -6,10 +6,6 @@ namespace vuv::smb {
 
 namespace {
 
-bool same(const Credentials& a, const Credentials& b) {
-  return a.domain == b.domain && a.user == b.user && a.password == b.password;
-}
-
 // Server names compare ignoring case, as in the address book.
 std::string serverKey(std::string_view server) { return foldCaseUtf8(server); }
 
@@ -36,7 +32,8 @@ std::optional<CredentialAnswer> CredentialCache::credentialsFor(std::string_view
     if (!asking_.contains(promptKey)) {
       asking_.insert(promptKey);
       lock.unlock();
-      std::optional<CredentialAnswer> answer = prompt_->credentialsFor(server, share, stop);
+      const LogOnReason reason = ownShare ? LogOnReason::ServerLogOnRefused : LogOnReason::GuestRefused;
+      std::optional<CredentialAnswer> answer = prompt_->credentialsFor(server, share, reason, stop);
       lock.lock();
       asking_.erase(promptKey);
       answered_.notify_all();
@@ -65,7 +62,7 @@ void CredentialCache::startRun() {
 void CredentialCache::accepted(std::string_view server, std::string_view /*share*/,
                                const Credentials& given) {
   std::lock_guard lock(mutex_);
-  if (auto it = servers_.find(serverKey(server)); it != servers_.end() && same(it->second.credentials, given)) {
+  if (auto it = servers_.find(serverKey(server)); it != servers_.end() && it->second.credentials == given) {
     it->second.confirmed = true;
   }
 }
@@ -74,12 +71,12 @@ void CredentialCache::refused(std::string_view server, std::string_view share,
                               const Credentials& given) {
   std::lock_guard lock(mutex_);
   const ShareKey shareKey{serverKey(server), std::string(share)};
-  if (auto it = shares_.find(shareKey); it != shares_.end() && same(it->second.credentials, given)) {
+  if (auto it = shares_.find(shareKey); it != shares_.end() && it->second.credentials == given) {
     shares_.erase(it);
     return;
   }
   auto it = servers_.find(shareKey.first);
-  if (it == servers_.end() || !same(it->second.credentials, given)) return;  // already replaced
+  if (it == servers_.end() || it->second.credentials != given) return;  // already replaced
   if (it->second.confirmed) {
     sharesRefusingServer_.insert(shareKey);  // right for the server, not for this share
   } else {

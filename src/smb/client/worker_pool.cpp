@@ -237,6 +237,10 @@ Result<RequestOutcome> WorkerPool::converse(WorkerProcess& worker, std::uint32_t
               std::optional<CredentialAnswer> given;
               if (!host.empty() && compareIgnoringCase(ask.server, host) == 0) {
                 ask.server = serverName;
+                // Asked again about the same place: what we offered was refused.
+                if (offered && offered->first.server == ask.server && offered->first.share == ask.share) {
+                  credentials_.refused(ask.server, ask.share, offered->second);
+                }
                 given = credentials_.credentialsFor(ask.server, ask.share, stop, prompting == Prompting::Allowed);
               }
               if (stop.stop_requested()) return crashed();

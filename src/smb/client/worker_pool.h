@@ -20,7 +20,10 @@
 //
 // Credentials: a worker that asks gets them from the pool's CredentialCache (one per pool, so
 // what one server accepted reaches every worker); the prompt is asked only when the cache has
-// nothing, once per server however many workers ask at the same time. A worker is answered
+// nothing, once per server however many workers ask at the same time. A worker that asks
+// again about the same server and share within one request was refused what it got, and the
+// cache hears so before it answers (a share refusing its server's log-on gets a question of
+// its own). A worker is answered
 // only about the server of its request (the URL's host): a question about any other server
 // (a workgroup's master browser, a server the library was sent on to) gets no credentials,
 // so a password given for one server never reaches another.

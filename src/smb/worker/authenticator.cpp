@@ -34,7 +34,7 @@ void Authenticator::callback(SMBCCTX* context, const char* server, const char* s
   if (self != nullptr) {
     self->lastServer_ = server != nullptr ? server : "";
     self->lastShare_ = share != nullptr ? share : "";
-    credentials = &self->credentialsFor(self->lastServer_);
+    credentials = &self->credentialsFor(self->lastServer_, self->lastShare_);
   }
   const Credentials given = self != nullptr ? self->forLibrary(*credentials) : *credentials;
   fill(domain, domainSize, given.domain);
@@ -50,16 +50,31 @@ Credentials Authenticator::forLibrary(const Credentials& credentials) const {
   return out;
 }
 
-const Credentials& Authenticator::credentialsFor(std::string_view server) const {
+const Credentials& Authenticator::credentialsFor(std::string_view server, std::string_view share) const {
+  if (!share.empty()) {
+    if (const auto it = perShare_.find({serverKey(server), std::string(share)}); it != perShare_.end()) {
+      return it->second;
+    }
+  }
   const auto it = perServer_.find(serverKey(server));
   return it != perServer_.end() ? it->second : given_;
 }
 
-void Authenticator::remember(std::string_view server, Credentials credentials) {
-  perServer_[serverKey(server)] = std::move(credentials);
+void Authenticator::remember(std::string_view server, std::string_view share, Credentials credentials) {
+  if (share.empty()) {
+    perServer_[serverKey(server)] = std::move(credentials);
+  } else {
+    perShare_[{serverKey(server), std::string(share)}] = std::move(credentials);
+  }
 }
 
-void Authenticator::forget(std::string_view server) { perServer_.erase(serverKey(server)); }
+void Authenticator::forget(std::string_view server, std::string_view share) {
+  if (share.empty()) {
+    perServer_.erase(serverKey(server));
+  } else {
+    perShare_.erase({serverKey(server), std::string(share)});
+  }
+}
 
 void Authenticator::forgetLastAsked() {
   lastServer_.clear();

@@ -1,7 +1,7 @@
 // The worker's source of credentials for libsmbclient's auth callback.
 //
 // Holds the credentials from the parent's Hello and those the parent gave later for single
-// servers. The C callback finds its Authenticator through the context's user data, and always
+// servers, or for single shares that refused their server's. The C callback finds its Authenticator through the context's user data, and always
 // fills all three buffers (empty strings for anonymous/guest: libsmbclient reads them even
 // then). With Kerberos on, an empty user name would make libsmbclient log on anonymously, so
 // the callback names the login name instead, with no password; and with Kerberos required,
@@ -16,6 +16,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "browse/credentials.h"
 #include "smb/worker/kerberos_use.h"
@@ -35,10 +36,12 @@ class Authenticator {
                        int domainSize, char* user, int userSize, char* password,
                        int passwordSize);
 
-  // Those the parent gave for `server`, else those of the Hello (maybe anonymous).
-  const Credentials& credentialsFor(std::string_view server) const;
-  void remember(std::string_view server, Credentials credentials);
-  void forget(std::string_view server);
+  // Those the parent gave for `share` on `server`, else for `server`, else those of the Hello
+  // (maybe anonymous).
+  const Credentials& credentialsFor(std::string_view server, std::string_view share = {}) const;
+  // An empty `share`: for every share of the server that has none of its own.
+  void remember(std::string_view server, std::string_view share, Credentials credentials);
+  void forget(std::string_view server, std::string_view share);
 
   // Where libsmbclient last asked for credentials: the server a request really reached (for
   // smb://WORKGROUP, its master browser).
@@ -54,6 +57,7 @@ class Authenticator {
   KerberosUse kerberos_;
   std::string loginName_;
   std::map<std::string, Credentials> perServer_;  // key: server name in lower case
+  std::map<std::pair<std::string, std::string>, Credentials> perShare_;  // (server key, share)
   std::string lastServer_;
   std::string lastShare_;
 };

@@ -111,27 +111,40 @@ Status RequestHandler::retryWithParentCredentials(const protocol::Request& reque
     server = smbUrlComponent(request.target, 0);
     share = smbUrlComponent(request.target, 1);
   }
-  if (!authenticator_.credentialsFor(server).anonymous()) return success();
-  // A folder or file the guest may not open in a share the guest can open: that item's own
-  // rights, not a server asking for a log-on. A search would otherwise ask about every such
-  // folder it passes.
+  Credentials refusedNow = authenticator_.credentialsFor(server, share);
+  // A server's own list refusing credentials it was given: asked afresh by a later request.
+  if (!refusedNow.anonymous() && smbUrlComponent(request.target, 1).empty()) return success();
+  // A folder or file we may not open in a share we can open: that item's own rights, not a
+  // server asking for a log-on. A search would otherwise ask about every such folder it passes.
   if (const std::string top = shareTopUrl(request.target); !top.empty() && files_.openDir(top)) {
     return success();
   }
 
-  Result<std::optional<Credentials>> answer = askParent(request.id, server, share);
-  if (!answer) return answer.error();
-  if (!answer->has_value()) {
-    outcome.detail += " (no credentials offered)";
-    return success();
+  // Asking again after a refusal tells the parent that what it gave was refused, and it asks
+  // the person: first for the server, then, when a share refuses what its server took, for
+  // that share, which then keeps its own. A few times at most, in case of typing errors.
+  constexpr int kMaxAsks = 3;
+  bool retried = false;
+  for (int asked = 0; asked < kMaxAsks; ++asked) {
+    Result<std::optional<Credentials>> answer = askParent(request.id, server, share);
+    if (!answer) return answer.error();
+    if (!answer->has_value()) {
+      outcome.detail += " (no credentials offered)";
+      return success();
+    }
+    if (**answer == refusedNow) continue;  // what was just refused: ask again, saying so
+    const std::string_view scope = refusedNow.anonymous() ? std::string_view{} : share;
+    authenticator_.remember(server, scope, **answer);
+    browse_.forgetConnections();  // cached sessions with other credentials would be reused
+    files_.forgetConnections();
+    outcome = attempt(request, out);
+    retried = true;
+    if (!refused(outcome.status) || out.sentAny()) break;
+    // Refused again: ask afresh rather than keep failing with these.
+    authenticator_.forget(server, scope);
+    refusedNow = std::move(**answer);
   }
-  authenticator_.remember(server, std::move(**answer));
-  browse_.forgetConnections();  // cached anonymous sessions would otherwise be reused
-  files_.forgetConnections();
-  outcome = attempt(request, out);
-  // Refused again: ask afresh next time rather than keep failing with these.
-  if (refused(outcome.status)) authenticator_.forget(server);
-  outcome.detail += " (with credentials from the user)";
+  if (retried) outcome.detail += " (with credentials from the user)";
   return success();
 }
 

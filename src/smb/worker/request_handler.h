@@ -2,9 +2,10 @@
 // reads, each answered with batches and one Done.
 //
 // Browse lists (smb://, smb://WORKGROUP) go through the NT1 context, everything else through
-// the one with the user's protocol range. When a server refuses a request made without
-// credentials of our own, the handler asks the parent (AuthRequest) and retries once with what
-// it gets (not when Kerberos is required: a password would not be used). When that range
+// the one with the user's protocol range. When a server or share refuses a request, the
+// handler asks the parent (AuthRequest) and retries with what it gets; asked again within a
+// request, the parent takes it that its last answer was refused (not when Kerberos is
+// required: a password would not be used). When that range
 // excludes SMB1 and a server breaks off the negotiation, the NT1 context tries the server: if
 // it answers, the request fails with EPROTONOSUPPORT (ErrorCode::ProtocolNotAllowed), so the
 // user learns which setting would reach it.
@@ -48,8 +49,8 @@ class RequestHandler {
   };
 
   Outcome attempt(const protocol::Request& request, ReplyStream& out);
-  // After an anonymous attempt was refused: asks the parent, and tries once more with what
-  // it gives. Errors only for a lost parent.
+  // After an attempt was refused: asks the parent, and tries again with what it gives, a few
+  // times at most. Errors only for a lost parent.
   Status retryWithParentCredentials(const protocol::Request& request, ReplyStream& out,
                                     Outcome& outcome);
   // After a negotiation the server broke off: does it answer SMB1 (NT1)?
