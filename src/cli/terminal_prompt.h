@@ -30,8 +30,8 @@ class TerminalCredentialPrompt final : public CredentialPrompt {
  public:
   // Asks nothing once `stop` is requested, and a stop ends a question already on the terminal
   // at once (nullopt, the terminal put back).
-  std::optional<CredentialAnswer> credentialsFor(std::string_view server, std::string_view share, LogOnReason reason,
-                                                 std::stop_token stop) override;
+  std::optional<CredentialAnswer> credentialsFor(std::string_view server, std::string_view share,
+                                                 LogOnReason reason, std::stop_token stop) override;
 
  private:
   std::mutex mutex_;  // one question on the terminal at a time

@@ -55,7 +55,8 @@ enum class LogOnReason {
   ServerLogOnRefused,  // a share refused the log-on its server accepted: it wants its own
 };
 
-// Asked when a server refuses anonymous access and no credentials were given for it.
+// Asked when a server refuses anonymous access and no credentials were given for it, or when a
+// share refuses the log-on its server accepted.
 class CredentialPrompt {
  public:
   virtual ~CredentialPrompt() = default;
