@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "browse/host_address_book.h"
 #include "unit/wsd_test_support.h"
 #include "wsd/wsd_messages.h"
 
@@ -307,7 +308,7 @@ TEST(DiscoveryRound, HardLimitEndsWhateverIsPending) {
 TEST(DiscoveryRound, HostsToShow) {
   const std::vector<FoundHost> found = {
       {"urn:1", "M1", "MODERN", false, "10.0.0.1", ""},
-      {"urn:2", "m1", "OTHER", false, "10.0.0.2", ""},      // same name but for case: dropped
+      {"urn:2", "m1", "OTHER", false, "10.0.0.2", ""},      // a second claim to M1: kept
       {"urn:3", "DC", "CORP", true, "", ""},                // no address: shown, not reachable by it
       {"urn:4", "", "", false, "", "no answer"},            // nothing to show it by
       {"urn:5", "", "", false, "10.0.0.5", "no answer"},    // reverse name refused
@@ -322,9 +323,16 @@ TEST(DiscoveryRound, HostsToShow) {
   std::vector<std::pair<std::string, std::string>> namesAndAddresses;
   for (const DiscoveredHost& h : shown) namesAndAddresses.emplace_back(h.name, h.address);
   EXPECT_EQ(namesAndAddresses, (std::vector<std::pair<std::string, std::string>>{
-                                   {"M1", "10.0.0.1"}, {"DC", "10.0.0.7"}, {"10.0.0.5", "10.0.0.5"}, {"six.lan", "10.0.0.6"}}));
-  EXPECT_TRUE(shown.at(1).isDomain);
-  EXPECT_FALSE(shown.at(2).group.empty());
+                                   {"M1", "10.0.0.1"}, {"m1", "10.0.0.2"}, {"DC", "10.0.0.7"},
+                                   {"10.0.0.5", "10.0.0.5"}, {"six.lan", "10.0.0.6"}}));
+  EXPECT_TRUE(shown.at(2).isDomain);
+  EXPECT_FALSE(shown.at(3).group.empty());
+  // Both claims reach the address book, which leaves both out.
+  std::vector<DiscoveredHost> admitted = shown;
+  HostAddressBook book;
+  EXPECT_EQ(book.admitAnnounced(admitted, {}).size(), 2u);
+  EXPECT_EQ(admitted.size(), shown.size() - 2);
+  EXPECT_EQ(book.lookup("M1"), std::nullopt);
 }
 
 }  // namespace

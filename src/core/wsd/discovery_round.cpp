@@ -313,8 +313,11 @@ std::vector<DiscoveredHost> toDiscoveredHosts(const std::vector<FoundHost>& foun
       host.group = std::string(kDefaultWorkgroup);
       host.isDomain = false;
     }
-    auto same = std::find_if(out.begin(), out.end(),
-                             [&](const DiscoveredHost& h) { return compareIgnoringCase(h.name, host.name) == 0; });
+    // Two addresses for one name both go on: the address book refuses a name claimed twice.
+    auto same = std::find_if(out.begin(), out.end(), [&](const DiscoveredHost& h) {
+      return compareIgnoringCase(h.name, host.name) == 0 &&
+             (h.address == host.address || h.address.empty() || host.address.empty());
+    });
     if (same == out.end()) {
       out.push_back(std::move(host));
     } else if (same->address.empty()) {

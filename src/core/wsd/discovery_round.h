@@ -131,8 +131,9 @@ class DiscoveryRound {
 
 // The hosts to show: a host without a name takes `nameOf(address)` (a reverse lookup; empty
 // when there is none) or else its address; a host without a group goes to "WORKGROUP". Hosts
-// with neither name nor address are dropped, and so is a second host of the same name
-// (ignoring case).
+// with neither name nor address are dropped. Hosts of the same name (ignoring case) are one
+// when their addresses are equal or one has none; otherwise each stays, for the address book
+// to refuse (HostAddressBook::admitAnnounced).
 std::vector<DiscoveredHost> toDiscoveredHosts(const std::vector<FoundHost>& found,
                                               const std::function<std::string(const std::string&)>& nameOf);
 
