@@ -73,45 +73,58 @@ std::string discoverDevice(DiscoveryRound& round, Clock::time_point at, const st
   return resolveId;
 }
 
-// Also with the computer wanted by name: then its metadata ends the round at once.
 TEST(DiscoveryRound, RecordedExchangeFindsTheComputer) {
-  for (const std::string wanted : {"", "m1"}) {
-    SCOPED_TRACE("wanted " + wanted);
-    RoundOptions o = options();
-    o.wantedName = wanted;
+  DiscoveryRound round(options(), t0);
+  const std::vector<std::string> first = round.takeMulticasts(t0);
+  ASSERT_EQ(first.size(), 1u);
+
+  round.onDatagram(replaced(wsdData("probe-match-m1.xml"), testing::kRecordedProbeId, round.probeId()), kM1, t0 + 3ms);
+  EXPECT_TRUE(round.takeFetches(t0 + 3ms).empty());  // no address yet: Resolve first
+  const std::vector<std::string> resolves = round.takeMulticasts(t0 + 3ms);
+  ASSERT_EQ(resolves.size(), 1u);
+  auto resolve = parseMessage(resolves[0]);
+  ASSERT_TRUE(resolve.ok());
+  EXPECT_NE(resolves[0].find(kM1Endpoint), std::string::npos);
+
+  round.onDatagram(replaced(wsdData("resolve-match-m1.xml"), testing::kRecordedResolveId, resolve->messageId), kM1,
+                   t0 + 5ms);
+  const std::vector<FetchRequest> fetches = round.takeFetches(t0 + 5ms);
+  ASSERT_EQ(fetches.size(), 1u);
+  EXPECT_EQ(fetches[0].url.host, kM1);
+  EXPECT_TRUE(fetches[0].request.starts_with("POST /47954a0b-b3a7-31d8-8776-fe33e4988d58 HTTP/1.1\r\n"));
+  const std::string getId = messageIdOf(fetches[0].request);
+
+  round.onFetched(fetches[0].id, Result<std::string>(metadataFor(getId, "M1/Workgroup:MODERN")), t0 + 8ms);
+  EXPECT_FALSE(round.finished(t0 + 8ms));  // others may still answer within the window
+  EXPECT_TRUE(round.finished(t0 + 2s));
+  const std::vector<FoundHost> hosts = round.hosts();
+  ASSERT_EQ(hosts.size(), 1u);
+  EXPECT_EQ(hosts[0].name, "M1");
+  EXPECT_EQ(hosts[0].group, "MODERN");
+  EXPECT_EQ(hosts[0].address, kM1);
+  EXPECT_EQ(round.droppedMessages(), 0u);
+}
+
+// Once the wanted computer is known the round ends, unless another host already heard may claim
+// its name too: that one is waited for, briefly, so that both claims reach the address book.
+TEST(DiscoveryRound, WantedHostWaitsBrieflyForOthersHeard) {
+  RoundOptions o = options();
+  o.wantedName = "m1";
+  for (const bool otherAnswers : {true, false}) {
     DiscoveryRound round(o, t0);
-    const std::vector<std::string> first = round.takeMulticasts(t0);
-    ASSERT_EQ(first.size(), 1u);
-
-    round.onDatagram(replaced(wsdData("probe-match-m1.xml"), testing::kRecordedProbeId, round.probeId()), kM1, t0 + 3ms);
-    EXPECT_TRUE(round.takeFetches(t0 + 3ms).empty());  // no address yet: Resolve first
-    const std::vector<std::string> resolves = round.takeMulticasts(t0 + 3ms);
-    ASSERT_EQ(resolves.size(), 1u);
-    auto resolve = parseMessage(resolves[0]);
-    ASSERT_TRUE(resolve.ok());
-    EXPECT_NE(resolves[0].find(kM1Endpoint), std::string::npos);
-
-    round.onDatagram(replaced(wsdData("resolve-match-m1.xml"), testing::kRecordedResolveId, resolve->messageId), kM1,
-                     t0 + 5ms);
-    const std::vector<FetchRequest> fetches = round.takeFetches(t0 + 5ms);
-    ASSERT_EQ(fetches.size(), 1u);
-    EXPECT_EQ(fetches[0].url.host, kM1);
-    EXPECT_TRUE(fetches[0].request.starts_with("POST /47954a0b-b3a7-31d8-8776-fe33e4988d58 HTTP/1.1\r\n"));
-    const std::string getId = messageIdOf(fetches[0].request);
-
-    round.onFetched(fetches[0].id, Result<std::string>(metadataFor(getId, "M1/Workgroup:MODERN")), t0 + 8ms);
-    // Unless it was wanted, others may still answer within the window.
-    EXPECT_EQ(round.finished(t0 + 8ms), !wanted.empty());
-    EXPECT_TRUE(round.finished(t0 + 2s));
-    if (!wanted.empty()) {
-      EXPECT_TRUE(round.takeMulticasts(t0 + 8ms).empty());
-    }
-    const std::vector<FoundHost> hosts = round.hosts();
-    ASSERT_EQ(hosts.size(), 1u);
-    EXPECT_EQ(hosts[0].name, "M1");
-    EXPECT_EQ(hosts[0].group, "MODERN");
-    EXPECT_EQ(hosts[0].address, kM1);
-    EXPECT_EQ(round.droppedMessages(), 0u);
+    discoverDevice(round, t0, "urn:a", kM1, "http://10.213.0.31:5357/a");
+    discoverDevice(round, t0, "urn:b", "10.213.0.66", "http://10.213.0.66:5357/b");
+    const auto fetches = round.takeFetches(t0);
+    ASSERT_EQ(fetches.size(), 2u);
+    const auto answer = [&](std::size_t i, Clock::time_point at) {
+      round.onFetched(fetches[i].id, Result<std::string>(metadataFor(messageIdOf(fetches[i].request), "M1/Workgroup:MODERN")), at);
+    };
+    answer(0, t0 + 10ms);
+    EXPECT_FALSE(round.finished(t0 + 10ms));
+    if (otherAnswers) answer(1, t0 + 20ms);
+    EXPECT_EQ(round.finished(t0 + 20ms), otherAnswers);
+    EXPECT_TRUE(round.finished(t0 + 10ms + o.wantedGrace));
+    EXPECT_EQ(round.hosts().at(1).name, otherAnswers ? "M1" : "");
   }
 }
 

@@ -250,7 +250,9 @@ void DiscoveryRound::onFetched(std::size_t id, const Result<std::string>& body, 
   d.name = metadata->computer.name;
   d.group = metadata->computer.group;
   d.isDomain = metadata->computer.isDomain;
-  if (!options_.wantedName.empty() && compareIgnoringCase(d.name, options_.wantedName) == 0) wantedFound_ = true;
+  if (!wantedUntil_ && !options_.wantedName.empty() && compareIgnoringCase(d.name, options_.wantedName) == 0) {
+    wantedUntil_ = now + options_.wantedGrace;
+  }
 }
 
 Clock::time_point DiscoveryRound::wakeAt(Clock::time_point now) const {
@@ -260,6 +262,7 @@ Clock::time_point DiscoveryRound::wakeAt(Clock::time_point now) const {
   };
   if (!probeSends_.empty()) consider(probeSends_.front());
   consider(probeEnd_);
+  if (wantedUntil_) consider(*wantedUntil_);
   for (const Device& d : devices_) {
     if (d.state != State::Resolving) continue;
     if (!d.resolveSends.empty()) consider(d.resolveSends.front());
@@ -268,13 +271,17 @@ Clock::time_point DiscoveryRound::wakeAt(Clock::time_point now) const {
   return at;
 }
 
-bool DiscoveryRound::finished(Clock::time_point now) const {
-  if (wantedFound_ || now >= hardEnd_) return true;
-  if (now < probeEnd_) return false;
-  return std::none_of(devices_.begin(), devices_.end(), [&](const Device& d) {
+bool DiscoveryRound::pending(Clock::time_point now) const {
+  return std::any_of(devices_.begin(), devices_.end(), [&](const Device& d) {
     if (d.state == State::Resolving) return d.resolveDeadline > now;
     return d.state == State::NeedResolve || d.state == State::ReadyToFetch || d.state == State::Fetching;
   });
+}
+
+bool DiscoveryRound::finished(Clock::time_point now) const {
+  if (now >= hardEnd_) return true;
+  if (wantedUntil_) return now >= *wantedUntil_ || !pending(now);
+  return now >= probeEnd_ && !pending(now);
 }
 
 bool DiscoveryRound::included(const Device& d) const {

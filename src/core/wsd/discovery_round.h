@@ -7,8 +7,10 @@
 // the probe window ends; an endpoint without transport addresses is resolved with a multicast
 // Resolve (sent twice); each computer's metadata is fetched with an HTTP Get, a bounded number
 // at once. Devices whose Types name something other than a computer are ignored. The round
-// ends when the probe window has passed and nothing is pending, when the wanted host is known,
-// or at the hard limit (window + resolve time + fetch time), whatever is pending then failing.
+// ends when the probe window has passed and nothing is pending; once the wanted host is known,
+// when nothing is pending or a short grace has passed (another host claiming its name must be
+// heard, so that neither is believed); or at the hard limit (window + resolve time + fetch
+// time), whatever is pending then failing.
 //
 // Thread safety: none; one transport thread drives a round.
 #pragma once
@@ -40,6 +42,7 @@ struct RoundOptions {
   std::size_t maxConcurrentFetches = 8;
   std::size_t maxResponseBytes = 256 * 1024;       // metadata body
   std::string wantedName;                          // end once this computer is known (ignoring case)
+  std::chrono::milliseconds wantedGrace{500};      // then wait at most this for the others heard
   std::uint32_t seed = 0;                          // for the repeat delays; 0: std::random_device
 };
 
@@ -114,6 +117,7 @@ class DiscoveryRound {
   void chooseUrl(Device& device);
   std::chrono::milliseconds repeatDelay();
   bool included(const Device& device) const;
+  bool pending(Clock::time_point now) const;
 
   RoundOptions options_;
   std::mt19937 random_;
@@ -126,7 +130,7 @@ class DiscoveryRound {
   std::vector<Device> devices_;
   std::size_t inFlight_ = 0;
   std::size_t dropped_ = 0;
-  bool wantedFound_ = false;
+  std::optional<Clock::time_point> wantedUntil_;  // the end of the grace once the wanted host is known
 };
 
 // The hosts to show: a host without a name takes `nameOf(address)` (a reverse lookup; empty
