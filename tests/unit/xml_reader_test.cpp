@@ -136,11 +136,13 @@ TEST(XmlReader, LimitsHoldExactly) {
       {[&](std::size_t c) { return repeat(c, "<r>", "</r>", [&](std::size_t i) { return "<e xmlns:p=\"u" + n(i) + "\"/>"; }); },
        limits.maxBindings},
       {[](std::size_t c) { return "<" + std::string(c, 'n') + "/>"; }, limits.maxNameBytes},
+      {[](std::size_t c) { return "<a xmlns=\"" + std::string(c, 'u') + "\"/>"; }, limits.maxNameBytes},
       {[](std::size_t c) { return "<a>" + std::string(c - 7, 'x') + "</a>"; }, limits.maxBytes},
   };
   for (const auto& [make, limit] : limited) {
     EXPECT_TRUE(parse(make(limit), limits).ok()) << limit;
-    EXPECT_FALSE(parse(make(limit + 1), limits).ok()) << limit;
+    const auto beyond = parse(make(limit + 1), limits);
+    EXPECT_TRUE(!beyond.ok() && beyond.error().code == ErrorCode::BadFormat) << limit;
   }
 }
 

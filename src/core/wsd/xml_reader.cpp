@@ -313,6 +313,8 @@ class Parser {
     if (prefix == "xml" ? uri != kXmlNamespace : uri == kXmlNamespace) return fail("misuse of the xml namespace");
     if (uri == kXmlnsNamespace) return fail("the xmlns namespace cannot be bound");
     if (!prefix.empty() && uri.empty()) return fail("prefix " + prefix + " bound to no namespace");
+    // Every name in its scope carries a copy of the URI: a long one would multiply the input.
+    if (uri.size() > limits_.maxNameBytes) return fail("namespace name too long");
     doc_.bindings_.push_back(Document::Binding{std::move(prefix), std::move(uri), scope});
     scope = doc_.bindings_.size() - 1;
     return success();

@@ -6,7 +6,8 @@
 // instructions but the XML declaration, only the five predefined entities and numeric character
 // references, well-formed UTF-8 only, no characters XML forbids (NUL among them), undeclared
 // prefixes are errors, and the input size, nesting depth, element count, attributes per element
-// and namespace declarations are bounded. The reader is iterative: depth costs no stack.
+// and namespace declarations (their number and length) are bounded. The reader is iterative:
+// depth costs no stack.
 //
 // Thread safety: parseXml is a pure function; a document is an immutable value.
 #pragma once
@@ -27,7 +28,7 @@ struct Limits {
   std::size_t maxElements = 2048;
   std::size_t maxAttributes = 32;       // per element, namespace declarations included
   std::size_t maxBindings = 64;         // namespace declarations in the whole document
-  std::size_t maxNameBytes = 256;
+  std::size_t maxNameBytes = 256;       // also bounds namespace URIs
 };
 
 struct Name {
