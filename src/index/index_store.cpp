@@ -284,7 +284,7 @@ Status IndexStore::clear(std::string_view location) {
 }
 
 Status IndexStore::find(std::string_view location, std::string_view pattern,
-                        const std::function<bool(const IndexedRow&)>& visit) {
+                        const std::function<bool(const IndexedRow&)>& visit, std::stop_token stop) {
   const WildcardPattern matcher(pattern);
   if (matcher.empty()) return success();
   const std::string key = locationKey(location);
@@ -299,6 +299,7 @@ Status IndexStore::find(std::string_view location, std::string_view pattern,
   if (!select) return select.error();
   (*select)->bind(1, key);
   if (!query.empty()) (*select)->bind(2, query);
+  const StopPolling polling(db_.handle(), std::move(stop));
   IndexedRow found;
   while (true) {
     auto row = (*select)->step();
@@ -321,7 +322,7 @@ Status IndexStore::find(std::string_view location, std::string_view pattern,
   return success();
 }
 
-Result<IndexSummary> IndexStore::summary(std::string_view location) {
+Result<IndexSummary> IndexStore::summary(std::string_view location, std::stop_token stop) {
   const std::string key = locationKey(location);
   auto select = statement(
       "SELECT count(f.listed), sum(f.failed), max(f.listed), "
@@ -329,6 +330,7 @@ Result<IndexSummary> IndexStore::summary(std::string_view location) {
       "FROM folder f WHERE " VUV_BELOW);
   if (!select) return select.error();
   (*select)->bind(1, key);
+  const StopPolling polling(db_.handle(), std::move(stop));
   auto row = (*select)->step();
   if (!row) return row.error();
   IndexSummary out;

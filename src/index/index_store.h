@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -65,10 +66,11 @@ class IndexStore {
   Status clear(std::string_view location);
 
   // Calls `visit` with every entry below `location` (or anywhere when empty) whose name
-  // matches `pattern` (WildcardPattern rules), in no fixed order. Returning false stops.
+  // matches `pattern` (WildcardPattern rules), in no fixed order. Returning false stops. A
+  // read ends Cancelled soon after `stop` is asked for, also among rows that do not match.
   Status find(std::string_view location, std::string_view pattern,
-              const std::function<bool(const IndexedRow&)>& visit);
-  Result<IndexSummary> summary(std::string_view location);
+              const std::function<bool(const IndexedRow&)>& visit, std::stop_token stop = {});
+  Result<IndexSummary> summary(std::string_view location, std::stop_token stop = {});
 
  private:
   explicit IndexStore(Database db) : db_(std::move(db)) {}

@@ -6,6 +6,8 @@ namespace {
 
 // A busy database (another process's walk writing) is waited for this long.
 constexpr int kBusyTimeoutMs = 10000;
+// How often a statement looks at its stop token: some microseconds of work.
+constexpr int kStopPollInstructions = 1000;
 
 ErrorCode codeOf(int result) {
   switch (result & 0xff) {
@@ -16,6 +18,8 @@ ErrorCode codeOf(int result) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
       return ErrorCode::Busy;
+    case SQLITE_INTERRUPT:
+      return ErrorCode::Cancelled;
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
       return ErrorCode::BadFormat;
@@ -85,6 +89,17 @@ std::string_view Statement::text(int column) const {
   const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(statement_.get(), column));
   return data ? std::string_view(data, static_cast<std::size_t>(sqlite3_column_bytes(statement_.get(), column)))
               : std::string_view();
+}
+
+StopPolling::StopPolling(sqlite3* db, std::stop_token stop) : db_(db), stop_(std::move(stop)) {
+  if (!stop_.stop_possible()) return;
+  sqlite3_progress_handler(
+      db_, kStopPollInstructions,
+      [](void* token) { return static_cast<std::stop_token*>(token)->stop_requested() ? 1 : 0; }, &stop_);
+}
+
+StopPolling::~StopPolling() {
+  if (stop_.stop_possible()) sqlite3_progress_handler(db_, 0, nullptr, nullptr);
 }
 
 Result<Database> Database::open(const std::string& path) {

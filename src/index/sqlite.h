@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -59,6 +60,22 @@ class Database {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
   };
   std::unique_ptr<sqlite3, Close> db_;
+};
+
+// While it lives, a statement of `db` that runs when `stop` has been asked for ends with
+// ErrorCode::Cancelled within a thousand or so instructions: between rows, or inside a sort or
+// a count before its first row. The token is polled on the reading thread: sqlite3_interrupt()
+// from another thread is forgotten when it comes between two statements.
+class StopPolling {
+ public:
+  StopPolling(sqlite3* db, std::stop_token stop);
+  ~StopPolling();
+  StopPolling(const StopPolling&) = delete;
+  StopPolling& operator=(const StopPolling&) = delete;
+
+ private:
+  sqlite3* db_;
+  std::stop_token stop_;
 };
 
 // An error for what SQLite said about the connection's last call.

@@ -97,11 +97,12 @@ class UseCases {
   static std::vector<std::string> indexLocations(const NetworkTree& tree, NodeId node);
   // The index at `indexPath` answers for `locations` (network paths; "" for everything) and
   // `pattern`, without the network, handing each row to `each` as it is read (a sink that
-  // stops ends it with Cancelled). Returns when the index last listed a folder there
-  // completely (0: it does not know the locations). Opens its own connection: callable from
-  // any thread.
+  // stops, or `stop`, ends it with Cancelled; a stop also ends a long read between rows).
+  // Returns when the index last listed a folder there completely (0: it does not know the
+  // locations). Opens its own connection: callable from any thread.
   static Result<std::int64_t> findInIndex(const std::string& indexPath, const std::vector<std::string>& locations,
-                                          std::string_view pattern, const IndexedRowSink& each);
+                                          std::string_view pattern, const IndexedRowSink& each,
+                                          std::stop_token stop = {});
 
   // Copies the file or folder at the network path `item` into the local `folder` under the
   // name the server spells it with; returns the copy's local path. A failure to find the item

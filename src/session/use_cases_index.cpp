@@ -24,19 +24,20 @@ std::vector<std::string> UseCases::indexLocations(const NetworkTree& tree, NodeI
 }
 
 Result<std::int64_t> UseCases::findInIndex(const std::string& indexPath, const std::vector<std::string>& locations,
-                                           std::string_view pattern, const IndexedRowSink& each) {
+                                           std::string_view pattern, const IndexedRowSink& each,
+                                           std::stop_token stop) {
   auto store = index::IndexStore::open(indexPath);
   if (!store) return store.error();
   std::int64_t listed = 0;
   for (const std::string& location : locations) {
-    auto known = store->summary(location);
+    auto known = store->summary(location, stop);
     if (!known) return known.error();
     listed = std::max(listed, known->newestListing);
     bool stopped = false;
     const Status found = store->find(location, pattern, [&](const index::IndexedRow& row) {
       stopped = !each(row);
       return !stopped;
-    });
+    }, stop);
     if (!found) return found.error();
     if (stopped) return makeError(ErrorCode::Cancelled, location);
   }

@@ -9,6 +9,7 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -167,6 +168,27 @@ TEST_F(IndexTest, TheLogStaysBoundedAcrossWalksOverKnownFolders) {
   }
   // The log starts over once a checkpoint has copied its thousand pages.
   EXPECT_LT(std::filesystem::file_size(path() + "-wal"), 1500u * 4096u);
+}
+
+// A stopped read ends cancelled inside its statement: among rows that do not match (the sink
+// asks for the stop and goes on), before a sorted answer's first row, inside a count.
+TEST_F(IndexTest, AStoppedReadEndsBeforeItHasReadEverything) {
+  IndexStore store = open();
+  std::vector<DirectoryEntry> many;
+  for (int e = 0; e < 5000; ++e) many.push_back(file("n" + std::to_string(e) + ".dat"));
+  ASSERT_TRUE(store.begin().ok());
+  for (const std::string folder : {"a", "b", "c"}) {  // written in this order, read in it
+    ASSERT_TRUE(store.replaceFolder("\\\\S\\P\\" + folder, folder == "b" ? many : std::vector{file("x")}, 1).ok());
+  }
+  ASSERT_TRUE(store.commit().ok());
+  const auto cancelled = [](const auto& read) { return !read.ok() && read.error().code == ErrorCode::Cancelled; };
+  std::stop_source stop;
+  int visited = 0;
+  const auto visit = [&](const IndexedRow&) { stop.request_stop(); return ++visited > 0; };
+  EXPECT_TRUE(cancelled(store.find("", "?", visit, stop.get_token())));  // "?" narrows nothing: all are read
+  EXPECT_TRUE(cancelled(store.find("", "*.dat", visit, stop.get_token())));
+  EXPECT_EQ(visited, 1);
+  EXPECT_TRUE(cancelled(store.summary("", stop.get_token())));
 }
 
 // Locks this process holds on `file`, as the kernel lists them.
