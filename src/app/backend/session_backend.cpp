@@ -132,8 +132,11 @@ void SessionBackend::walkRows(std::vector<ResultRow> rows) {
   std::vector<RowChange> changes;
   if (!unconfirmed_.empty()) {
     std::erase_if(rows, [&](ResultRow& row) {
-      const auto shown = unconfirmed_.find(index::locationKey(row.path));
-      if (shown == unconfirmed_.end()) return false;
+      // The row of the same name, else one whose name differs in case only (renamed since).
+      const auto [first, last] = unconfirmed_.equal_range(index::locationKey(row.path));
+      if (first == last) return false;
+      auto shown = std::find_if(first, last, [&](const auto& entry) { return entry.second.path == row.path; });
+      if (shown == last) shown = first;
       if (shown->second != row) changes.push_back({std::move(shown->second.path), std::move(row)});
       unconfirmed_.erase(shown);
       return true;

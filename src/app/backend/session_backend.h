@@ -99,7 +99,8 @@ class SessionBackend final : public WindowBackend {
   void learningEnded(RunId run);
   void startSearchNow(NodeId node, const std::string& pattern);
   void readIndex(RunId run, NodeId node, const std::string& pattern);
-  using Unconfirmed = std::unordered_map<std::string, ResultRow>;  // folded path -> the row shown
+  // Folded path -> the rows shown: a share may hold names that differ only in case.
+  using Unconfirmed = std::unordered_multimap<std::string, ResultRow>;
   void indexRead(RunId run, std::vector<ResultRow> rows, Unconfirmed keys, std::int64_t listed);
   void walkRows(std::vector<ResultRow> rows);
   void searchEnded(bool stopped);
