@@ -40,9 +40,9 @@ struct Rig {
       events << line;
     };
     backend.setEvents(WindowEvents{
-        .status = {},
+        .status = [note](const StatusUpdate& u) { note(std::holds_alternative<SearchFinished>(u) ? "SearchFinished" : "status"); },
         .rows = [this, note](std::vector<ResultRow> batch) { note("rows"); rows.insert(rows.end(), batch.begin(), batch.end()); },
-        .indexedRows = [this](std::vector<ResultRow> batch, std::int64_t) { indexed = std::move(batch); },
+        .indexedRows = [this, note](std::vector<ResultRow> batch, std::int64_t) { note("indexedRows"), indexed = std::move(batch); },
         .changedRows = [this](std::vector<RowChange> batch) { changes = std::move(batch); },
         .searchFinished = [this, note](const SearchOutcome& o) { note("searchFinished"), stale = o.stale; },
         .discoveryFinished = [note] { note("discoveryFinished"); },
@@ -143,8 +143,9 @@ class SessionBackendTest : public QObject {
   // With the index on, its rows come while the walk is held; the walk's confirmed rows do not
   // come twice (a changed one changes), its new ones do, and at the end the rows it did not
   // find go where it listed the folder or the folder is gone, not where the listing failed.
-  // Names that differ in case only are rows of their own. Off: nothing from the index, nothing
-  // recorded.
+  // Names that differ in case only are rows of their own. When the walk ends while the index is
+  // still read, SearchFinished still follows the index's rows. Off: nothing from the index,
+  // nothing recorded.
   void indexedRowsFirstThenTheWalkDecides() {
     QTemporaryDir dir;
     const std::string path = dir.filePath("index.sqlite").toStdString();
@@ -175,6 +176,16 @@ class SessionBackendTest : public QObject {
     QCOMPARE(rig.changes[0].row, fileRow("\\\\S1\\docs\\keep.txt", 7));
     std::sort(rig.stale.begin(), rig.stale.end());
     QCOMPARE(rig.stale, (std::vector<std::string>{"\\\\S1\\docs\\gone.txt", "\\\\S1\\docs\\vanished\\deep\\lost.txt"}));
+
+    std::optional<index::Database> lock = index::Database::open(path).value();
+    QVERIFY(lock->exec("PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE"));  // no reader gets in
+    rig.backend.startSearch(node, "*.txt");
+    rig.access.executorOf.waitUntilIdle();
+    QCoreApplication::processEvents();  // the walk's end
+    lock.reset();
+    QTRY_COMPARE(rig.events.count("searchFinished"), 2);
+    QCOMPARE(rig.events.mid(rig.events.lastIndexOf("indexedRows")),
+             (QStringList{"indexedRows", "rows", "SearchFinished", "searchFinished"}));
     const int recorded = recorder.folders;
     QVERIFY(recorded > 0);
 
@@ -182,7 +193,7 @@ class SessionBackendTest : public QObject {
     rig.indexed.clear();
     rig.rows.clear();
     rig.backend.startSearch(node, "*.txt");
-    QTRY_COMPARE(rig.events.count("searchFinished"), 2);
+    QTRY_COMPARE(rig.events.count("searchFinished"), 3);
     QVERIFY(rig.indexed.empty() && rig.stale.empty());
     QCOMPARE(rig.rows.size(), std::size_t{3});
     QCOMPARE(recorder.folders, recorded);

@@ -103,7 +103,11 @@ SearchEvents SessionBackend::searchEvents() {
       if (run != searchRun_ || !events_.status) return;
       // Rows shown from the index keep their status line until the walk ends.
       const bool fromIndex = indexPending_ || !unconfirmed_.empty();
-      if (!fromIndex || !std::holds_alternative<SearchingIn>(update)) events_.status(update);
+      if (indexPending_ && std::holds_alternative<SearchFinished>(update)) {
+        heldFinishedStatus_ = true;
+      } else if (!fromIndex || !std::holds_alternative<SearchingIn>(update)) {
+        events_.status(update);
+      }
     });
   };
   events.failed = [this](RunId run, const ListingFailure& failure) {
@@ -194,6 +198,7 @@ void SessionBackend::indexRead(RunId run, std::vector<ResultRow> rows, Unconfirm
     if (events_.indexedRows) events_.indexedRows(std::move(rows), listed);
   }
   walkRows(std::exchange(heldRows_, {}));
+  if (std::exchange(heldFinishedStatus_, false) && events_.status) events_.status(SearchFinished{});
   if (const std::optional<bool> stopped = std::exchange(heldEnd_, std::nullopt)) searchEnded(*stopped);
 }
 
@@ -283,6 +288,7 @@ void SessionBackend::startSearchNow(NodeId node, const std::string& pattern) {
   unconfirmed_.clear();
   heldRows_.clear();
   heldEnd_.reset();
+  heldFinishedStatus_ = false;
   indexPending_ = false;
   const bool readsIndex = indexOn_ && !indexPath_.empty();
   walkRecorder_.keepListed(readsIndex);

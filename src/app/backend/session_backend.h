@@ -121,6 +121,7 @@ class SessionBackend final : public WindowBackend {
   bool indexPending_ = false;  // its answer is being read: the walk's events wait
   std::vector<ResultRow> heldRows_;
   std::optional<bool> heldEnd_;  // the walk ended while the index was read; whether stopped
+  bool heldFinishedStatus_ = false;  // and its SearchFinished, which must follow the index's rows
   Unconfirmed unconfirmed_;  // shown from the index, not yet found by the walk
   RunId copyRun_ = RunId::None;
   bool loggingOn_ = false;
