@@ -144,6 +144,18 @@ Status checkConnectionOptions(const CLI::App& command, Invocation& invocation, c
   return take(command, "--source", typed.source, parseSource, invocation.source);
 }
 
+// Values that name a file or a place. An empty one (an unset shell variable) is refused: taken
+// as "not given" it would mean the user's own index, the whole index, or a guest log-on.
+Status refuseEmptyValues(const CLI::App& command) {
+  for (const char* name : {"--save", "--tree", "--index-file", "--authentication-file", "--configfile", "LOC"}) {
+    const CLI::Option* option = command.get_option_no_throw(name);
+    if (option != nullptr && option->count() > 0 && option->as<std::string>().empty()) {
+      return usage(std::string(name) + " needs a value");
+    }
+  }
+  return success();
+}
+
 // CLI11 reads "--name=" as a missing value; here it is an empty one, as in "--name ''".
 // Reversed, as CLI11's parse() takes them.
 std::vector<std::string> forParser(const std::vector<std::string>& args) {
@@ -245,6 +257,11 @@ Result<Invocation> parseArguments(const std::vector<std::string>& args) {
     return invocation;
   }
 
+  for (const CLI::App* command : {discover, search, index, copy}) {
+    if (command->parsed()) {
+      if (auto s = refuseEmptyValues(*command); !s) return s.error();
+    }
+  }
   if (discover->parsed()) {
     invocation.command = Command::Discover;
     if (auto s = checkConnectionOptions(*discover, invocation, typed); !s) return s.error();
