@@ -63,8 +63,9 @@ bool parseWhole(const std::string& text, Number& number) {
 
 Result<double> parseSeconds(const std::string& text) {
   double seconds = 0;
-  if (!parseWhole(text, seconds) || !std::isfinite(seconds) || seconds <= 0 || seconds > kMaxTimeoutSeconds) {
-    return usage("--timeout takes a number of seconds above 0 and at most " +
+  // Below a millisecond every request would time out at once.
+  if (!parseWhole(text, seconds) || !std::isfinite(seconds) || seconds < 0.001 || seconds > kMaxTimeoutSeconds) {
+    return usage("--timeout takes a number of seconds from 0.001 to " +
                  std::to_string(static_cast<int>(kMaxTimeoutSeconds)));
   }
   return seconds;
