@@ -54,7 +54,8 @@ std::string jsonString(std::string_view text) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (c < 0x20 || c == 0x7F) {
+        // Valid JSON either way; escaped, a reader that prints a name cannot drive the terminal.
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || isDirectionControl(c)) {
           char buffer[12];
           std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(c));
           out += buffer;

@@ -33,8 +33,7 @@ std::string escapeForTerminal(std::string_view text) {
     } else if (c.value < 0x20 || (c.value >= 0x7F && c.value <= 0x9F)) {
       std::snprintf(buffer, sizeof buffer, "\\x%02X", static_cast<unsigned>(c.value));
       out += buffer;
-    } else if ((c.value >= 0x202A && c.value <= 0x202E) || (c.value >= 0x2066 && c.value <= 0x2069) ||
-               c.value == 0x200E || c.value == 0x200F) {
+    } else if (isDirectionControl(c.value)) {
       // Direction overrides would show the rest of the line reordered: a name could pose as
       // another.
       std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(c.value));
@@ -45,6 +44,10 @@ std::string escapeForTerminal(std::string_view text) {
     i += c.length;
   }
   return out;
+}
+
+bool isDirectionControl(char32_t c) {
+  return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F;
 }
 
 std::string formatTreeForPeople(const NetworkTree& tree) {

@@ -15,4 +15,7 @@ std::string formatTreeForPeople(const NetworkTree& tree);
 // full of them.
 std::string escapeForTerminal(std::string_view text);
 
+// The direction marks and overrides (embeddings, isolates) that reorder the rest of a line.
+bool isDirectionControl(char32_t c);
+
 }  // namespace vuv::cli
