@@ -8,6 +8,28 @@
 #include "cli/output.h"
 #include "platform/core_dumps.h"
 
+namespace {
+
+vuv::cli::ExitCode run(const vuv::cli::Invocation& invocation) {
+  using namespace vuv::cli;
+  switch (invocation.command) {
+    case Command::Help:
+      std::cout << usageText();
+      return ExitCode::Success;
+    case Command::Version:
+      std::cout << "vuvuveva-cli " VUV_VERSION "\n";
+      return ExitCode::Success;
+    case Command::Discover: return runDiscover(invocation);
+    case Command::Tree: return runTree(invocation);
+    case Command::Search: return runSearch(invocation);
+    case Command::Copy: return runCopy(invocation);
+    case Command::Index: return runIndex(invocation);
+  }
+  return ExitCode::Usage;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace vuv::cli;
   // Before any password arrives: from the arguments, the environment or the prompt.
@@ -22,23 +44,5 @@ int main(int argc, char** argv) {
     printError(invocation.error().detail);
     return toInt(ExitCode::Usage);
   }
-  switch (invocation->command) {
-    case Command::Help:
-      std::cout << usageText();
-      return toInt(ExitCode::Success);
-    case Command::Version:
-      std::cout << "vuvuveva-cli " VUV_VERSION "\n";
-      return toInt(ExitCode::Success);
-    case Command::Discover:
-      return toInt(runDiscover(*invocation));
-    case Command::Tree:
-      return toInt(runTree(*invocation));
-    case Command::Search:
-      return toInt(runSearch(*invocation));
-    case Command::Copy:
-      return toInt(runCopy(*invocation));
-    case Command::Index:
-      return toInt(runIndex(*invocation));
-  }
-  return toInt(ExitCode::Usage);
+  return toInt(finishStandardOutput(run(*invocation)));
 }

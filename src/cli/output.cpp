@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <iostream>
 
 #include "base/utf8.h"
@@ -46,6 +47,14 @@ ExitCode reportError(const Error& error) {
   printError(error);
   return error.code == ErrorCode::Io || error.code == ErrorCode::BadFormat ? ExitCode::FileError
                                                                             : ExitCode::NetworkError;
+}
+
+ExitCode finishStandardOutput(ExitCode code) {
+  std::cout.flush();
+  if (std::cout) return code;
+  // The stream keeps no reason; errno is that of the failed write unless a later call failed.
+  printError(makeError(ErrorCode::Io, "writing standard output", errno));
+  return code == ExitCode::Success || code == ExitCode::NothingFound ? ExitCode::FileError : code;
 }
 
 std::string escapeLines(std::string_view text) {

@@ -25,6 +25,10 @@ void printError(const Error& error);
 // cannot be read or parsed, NetworkError for everything that keeps us off the network.
 ExitCode reportError(const Error& error);
 
+// Flushes standard output. When what was written there did not all arrive (a full disk, a
+// closed pipe), says so and turns `code` into FileError unless it is already a failure.
+ExitCode finishStandardOutput(ExitCode code);
+
 // `text` escaped for the terminal line by line: its line feeds stay.
 std::string escapeLines(std::string_view text);
 

@@ -29,8 +29,9 @@ cmp "$work/out.brk" "$work/reloaded.brk"
 "$cli" discover "${slow[@]}" --source netbios --add-workgroup NOSUCHGROUP --format brk >"$work/added.brk" 2>/dev/null
 { cat "$netbios_expected"; echo "0NOSUCHGROUP"; } | diff -u - "$work/added.brk"
 
-# Usage errors and unreadable files have their own exit codes.
+# Usage errors, unreadable files and output that cannot be written have their own exit codes.
 set +e
 "$cli" discover --format nonsense >/dev/null 2>&1; [ $? -eq 2 ] || { echo "bad --format: wrong exit code"; exit 1; }
 "$cli" tree "$work/missing.brk" >/dev/null 2>&1; [ $? -eq 3 ] || { echo "missing file: wrong exit code"; exit 1; }
+"$cli" tree "$work/saved.brk" >/dev/full 2>&1; [ $? -eq 3 ] || { echo "full disk: wrong exit code"; exit 1; }
 echo "cli discovery matches the network"
