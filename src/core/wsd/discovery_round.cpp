@@ -143,7 +143,8 @@ void DiscoveryRound::take(const EndpointInfo& info, std::string_view sender, boo
     return;
   }
   if (it == devices_.end()) {
-    if (devices_.size() >= options_.maxDevices) {
+    const auto held = std::count_if(devices_.begin(), devices_.end(), [&](const Device& d) { return d.sender == sender; });
+    if (devices_.size() >= options_.maxDevices || static_cast<std::size_t>(held) >= options_.maxDevicesPerSender) {
       ++dropped_;
       return;
     }
@@ -151,8 +152,9 @@ void DiscoveryRound::take(const EndpointInfo& info, std::string_view sender, boo
     it = devices_.end() - 1;
     it->endpoint = info.endpoint;
   } else if (it->state == State::Gone) {
-    // A Hello after a Bye is a restart; a late repeat of an earlier match is not.
-    if (probeAnswer) return;
+    // A Hello after a Bye is a restart; a late repeat of an earlier match is not, nor a Hello
+    // from another sender.
+    if (probeAnswer || it->sender != sender) return;
     const bool requestOut = it->requestOut;
     *it = Device{};
     it->endpoint = info.endpoint;
@@ -211,7 +213,7 @@ void DiscoveryRound::onDatagram(std::string_view payload, std::string_view sende
     case MessageKind::Bye:
       for (const EndpointInfo& info : message->endpoints) {
         for (Device& d : devices_) {
-          if (d.endpoint != info.endpoint || d.state == State::Gone) continue;
+          if (d.endpoint != info.endpoint || d.state == State::Gone || d.sender != sender) continue;
           d.state = State::Gone;  // a request of its still out counts until it ends
         }
       }

@@ -39,6 +39,7 @@ struct RoundOptions {
   std::chrono::milliseconds fetchTimeout{2000};    // per metadata request (the transport enforces it)
   int probeRepeats = 2;                            // probes sent after the first
   std::size_t maxDevices = 64;                     // endpoints taken per round
+  std::size_t maxDevicesPerSender = 4;             // so that one sender cannot fill the round
   std::size_t maxConcurrentFetches = 8;
   std::size_t maxResponseBytes = 256 * 1024;       // metadata body
   std::string wantedName;                          // end once this computer is known (ignoring case)
@@ -74,8 +75,9 @@ class DiscoveryRound {
 
   // A datagram from `sender`: an IPv4 address, an IPv6 one (link-local with "%" and its scope
   // id), or empty when unknown. Metadata is fetched only from the sender's address or from an
-  // IPv6 link-local one. Anything unparsable,
-  // unrelated or beyond the limits is dropped and counted.
+  // IPv6 link-local one. A device is the first sender's: a Bye (and the restart after it) from
+  // another sender is ignored. Anything unparsable, unrelated or beyond the limits is dropped
+  // and counted.
   void onDatagram(std::string_view payload, std::string_view sender, Clock::time_point now);
   // The body of a metadata response, or why there is none.
   void onFetched(std::size_t id, const Result<std::string>& body, Clock::time_point now);
