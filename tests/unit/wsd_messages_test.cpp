@@ -70,7 +70,6 @@ TEST(WsdMessages, MessageIdsAreRandomVersion4) {
 
 TEST(WsdMessages, DamagedAndHostileMessagesAreRefused) {
   const std::string match = wsdData("probe-match-m1.xml");
-  const std::string bodyStart = "<soap:Body>";
   struct Case {
     const char* what;
     std::string message;
@@ -90,9 +89,6 @@ TEST(WsdMessages, DamagedAndHostileMessagesAreRefused) {
       {"endpoint too long", replaced(match, kM1Endpoint, std::string(kMaxEndpointBytes + 1, 'e'))},
       {"no body", replaced(replaced(match, "<soap:Body>", ""), "</soap:Body>", "")},
       {"document type first", "<!DOCTYPE x [<!ENTITY e \"e\">]>" + match.substr(38)},
-      {"huge", replaced(match, bodyStart, bodyStart + "<x>" + std::string(300 * 1024, 'x') + "</x>")},
-      {"deeply nested", replaced(match, bodyStart, bodyStart + replaced(std::string(100, '('), "(", "<n>") +
-                                                        replaced(std::string(100, ')'), ")", "</n>"))},
       {"not XML at all", "\x16\x03\x01 binary"},
   };
   for (const Case& c : cases) {
