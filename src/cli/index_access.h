@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/result.h"
 #include "cli/cli_options.h"
@@ -23,11 +24,16 @@ struct WalkOutput {
   bool indexRequired = false;  // what could not be recorded fails the run (FileError)
 };
 
+struct Walked {
+  SearchSummary summary;
+  std::vector<std::string> locations;  // the network locations below the start, as the index keys them
+};
+
 // Walks the invocation's location for `pattern`, printing rows and failures as search does
-// and recording into the index unless --no-index. Success or Interrupted with `summary` set;
+// and recording into the index unless --no-index. Success or Interrupted with `walked` set;
 // another code when the walk could not start, or FileError when `output.indexRequired` and
 // the index could not be kept (the error already printed).
 ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, const WalkOutput& output,
-                      SearchSummary& summary);
+                      Walked& walked);
 
 }  // namespace vuv::cli

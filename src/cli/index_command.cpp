@@ -86,20 +86,19 @@ ExitCode runIndex(const Invocation& invocation) {
   if (invocation.clearIndex) return clearIndex(invocation);
   // Opened first: a walk that could record nothing is not worth its time.
   if (auto store = openStore(invocation); !store) return reportError(store.error());
-  SearchSummary summary;
+  Walked walked;
   WalkOutput output;
   output.rows = false;
   output.failuresAsRows = false;
   output.indexRequired = true;
   // An empty pattern matches nothing, and every folder is still listed.
-  const ExitCode walked = walkLocation(invocation, "", output, summary);
-  if (walked != ExitCode::Success && walked != ExitCode::Interrupted) return walked;
+  const ExitCode code = walkLocation(invocation, "", output, walked);
+  if (code != ExitCode::Success && code != ExitCode::Interrupted) return code;
 
   auto store = openStore(invocation);
   if (!store) return reportError(store.error());
-  auto locations = indexedLocations(invocation);
   index::IndexSummary known;
-  for (const std::string& location : locations ? *locations : std::vector<std::string>{invocation.location}) {
+  for (const std::string& location : walked.locations) {
     auto part = store->summary(location);
     if (!part) return reportError(part.error());
     known.folders += part->folders;
@@ -107,9 +106,9 @@ ExitCode runIndex(const Invocation& invocation) {
   }
   std::cout << "The index holds " << known.entries << (known.entries == 1 ? " entry" : " entries") << " in "
             << known.folders << (known.folders == 1 ? " folder" : " folders") << " below " << invocation.location
-            << "; " << summary.failedFolders << (summary.failedFolders == 1 ? " folder" : " folders")
+            << "; " << walked.summary.failedFolders << (walked.summary.failedFolders == 1 ? " folder" : " folders")
             << " could not be listed.\n";
-  return walked;
+  return code;
 }
 
 ExitCode runIndexedSearch(const Invocation& invocation) {

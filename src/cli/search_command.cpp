@@ -44,7 +44,7 @@ Result<NodeId> prepareLocation(const Invocation& invocation, CommandSession& ses
 }
 
 ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, const WalkOutput& output,
-                      SearchSummary& summary) {
+                      Walked& walked) {
   auto session = CommandSession::open(invocation.connection, invocation.source);
   if (!session) return reportError(session.error());
 
@@ -74,6 +74,7 @@ ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, 
     return ExitCode::Interrupted;
   }
   if (!start) return reportError(start.error());
+  walked.locations = session::UseCases::indexLocations(tree, *start);
 
   std::mutex mutex;
   std::condition_variable done;
@@ -128,21 +129,23 @@ ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, 
       recorded = false;
     }
   }
-  summary = *finished;
+  walked.summary = *finished;
   if (!recorded && output.indexRequired) return ExitCode::FileError;
-  if (summary.stopped || watch.interrupted()) return ExitCode::Interrupted;  // Ctrl+C may come as the search ends
+  // Ctrl+C may come as the search ends.
+  if (walked.summary.stopped || watch.interrupted()) return ExitCode::Interrupted;
   return ExitCode::Success;
 }
 
 ExitCode runSearch(const Invocation& invocation) {
   if (invocation.fromIndex) return runIndexedSearch(invocation);
-  SearchSummary summary;
-  const ExitCode walked = walkLocation(invocation, invocation.pattern, WalkOutput{}, summary);
-  if (walked != ExitCode::Success && walked != ExitCode::Interrupted) return walked;
+  Walked walked;
+  const ExitCode code = walkLocation(invocation, invocation.pattern, WalkOutput{}, walked);
+  if (code != ExitCode::Success && code != ExitCode::Interrupted) return code;
+  const SearchSummary& summary = walked.summary;
   std::cerr << searchDoneNotice(summary.rows) << "\n";
   std::cerr << summary.failedFolders << (summary.failedFolders == 1 ? " folder" : " folders")
             << " could not be listed.\n";
-  if (walked == ExitCode::Interrupted) return walked;
+  if (code == ExitCode::Interrupted) return code;
   return summary.rows > 0 ? ExitCode::Success : ExitCode::NothingFound;
 }
 

@@ -13,9 +13,11 @@ fail() { echo "FAILED: $*"; exit 1; }
 export XDG_CACHE_HOME=$work/cache
 loc='\\S1\Public'
 
-"$cli" index "$loc" >"$work/index.out" 2>"$work/index.err" || fail "index: $(cat "$work/index.err")"
-grep -q '^The index holds [1-9][0-9]* entries in [1-9][0-9]* folders below' "$work/index.out" \
-  || fail "no summary: $(cat "$work/index.out")"
+for at in "$loc" 'MS Windows Network\ALPHA\S1\Public'; do  # a node path: through a fresh discovery
+  "$cli" index "$at" >"$work/index.out" 2>"$work/index.err" || fail "index $at: $(cat "$work/index.err")"
+  grep -q '^The index holds [1-9][0-9]* entries in [1-9][0-9]* folders below' "$work/index.out" \
+    || fail "no summary: $(cat "$work/index.out")"
+done
 [[ $(stat -c %a "$work/cache/vuvuveva/index.sqlite") == 600 ]] || fail "the index is readable by others"
 
 rows() {  # rows ARGS...: the rows of a search of the share, sorted
