@@ -381,8 +381,8 @@ Exit codes:
   1    search completed and found nothing
   2    usage error
   3    a file could not be read, parsed or written
-  4    network access could not start, the location is unknown, or a copy could
-       not read from the network
+  4    network access could not start, the location is unknown or could not be
+       listed at all, or a copy could not read from the network
   5    copy: a file or folder of that name is already in the destination folder
   130  interrupted (Ctrl+C)
 )";

@@ -8,7 +8,7 @@ enum class ExitCode : int {
   NothingFound = 1,     // a search that completed and found no row
   Usage = 2,            // the arguments are not understood
   FileError = 3,        // a tree file, credentials file or local copy cannot be read, parsed or written
-  NetworkError = 4,     // SMB access could not start, the location is unknown, or a copy's read failed
+  NetworkError = 4,     // SMB access could not start, the location is unknown or unlistable, or a copy's read failed
   AlreadyExists = 5,    // copy: the name is taken in the destination folder (no --replace)
   Interrupted = 130,    // stopped by Ctrl+C (128 + SIGINT)
 };

@@ -27,6 +27,7 @@ struct WalkOutput {
 struct Walked {
   SearchSummary summary;
   std::vector<std::string> locations;  // the network locations below the start, as the index keys them
+  bool startFailed = false;            // a share or folder to start from could not be listed at all
 };
 
 // Walks the invocation's location for `pattern`, printing rows and failures as search does

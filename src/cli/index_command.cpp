@@ -108,7 +108,7 @@ ExitCode runIndex(const Invocation& invocation) {
             << known.folders << (known.folders == 1 ? " folder" : " folders") << " below " << invocation.location
             << "; " << walked.summary.failedFolders << (walked.summary.failedFolders == 1 ? " folder" : " folders")
             << " could not be listed.\n";
-  return code;
+  return code == ExitCode::Success && walked.startFailed ? ExitCode::NetworkError : code;
 }
 
 ExitCode runIndexedSearch(const Invocation& invocation) {

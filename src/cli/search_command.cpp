@@ -1,5 +1,6 @@
 // vuvuveva-cli search: find files and folders by name pattern below a node of the network
 // tree or a network path, printing rows as they arrive. Ctrl+C stops like the Stop button.
+#include <atomic>
 #include <condition_variable>
 #include <iostream>
 #include <memory>
@@ -75,6 +76,8 @@ ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, 
   }
   if (!start) return reportError(start.error());
   walked.locations = session::UseCases::indexLocations(tree, *start);
+  const std::string startLocation = tree.shareLocation(*start);  // empty unless a share or folder
+  std::atomic<bool> startFailed = false;
 
   std::mutex mutex;
   std::condition_variable done;
@@ -90,6 +93,7 @@ ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, 
   events.failed = [&](RunId, const ListingFailure& failure) {
     progress.clear();
     std::cerr << escapeForTerminal(failureText(failure)) << '\n';
+    if (!startLocation.empty() && failure.path == startLocation) startFailed = true;
     if (output.failuresAsRows) std::cout << formatFailure(failure, invocation.searchFormat) << std::flush;
   };
   events.finished = [&](RunId, const SearchSummary& result) {
@@ -130,6 +134,7 @@ ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, 
     }
   }
   walked.summary = *finished;
+  walked.startFailed = startFailed;
   if (!recorded && output.indexRequired) return ExitCode::FileError;
   // Ctrl+C may come as the search ends.
   if (walked.summary.stopped || watch.interrupted()) return ExitCode::Interrupted;
@@ -146,6 +151,8 @@ ExitCode runSearch(const Invocation& invocation) {
   std::cerr << summary.failedFolders << (summary.failedFolders == 1 ? " folder" : " folders")
             << " could not be listed.\n";
   if (code == ExitCode::Interrupted) return code;
+  // As for a server that lists no shares: the location cannot be reached, nothing was searched.
+  if (walked.startFailed) return ExitCode::NetworkError;
   return summary.rows > 0 ? ExitCode::Success : ExitCode::NothingFound;
 }
 

@@ -27,7 +27,7 @@ set +e
 "$cli" search --location '\\M1\Media' --pattern '*' --source netbios >/dev/null 2>&1
 rc=$?
 set -e
-[[ $rc == 1 ]] || fail "--source netbios found M1 (exit $rc)"
+[[ $rc == 4 ]] || fail "--source netbios found M1 (exit $rc)"
 
 # Searches in a saved tree and in a fresh discovery, by node path.
 "$cli" search --tree "$work/wsd.brk" --location 'MS Windows Network\ALPHA\M2' --pattern '*.mp3' >"$work/m2.txt" 2>/dev/null
