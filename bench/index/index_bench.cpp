@@ -9,9 +9,12 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <random>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/executor.h"
@@ -153,6 +156,26 @@ int main(int argc, char** argv) {
       (void)store->find("", pattern, [&](const index::IndexedRow&) { return ++rows, true; });
     });
     std::printf("query %s: rows %zu first %.3f s (cpu %.3f) best %.3f s\n", pattern, rows, cold, coldCpu, warm);
+  }
+
+  // A stop asked for while a read runs (the window closing, a search restarted): how long
+  // until the read has ended, for a scan that matches little, a sort before its first row,
+  // and a count. Each read is first timed whole.
+  const std::vector<std::pair<const char*, std::function<void(std::stop_token)>>> reads = {
+      {"scan *q?z*", [&](std::stop_token stop) { (void)store->find("", "*q?z*", [](const auto&) { return true; }, stop); }},
+      {"sort *.pdf", [&](std::stop_token stop) { (void)store->find("", "*.pdf", [](const auto&) { return true; }, stop); }},
+      {"count", [&](std::stop_token stop) { (void)store->summary("", stop); }}};
+  for (const auto& [name, read] : reads) {
+    const auto whole = Clock::now();
+    read({});
+    const double wholeSeconds = since(whole);
+    std::stop_source stop;
+    std::jthread reader([&] { read(stop.get_token()); });
+    std::this_thread::sleep_for(std::chrono::duration<double>(wholeSeconds / 4));
+    const auto asked = Clock::now();
+    stop.request_stop();
+    reader.join();
+    std::printf("stop %s: whole %.3f s, ended %.1f ms after the stop\n", name, wholeSeconds, 1000 * since(asked));
   }
 
   // 2. The walk: the same in-memory share with and without recording, alternately, best of 3.
