@@ -30,7 +30,7 @@ class NetworkAccess {
   virtual Executor& executor() = 0;
   virtual HostAddressBook& addresses() = 0;
 
-  // A search, discovery, log-on or copy begins (a new run of the password answers).
+  // A new run of the password answers; see UseCases::startRun().
   virtual void startRun() = 0;
   // Makes sure `server` can be reached; see Session.
   virtual Status learnAddressOf(std::string_view server, std::stop_token stop) = 0;

@@ -38,7 +38,6 @@ std::unique_ptr<Discovery> UseCases::discovery(NetworkTree& tree, DiagnosticSink
 
 Status UseCases::discover(NetworkTree& tree, const std::vector<std::string>& addWorkgroups,
                           DiagnosticSink& diagnostics, DiscoveryEvents events, std::stop_token stop) {
-  network_.startRun();
   auto discovery = this->discovery(tree, diagnostics, std::move(events));
   std::stop_callback onStop(stop, [&] { discovery->stop(); });
   if (auto started = discovery->discover(); !started) return started.error();
@@ -56,7 +55,6 @@ Status UseCases::discover(NetworkTree& tree, const std::vector<std::string>& add
 
 Status UseCases::logOn(NetworkTree& tree, NodeId server, std::stop_token stop) {
   if (tree.kind(server) != NodeKind::Server) return makeError(ErrorCode::InvalidArgument, "not a server");
-  network_.startRun();
   // Shares already there were listed before: nothing to add.
   if (!tree.hasChildren(server)) {
     std::optional<ListingFailure> failed;

@@ -52,8 +52,9 @@ class UseCases {
   UseCases& operator=(const UseCases&) = delete;
 
   Executor& executor() { return network_.executor(); }
-  // A new run of password answers: call as each discovery() or search() run starts; the
-  // other use cases start their own.
+  // A new run of password answers (those for one run forgotten, declined questions asked
+  // again). The use cases start none: the front end calls this as work starts with none other
+  // under way (the window), or never (the command line tool: one command, one run).
   void startRun() { network_.startRun(); }
 
   // A discovery into `tree` that asks no one for a password.

@@ -80,7 +80,6 @@ Result<NodeId> UseCases::locate(NetworkTree& tree, std::string_view location, st
   std::string_view rest = location.substr(2);
   while (!rest.empty() && rest.back() == '\\') rest.remove_suffix(1);
   const auto parts = splitAtBackslashes(rest);
-  network_.startRun();
   learnServer(network_, location, stop, note);
   if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, std::string(location));
   const std::string server(parts.front());
@@ -106,7 +105,6 @@ Result<NodeId> UseCases::locate(NetworkTree& tree, std::string_view location, st
 Result<std::string> UseCases::copy(const std::string& item, const std::string& folder, bool replace,
                                    std::stop_token stop, const CopyProgressSink& progress, const NoteSink& note) {
   if (!isNetworkPath(item)) return makeError(ErrorCode::InvalidArgument, "not a network path: " + item);
-  network_.startRun();
   // A server known only by WS-Discovery needs its address first; failing that costs nothing
   // when NetBIOS or DNS knows the name.
   learnServer(network_, item, stop, note);

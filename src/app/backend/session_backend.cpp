@@ -215,7 +215,7 @@ bool SessionBackend::startDiscovery() {
     refuse(kBusyMessage);
     return false;
   }
-  uses_.startRun();
+  startRunUnlessBusy();
   auto started = discovery_->discover();
   if (!started) {
     // Busy: workers of a stopped run still end; the same answer as for a running one.
@@ -256,6 +256,12 @@ bool SessionBackend::loadTree(const std::string& path) {
   return true;
 }
 
+// A search, copy or log-on under way keeps the answers given for its run only and the
+// questions declined in it: a new run starts only without them.
+void SessionBackend::startRunUnlessBusy() {
+  if (searchRun_ == RunId::None && copyRun_ == RunId::None && !loggingOn_) uses_.startRun();
+}
+
 void SessionBackend::learningEnded(RunId run) {
   if (run != learnRun_) return;  // a round stopped for a newer one
   learnRun_ = RunId::None;
@@ -273,7 +279,7 @@ bool SessionBackend::addDomain(const std::string& name) {
     refuse(kDiscoveryBusyMessage);
     return false;
   }
-  uses_.startRun();
+  // Part of the discovery: it keeps the answers of the work under way.
   const DiscoveryStarted started = discovery_->addDomain(name);
   discoveryRun_ = started.run;
   discoveryRoot_ = kNoNode;  // the name was given: nothing to miss
@@ -300,7 +306,8 @@ void SessionBackend::startSearchNow(NodeId node, const std::string& pattern) {
   indexPending_ = false;
   const bool readsIndex = indexOn_ && !indexPath_.empty();
   walkRecorder_.keepListed(readsIndex);
-  uses_.startRun();
+  searchRun_ = RunId::None;  // a search it replaces ends with it
+  startRunUnlessBusy();
   auto started = search_->start(node, pattern, searchEvents());
   if (started) {
     searchRun_ = *started;
@@ -345,6 +352,7 @@ bool SessionBackend::startCopy(const std::string& item, bool /*isFolder: the cop
     return false;
   }
   if (copy_.joinable()) copy_.join();  // ended: its last event has been delivered
+  startRunUnlessBusy();
   const RunId run = nextRunId();
   copyRun_ = run;
   copy_ = std::jthread([this, run, item, folder, replace](std::stop_token stop) {
@@ -382,6 +390,7 @@ bool SessionBackend::logOn(NodeId server) {
     return false;
   }
   if (logOn_.joinable()) logOn_.join();  // ended: its last event has been delivered
+  startRunUnlessBusy();
   loggingOn_ = true;
   logOn_ = std::jthread([this, server](std::stop_token stop) {
     const Status done = uses_.logOn(tree_, server, stop);

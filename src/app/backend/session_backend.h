@@ -92,6 +92,7 @@ class SessionBackend final : public WindowBackend {
   template <class Event>
   void post(Event event);
   void refuse(const std::string& message);
+  void startRunUnlessBusy();
   DiscoveryEvents discoveryEvents();
   SearchEvents searchEvents();
   void discoveryEnded(RunId run);
