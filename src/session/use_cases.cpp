@@ -81,7 +81,11 @@ std::unique_ptr<SearchController> UseCases::search(NetworkTree& tree, SearchOpti
 }
 
 Result<std::string> UseCases::desktopUrl(std::string_view path) {
-  return smbUrlFromUnc(path, &network_.addresses());
+  // Only what the address book holds: a lookup would hold up the window.
+  Result<std::string> url = smbUrlFromUnc(path);
+  if (!url) return url;
+  const std::optional<std::string> host = network_.addresses().knownHostFor(smbUrlComponent(*url, 0));
+  return host ? smbUrlWithHost(*url, *host) : std::move(*url);
 }
 
 }  // namespace vuv::session

@@ -111,8 +111,8 @@ class UseCases {
   Result<std::string> copy(const std::string& item, const std::string& folder, bool replace, std::stop_token stop,
                            const CopyProgressSink& progress, const NoteSink& note = {});
 
-  // The smb:// URL for the desktop's Open file or Open folder: a server known by its announced
-  // address is named by that address.
+  // The smb:// URL for the desktop's Open file or Open folder: a server whose address is known
+  // already (announced, or looked up by earlier work) is named by it; no name is looked up.
   Result<std::string> desktopUrl(std::string_view path);
 
  private:

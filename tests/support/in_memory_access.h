@@ -1,13 +1,15 @@
 // The session's network side on the in-memory network and shares, for tests of the use cases
 // and of what the front ends build on them. `announced` plays WS-Discovery: learnAddresses()
 // and learnAddressOf() record its addresses; `asking` (when set) serves the share lists that
-// may ask for a password, as a server that takes the person's answer.
+// may ask for a password, as a server that takes the person's answer. The address book's
+// resolver places every name it is asked about at 192.0.2.1, so a lookup shows.
 #pragma once
 
 #include <atomic>
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "browse/in_memory_network.h"
 #include "browse/in_memory_shares.h"
@@ -43,7 +45,14 @@ class InMemoryAccess final : public session::NetworkAccess {
     return success();
   }
 
-  HostAddressBook book;
+  struct : NameResolver {
+    std::map<std::string, ResolvedName> resolve(const std::vector<std::string>& names, std::stop_token) override {
+      std::map<std::string, ResolvedName> placed;
+      for (const std::string& name : names) placed[name] = {"192.0.2.1"};
+      return placed;
+    }
+  } resolver;
+  HostAddressBook book{&resolver};
 };
 
 }  // namespace vuv::testing

@@ -91,7 +91,7 @@ class WindowBackend {
   virtual bool logOn(NodeId server) = 0;
 
   // The smb:// URL to hand the desktop for the item at UNC path `path` (Open file, Open
-  // folder): a server known only by its announced address is named by that address.
+  // folder): a server whose address is known already is named by it; no name is looked up.
   virtual Result<std::string> desktopUrl(const std::string& path) const = 0;
 
   // Replaces the tree with the one saved in the tree file at `path`, at once (a tree file is

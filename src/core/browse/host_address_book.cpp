@@ -25,6 +25,13 @@ std::optional<std::string> HostAddressBook::lookup(std::string_view name) const 
   return std::nullopt;
 }
 
+std::optional<std::string> HostAddressBook::knownHostFor(std::string_view server) const {
+  std::lock_guard lock(mutex_);
+  const auto it = entries_.find(foldCaseUtf8(server));
+  if (it == entries_.end()) return std::nullopt;
+  return keepDnsNames_ && it->second.byNameService ? std::string(server) : it->second.address;
+}
+
 void HostAddressBook::record(const std::string& name, const ResolvedName& found) {
   if (!parseIpv4(found.address)) return;
   const std::string key = foldCaseUtf8(name);
@@ -37,11 +44,8 @@ Result<std::string> HostAddressBook::hostFor(std::string_view server, std::stop_
   if (server.empty() || parseIpv4(server)) return std::string(server);
   const std::string key = foldCaseUtf8(server);
   auto known = [&]() -> std::optional<Result<std::string>> {
+    if (std::optional<std::string> host = knownHostFor(server)) return *host;
     std::lock_guard lock(mutex_);
-    if (auto it = entries_.find(key); it != entries_.end()) {
-      if (keepDnsNames_ && it->second.byNameService) return std::string(server);
-      return it->second.address;
-    }
     if (unknown_.contains(key)) return makeError(ErrorCode::UnknownHost, std::string(server));
     return std::nullopt;
   };

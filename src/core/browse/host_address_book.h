@@ -43,6 +43,8 @@ class HostAddressBook {
   bool set(std::string_view name, std::string_view address);
   // The address recorded for `name`, from any source; no lookup.
   std::optional<std::string> lookup(std::string_view name) const;
+  // What hostFor() answers from what is recorded, without a lookup; nullopt when nothing is.
+  std::optional<std::string> knownHostFor(std::string_view server) const;
 
   // What an smb:// URL names for `server`: an address, or the name itself (keepDnsNames, or
   // no resolver). A name not recorded yet is resolved now. UnknownHost when nothing places

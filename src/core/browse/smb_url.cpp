@@ -53,10 +53,14 @@ Result<std::string> smbUrlFromUnc(std::string_view unc, HostAddressBook* book,
                                   std::stop_token stop) {
   Result<std::string> url = smbUrlFromUnc(unc);
   if (!url || book == nullptr) return url;
-  Result<std::string> server = smbUrlForServer(smbUrlComponent(*url, 0), book, stop);
-  if (!server) return server.error();
-  const std::size_t end = url->find('/', kSmbUrlScheme.size());
-  return *server + (end == std::string::npos ? std::string() : url->substr(end));
+  Result<std::string> host = book->hostFor(smbUrlComponent(*url, 0), stop);
+  if (!host) return host.error();
+  return smbUrlWithHost(*url, *host);
+}
+
+std::string smbUrlWithHost(std::string_view url, std::string_view host) {
+  const std::size_t end = url.find('/', kSmbUrlScheme.size());
+  return smbUrlForName(host) + std::string(end == std::string_view::npos ? std::string_view() : url.substr(end));
 }
 
 Result<std::string> smbUrlFromUnc(std::string_view unc) {

@@ -34,6 +34,9 @@ Result<std::string> smbUrlFromUnc(std::string_view unc);
 Result<std::string> smbUrlFromUnc(std::string_view unc, HostAddressBook* book,
                                   std::stop_token stop = {});
 
+// `url` (from smbUrlFromUnc) naming `host` in place of its server.
+std::string smbUrlWithHost(std::string_view url, std::string_view host);
+
 // Path component `index` of an smb:// URL, percent-decoded: 0 is the server (or workgroup),
 // 1 the share. Empty when the URL has no such component.
 std::string smbUrlComponent(std::string_view url, std::size_t index);
