@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "app/ui/texts.h"
+#include "base/secret.h"
 
 namespace vuv::app {
 
@@ -76,16 +77,21 @@ CPasswordDlg::CPasswordDlg(const QString& where, LogOnReason reason, QWidget* pa
 CredentialAnswer CPasswordDlg::takeAnswer() {
   CredentialAnswer answer;
   answer.credentials.user = m_userEdit->text().toStdString();
-  answer.credentials.password = m_passwordEdit->text().toStdString();
+  QString password = m_passwordEdit->text();
+  m_passwordEdit->setText({});  // clear() would keep the typing in the undo history
+  QByteArray utf8 = password.toUtf8();
+  answer.credentials.password.assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+  // The last holders of the password: overwritten before they are freed.
+  wipeSecret(reinterpret_cast<char*>(password.data()), static_cast<std::size_t>(password.size()) * sizeof(QChar));
+  wipeSecret(utf8.data(), static_cast<std::size_t>(utf8.size()));
   answer.credentials.domain = m_domainEdit->text().toStdString();
   answer.remember = m_remember->isChecked();
-  m_passwordEdit->clear();  // also empties its undo history
   return answer;
 }
 
 void CPasswordDlg::done(int result) {
   QDialog::done(result);  // emits finished, where the answer is taken
-  m_passwordEdit->clear();
+  m_passwordEdit->setText({});
 }
 
 }  // namespace vuv::app
