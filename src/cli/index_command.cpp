@@ -1,5 +1,7 @@
 // vuvuveva-cli index: records everything below a location in the index of names, or forgets
 // it (--clear); and search --from-index, which answers from the index without the network.
+#include <unistd.h>
+
 #include <cerrno>
 #include <ctime>
 #include <filesystem>
@@ -118,13 +120,14 @@ ExitCode runIndexedSearch(const Invocation& invocation) {
   if (!path) return reportError(path.error());
   // Rows are written as the index hands them over: a million of them are never held at once.
   std::uint64_t rows = 0;
+  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
   std::cout << resultHeader(invocation.searchFormat);
-  const auto answered = session::UseCases::findInIndex(*path, *locations, invocation.pattern,
-                                                        [&](const index::IndexedRow& row) {
-                                                          std::cout << formatResultRow(row.row, invocation.searchFormat, row.seen);
-                                                          ++rows;
-                                                          return true;
-                                                        });
+  const auto write = [&](const index::IndexedRow& row) {
+    std::cout << formatResultRow(row.row, invocation.searchFormat, row.seen, terminal);
+    ++rows;
+    return true;
+  };
+  const auto answered = session::UseCases::findInIndex(*path, *locations, invocation.pattern, write);
   if (!answered) return reportError(answered.error());
   std::cout << std::flush;
   std::cerr << searchDoneNotice(rows) << "\n";

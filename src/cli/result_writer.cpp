@@ -80,14 +80,15 @@ std::string resultHeader(SearchFormat format) {
   return format == SearchFormat::Csv ? "path,folder,size,size_text,icon\n" : "";
 }
 
-std::string formatResultRow(const ResultRow& row, SearchFormat format, std::optional<std::int64_t> seen) {
+std::string formatResultRow(const ResultRow& row, SearchFormat format, std::optional<std::int64_t> seen,
+                            bool terminal) {
   const std::string size = sizeText(row);
   switch (format) {
     case SearchFormat::Text:
       return escapeForTerminal(row.path) + '\t' + size + '\n';
     case SearchFormat::Csv:
-      return csvField(row.path) + ',' + (row.isFolder ? "1" : "0") + ',' + std::to_string(row.size) + ',' +
-             csvField(size) + ',' + iconName(rowIcon(row)) + '\n';
+      return csvField(terminal ? escapeForTerminal(row.path) : row.path) + ',' + (row.isFolder ? "1" : "0") + ',' +
+             std::to_string(row.size) + ',' + csvField(size) + ',' + iconName(rowIcon(row)) + '\n';
     case SearchFormat::Json:
       return "{\"path\":" + jsonString(row.path) + ",\"folder\":" + (row.isFolder ? "true" : "false") +
              ",\"size\":" + std::to_string(row.size) + ",\"size_text\":" + jsonString(size) +

@@ -21,7 +21,9 @@ std::string resultHeader(SearchFormat format);
 
 // One row, ending in '\n'. A row from the index gives when it was last seen (seconds since
 // the Unix epoch): json adds it as "seen" (UTC, ISO 8601); the other formats stay as they are.
-std::string formatResultRow(const ResultRow& row, SearchFormat format, std::optional<std::int64_t> seen = {});
+// `terminal`: standard output is one, and csv escapes the path as text does.
+std::string formatResultRow(const ResultRow& row, SearchFormat format, std::optional<std::int64_t> seen = {},
+                            bool terminal = false);
 
 // A folder that could not be listed, as a record of the results ('\n' at the end), or empty
 // when the format has no such records (text and csv: standard error says it).

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <optional>
 
+#include <unistd.h>
+
 #include "cli/commands.h"
 #include "cli/network_discovery.h"
 #include "cli/output.h"
@@ -84,9 +86,10 @@ ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, 
   std::optional<SearchSummary> finished;
   SearchEvents events;
   // One search per run of the tool, so every event is of our run: no id to compare.
+  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
   events.rows = [&](RunId, std::vector<ResultRow> rows) {
     progress.clear();
-    for (const ResultRow& row : rows) std::cout << formatResultRow(row, invocation.searchFormat);
+    for (const ResultRow& row : rows) std::cout << formatResultRow(row, invocation.searchFormat, {}, terminal);
     std::cout << std::flush;
   };
   events.status = [&](RunId, const StatusUpdate& status) { progress.show(statusText(status)); };

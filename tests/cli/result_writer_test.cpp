@@ -39,8 +39,8 @@ TEST(ResultWriter, EveryFormat) {
 // Guards against names from the network reaching a terminal or a JSON reader raw.
 TEST(ResultWriter, HostileNamesAreEscaped) {
   const ResultRow row{"\\\\S\\x\\\x1b[31mred\x07\xff.txt", false, 1};
-  const std::string text = formatResultRow(row, SearchFormat::Text);
-  EXPECT_EQ(text.find('\x1b'), std::string::npos);
+  for (const SearchFormat format : {SearchFormat::Text, SearchFormat::Csv})  // csv: to a terminal
+    EXPECT_EQ(formatResultRow(row, format, {}, true).find('\x1b'), std::string::npos);
   EXPECT_EQ(jsonString("a\x1b\xff\xc3\xa9\"\n\xc2\x9b\xe2\x80\xae"),
             "\"a\\u001B\xef\xbf\xbd\xc3\xa9\\\"\\n\\u009B\\u202E\"");
 }
