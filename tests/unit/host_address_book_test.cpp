@@ -107,7 +107,6 @@ TEST(SmbUrlWithAddresses, KnownServersAreReachedAtTheirAddress) {
   HostAddressBook book;
   book.set("M1", "10.213.0.31");
   EXPECT_EQ(*smbUrlForServer("M1", &book), "smb://10.213.0.31");
-  EXPECT_EQ(*smbUrlForServer("m1", &book), "smb://10.213.0.31");
   EXPECT_EQ(*smbUrlForServer("S1", &book), "smb://S1");  // no resolver: the worker looks it up
   EXPECT_EQ(*smbUrlForServer("M1", nullptr), "smb://M1");
   EXPECT_EQ(*smbUrlForServer("", &book), "smb://");
