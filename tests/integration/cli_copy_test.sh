@@ -21,7 +21,8 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAILED: $*"; exit 1; }
-now_ms() { date +%s%3N; }
+source "$(dirname "${BASH_SOURCE[0]}")/interrupt_when.sh"
+
 # Nothing but the given names in the destination: no temporary file or folder left.
 only() {
   local got
@@ -76,23 +77,8 @@ done
 rm -f "$work/dest/copy-test-5GiB.bin"
 
 # Ctrl+C once the copy has written its first bytes: exit 130 at once, nothing left.
-"$cli" copy '\\S1\Public\copy-test-5GiB.bin' "$work/dest" >/dev/null 2>"$work/err" &
-pid=$!
-until [[ -n $(find "$work/dest" -name '.copy-test-5GiB.bin.*.part' -size +0) ]] || ! kill -0 "$pid" 2>/dev/null; do
-  sleep 0.05
-done
-workers=$(ps -o pid= --ppid "$pid" | tr -d ' ')
-sent=$(now_ms)
-kill -INT "$pid"
-wait "$pid"
-rc=$?
-took=$(($(now_ms) - sent))
-echo "Ctrl+C: ended ${took} ms after SIGINT (exit $rc)"
-[[ $rc == 130 ]] || fail "Ctrl+C: exit $rc, not 130: $(cat "$work/err")"
-((took < 10000)) || fail "Ctrl+C took ${took} ms"  # the fault: finishing the copy first
-for worker in $workers; do
-  if ps -o stat= -p "$worker" >/dev/null 2>&1; then fail "worker $worker outlived the copy"; fi
-done
+copying() { [[ -n $(find "$work/dest" -name '.copy-test-5GiB.bin.*.part' -size +0) ]]; }
+interrupt_when copying "copy (writing)" copy '\\S1\Public\copy-test-5GiB.bin' "$work/dest"
 only "" "Ctrl+C"
 
 # S4 killed mid-copy: a clear error naming the file, nothing left; S4 comes back afterwards.

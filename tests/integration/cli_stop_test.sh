@@ -9,38 +9,11 @@ cli=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAILED: $*"; exit 1; }
-now_ms() { date +%s%3N; }
+source "$(dirname "${BASH_SOURCE[0]}")/interrupt_when.sh"
 
 # States the interrupts wait for (nothing else runs in the namespace: the test runs alone).
 asking_z2() { [[ -n $(ss -Htn state syn-sent dst "$VUV_NET_IP_Z2") ]]; }
 wsd_listening() { ss -Hunap | grep -q "pid=$1,"; }
-
-# interrupt_when STATE WHAT CLI-ARGS...: starts the CLI, sends SIGINT once STATE holds, and
-# checks how it ended.
-interrupt_when() {
-  local state=$1 what=$2
-  shift 2
-  "$cli" "$@" --timeout 30 >"$work/out" 2>"$work/err" &
-  local pid=$!
-  until $state "$pid"; do
-    kill -0 "$pid" 2>/dev/null || fail "$what: ended before it could be interrupted: $(cat "$work/err")"
-    sleep 0.05
-  done
-  local children sent rc took child
-  children=$(ps -o pid= --ppid "$pid" | tr -d ' ')
-  sent=$(now_ms)
-  kill -INT "$pid"
-  wait "$pid"
-  rc=$?
-  took=$(($(now_ms) - sent))
-  echo "$what: ended ${took} ms after SIGINT (exit $rc)"
-  [[ $rc == 130 ]] || fail "$what: exit $rc, not 130: $(cat "$work/err")"
-  # The fault is waiting for the 30 s time limit; how fast it stops is a matter for bench/.
-  ((took < 10000)) || fail "$what: took ${took} ms to stop"
-  for child in $children; do
-    if ps -o stat= -p "$child" >/dev/null 2>&1; then fail "$what: worker $child is still there"; fi
-  done
-}
 
 interrupt_when wsd_listening "discover (WS-Discovery listening)" discover
 interrupt_when asking_z2 "discover (Z2 asked)" discover --source netbios

@@ -47,13 +47,9 @@ TEST(RealWorker, ListingCarriesTypeSizeTimeAndIdAndLeavesOutDotEntries) {
 // S2 takes its account everywhere but in Vault, which admits only an account of its own: asked
 // for in the same request, and kept for Vault alone by the one worker that holds both.
 TEST(RealWorker, AShareRefusingItsServersLogOnGetsOneOfItsOwn) {
-  const auto account = [](const char* user, const char* password) {
-    const char* u = std::getenv(user);
-    const char* p = std::getenv(password);
-    return Credentials{"", u != nullptr ? u : "", p != nullptr ? p : ""};
-  };
-  testing::ListPrompt prompt({account("VUV_NET_USER", "VUV_NET_PASSWORD"),
-                              account("VUV_NET_VAULT_USER", "VUV_NET_VAULT_PASSWORD")});
+  const auto env = [](const char* name) { return std::string(std::getenv(name) ? std::getenv(name) : ""); };
+  testing::ListPrompt prompt({Credentials{"", env("VUV_NET_USER"), env("VUV_NET_PASSWORD")},
+                              Credentials{"", env("VUV_NET_VAULT_USER"), env("VUV_NET_VAULT_PASSWORD")}});
   WorkerPoolOptions options;
   options.prompt = &prompt;
   options.maxWorkers = 1;
