@@ -37,13 +37,6 @@ bool goneFromTheNetwork(const std::string& key, bool stopped, const std::unorder
   return false;
 }
 
-// The servers at or below `node` that would not show their shares to a guest: with no shares
-// the walk passes them by, so the search names them as refused.
-void addLockedServers(const NetworkTree& tree, NodeId node, std::vector<ListingFailure>& skipped) {
-  if (tree.needsLogon(node)) skipped.push_back({"\\\\" + tree.text(node), makeError(ErrorCode::AccessDenied)});
-  for (const NodeId child : tree.children(node)) addLockedServers(tree, child, skipped);
-}
-
 }  // namespace
 
 SessionBackend::SessionBackend(session::UseCases& uses, SearchOptions searchOptions, IndexUse index)
@@ -298,7 +291,6 @@ void SessionBackend::startSearch(NodeId node, const std::string& pattern) {
 
 void SessionBackend::startSearchNow(NodeId node, const std::string& pattern) {
   skipped_.clear();
-  addLockedServers(tree_, node, skipped_);
   unconfirmed_.clear();
   heldRows_.clear();
   heldEnd_.reset();

@@ -104,6 +104,7 @@ class SearchController::Search : public std::enable_shared_from_this<Search> {
   void workerTask() EXCLUDES(queueMutex_);
   void runNodeWorker(NodeId node);
   void walk(const std::string& share);
+  void refusedGuests(NodeId server);
   void finish() EXCLUDES(deliveryMutex_);
 
   const RunId run_;
@@ -212,14 +213,16 @@ void SearchController::Search::runNodeWorker(NodeId node) {
   }
   // A node without children is a share; otherwise its childless children are. A childless
   // server or domain names no share (\\DOMAIN\SERVER): its walk could only fail, so it
-  // contributes nothing without a walk.
+  // contributes nothing without a walk, but a failure when it refused guests.
   if (std::string location = tree_.shareLocation(node); !location.empty()) {
     if (tree_.kind(node) == NodeKind::Share) walk(location);
+    if (tree_.needsLogon(node)) refusedGuests(node);
   } else {
     std::vector<std::string> leaves;
     std::vector<NodeId> nodes;
     for (const NodeId child : tree_.children(node)) {
       if (std::string leaf = tree_.shareLocation(child); !leaf.empty()) {
+        if (tree_.needsLogon(child)) refusedGuests(child);
         if (tree_.kind(child) != NodeKind::Share || isIpcShare(tree_.text(child))) continue;
         leaves.push_back(std::move(leaf));
       } else if (tree_.contains(child)) {
@@ -254,6 +257,15 @@ void SearchController::Search::walk(const std::string& share) {
   stats_.peakBufferedFolders = std::max(stats_.peakBufferedFolders, walked.peakBufferedFolders);
   stats_.peakBufferedRows = std::max(stats_.peakBufferedRows, walked.peakBufferedRows);
   stats_.peakParallelListings = std::max(stats_.peakParallelListings, walked.peakParallelListings);
+}
+
+// A server that showed a guest no share has nothing to walk; the person still hears of it.
+void SearchController::Search::refusedGuests(NodeId server) {
+  {
+    MutexLock lock(statsMutex_);
+    ++stats_.failedFolders;
+  }
+  deliverFailure(ListingFailure{"\\\\" + tree_.text(server), makeError(ErrorCode::AccessDenied)});
 }
 
 void SearchController::Search::finish() {

@@ -5,9 +5,10 @@
 // a share. Otherwise every node with children below it (itself included) gets one node worker
 // of its own, and each worker walks its childless children as shares (\\<node>\<leaf>), one
 // after another in tree order. A childless server or domain names no share and IPC$ holds no
-// files: these are not walked (the first also not as a start node). Each share is walked by
-// walkShare() (share_walk.h), so rows of one share come in its fixed order; rows of different
-// shares interleave.
+// files: these are not walked (the first also not as a start node); a server that discovery
+// saw refuse guests (NetworkTree::needsLogon) comes as a `failed` event, access denied. Each
+// share is walked by walkShare() (share_walk.h), so rows of one share come in its fixed order;
+// rows of different shares interleave.
 //
 // Threads: node workers and listings are tasks of the executor given to the constructor
 // (base/executor.h), which bounds the threads of every search and discovery together. Node
