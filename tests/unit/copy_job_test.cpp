@@ -201,7 +201,7 @@ TEST_F(CopyJobTest, StopOrAFailingReadMidCopyLeavesNothingAndAnOldFileUntouched)
 
 TEST_F(CopyJobTest, FewerOrMoreBytesThanAnnouncedFailTheCopy) {
   // Made-up sizes whose sum passes the largest number: the total holds at it.
-  for (const std::string unc : {at(R"(short\a)"), at(R"(short\b)")}) {
+  for (const std::string& unc : {at(R"(short\a)"), at(R"(short\b)")}) {
     shares_.addFile(unc, std::uint64_t{1} << 63);
     shares_.failRead(unc, 150000, std::nullopt);  // the stream ends without an error
   }
