@@ -87,7 +87,8 @@ Result<std::unique_ptr<index::IndexWriter>> openIndexWriter(const Invocation& in
 ExitCode runIndex(const Invocation& invocation) {
   if (invocation.clearIndex) return clearIndex(invocation);
   // Opened first: a walk that could record nothing is not worth its time.
-  if (auto store = openStore(invocation); !store) return reportError(store.error());
+  auto store = openStore(invocation);
+  if (!store) return reportError(store.error());
   Walked walked;
   WalkOutput output;
   output.rows = false;
@@ -97,8 +98,6 @@ ExitCode runIndex(const Invocation& invocation) {
   const ExitCode code = walkLocation(invocation, "", output, walked);
   if (code != ExitCode::Success && code != ExitCode::Interrupted) return code;
 
-  auto store = openStore(invocation);
-  if (!store) return reportError(store.error());
   index::IndexSummary known;
   for (const std::string& location : walked.locations) {
     auto part = store->summary(location);

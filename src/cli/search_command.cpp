@@ -1,13 +1,13 @@
 // vuvuveva-cli search: find files and folders by name pattern below a node of the network
 // tree or a network path, printing rows as they arrive. Ctrl+C stops like the Stop button.
+#include <unistd.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <iostream>
 #include <memory>
 #include <mutex>
 #include <optional>
-
-#include <unistd.h>
 
 #include "cli/commands.h"
 #include "cli/network_discovery.h"

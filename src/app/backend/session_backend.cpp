@@ -307,7 +307,6 @@ void SessionBackend::startSearchNow(NodeId node, const std::string& pattern) {
     return;
   }
   // The window waits for an end to every search it started, also one that could not start.
-  searchRun_ = RunId::None;
   const std::string message = describe(started.error());
   post([this, message] {
     if (events_.error) events_.error(message);

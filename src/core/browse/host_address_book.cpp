@@ -27,6 +27,10 @@ std::optional<std::string> HostAddressBook::lookup(std::string_view name) const 
 
 std::optional<std::string> HostAddressBook::knownHostFor(std::string_view server) const {
   std::lock_guard lock(mutex_);
+  return recordedHost(server);
+}
+
+std::optional<std::string> HostAddressBook::recordedHost(std::string_view server) const {
   const auto it = entries_.find(foldCaseUtf8(server));
   if (it == entries_.end()) return std::nullopt;
   return keepDnsNames_ && it->second.byNameService ? std::string(server) : it->second.address;
@@ -44,8 +48,8 @@ Result<std::string> HostAddressBook::hostFor(std::string_view server, std::stop_
   if (server.empty() || parseIpv4(server)) return std::string(server);
   const std::string key = foldCaseUtf8(server);
   auto known = [&]() -> std::optional<Result<std::string>> {
-    if (std::optional<std::string> host = knownHostFor(server)) return *host;
     std::lock_guard lock(mutex_);
+    if (std::optional<std::string> host = recordedHost(server)) return *host;
     if (unknown_.contains(key)) return makeError(ErrorCode::UnknownHost, std::string(server));
     return std::nullopt;
   };

@@ -66,6 +66,8 @@ class HostAddressBook {
     bool byNameService = false;
   };
   void record(const std::string& name, const ResolvedName& found);
+  // knownHostFor() with mutex_ held.
+  std::optional<std::string> recordedHost(std::string_view server) const;
 
   NameResolver* const resolver_;
   const bool keepDnsNames_;

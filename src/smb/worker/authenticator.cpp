@@ -51,29 +51,18 @@ Credentials Authenticator::forLibrary(const Credentials& credentials) const {
 }
 
 const Credentials& Authenticator::credentialsFor(std::string_view server, std::string_view share) const {
-  if (!share.empty()) {
-    if (const auto it = perShare_.find({serverKey(server), std::string(share)}); it != perShare_.end()) {
-      return it->second;
-    }
-  }
-  const auto it = perServer_.find(serverKey(server));
-  return it != perServer_.end() ? it->second : given_;
+  const std::string key = serverKey(server);
+  if (const auto it = perPlace_.find({key, std::string(share)}); it != perPlace_.end()) return it->second;
+  if (const auto it = perPlace_.find({key, std::string()}); it != perPlace_.end()) return it->second;
+  return given_;
 }
 
 void Authenticator::remember(std::string_view server, std::string_view share, Credentials credentials) {
-  if (share.empty()) {
-    perServer_[serverKey(server)] = std::move(credentials);
-  } else {
-    perShare_[{serverKey(server), std::string(share)}] = std::move(credentials);
-  }
+  perPlace_[{serverKey(server), std::string(share)}] = std::move(credentials);
 }
 
 void Authenticator::forget(std::string_view server, std::string_view share) {
-  if (share.empty()) {
-    perServer_.erase(serverKey(server));
-  } else {
-    perShare_.erase({serverKey(server), std::string(share)});
-  }
+  perPlace_.erase({serverKey(server), std::string(share)});
 }
 
 void Authenticator::forgetLastAsked() {

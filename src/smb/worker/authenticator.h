@@ -56,8 +56,8 @@ class Authenticator {
   Credentials given_;
   KerberosUse kerberos_;
   std::string loginName_;
-  std::map<std::string, Credentials> perServer_;  // key: server name in lower case
-  std::map<std::pair<std::string, std::string>, Credentials> perShare_;  // (server key, share)
+  // Key: the server's name in lower case and the share, empty for the whole server.
+  std::map<std::pair<std::string, std::string>, Credentials> perPlace_;
   std::string lastServer_;
   std::string lastShare_;
 };
