@@ -16,6 +16,13 @@ namespace vuv::testing {
 
 class Gate {
  public:
+  // A test that ends early (a failed check) must not free the gate under threads it holds.
+  ~Gate() {
+    std::unique_lock lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return held_ == 0; });
+  }
   void wait(std::stop_token stop = {}, const std::string& key = {}) {
     std::unique_lock lock(mutex_);
     arrived_.push_back(key);
