@@ -49,6 +49,8 @@ Result<std::unique_ptr<Session>> Session::open(SessionOptions options, Credentia
 
 Status Session::record(Result<std::vector<DiscoveredHost>> found, std::stop_token stop) {
   if (!found) return found.error();
+  // The notes go nowhere: a name refused as claimed twice says so when it fails (hostFor),
+  // and an impostor's refusal leaves the real server where the resolver placed it.
   book_.admitAnnounced(*found, stop);
   return success();
 }

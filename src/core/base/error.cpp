@@ -20,6 +20,7 @@ ErrorCode errorCodeFromErrno(int err) {
     case ECONNABORTED:
       return ErrorCode::ConnectionLost;
     case ENONET:
+    case ENOTUNIQ:
       return ErrorCode::UnknownHost;
     case EHOSTUNREACH:
     case ENETUNREACH:
@@ -117,6 +118,9 @@ const char* localSummary(int systemCode) {
   }
 }
 
+// A name the address book refused to believe (HostAddressBook::hostFor).
+constexpr const char* kClaimedTwice = "more than one host claims that name, so none is believed";
+
 }  // namespace
 
 std::string reason(const Error& error) {
@@ -131,7 +135,7 @@ std::string reason(const Error& error) {
     case ErrorCode::AccessDenied: return "access denied";
     case ErrorCode::Timeout: return "timed out";
     case ErrorCode::Unreachable: return "host unreachable";
-    case ErrorCode::UnknownHost: return "unknown host";
+    case ErrorCode::UnknownHost: return error.systemCode == ENOTUNIQ ? kClaimedTwice : "unknown host";
     case ErrorCode::ConnectionLost: return "connection lost";
     case ErrorCode::WorkerCrashed: return "worker crashed";
     case ErrorCode::Cancelled: return "stopped";
@@ -149,7 +153,7 @@ std::string describe(const Error& error) {
   if (error.code == ErrorCode::LocalWrite) {
     if (const char* words = localSummary(error.systemCode)) return text + words;
   }
-  text += summary(error.code);
+  text += error.code == ErrorCode::UnknownHost && error.systemCode == ENOTUNIQ ? kClaimedTwice : summary(error.code);
   // Their summary says it all; the system's words would only blur it.
   const bool plain = error.code == ErrorCode::Timeout || error.code == ErrorCode::ProtocolNotAllowed ||
                      error.code == ErrorCode::NoKerberosTicket || error.code == ErrorCode::AlreadyExists ||

@@ -1,6 +1,7 @@
 #include "browse/host_address_book.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "base/casefold.h"
 #include "base/ipv4.h"
@@ -15,6 +16,7 @@ bool HostAddressBook::set(std::string_view name, std::string_view address) {
   if (!added && !it->second.announced) return false;
   it->second.address = std::string(address);
   unknown_.erase(key);
+  claimedTwice_.erase(key);
   return true;
 }
 
@@ -50,7 +52,9 @@ Result<std::string> HostAddressBook::hostFor(std::string_view server, std::stop_
   auto known = [&]() -> std::optional<Result<std::string>> {
     std::lock_guard lock(mutex_);
     if (std::optional<std::string> host = recordedHost(server)) return *host;
-    if (unknown_.contains(key)) return makeError(ErrorCode::UnknownHost, std::string(server));
+    if (unknown_.contains(key)) {
+      return makeError(ErrorCode::UnknownHost, std::string(server), claimedTwice_.contains(key) ? ENOTUNIQ : 0);
+    }
     return std::nullopt;
   };
   if (auto answer = known()) return *answer;
@@ -101,6 +105,10 @@ std::vector<std::string> HostAddressBook::admitAnnounced(std::vector<DiscoveredH
     const std::string key = foldCaseUtf8(host.name);
     const std::set<std::string>& addresses = claims[key];
     if (addresses.size() > 1) {
+      {
+        std::lock_guard lock(mutex_);
+        claimedTwice_.insert(key);
+      }
       notes.push_back("WS-Discovery: " + host.name + " is announced from " + host.address +
                       " and from another address; left out");
       return true;
@@ -129,6 +137,7 @@ void HostAddressBook::clear() {
   std::lock_guard lock(mutex_);
   entries_.clear();
   unknown_.clear();
+  claimedTwice_.clear();
 }
 
 std::size_t HostAddressBook::size() const {

@@ -10,7 +10,9 @@
 // DNS resolves stays in the URL, and the worker's library resolves it the same way.
 //
 // Names that nothing places are remembered as unknown until forgetUnknown(), so a run asks
-// about each name once.
+// about each name once. A name refused because more than one host claims it stays marked
+// (ENOTUNIQ in hostFor's error, which says so) until a round admits it or clear(): the round
+// that heard it may be one of an earlier run (a tree file's).
 //
 // Thread safety: every member may be called from any thread; the resolver is called without
 // the lock held.
@@ -48,7 +50,8 @@ class HostAddressBook {
 
   // What an smb:// URL names for `server`: an address, or the name itself (keepDnsNames, or
   // no resolver). A name not recorded yet is resolved now. UnknownHost when nothing places
-  // it; Cancelled on `stop`.
+  // it (with systemCode ENOTUNIQ when announcements of it were refused as claimed twice);
+  // Cancelled on `stop`.
   Result<std::string> hostFor(std::string_view server, std::stop_token stop);
 
   // Weighs a round's announced hosts against the resolver and each other: removes from
@@ -74,6 +77,7 @@ class HostAddressBook {
   mutable std::mutex mutex_;
   std::map<std::string, Entry> entries_;  // case-folded name -> where; guarded by mutex_
   std::set<std::string> unknown_;         // case-folded names nothing placed; guarded by mutex_
+  std::set<std::string> claimedTwice_;    // case-folded names refused so; guarded by mutex_
 };
 
 }  // namespace vuv
