@@ -32,6 +32,9 @@ class NetworkAccess {
 
   // A new run of the password answers; see UseCases::startRun().
   virtual void startRun() = 0;
+  // A question about `server` declined in this run is asked again (a log-on: the person asks
+  // to be asked); the others stay declined.
+  virtual void askAgain(std::string_view server) = 0;
   // Makes sure `server` can be reached; see Session.
   virtual Status learnAddressOf(std::string_view server, std::stop_token stop) = 0;
   // One WS-Discovery round for every announced server; see Session.

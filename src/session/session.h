@@ -79,6 +79,8 @@ class Session final : public NetworkAccess {
     book_.forgetUnknown();
   }
 
+  void askAgain(std::string_view server) override { pool_.askAgain(server); }
+
   // Before a search of \\SERVER...: places SERVER in the address book. The hosts file, DNS
   // and NetBIOS first (milliseconds for a name they know; kResolverLimit for one they do not);
   // only when they do not know it, a WS-Discovery round that ends as soon as the server

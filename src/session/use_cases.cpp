@@ -60,6 +60,8 @@ Status UseCases::logOn(NetworkTree& tree, NodeId server, std::stop_token stop) {
     std::optional<ListingFailure> failed;
     NullDiagnostics quiet;
     const std::string name = tree.text(server);
+    // A log-on is the person asking to be asked, even if they declined earlier in the run.
+    network_.askAgain(name);
     enumerateShares({tree, network_.askingBrowse(), quiet, {}, stop, [&](const ListingFailure& f) { failed = f; }},
                     name, server);
     if (stop.stop_requested()) return makeError(ErrorCode::Cancelled, "\\\\" + name);

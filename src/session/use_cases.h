@@ -65,7 +65,8 @@ class UseCases {
                   DiscoveryEvents events, std::stop_token stop);
 
   // Lists the shares of `server` (a node of `tree`), asking for a password where the server
-  // wants one, inserts them (unless it has shares already) and clears its needsLogon mark.
+  // wants one (also when its question was declined earlier in the run), inserts them (unless
+  // it has shares already) and clears its needsLogon mark.
   Status logOn(NetworkTree& tree, NodeId server, std::stop_token stop);
 
   // Replaces `tree` with the tree file at `path` (left as it was on failure); returns its root.

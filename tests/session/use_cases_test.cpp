@@ -74,6 +74,8 @@ TEST_F(UseCasesTest, DiscoveryAsksNoOneAndLogOnFillsInTheRefusingServer) {
   ASSERT_TRUE(uses.logOn(tree, s2, {}).ok());
   EXPECT_FALSE(tree.needsLogon(s2));
   ASSERT_TRUE(uses.logOn(tree, s2, {}).ok());  // a second time adds nothing
+  // Each listing log-on asks again about S2, even if the person declined earlier in the run.
+  EXPECT_EQ(access.askedAgain, (std::vector<std::string>{"S2", "S2"}));
   EXPECT_EQ(testing::dump(tree), "MS Windows Network\n  ALPHA\n    S1\n      a\n    S2\n      private\n      public\n  ADDED\n");
   EXPECT_FALSE(uses.logOn(tree, alpha, {}).ok());  // not a server
 }

@@ -34,16 +34,22 @@ TEST(CredentialCache, ServerAnswerServesEveryShareUntilAShareRefusesIt) {
   EXPECT_EQ(prompt.asked, 2);
 }
 
-// A declined question is not repeated for that server in the run, and asked again in the next.
+// A declined question is not repeated for that server in the run, and asked again in the next,
+// or when the person asks to be asked about that one server (a log-on).
 TEST(CredentialCache, DeclinedQuestionLastsOneRun) {
-  ListPrompt prompt({std::nullopt, kBob});
+  ListPrompt prompt({std::nullopt, std::nullopt, kAlice, kBob});
   CredentialCache cache(&prompt);
   EXPECT_EQ(userOf(cache.credentialsFor("SRV", "Docs", {})), "(none)");
   EXPECT_EQ(userOf(cache.credentialsFor("SRV", "Media", {})), "(none)");
-  EXPECT_EQ(prompt.asked, 1);
-  cache.startRun();
-  EXPECT_EQ(userOf(cache.credentialsFor("SRV", "Docs", {})), "bob");
+  EXPECT_EQ(userOf(cache.credentialsFor("OTHER", "Docs", {})), "(none)");
   EXPECT_EQ(prompt.asked, 2);
+  cache.askAgain("srv");
+  EXPECT_EQ(userOf(cache.credentialsFor("SRV", "", {})), "alice");
+  EXPECT_EQ(userOf(cache.credentialsFor("OTHER", "Docs", {})), "(none)");
+  EXPECT_EQ(prompt.asked, 3);
+  cache.startRun();
+  EXPECT_EQ(userOf(cache.credentialsFor("OTHER", "Docs", {})), "bob");
+  EXPECT_EQ(prompt.asked, 4);
 }
 
 }  // namespace

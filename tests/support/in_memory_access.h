@@ -24,6 +24,7 @@ class InMemoryAccess final : public session::NetworkAccess {
   BrowseService* asking = nullptr;
   std::map<std::string, std::string> announced;  // server -> address
   std::atomic<int> runs = 0;                      // startRun() calls
+  std::vector<std::string> askedAgain;            // askAgain() calls
   std::function<void(std::stop_token)> learnHook;  // runs first in learnAddresses()
   Executor executorOf{8};
 
@@ -34,6 +35,7 @@ class InMemoryAccess final : public session::NetworkAccess {
   Executor& executor() override { return executorOf; }
   HostAddressBook& addresses() override { return book; }
   void startRun() override { ++runs; }
+  void askAgain(std::string_view server) override { askedAgain.emplace_back(server); }
   Status learnAddressOf(std::string_view server, std::stop_token) override {
     if (auto it = announced.find(std::string(server)); it != announced.end()) book.set(it->first, it->second);
     return success();

@@ -59,6 +59,11 @@ void CredentialCache::startRun() {
   declined_.clear();
 }
 
+void CredentialCache::askAgain(std::string_view server) {
+  std::lock_guard lock(mutex_);
+  declined_.erase(serverKey(server));
+}
+
 void CredentialCache::accepted(std::string_view server, std::string_view /*share*/,
                                const Credentials& given) {
   std::lock_guard lock(mutex_);

@@ -47,6 +47,9 @@ class CredentialCache {
   // A new run begins: answers for the last run only are forgotten, and declined prompts may
   // be asked again.
   void startRun();
+  // The person asks to be asked about `server` (a log-on): a question about it declined in
+  // this run is asked again; the others stay declined.
+  void askAgain(std::string_view server);
 
   // How a request that was offered `given` for (server, share) ended.
   void accepted(std::string_view server, std::string_view share, const Credentials& given);

@@ -118,6 +118,8 @@ class WorkerPool {
   // A new run begins for the credential cache (credential_cache.h): answers given for the last
   // run only are forgotten, and declined questions may be asked again.
   void startRun() { credentials_.startRun(); }
+  // See CredentialCache::askAgain().
+  void askAgain(std::string_view server) { credentials_.askAgain(server); }
 
   // Workers alive now, busy or idle; never above maxWorkers.
   std::size_t workerCount() const;
