@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
 
 #include "wsd/http_exchange.h"
+#include "wsd/on_link.h"
 
 namespace vuv::wsd {
 
@@ -51,12 +54,13 @@ Result<sockaddr_storage> metadataDestination(const HttpUrl& url, std::string_vie
     }
     const auto from = ipv6Address(sender);
     const bool fromSender = from && IN6_ARE_ADDR_EQUAL(&from->sin6_addr, &ip);
-    if (!fromSender && !IN6_IS_ADDR_LINKLOCAL(&ip)) return refused("not the announcer's address");
+    const bool linkLocal = isLinkLocal(IpAddress{true, std::bit_cast<std::array<std::uint8_t, 16>>(ip)});
+    if (!fromSender && !linkLocal) return refused("not the announcer's address");
     auto* out = reinterpret_cast<sockaddr_in6*>(&address);
     *out = *a;
     out->sin6_port = htons(url.port);
     // A link-local address means something only on the link the announcement came in on.
-    if (from && IN6_IS_ADDR_LINKLOCAL(&ip)) out->sin6_scope_id = from->sin6_scope_id;
+    if (from && linkLocal) out->sin6_scope_id = from->sin6_scope_id;
     return address;
   }
   auto* out = reinterpret_cast<sockaddr_in*>(&address);

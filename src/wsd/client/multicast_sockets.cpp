@@ -6,9 +6,11 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "wsd/wsd_messages.h"
 
@@ -17,10 +19,54 @@ namespace vuv::wsd {
 namespace {
 
 constexpr std::size_t kMaxDatagram = 65536;
+// Interface addresses kept for the on-link check; senders on the networks of any beyond are refused.
+constexpr std::size_t kMaxNetworks = 256;
 
 bool suitable(const ifaddrs& entry) {
   return entry.ifa_addr != nullptr && (entry.ifa_flags & IFF_UP) != 0 && (entry.ifa_flags & IFF_MULTICAST) != 0 &&
          (entry.ifa_flags & IFF_LOOPBACK) == 0;
+}
+
+IpAddress ipAddressOf(const sockaddr& address, int family) {
+  IpAddress out;
+  out.ipv6 = family == AF_INET6;
+  if (out.ipv6) {
+    std::memcpy(out.bytes.data(), &reinterpret_cast<const sockaddr_in6&>(address).sin6_addr, 16);
+  } else {
+    std::memcpy(out.bytes.data(), &reinterpret_cast<const sockaddr_in&>(address).sin_addr, 4);
+  }
+  return out;
+}
+
+// An address of an interface that is up, with its network; a point-to-point link's is its peer's.
+std::optional<LocalNetwork> networkOf(const ifaddrs& entry, unsigned index) {
+  const int family = entry.ifa_addr->sa_family;
+  if (family != AF_INET && family != AF_INET6) return std::nullopt;
+  const bool toPeer = (entry.ifa_flags & IFF_POINTOPOINT) != 0 && entry.ifa_dstaddr != nullptr;
+  LocalNetwork network{ipAddressOf(toPeer ? *entry.ifa_dstaddr : *entry.ifa_addr, family), 128, index,
+                       (entry.ifa_flags & IFF_LOOPBACK) != 0};
+  if (entry.ifa_netmask != nullptr) {
+    network.prefixLength = 0;
+    for (std::uint8_t byte : ipAddressOf(*entry.ifa_netmask, family).bytes) network.prefixLength += std::popcount(byte);
+  }
+  return network;
+}
+
+// The interface a datagram came in on (IP_PKTINFO, IPV6_PKTINFO); 0 when not given.
+unsigned arrivalInterface(msghdr& message) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+      in_pktinfo info{};
+      std::memcpy(&info, CMSG_DATA(c), sizeof info);
+      return static_cast<unsigned>(info.ipi_ifindex);
+    }
+    if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO) {
+      in6_pktinfo info{};
+      std::memcpy(&info, CMSG_DATA(c), sizeof info);
+      return info.ipi6_ifindex;
+    }
+  }
+  return 0;
 }
 
 template <class T>
@@ -40,8 +86,10 @@ UniqueFd ipv4Sender(const in_addr& address) {
   local.sin_family = AF_INET;
   local.sin_addr = address;
   const unsigned char ttl = 1;
+  const int one = 1;
   if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      !option(fd.get(), IPPROTO_IP, IP_MULTICAST_IF, address) || !option(fd.get(), IPPROTO_IP, IP_MULTICAST_TTL, ttl)) {
+      !option(fd.get(), IPPROTO_IP, IP_MULTICAST_IF, address) || !option(fd.get(), IPPROTO_IP, IP_MULTICAST_TTL, ttl) ||
+      !option(fd.get(), IPPROTO_IP, IP_PKTINFO, one)) {
     return UniqueFd();
   }
   return fd;
@@ -58,7 +106,7 @@ UniqueFd ipv6Sender(const sockaddr_in6& address, unsigned index) {
   if (!option(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, one) ||
       ::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
       !option(fd.get(), IPPROTO_IPV6, IPV6_MULTICAST_IF, index) ||
-      !option(fd.get(), IPPROTO_IPV6, IPV6_MULTICAST_HOPS, hops)) {
+      !option(fd.get(), IPPROTO_IPV6, IPV6_MULTICAST_HOPS, hops) || !option(fd.get(), IPPROTO_IPV6, IPV6_RECVPKTINFO, one)) {
     return UniqueFd();
   }
   return fd;
@@ -73,7 +121,7 @@ UniqueFd ipv4Listener(const std::vector<in_addr>& interfaces) {
   any.sin_family = AF_INET;
   any.sin_port = htons(kPort);
   any.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (!option(fd.get(), SOL_SOCKET, SO_REUSEADDR, one) ||
+  if (!option(fd.get(), SOL_SOCKET, SO_REUSEADDR, one) || !option(fd.get(), IPPROTO_IP, IP_PKTINFO, one) ||
       ::bind(fd.get(), reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
     return UniqueFd();
   }
@@ -99,8 +147,11 @@ Result<MulticastSockets> MulticastSockets::open(bool ipv6, bool listen) {
   bool anySuitable = false;
   int lastErrno = 0;
   for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-    if (!suitable(*entry)) continue;
+    if (entry->ifa_addr == nullptr || (entry->ifa_flags & IFF_UP) == 0) continue;
     const unsigned index = ::if_nametoindex(entry->ifa_name);
+    auto network = networkOf(*entry, index);
+    if (network && sockets.networks_.size() < kMaxNetworks) sockets.networks_.push_back(*network);
+    if (!suitable(*entry)) continue;
     if (entry->ifa_addr->sa_family == AF_INET) {
       anySuitable = true;
       const in_addr address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr;
@@ -165,14 +216,25 @@ void MulticastSockets::addPollFds(std::vector<pollfd>& fds) const {
 std::vector<ReceivedDatagram> MulticastSockets::receive(std::size_t max) {
   std::vector<ReceivedDatagram> out;
   std::string buffer(kMaxDatagram, '\0');
+  std::size_t reads = 0;
   auto drain = [&](int fd) {
-    while (out.size() < max) {
+    while (reads++ < max) {
       sockaddr_storage from{};
-      socklen_t fromLength = sizeof from;
-      const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
-                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
+      iovec part{buffer.data(), buffer.size()};
+      alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in6_pktinfo))];
+      msghdr message{};
+      message.msg_name = &from;
+      message.msg_namelen = sizeof from;
+      message.msg_iov = &part;
+      message.msg_iovlen = 1;
+      message.msg_control = control;
+      message.msg_controllen = sizeof control;
+      const ssize_t n = ::recvmsg(fd, &message, MSG_DONTWAIT | MSG_TRUNC);
       if (n < 0) return;  // EAGAIN, or an error the next poll shows again
       if (static_cast<std::size_t>(n) > buffer.size()) continue;  // cut off: not worth reading
+      if (from.ss_family != AF_INET && from.ss_family != AF_INET6) continue;
+      const IpAddress sender = ipAddressOf(reinterpret_cast<const sockaddr&>(from), from.ss_family);
+      if (!isOnLink(sender, arrivalInterface(message), networks_)) continue;
       ReceivedDatagram datagram{std::string(buffer.data(), static_cast<std::size_t>(n)), {}};
       char text[INET6_ADDRSTRLEN] = {};
       if (from.ss_family == AF_INET) {

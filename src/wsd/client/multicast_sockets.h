@@ -8,6 +8,9 @@
 // where it is off, nothing is opened for it. Announcements are optional: when the port is taken
 // without sharing, the round still runs on probes alone.
 //
+// Only datagrams from on-link senders are taken (wsd/on_link.h), checked against the interface
+// each arrived on and the interfaces' networks as open() read them.
+//
 // Thread safety: none; owned by the thread running a round.
 #pragma once
 
@@ -19,6 +22,7 @@
 
 #include "base/result.h"
 #include "platform/unique_fd.h"
+#include "wsd/on_link.h"
 
 namespace vuv::wsd {
 
@@ -36,7 +40,8 @@ class MulticastSockets {
   std::size_t sendToAll(std::string_view payload);
 
   void addPollFds(std::vector<pollfd>& fds) const;
-  // Whatever has arrived, without waiting; at most `max` datagrams. Oversized ones are dropped.
+  // Whatever has arrived, without waiting; at most `max` datagrams read. Oversized ones and
+  // those from off our links are dropped.
   std::vector<ReceivedDatagram> receive(std::size_t max);
 
   std::size_t senderCount() const { return senders_.size(); }
@@ -50,6 +55,7 @@ class MulticastSockets {
   };
   std::vector<Sender> senders_;
   std::vector<UniqueFd> listeners_;
+  std::vector<LocalNetwork> networks_;
 };
 
 }  // namespace vuv::wsd
