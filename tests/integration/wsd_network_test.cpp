@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -104,10 +106,12 @@ class FakeHttp {
   std::thread thread_;
 };
 
-// A WS-Discovery responder in the client's namespace that answers every Probe with `answers`.
+// A WS-Discovery responder that answers every Probe with `answers`, in the namespace of the
+// thread that makes it, on the interface of address `on`.
 class FakePeer {
  public:
-  explicit FakePeer(std::vector<std::function<std::string(const std::string& probeId)>> answers)
+  explicit FakePeer(std::vector<std::function<std::string(const std::string& probeId)>> answers,
+                    const std::string& on = env("VUV_NET_CLIENT_IP"))
       : answers_(std::move(answers)) {
     fd_ = UniqueFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     const int one = 1;
@@ -117,7 +121,7 @@ class FakePeer {
     any.sin_port = htons(wsd::kPort);
     ip_mreq membership{};
     ::inet_pton(AF_INET, std::string(wsd::kMulticastV4).c_str(), &membership.imr_multiaddr);
-    ::inet_pton(AF_INET, env("VUV_NET_CLIENT_IP").c_str(), &membership.imr_interface);
+    ::inet_pton(AF_INET, on.c_str(), &membership.imr_interface);
     if (::bind(fd_.get(), reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
         ::setsockopt(fd_.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0) {
       ADD_FAILURE() << "cannot join the WS-Discovery group";
@@ -234,6 +238,28 @@ TEST(WsdOnNetwork, HostilePeersCostOnlyTheirOwnAnswers) {
   EXPECT_EQ(fake->address, client);
   EXPECT_EQ(named(*hosts, "stray"), nullptr);
   EXPECT_TRUE(endless.cutOff()) << "the endless answer was read to the end?";
+}
+
+// Guards against taking WS-Discovery from a host off our links: a peer on the wire but not in
+// the client's network (the bridge's namespace, given 10.214.0.1/14 for the test, which reaches
+// the client's /24) answers the probe and must not show.
+TEST(WsdOnNetwork, AnswersFromOffOurLinksAreNotTaken) {
+  const std::string ip = "ip -n " + env("VUV_NET_PREFIX") + "-br addr ", address = " 10.214.0.1/14 dev br0";
+  struct Undo {
+    std::string command;
+    ~Undo() { EXPECT_EQ(std::system(command.c_str()), 0) << command; }
+  };
+  ASSERT_EQ(std::system((ip + "add" + address).c_str()), 0);
+  const Undo removed{ip + "del" + address};
+  const UniqueFd home(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
+  const UniqueFd away(::open(("/run/netns/" + env("VUV_NET_PREFIX") + "-br").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(::setns(away.get(), CLONE_NEWNET), 0);
+  FakePeer peer({[](const std::string& id) { return probeMatch(id, "urn:uuid:away", "http://10.214.0.1:5357/m"); }}, "10.214.0.1");
+  ASSERT_EQ(::setns(home.get(), CLONE_NEWNET), 0);
+  auto hosts = wsd::WsdHostDiscovery().discover({});
+  ASSERT_TRUE(hosts.ok()) << describe(hosts.error());
+  ASSERT_NE(named(*hosts, "M1"), nullptr);
+  EXPECT_EQ(std::count_if(hosts->begin(), hosts->end(), [](const DiscoveredHost& h) { return h.address == "10.214.0.1"; }), 0);
 }
 
 }  // namespace
