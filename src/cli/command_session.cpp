@@ -19,11 +19,12 @@ Result<std::unique_ptr<CommandSession>> CommandSession::open(const ConnectionOpt
   sessionOptions.worker = {options.configFile, options.debugLevel, options.kerberos};
   sessionOptions.sources = {source != DiscoverySource::WsDiscovery, source != DiscoverySource::NetBios};
 
+  auto progress = std::make_unique<ProgressLine>();
   std::unique_ptr<TerminalCredentialPrompt> prompt;
-  if (!options.noPassword) prompt = std::make_unique<TerminalCredentialPrompt>();
+  if (!options.noPassword) prompt = std::make_unique<TerminalCredentialPrompt>(progress.get());
   auto opened = session::UseCases::open(std::move(sessionOptions), prompt.get());
   if (!opened) return opened.error();
-  return std::make_unique<CommandSession>(std::move(prompt), std::move(*opened));
+  return std::make_unique<CommandSession>(std::move(progress), std::move(prompt), std::move(*opened));
 }
 
 // The error may quote what a peer sent.

@@ -1,7 +1,8 @@
-// The network session of one command: the terminal prompt, the session's use cases, and the
-// command's stop, which Ctrl+C requests; every use case is called with stopToken().
+// The network session of one command: the progress line, the terminal prompt (which pauses
+// it), the session's use cases, and the command's stop, which Ctrl+C requests; every use case
+// is called with stopToken().
 //
-// Thread safety: uses() from the command's thread; stop() from any thread.
+// Thread safety: uses() from the command's thread; stop() and progress() from any thread.
 #pragma once
 
 #include <memory>
@@ -9,6 +10,7 @@
 
 #include "base/result.h"
 #include "cli/cli_options.h"
+#include "cli/output.h"
 #include "cli/terminal_prompt.h"
 #include "session/use_cases.h"
 
@@ -21,14 +23,17 @@ class CommandSession {
                                                       DiscoverySource source);
 
   session::UseCases& uses() { return *uses_; }
+  ProgressLine& progress() { return *progress_; }
   void stop() { stop_.request_stop(); }
   std::stop_token stopToken() const { return stop_.get_token(); }
 
-  CommandSession(std::unique_ptr<TerminalCredentialPrompt> prompt, std::unique_ptr<session::UseCases> uses)
-      : prompt_(std::move(prompt)), uses_(std::move(uses)) {}
+  CommandSession(std::unique_ptr<ProgressLine> progress, std::unique_ptr<TerminalCredentialPrompt> prompt,
+                 std::unique_ptr<session::UseCases> uses)
+      : progress_(std::move(progress)), prompt_(std::move(prompt)), uses_(std::move(uses)) {}
 
  private:
   std::stop_source stop_;
+  std::unique_ptr<ProgressLine> progress_;            // before the prompt, which points at it
   std::unique_ptr<TerminalCredentialPrompt> prompt_;  // before the session, which points at it
   std::unique_ptr<session::UseCases> uses_;
 };

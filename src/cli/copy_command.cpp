@@ -45,7 +45,7 @@ ExitCode runCopy(const Invocation& invocation) {
   if (!session) return reportError(session.error());
   CommandSession& command = **session;
   InterruptWatch watch([&] { command.stop(); });
-  ProgressLine progress;
+  ProgressLine& progress = command.progress();
   auto copied = command.uses().copy(invocation.copySource, invocation.copyDestination, invocation.replace,
                                     command.stopToken(),
                                     [&](const TransferProgress& p) { progress.show(progressText(p)); }, noteWsdFailure);

@@ -14,7 +14,7 @@ ExitCode runDiscover(const Invocation& invocation) {
   if (!session) return reportError(session.error());
 
   NetworkTree tree;
-  ProgressLine progress;
+  ProgressLine& progress = (*session)->progress();
   {
     // Ctrl+C stops every browse call at once; the workers of the discovery then end quickly.
     InterruptWatch watch([&] { (*session)->stop(); });

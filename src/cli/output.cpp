@@ -13,6 +13,7 @@
 namespace vuv::cli {
 
 constexpr std::size_t kProgressWidth = 100;  // keeps the line from wrapping on narrow terminals
+constexpr char kEraseLine[] = "\r\033[K";
 
 namespace {
 
@@ -72,24 +73,40 @@ void TerminalDiagnostics::toStandardOutput(std::string_view text) { inner_.toSta
 
 void TerminalDiagnostics::toStandardError(std::string_view text) { inner_.toStandardError(escapeLines(text)); }
 
-ProgressLine::ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {}
+ProgressLine::ProgressLine() : ProgressLine(std::cerr, ::isatty(STDERR_FILENO) == 1) {}
+
+ProgressLine::ProgressLine(std::ostream& out, bool terminal) : out_(out), enabled_(terminal) {}
 
 ProgressLine::~ProgressLine() { clear(); }
 
 void ProgressLine::show(const std::string& text) {
   if (!enabled_) return;
   std::lock_guard lock(mutex_);
-  std::string line = escapeForTerminal(text);
-  if (line.size() > kProgressWidth) line = std::string(cutUtf8(line, kProgressWidth - 3)) + "...";
-  std::cerr << "\r\033[K" << line << std::flush;
+  text_ = escapeForTerminal(text);
+  if (text_.size() > kProgressWidth) text_ = std::string(cutUtf8(text_, kProgressWidth - 3)) + "...";
   shown_ = true;
+  if (pauses_ == 0) draw();
 }
 
 void ProgressLine::clear() {
   if (!enabled_) return;
   std::lock_guard lock(mutex_);
-  if (shown_) std::cerr << "\r\033[K" << std::flush;
+  if (shown_ && pauses_ == 0) out_ << kEraseLine << std::flush;
   shown_ = false;
+}
+
+void ProgressLine::draw() { out_ << kEraseLine << text_ << std::flush; }
+
+ProgressLine::Pause::Pause(ProgressLine* line) : line_(line != nullptr && line->enabled_ ? line : nullptr) {
+  if (line_ == nullptr) return;
+  std::lock_guard lock(line_->mutex_);
+  if (line_->pauses_++ == 0 && line_->shown_) line_->out_ << kEraseLine << std::flush;
+}
+
+ProgressLine::Pause::~Pause() {
+  if (line_ == nullptr) return;
+  std::lock_guard lock(line_->mutex_);
+  if (--line_->pauses_ == 0 && line_->shown_) line_->draw();
 }
 
 }  // namespace vuv::cli

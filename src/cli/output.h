@@ -2,6 +2,7 @@
 #pragma once
 
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -44,17 +45,37 @@ class TerminalDiagnostics final : public DiagnosticSink {
 };
 
 // Progress on standard error: one line rewritten in place on a terminal, nothing otherwise.
+// A question on the terminal pauses it (Pause): the line is erased, shows nothing while
+// paused, and its last text comes back when the last pause ends.
+// Thread safety: every call from any thread.
 class ProgressLine {
  public:
   ProgressLine();
+  ProgressLine(std::ostream& out, bool terminal);  // tests
   ~ProgressLine();
   void show(const std::string& text);
   void clear();
 
+  class Pause {
+   public:
+    explicit Pause(ProgressLine* line);  // may be null: nothing to pause
+    Pause(const Pause&) = delete;
+    Pause& operator=(const Pause&) = delete;
+    ~Pause();
+
+   private:
+    ProgressLine* line_;
+  };
+
  private:
-  bool enabled_;
+  void draw();  // under mutex_
+
+  std::ostream& out_;
+  const bool enabled_;
   std::mutex mutex_;
-  bool shown_ = false;
+  std::string text_;  // what shows, or would but for a pause; guarded by mutex_
+  bool shown_ = false;  // guarded by mutex_
+  int pauses_ = 0;      // guarded by mutex_
 };
 
 }  // namespace vuv::cli

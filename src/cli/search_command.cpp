@@ -70,7 +70,7 @@ ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, 
   }
 
   NetworkTree tree;
-  ProgressLine progress;
+  ProgressLine& progress = (*session)->progress();
   auto start = prepareLocation(invocation, **session, tree, progress);
   if (watch.interrupted()) {
     progress.clear();

@@ -185,8 +185,8 @@ std::optional<CredentialAnswer> TerminalCredentialPrompt::credentialsFor(std::st
                                                                          std::stop_token stop) {
   std::lock_guard lock(mutex_);
   if (stop.stop_requested()) return std::nullopt;
-  // From the start of a line the progress line may hold.
-  std::string where = "\r\033[K\\\\" + escapeForTerminal(server);
+  const ProgressLine::Pause paused(progress_);
+  std::string where = "\\\\" + escapeForTerminal(server);
   if (!share.empty()) where += "\\" + escapeForTerminal(share);
   const char* const refusal = reason == LogOnReason::ServerLogOnRefused
                                   ? " refuses the log-on its server accepted."

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "browse/credentials.h"
+#include "cli/output.h"
 
 namespace vuv::cli {
 
@@ -28,12 +29,17 @@ std::optional<std::string> readSecret(const std::string& prompt);
 // cache asks once per server, and again after a refused password).
 class TerminalCredentialPrompt final : public CredentialPrompt {
  public:
+  // `progress` (not owned; may be null) is paused while a question is open: other walks
+  // would draw it over the question.
+  explicit TerminalCredentialPrompt(ProgressLine* progress = nullptr) : progress_(progress) {}
+
   // Asks nothing once `stop` is requested, and a stop ends a question already on the terminal
   // at once (nullopt, the terminal put back).
   std::optional<CredentialAnswer> credentialsFor(std::string_view server, std::string_view share,
                                                  LogOnReason reason, std::stop_token stop) override;
 
  private:
+  ProgressLine* const progress_;
   std::mutex mutex_;  // one question on the terminal at a time
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include "cli/output.h"
@@ -76,6 +77,21 @@ TEST(ResultWriter, ErrorLinesEscapeHostileNames) {
   EXPECT_EQ(captured.str(),
             "vuvuveva-cli: Could not copy \\\\S1\\P\\\\x1B]0;owned\\x07\\xFF\\x9B2J: not found\n"
             "\\x1B[2Jnote\n");
+}
+
+// A question on the terminal pauses the progress line: erased first, not drawn while the
+// question is open, drawn again with its last text after; not when cleared meanwhile.
+TEST(ResultWriter, ProgressLinePausesForAQuestion) {
+  std::ostringstream out;
+  ProgressLine progress(out, /*terminal=*/true);
+  progress.show("a");
+  auto paused = std::make_unique<ProgressLine::Pause>(&progress);
+  progress.show("b");
+  paused = nullptr;
+  paused = std::make_unique<ProgressLine::Pause>(&progress);
+  progress.clear();
+  paused = nullptr;
+  EXPECT_EQ(out.str(), "\r\033[Ka" "\r\033[K" "\r\033[Kb" "\r\033[K");
 }
 
 }  // namespace
