@@ -188,9 +188,9 @@ std::optional<CredentialAnswer> TerminalCredentialPrompt::credentialsFor(std::st
   const ProgressLine::Pause paused(progress_);
   std::string where = "\\\\" + escapeForTerminal(server);
   if (!share.empty()) where += "\\" + escapeForTerminal(share);
-  const char* const refusal = reason == LogOnReason::ServerLogOnRefused
-                                  ? " refuses the log-on its server accepted."
-                                  : " refuses anonymous access.";
+  const char* refusal = " refuses anonymous access.";
+  if (reason == LogOnReason::ServerLogOnRefused) refusal = " refuses the log-on its server accepted.";
+  if (reason == LogOnReason::GivenLogOnRefused) refusal = " refuses the user name and password given.";
   const auto user = ask(where + refusal + "\nUser name ([DOMAIN\\]USER, empty to skip): ",
                         /*echo=*/true, stop);
   if (!user || user->empty()) return std::nullopt;

@@ -24,8 +24,8 @@ bool standardInputIsTerminal();
 // Reads one line without echo; nullopt when there is no terminal or the prompt was interrupted.
 std::optional<std::string> readSecret(const std::string& prompt);
 
-// Asks for a user name and password when a server refuses anonymous access. Several requests
-// may ask at once; they take turns. Remembering answers is the worker pool's (its credential
+// Asks for a user name and password when a server refuses anonymous access or the credentials
+// given (LogOnReason). Several requests may ask at once; they take turns. Remembering answers is the worker pool's (its credential
 // cache asks once per server, and again after a refused password).
 class TerminalCredentialPrompt final : public CredentialPrompt {
  public:

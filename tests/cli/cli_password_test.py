@@ -8,9 +8,9 @@ Runs in a network namespace of its own (unshare --net, so root): a stand-in SMB 
 127.0.0.1:445 accepts connections and never answers, so a search waits there while we look at
 the process. The prompt tests drive vuvuveva-cli through a pseudo-terminal whose session has
 job control (the program runs in a foreground process group of its own), so that Ctrl+Z
-really stops it. With --network, Ctrl+C at the credential prompt of a server that refuses
-guests (S2), which a worker pool thread asks while the main thread waits. Exit 77: cannot run
-here (not root).
+really stops it. With --network, Ctrl+C at the credential prompt of a share that refuses the
+log-on given (S2's Vault), which a worker pool thread asks while the main thread waits. Exit 77:
+cannot run here (not root).
 """
 import fcntl
 import os
@@ -271,10 +271,12 @@ def check_prompt(cli, server, env):
 
 
 def check_server_prompt_interrupted(cli):
-    """Ctrl+C at the credentials prompt of a server, asked on a worker pool thread."""
-    term = Terminal([cli, "search", "--location", "\\\\S2\\Private", "--pattern", "*", "--source", "netbios"],
-                    dict(os.environ))
-    term.read_until(b"refuses anonymous access.")
+    """Ctrl+C at the credentials prompt of a share that refuses the log-on given with -U (S2's
+    Vault admits only its own account), asked on a worker pool thread."""
+    user = os.environ["VUV_NET_USER"] + "%" + os.environ["VUV_NET_PASSWORD"]
+    term = Terminal([cli, "search", "--location", "\\\\S2\\Vault", "--pattern", "*", "--source", "netbios",
+                     "-U", user], dict(os.environ))
+    term.read_until(b"\\\\S2\\Vault refuses the user name and password given.")
     term.read_until(b"empty to skip): ")  # the prompt is ready once shown
     if not term.echo_on():
         fail("the user name is typed without echo")

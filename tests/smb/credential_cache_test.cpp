@@ -35,11 +35,13 @@ TEST(CredentialCache, ServerAnswerServesEveryShareUntilAShareRefusesIt) {
 }
 
 // A declined question is not repeated for that server in the run, and asked again in the next,
-// or when the person asks to be asked about that one server (a log-on).
+// or when the person asks to be asked about that one server (a log-on). Here the session has
+// credentials of its own: the question is about those.
 TEST(CredentialCache, DeclinedQuestionLastsOneRun) {
   ListPrompt prompt({std::nullopt, std::nullopt, kAlice, kBob});
-  CredentialCache cache(&prompt);
+  CredentialCache cache(&prompt, /*credentialsGiven=*/true);
   EXPECT_EQ(userOf(cache.credentialsFor("SRV", "Docs", {})), "(none)");
+  EXPECT_EQ(prompt.reason, LogOnReason::GivenLogOnRefused);
   EXPECT_EQ(userOf(cache.credentialsFor("SRV", "Media", {})), "(none)");
   EXPECT_EQ(userOf(cache.credentialsFor("OTHER", "Docs", {})), "(none)");
   EXPECT_EQ(prompt.asked, 2);

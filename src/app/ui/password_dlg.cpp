@@ -18,6 +18,7 @@ CPasswordDlg::CPasswordDlg(const QString& where, LogOnReason reason, QWidget* pa
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
   setWindowTitle(text::kPasswordCaption);
 
+  // The window's session logs on as a guest: GivenLogOnRefused does not come here.
   const char* const format =
       reason == LogOnReason::ServerLogOnRefused ? text::kSharePasswordMessage : text::kPasswordMessage;
   auto* message = new QLabel(QString(format).arg(where), this);

@@ -51,12 +51,13 @@ struct CredentialAnswer {
 
 // Why a person is asked.
 enum class LogOnReason {
-  GuestRefused,        // refused without credentials, or with credentials given for it
+  GuestRefused,        // refused without credentials, or with those a person gave for it
+  GivenLogOnRefused,   // refused the credentials the session was given for every server
   ServerLogOnRefused,  // a share refused the log-on its server accepted: it wants its own
 };
 
-// Asked when a server refuses anonymous access and no credentials were given for it, or when a
-// share refuses the log-on its server accepted.
+// Asked when a server refuses anonymous access or the session's credentials and no credentials
+// were given for it, or when a share refuses the log-on its server accepted.
 class CredentialPrompt {
  public:
   virtual ~CredentialPrompt() = default;

@@ -32,7 +32,9 @@ std::optional<CredentialAnswer> CredentialCache::credentialsFor(std::string_view
     if (!asking_.contains(promptKey)) {
       asking_.insert(promptKey);
       lock.unlock();
-      const LogOnReason reason = ownShare ? LogOnReason::ServerLogOnRefused : LogOnReason::GuestRefused;
+      const LogOnReason reason = ownShare            ? LogOnReason::ServerLogOnRefused
+                                 : credentialsGiven_ ? LogOnReason::GivenLogOnRefused
+                                                     : LogOnReason::GuestRefused;
       std::optional<CredentialAnswer> answer = prompt_->credentialsFor(server, share, reason, stop);
       lock.lock();
       asking_.erase(promptKey);

@@ -34,7 +34,10 @@ namespace vuv::smb {
 
 class CredentialCache {
  public:
-  explicit CredentialCache(CredentialPrompt* prompt) : prompt_(prompt) {}  // prompt not owned; may be null
+  // `prompt` not owned; may be null. `credentialsGiven`: the session's workers log on with
+  // credentials of their own (not anonymous), so a refusal with nothing known is of those.
+  explicit CredentialCache(CredentialPrompt* prompt, bool credentialsGiven = false)
+      : prompt_(prompt), credentialsGiven_(credentialsGiven) {}
 
   // Credentials for a worker to try, or nullopt: none to offer, or `stop` came while waiting
   // for another thread's prompt. `remember` false: the worker must not keep them beyond this
@@ -64,6 +67,7 @@ class CredentialCache {
   };
 
   CredentialPrompt* const prompt_;
+  const bool credentialsGiven_;
   std::mutex mutex_;
   std::condition_variable_any answered_;
   std::map<std::string, Known> servers_;           // guarded by mutex_

@@ -47,7 +47,7 @@ class WorkerPool::Lease {
 
 WorkerPool::WorkerPool(WorkerPoolOptions options)
     : options_(withDefaults(std::move(options))),
-      credentials_(options_.prompt),
+      credentials_(options_.prompt, !options_.credentials.anonymous()),
       spawner_(options_.workerPath, options_.workerArguments) {}
 
 WorkerPool::~WorkerPool() {
