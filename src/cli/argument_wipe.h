@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/secret.h"
+
 namespace vuv::cli {
 
 // Overwrites with NUL bytes the PASSWORD of -U USER%PASSWORD, -UUSER%PASSWORD,
@@ -17,5 +19,20 @@ void wipePasswordArguments(int argc, char** argv);
 // Overwrites the copies of the arguments taken before that wipe, once they are parsed: they
 // hold the same passwords. Leaves them empty.
 void wipeArgumentCopies(std::vector<std::string>& copies);
+
+// The passwords cut out of arguments (those wipePasswordArguments finds), of each option the
+// last one, as the parser takes the last. Overwritten when it goes.
+struct ArgumentPasswords {
+  std::string user;      // after the '%' of -U/--user
+  std::string password;  // of --password
+  ~ArgumentPasswords() {
+    wipeSecret(user);
+    wipeSecret(password);
+  }
+};
+
+// Cuts the passwords out of `args` (no program name), overwriting them there: what is left
+// may go to a parser, whose copies are freed as they are.
+ArgumentPasswords takePasswordArguments(std::vector<std::string>& args);
 
 }  // namespace vuv::cli

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "cli/argument_wipe.h"
 #include "cli/credential_options.h"
 
 namespace vuv::cli {
@@ -15,7 +16,7 @@ namespace {
 Error usage(std::string message) { return makeError(ErrorCode::InvalidArgument, std::move(message)); }
 
 // Option values as typed. CLI11 splits the arguments; the values are checked afterwards, so that
-// every message about a value is ours.
+// every message about a value is ours. Passwords are not among them: CLI11 never sees one.
 struct Typed {
   bool help = false;
   bool version = false;
@@ -125,16 +126,18 @@ Status take(const CLI::App& command, const char* option, const std::string& type
   return success();
 }
 
-Status checkConnectionOptions(const CLI::App& command, Invocation& invocation, const Typed& typed) {
+Status checkConnectionOptions(const CLI::App& command, Invocation& invocation, const Typed& typed,
+                              const ArgumentPasswords& passwords) {
   ConnectionOptions& connection = invocation.connection;
   if (command.count("--user") > 0) {
-    const UserArgument user = parseUserArgument(typed.user);
+    const UserArgument user = parseUserArgument(typed.user);  // "USER%" when it had a password
     connection.credentials = user.credentials;
+    if (user.hasPassword) connection.credentials.password = passwords.user;
     connection.userGiven = true;
     connection.passwordGiven = user.hasPassword;
   }
   if (command.count("--password") > 0) {
-    connection.credentials.password = typed.password;
+    assignSecret(connection.credentials.password, passwords.password);
     connection.passwordGiven = true;
   }
   if (typed.kerberosFlag) connection.kerberos = ConnectionOptions::Kerberos::Required;
@@ -188,6 +191,10 @@ Result<Invocation> parseArguments(const std::vector<std::string>& args) {
     return usage("unknown command '" + args.front() + "' (try --help)");
   }
 
+  // CLI11 copies what it reads and frees the copies without overwriting them: it gets the
+  // arguments without their passwords.
+  std::vector<std::string> withoutPasswords = args;
+  const ArgumentPasswords passwords = takePasswordArguments(withoutPasswords);
   Invocation invocation;
   Typed typed;
   CLI::App app("vuvuveva-cli", "vuvuveva-cli");
@@ -236,7 +243,7 @@ Result<Invocation> parseArguments(const std::vector<std::string>& args) {
   CLI::App* version = app.add_subcommand("version");
 
   try {
-    app.parse(forParser(args));
+    app.parse(forParser(withoutPasswords));
   } catch (const CLI::ArgumentMismatch& e) {
     // "--user: 1 required TEXT missing" says less than it could.
     const std::string message = e.what();
@@ -265,7 +272,7 @@ Result<Invocation> parseArguments(const std::vector<std::string>& args) {
   }
   if (discover->parsed()) {
     invocation.command = Command::Discover;
-    if (auto s = checkConnectionOptions(*discover, invocation, typed); !s) return s.error();
+    if (auto s = checkConnectionOptions(*discover, invocation, typed, passwords); !s) return s.error();
     if (std::any_of(invocation.addWorkgroups.begin(), invocation.addWorkgroups.end(),
                     [](const std::string& name) { return name.empty(); })) {
       return usage("--add-workgroup needs a name");
@@ -279,7 +286,7 @@ Result<Invocation> parseArguments(const std::vector<std::string>& args) {
     if (auto s = take(*tree, "--format", typed.format, parseTreeFormat, invocation.treeFormat); !s) return s.error();
   } else if (search->parsed()) {
     invocation.command = Command::Search;
-    if (auto s = checkConnectionOptions(*search, invocation, typed); !s) return s.error();
+    if (auto s = checkConnectionOptions(*search, invocation, typed, passwords); !s) return s.error();
     if (auto s = take(*search, "--format", typed.format, parseSearchFormat, invocation.searchFormat); !s) {
       return s.error();
     }
@@ -289,11 +296,11 @@ Result<Invocation> parseArguments(const std::vector<std::string>& args) {
     if (invocation.fromIndex && invocation.noIndex) return usage("--from-index and --no-index exclude each other");
   } else if (index->parsed()) {
     invocation.command = Command::Index;
-    if (auto s = checkConnectionOptions(*index, invocation, typed); !s) return s.error();
+    if (auto s = checkConnectionOptions(*index, invocation, typed, passwords); !s) return s.error();
     if (invocation.location.empty() && !invocation.clearIndex) return usage("index needs a location");
   } else if (copy->parsed()) {
     invocation.command = Command::Copy;
-    if (auto s = checkConnectionOptions(*copy, invocation, typed); !s) return s.error();
+    if (auto s = checkConnectionOptions(*copy, invocation, typed, passwords); !s) return s.error();
     if (invocation.copySource.empty() || invocation.copyDestination.empty()) {
       return usage("copy needs a network path and a destination folder");
     }

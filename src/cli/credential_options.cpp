@@ -44,17 +44,27 @@ Error fileError(const std::string& path, const Error& error) {
 
 // The first line of what `fd` delivers, read to its end or to the first LF.
 Result<std::string> readFirstLine(int fd, const std::string& what) {
-  std::string text;
   char buffer[256];
-  while (text.find('\n') == std::string::npos) {
+  std::string text;
+  text.reserve(kMaxPasswordBytes + sizeof buffer);  // never reallocated: no copy left behind
+  Status status = success();
+  while (status && text.find('\n') == std::string::npos) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return makeError(ErrorCode::Io, what, errno);
-    if (n == 0) break;
+    if (n < 0) status = makeError(ErrorCode::Io, what, errno);
+    if (n <= 0) break;
     text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kMaxPasswordBytes) return makeError(ErrorCode::BadFormat, what + ": too long for a password");
+    if (text.size() > kMaxPasswordBytes) status = makeError(ErrorCode::BadFormat, what + ": too long for a password");
   }
-  return std::string(withoutLineEnd(std::string_view(text).substr(0, text.find('\n'))));
+  wipeSecret(buffer, sizeof buffer);
+  const std::size_t kept = withoutLineEnd(std::string_view(text).substr(0, text.find('\n'))).size();
+  wipeSecret(text.data() + kept, text.size() - kept);
+  text.resize(kept);
+  if (!status) {
+    wipeSecret(text);
+    return status.error();
+  }
+  return text;
 }
 
 // nullopt when the environment names no password.
@@ -68,12 +78,12 @@ Result<std::optional<std::string>> passwordFromEnvironment(const PasswordSources
     }
     auto line = sources.readDescriptor(fd);
     if (!line) return line.error();
-    return std::optional<std::string>(*line);
+    return std::optional<std::string>(std::move(*line));
   }
   if (auto path = sources.environment("PASSWD_FILE")) {
     auto line = sources.readFile(*path);
     if (!line) return line.error();
-    return std::optional<std::string>(*line);
+    return std::optional<std::string>(std::move(*line));
   }
   return std::optional<std::string>();
 }
@@ -83,7 +93,7 @@ Result<std::optional<std::string>> passwordFromEnvironment(const PasswordSources
 UserArgument parseUserArgument(std::string_view text) {
   UserArgument result;
   if (const auto percent = text.find('%'); percent != std::string_view::npos) {
-    result.credentials.password = std::string(text.substr(percent + 1));
+    result.credentials.password.assign(text.substr(percent + 1));
     result.hasPassword = true;
     text = text.substr(0, percent);
   }
@@ -117,17 +127,15 @@ Result<UserArgument> parseAuthenticationText(std::string_view text) {
     if (equalsIgnoringCase(key, "username")) {
       // Blanks end the name, but belong to a password after '%'.
       const auto percent = value.find('%');
-      std::string userText(trimBlanks(value.substr(0, percent)));
-      if (percent != std::string_view::npos) userText += value.substr(percent);
-      const UserArgument user = parseUserArgument(userText);
+      const UserArgument user = parseUserArgument(trimBlanks(value.substr(0, percent)));
       credentials.user = user.credentials.user;
       if (!user.credentials.domain.empty()) credentials.domain = user.credentials.domain;
-      if (user.hasPassword) {
-        credentials.password = user.credentials.password;
+      if (percent != std::string_view::npos) {
+        assignSecret(credentials.password, value.substr(percent + 1));
         result.hasPassword = true;
       }
     } else if (equalsIgnoringCase(key, "password")) {
-      credentials.password = std::string(value);
+      assignSecret(credentials.password, value);
       result.hasPassword = true;
     } else if (equalsIgnoringCase(key, "domain")) {
       credentials.domain = std::string(trimBlanks(value));
@@ -146,8 +154,9 @@ Result<UserArgument> readAuthenticationFile(const std::string& path) {
   // read(2) rather than a stream: a directory must fail (EISDIR), and a pipe (-A <(...)) work.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return makeError(ErrorCode::Io, path, errno);
-  std::string text;
   char buffer[4096];
+  std::string text;
+  text.reserve(kMaxAuthenticationFileBytes);  // never reallocated: no copy of a password left behind
   ssize_t n = 0;
   while ((n = ::read(fd, buffer, sizeof buffer)) != 0) {
     if (n < 0 && errno == EINTR) continue;
@@ -156,9 +165,14 @@ Result<UserArgument> readAuthenticationFile(const std::string& path) {
   }
   const int readErrno = errno;
   ::close(fd);
-  if (n < 0) return makeError(ErrorCode::Io, path, readErrno);
-  if (n > 0) return makeError(ErrorCode::BadFormat, path + ": too large for an authentication file");
+  wipeSecret(buffer, sizeof buffer);
+  if (n != 0) {
+    wipeSecret(text);
+    return n < 0 ? makeError(ErrorCode::Io, path, readErrno)
+                 : makeError(ErrorCode::BadFormat, path + ": too large for an authentication file");
+  }
   auto parsed = parseAuthenticationText(text);
+  wipeSecret(text);
   if (!parsed) return fileError(path, parsed.error());
   return parsed;
 }
@@ -186,6 +200,7 @@ Result<Credentials> resolveCredentials(const ConnectionOptions& options, const P
   if (!options.authenticationFile.empty() && !options.userGiven) {
     auto fromFile = readAuthenticationFile(options.authenticationFile);
     if (!fromFile) return fromFile.error();
+    wipeSecret(given.credentials.password);  // --password without -U: the assignment may free it
     given = *fromFile;
   }
   Credentials& credentials = given.credentials;

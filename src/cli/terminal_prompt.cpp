@@ -146,6 +146,7 @@ std::optional<std::string> ask(const std::string& prompt, bool echo, std::stop_t
   std::optional<std::string> answer;
   for (;;) {
     std::string line;
+    line.reserve(kMaxAnswerBytes);  // never reallocated: no copy of a password left behind
     int signal = 0;
     Outcome outcome;
     {
@@ -194,10 +195,11 @@ std::optional<CredentialAnswer> TerminalCredentialPrompt::credentialsFor(std::st
   const auto user = ask(where + refusal + "\nUser name ([DOMAIN\\]USER, empty to skip): ",
                         /*echo=*/true, stop);
   if (!user || user->empty()) return std::nullopt;
-  const auto password = ask("Password: ", /*echo=*/false, stop);
+  auto password = ask("Password: ", /*echo=*/false, stop);
   if (!password) return std::nullopt;
   Credentials credentials = parseUserArgument(*user).credentials;
-  credentials.password = *password;
+  assignSecret(credentials.password, *password);
+  wipeSecret(*password);
   return CredentialAnswer{std::move(credentials)};  // kept for the session, as a terminal user expects
 }
 

@@ -47,7 +47,9 @@ TEST(CliOptions, OptionSpellings) {
       {{"discover", "-Ujoe%secret"}, [&](auto& i) { return c(i).credentials.password == "secret"; }},
       {{"discover", "--user=DOM/joe"}, [&](auto& i) { return c(i).credentials.domain == "DOM" && !c(i).passwordGiven; }},
       {{"discover", "-NUjoe"}, [&](auto& i) { return c(i).noPassword && c(i).credentials.user == "joe"; }},
-      {{"discover", "-U", "ann", "-U", "bob"}, [&](auto& i) { return c(i).credentials.user == "bob"; }},  // last wins
+      {{"discover", "-U", "ann%a", "-U", "bob"},  // the last wins, with its password or none
+       [&](auto& i) { return c(i).credentials.user == "bob" && c(i).credentials.password.empty() && !c(i).passwordGiven; }},
+      {{"discover", "-Uann%a", "--user=bob%b%c"}, [&](auto& i) { return c(i).credentials.password == "b%c"; }},
       {{"discover", "-U", "joe", "--password", "p w"}, [&](auto& i) { return c(i).credentials.password == "p w"; }},
       {{"discover", "--password="}, [&](auto& i) { return c(i).passwordGiven && c(i).credentials.password.empty(); }},
       {{"discover", "--authentication-file=a b"}, [&](auto& i) { return c(i).authenticationFile == "a b"; }},

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace vuv {
 
@@ -19,6 +20,12 @@ inline void wipeSecret(std::string& secret) noexcept {
   secret.resize(secret.capacity());
   wipeSecret(secret.data(), secret.size());
   secret.clear();
+}
+
+// Puts `value` in `secret`, overwriting the old one first: an assignment may free its buffer.
+inline void assignSecret(std::string& secret, std::string_view value) {
+  wipeSecret(secret);
+  secret.assign(value);
 }
 
 }  // namespace vuv
