@@ -15,8 +15,7 @@ Status discoverNetwork(session::UseCases& uses, NetworkTree& tree, const std::ve
   DiscoveryEvents events;
   events.status = [&progress](RunId, const StatusUpdate& status) { progress.show(statusText(status)); };
   events.failed = [&progress](RunId, const ListingFailure& failure) {
-    progress.clear();
-    std::cerr << escapeForTerminal(failureText(failure)) << '\n';
+    progress.write(std::cerr, escapeForTerminal(failureText(failure)) + '\n');
   };
   const Status discovered = uses.discover(tree, addWorkgroups, diagnostics, std::move(events), stop);
   progress.clear();

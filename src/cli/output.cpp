@@ -95,6 +95,17 @@ void ProgressLine::clear() {
   shown_ = false;
 }
 
+void ProgressLine::write(std::ostream& out, const std::string& lines) {
+  std::lock_guard lock(mutex_);
+  if (pauses_ > 0) {
+    held_.emplace_back(&out, lines);
+    return;
+  }
+  if (shown_) out_ << kEraseLine << std::flush;
+  shown_ = false;
+  out << lines << std::flush;
+}
+
 void ProgressLine::draw() { out_ << kEraseLine << text_ << std::flush; }
 
 ProgressLine::Pause::Pause(ProgressLine* line) : line_(line != nullptr && line->enabled_ ? line : nullptr) {
@@ -106,7 +117,10 @@ ProgressLine::Pause::Pause(ProgressLine* line) : line_(line != nullptr && line->
 ProgressLine::Pause::~Pause() {
   if (line_ == nullptr) return;
   std::lock_guard lock(line_->mutex_);
-  if (--line_->pauses_ == 0 && line_->shown_) line_->draw();
+  if (--line_->pauses_ > 0) return;
+  for (const auto& [out, lines] : line_->held_) *out << lines << std::flush;
+  line_->held_.clear();
+  if (line_->shown_) line_->draw();
 }
 
 }  // namespace vuv::cli

@@ -5,6 +5,8 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/error.h"
 #include "cli/cli_options.h"
@@ -46,7 +48,9 @@ class TerminalDiagnostics final : public DiagnosticSink {
 
 // Progress on standard error: one line rewritten in place on a terminal, nothing otherwise.
 // A question on the terminal pauses it (Pause): the line is erased, shows nothing while
-// paused, and its last text comes back when the last pause ends.
+// paused, and its last text comes back when the last pause ends. What a command prints while
+// its progress shows goes through write(), so that it lands neither on the progress line nor
+// in a question.
 // Thread safety: every call from any thread.
 class ProgressLine {
  public:
@@ -55,6 +59,9 @@ class ProgressLine {
   ~ProgressLine();
   void show(const std::string& text);
   void clear();
+  // Whole lines for `out`: the progress line is erased first; while paused, they are held
+  // back until the pause ends.
+  void write(std::ostream& out, const std::string& lines);
 
   class Pause {
    public:
@@ -76,6 +83,7 @@ class ProgressLine {
   std::string text_;  // what shows, or would but for a pause; guarded by mutex_
   bool shown_ = false;  // guarded by mutex_
   int pauses_ = 0;      // guarded by mutex_
+  std::vector<std::pair<std::ostream*, std::string>> held_;  // guarded by mutex_
 };
 
 }  // namespace vuv::cli

@@ -88,16 +88,15 @@ ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, 
   // One search per run of the tool, so every event is of our run: no id to compare.
   const bool terminal = ::isatty(STDOUT_FILENO) == 1;
   events.rows = [&](RunId, std::vector<ResultRow> rows) {
-    progress.clear();
-    for (const ResultRow& row : rows) std::cout << formatResultRow(row, invocation.searchFormat, {}, terminal);
-    std::cout << std::flush;
+    std::string lines;
+    for (const ResultRow& row : rows) lines += formatResultRow(row, invocation.searchFormat, {}, terminal);
+    progress.write(std::cout, lines);
   };
   events.status = [&](RunId, const StatusUpdate& status) { progress.show(statusText(status)); };
   events.failed = [&](RunId, const ListingFailure& failure) {
-    progress.clear();
-    std::cerr << escapeForTerminal(failureText(failure)) << '\n';
+    progress.write(std::cerr, escapeForTerminal(failureText(failure)) + '\n');
     if (!startLocation.empty() && failure.path == startLocation) startFailed = true;
-    if (output.failuresAsRows) std::cout << formatFailure(failure, invocation.searchFormat) << std::flush;
+    if (output.failuresAsRows) progress.write(std::cout, formatFailure(failure, invocation.searchFormat));
   };
   events.finished = [&](RunId, const SearchSummary& result) {
     std::lock_guard lock(mutex);

@@ -80,18 +80,20 @@ TEST(ResultWriter, ErrorLinesEscapeHostileNames) {
 }
 
 // A question on the terminal pauses the progress line: erased first, not drawn while the
-// question is open, drawn again with its last text after; not when cleared meanwhile.
+// question is open, lines written meanwhile held back, then drawn again with its last text;
+// not when cleared meanwhile.
 TEST(ResultWriter, ProgressLinePausesForAQuestion) {
   std::ostringstream out;
   ProgressLine progress(out, /*terminal=*/true);
   progress.show("a");
   auto paused = std::make_unique<ProgressLine::Pause>(&progress);
   progress.show("b");
+  progress.write(out, "row\n");
   paused = nullptr;
   paused = std::make_unique<ProgressLine::Pause>(&progress);
   progress.clear();
   paused = nullptr;
-  EXPECT_EQ(out.str(), "\r\033[Ka" "\r\033[K" "\r\033[Kb" "\r\033[K");
+  EXPECT_EQ(out.str(), "\r\033[Ka" "\r\033[K" "row\n" "\r\033[Kb" "\r\033[K");
 }
 
 }  // namespace
