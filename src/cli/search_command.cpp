@@ -87,16 +87,25 @@ ExitCode walkLocation(const Invocation& invocation, const std::string& pattern, 
   SearchEvents events;
   // One search per run of the tool, so every event is of our run: no id to compare.
   const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  // Only a terminal shares its lines with the progress line and a password question; rows for
+  // a file or a pipe are never held back, however long a question stays open.
+  const auto toOutput = [&](const std::string& lines) {
+    if (terminal) {
+      progress.write(std::cout, lines);
+    } else {
+      std::cout << lines << std::flush;
+    }
+  };
   events.rows = [&](RunId, std::vector<ResultRow> rows) {
     std::string lines;
     for (const ResultRow& row : rows) lines += formatResultRow(row, invocation.searchFormat, {}, terminal);
-    progress.write(std::cout, lines);
+    toOutput(lines);
   };
   events.status = [&](RunId, const StatusUpdate& status) { progress.show(statusText(status)); };
   events.failed = [&](RunId, const ListingFailure& failure) {
     progress.write(std::cerr, escapeForTerminal(failureText(failure)) + '\n');
     if (!startLocation.empty() && failure.path == startLocation) startFailed = true;
-    if (output.failuresAsRows) progress.write(std::cout, formatFailure(failure, invocation.searchFormat));
+    if (output.failuresAsRows) toOutput(formatFailure(failure, invocation.searchFormat));
   };
   events.finished = [&](RunId, const SearchSummary& result) {
     std::lock_guard lock(mutex);

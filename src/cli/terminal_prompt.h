@@ -25,8 +25,9 @@ bool standardInputIsTerminal();
 std::optional<std::string> readSecret(const std::string& prompt);
 
 // Asks for a user name and password when a server refuses anonymous access or the credentials
-// given (LogOnReason). Several requests may ask at once; they take turns. Remembering answers is the worker pool's (its credential
-// cache asks once per server, and again after a refused password).
+// given (LogOnReason). Several requests may ask at once; they take turns. Remembering answers
+// is the worker pool's (its credential cache asks once per server, and again after a refused
+// password).
 class TerminalCredentialPrompt final : public CredentialPrompt {
  public:
   // `progress` (not owned; may be null) is paused while a question is open: other walks
