@@ -47,7 +47,8 @@ CREATE VIRTUAL TABLE IF NOT EXISTS entry_name
 
 // Selects what a row needs; the entry is e, its folder f.
 #define VUV_ROW_COLUMNS "e.name, e.is_folder, e.size, e.modified, e.seen, f.server, f.share, f.path "
-#define VUV_BELOW "(?1 = '' OR f.key = ?1 OR (f.key > ?1 || '\\' AND f.key < ?1 || ']')) "
+#define VUV_UNDER "(f.key = ?1 OR (f.key > ?1 || '\\' AND f.key < ?1 || ']')) "
+#define VUV_BELOW "(?1 = '' OR " VUV_UNDER ") "
 
 bool recordable(std::string_view name) {
   return !name.empty() && name != "." && name != ".." && name.find('\\') == std::string_view::npos;
@@ -290,9 +291,13 @@ Status IndexStore::find(std::string_view location, std::string_view pattern,
   const std::string key = locationKey(location);
   const std::string query = trigramQuery(pattern);
   auto select = query.empty()
-      // Entries in the order they were written, which keeps a folder's together: a read
-      // straight through the table, not a seek per folder.
-      ? statement("SELECT " VUV_ROW_COLUMNS "FROM entry e JOIN folder f ON f.id = e.folder WHERE " VUV_BELOW)
+      ? key.empty()
+          // Everything: entries in the order they were written, which keeps a folder's
+          // together; a read straight through the table, not a seek per folder.
+          ? statement("SELECT " VUV_ROW_COLUMNS "FROM entry e JOIN folder f ON f.id = e.folder WHERE ?1 = ''")
+          // Below a location: its folders by their keys, then each one's entries, so that a
+          // small location costs little in a large index.
+          : statement("SELECT " VUV_ROW_COLUMNS "FROM folder f CROSS JOIN entry e ON e.folder = f.id WHERE " VUV_UNDER)
       : statement("SELECT " VUV_ROW_COLUMNS "FROM entry_name n JOIN entry e ON e.id = n.rowid "
                   "JOIN folder f ON f.id = e.folder WHERE n.entry_name MATCH ?2 AND " VUV_BELOW
                   "ORDER BY f.key, e.id");
