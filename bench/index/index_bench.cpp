@@ -158,6 +158,22 @@ int main(int argc, char** argv) {
     std::printf("query %s: rows %zu first %.3f s (cpu %.3f) best %.3f s\n", pattern, rows, cold, coldCpu, warm);
   }
 
+  // What a search shows first: every entry the index holds below its location (a folder of
+  // 100 subfolders of 100 entries), and the summary for the status line.
+  for (const char* location : {"\\\\S1\\Public\\bench\\d0", "\\\\S1\\Public\\bench\\d0\\f0"}) {
+    std::size_t rows = 0;
+    const auto start = Clock::now();
+    (void)store->summary(location);
+    const double summarised = since(start);
+    (void)store->find(location, "*", [&](const index::IndexedRow&) { return ++rows, true; });
+    std::printf("location %s, *: summary %.3f s, then rows %zu in %.3f s\n", location, summarised, rows,
+                since(start) - summarised);
+    rows = 0;
+    const auto common = Clock::now();
+    (void)store->find(location, "*dra*", [&](const index::IndexedRow&) { return ++rows, true; });
+    std::printf("location %s, *dra*: rows %zu in %.3f s\n", location, rows, since(common));
+  }
+
   // A stop asked for while a read runs (the window closing, a search restarted): how long
   // until the read has ended, for a scan that matches little, a sort before its first row,
   // and a count. Each read is first timed whole.
