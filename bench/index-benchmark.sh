@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Index benchmark: the index of names at a million entries (database size, time to record,
-# a pattern with three literal characters, "*.*" to the last row, how soon a stop ends a read),
+# a pattern with three literal characters, "*.*" to the last row, what a search below one
+# folder reads first, how soon a stop ends a read),
 # a walk of an in-memory share with and without recording, and on the test network a
 # whole-network search with the index on, off, and answered from the index. Reports; fails only when the index's rows differ from
 # the live ones.
