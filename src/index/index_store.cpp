@@ -290,17 +290,17 @@ Status IndexStore::find(std::string_view location, std::string_view pattern,
   if (matcher.empty()) return success();
   const std::string key = locationKey(location);
   const std::string query = trigramQuery(pattern);
-  auto select = query.empty()
-      ? key.empty()
-          // Everything: entries in the order they were written, which keeps a folder's
-          // together; a read straight through the table, not a seek per folder.
-          ? statement("SELECT " VUV_ROW_COLUMNS "FROM entry e JOIN folder f ON f.id = e.folder WHERE ?1 = ''")
-          // Below a location: its folders by their keys, then each one's entries, so that a
-          // small location costs little in a large index.
-          : statement("SELECT " VUV_ROW_COLUMNS "FROM folder f CROSS JOIN entry e ON e.folder = f.id WHERE " VUV_UNDER)
-      : statement("SELECT " VUV_ROW_COLUMNS "FROM entry_name n JOIN entry e ON e.id = n.rowid "
-                  "JOIN folder f ON f.id = e.folder WHERE n.entry_name MATCH ?2 AND " VUV_BELOW
-                  "ORDER BY f.key, e.id");
+  // Everything: entries in the order they were written, which keeps a folder's together; a
+  // read straight through the table, not a seek per folder.
+  constexpr const char* kEverything = "SELECT " VUV_ROW_COLUMNS "FROM entry e JOIN folder f ON f.id = e.folder WHERE ?1 = ''";
+  // Below a location: its folders by their keys, then each one's entries, so that a small
+  // location costs little in a large index.
+  constexpr const char* kBelow = "SELECT " VUV_ROW_COLUMNS "FROM folder f CROSS JOIN entry e ON e.folder = f.id WHERE " VUV_UNDER;
+  // Narrowed by the name index first.
+  constexpr const char* kNarrowed = "SELECT " VUV_ROW_COLUMNS "FROM entry_name n JOIN entry e ON e.id = n.rowid "
+                                    "JOIN folder f ON f.id = e.folder WHERE n.entry_name MATCH ?2 AND " VUV_BELOW
+                                    "ORDER BY f.key, e.id";
+  auto select = statement(!query.empty() ? kNarrowed : key.empty() ? kEverything : kBelow);
   if (!select) return select.error();
   (*select)->bind(1, key);
   if (!query.empty()) (*select)->bind(2, query);

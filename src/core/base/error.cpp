@@ -118,8 +118,16 @@ const char* localSummary(int systemCode) {
   }
 }
 
-// A name the address book refused to believe (HostAddressBook::hostFor).
-constexpr const char* kClaimedTwice = "more than one host claims that name, so none is believed";
+// Words for an error whose system code says more than its code's summary: the local side of a
+// copy, a name the address book refused to believe (HostAddressBook::hostFor). Null when the
+// summary must do.
+const char* particularSummary(const Error& error) {
+  if (error.code == ErrorCode::LocalWrite) return localSummary(error.systemCode);
+  if (error.code == ErrorCode::UnknownHost && error.systemCode == ENOTUNIQ) {
+    return "more than one host claims that name, so none is believed";
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -129,19 +137,17 @@ std::string reason(const Error& error) {
   if (error.code == ErrorCode::ProtocolNotAllowed || error.systemCode == EPROTONOSUPPORT) {
     return std::string("protocol not allowed: ") + summary(ErrorCode::ProtocolNotAllowed);
   }
+  if (const char* words = particularSummary(error)) return words;
   switch (error.code) {
     case ErrorCode::NoKerberosTicket: return summary(error.code);
     case ErrorCode::NotFound: return "not found";
     case ErrorCode::AccessDenied: return "access denied";
     case ErrorCode::Timeout: return "timed out";
     case ErrorCode::Unreachable: return "host unreachable";
-    case ErrorCode::UnknownHost: return error.systemCode == ENOTUNIQ ? kClaimedTwice : "unknown host";
+    case ErrorCode::UnknownHost: return "unknown host";
     case ErrorCode::ConnectionLost: return "connection lost";
     case ErrorCode::WorkerCrashed: return "worker crashed";
     case ErrorCode::Cancelled: return "stopped";
-    case ErrorCode::LocalWrite:
-      if (const char* words = localSummary(error.systemCode)) return words;
-      break;
     default: break;
   }
   if (error.systemCode != 0) return std::strerror(error.systemCode);
@@ -150,10 +156,8 @@ std::string reason(const Error& error) {
 
 std::string describe(const Error& error) {
   std::string text = error.detail.empty() ? std::string() : error.detail + ": ";
-  if (error.code == ErrorCode::LocalWrite) {
-    if (const char* words = localSummary(error.systemCode)) return text + words;
-  }
-  text += error.code == ErrorCode::UnknownHost && error.systemCode == ENOTUNIQ ? kClaimedTwice : summary(error.code);
+  if (const char* words = particularSummary(error)) return text + words;
+  text += summary(error.code);
   // Their summary says it all; the system's words would only blur it.
   const bool plain = error.code == ErrorCode::Timeout || error.code == ErrorCode::ProtocolNotAllowed ||
                      error.code == ErrorCode::NoKerberosTicket || error.code == ErrorCode::AlreadyExists ||
