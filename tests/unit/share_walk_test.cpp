@@ -420,7 +420,7 @@ TEST(ShareWalk, TenMillionEntriesStreamThroughInBoundedMemory) {
 
 // A hostile server's tree: folders with names of 750 bytes nested 20 deep, and in the deepest
 // one `wide` empty subfolders. The walk holds that long path once, not once per subfolder
-// (300 MB).
+// (300 MB). The bound leaves room for ThreadSanitizer's shadow of what the walk touches.
 class LongPathFolders final : public DirectoryLister {
  public:
   explicit LongPathFolders(std::size_t wide) : wide_(wide) {}
@@ -453,7 +453,7 @@ TEST(ShareWalk, LongPathsAreHeldOnceNotOncePerSubfolder) {
   EXPECT_EQ(stats.foldersListed, 1 + LongPathFolders::kDepth + 20'000);
   EXPECT_EQ(stats.failedFolders, 0u);
   EXPECT_GT(folders.peakWhileListing.load(), 0u);
-  EXPECT_LT(folders.peakWhileListing.load(), before + (64u << 20));
+  EXPECT_LT(folders.peakWhileListing.load(), before + (128u << 20));
 }
 
 // Guards against a walk waiting for listing tasks that cannot start: with every thread of the
