@@ -214,11 +214,11 @@ int locksHeldOn(const std::string& file) {
 // the log the writer goes on committing to.
 TEST_F(IndexTest, AnotherStoreInTheProcessLeavesTheWritersLocks) {
   IndexStore writer = open();
-  const int held = locksHeldOn(path());
-  ASSERT_GT(held, 0);
+  ASSERT_GT(locksHeldOn(path()), 0);
   IndexStore search = open();
   EXPECT_TRUE(find(search, "", "*").empty());
-  EXPECT_GE(locksHeldOn(path()), held);
+  // How many lines the locks take varies with their ranges; losing them all is the fault.
+  EXPECT_GT(locksHeldOn(path()), 0);
 }
 
 // Walks write through one writer from many threads while a reader searches: every folder is
